@@ -1,0 +1,10 @@
+# The -posix flavour of mingw-w64 gives std::thread and std::mutex
+# (through winpthreads, linked statically).
+set(CMAKE_C_COMPILER ${VESK_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${VESK_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${VESK_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${VESK_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
