@@ -18,5 +18,9 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     touch "$WINEPREFIX/.vesk-ready"
   fi
 ) 9>"$WINEPREFIX.lock"
-# A persistent server that ends by itself 60 s after its last client.
-/usr/lib/wine/wineserver -p60 >/dev/null 2>&1 || true
+# A persistent server that ends by itself 60 s after its last client, and
+# Wine's own service processes, started here with no terminal or pipe of the
+# caller's: a test runner waits for every process that holds its pipes, and
+# those services live as long as the server.
+/usr/lib/wine/wineserver -p60 </dev/null >/dev/null 2>&1 || true
+setsid /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true

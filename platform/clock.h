@@ -12,7 +12,9 @@ namespace plat {
 uint32_t tickCount();
 
 // Milliseconds from `since` to `now`, across the wrap.
-inline uint32_t ticksBetween(uint32_t since, uint32_t now) { return now - since; }
+inline uint32_t ticksBetween(uint32_t since, uint32_t now) {
+    return now - since;
+}
 
 // Milliseconds left until `deadline`, 0 once it has passed. A deadline is
 // taken as passed when it lies at most half the tick range behind `now`.

@@ -22,7 +22,7 @@ constexpr int kWaitFailed = -2;
 constexpr size_t kMaxWaitObjects = 64;
 
 class Event {
-public:
+  public:
     enum Kind { ManualReset, AutoReset };
 
     explicit Event(Kind kind, bool initiallySet = false);
@@ -48,7 +48,7 @@ public:
     struct Impl;
     Impl* impl() const { return impl_; }
 
-private:
+  private:
     Impl* impl_;
 };
 

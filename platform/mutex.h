@@ -6,7 +6,7 @@
 namespace plat {
 
 class RecursiveMutex {
-public:
+  public:
     RecursiveMutex();
     ~RecursiveMutex();
     RecursiveMutex(const RecursiveMutex&) = delete;
@@ -18,7 +18,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     Impl* impl_;
 };
 

@@ -26,8 +26,7 @@ namespace plat {
 uint32_t profileReadInt(const char* section, const char* key, int32_t defaultValue,
                         const char* path);
 
-bool profileWriteString(const char* section, const char* key, const char* value,
-                        const char* path);
+bool profileWriteString(const char* section, const char* key, const char* value, const char* path);
 
 uint32_t profileReadSection(const char* section, char* buffer, uint32_t size, const char* path);
 

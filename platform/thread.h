@@ -12,7 +12,7 @@
 namespace plat {
 
 class Thread {
-public:
+  public:
     using Entry = void (*)(void* arg);
 
     Thread();
@@ -33,7 +33,7 @@ public:
 
     struct State;
 
-private:
+  private:
     std::shared_ptr<State> state_;
 };
 
