@@ -333,20 +333,40 @@ TEST(NullModemCable, PauseHoldsOneDirectionUntilResumed) {
     EXPECT_EQ(drain.got, Bytes(written, 0x5a));
 }
 
+// Before the port under test sets its side up, the line must already be
+// raw: a fresh pty would echo what arrives back down the cable, map CR to
+// NL, swallow ^C and ^S, and hold bytes back until a newline.
+TEST(NullModemCable, PortsFindARawLineBeforeTheySetItUp) {
+    NullModemCable cable;
+    Port a(cable.pathA()), b(cable.pathB());
+    const Bytes controls = {'\r', 0x03, 0x13, 0x11, 0x7f, 0x04, 'x', 0x00, 0xff};
+    ASSERT_EQ(write(a.fd(), controls.data(), controls.size()),
+              static_cast<ssize_t>(controls.size()));
+    EXPECT_EQ(b.readFor(100), controls);
+    EXPECT_EQ(a.readFor(50).size(), 0u) << "echoed";
+}
+
+// A byte written the moment pause() has returned must stay put, even when
+// the cable's thread was asleep waiting for data (the likeliest state).
 TEST(NullModemCable, PauseTakesEffectBeforeItReturns) {
     NullModemCable cable;
     Port a(cable.pathA()), b(cable.pathB());
     a.setLine(B115200);
     b.setLine(B115200);
-    // Bytes that went before pause() may still arrive; none written after.
-    cable.pause();
-    ASSERT_EQ(write(a.fd(), "late", 4), 4);
-    ASSERT_EQ(write(b.fd(), "late", 4), 4);
-    EXPECT_EQ(b.readFor(100).size(), 0u);
-    EXPECT_EQ(a.readFor(1).size(), 0u);
-    cable.resume();
-    EXPECT_EQ(b.readFor(100), Bytes({'l', 'a', 't', 'e'}));
-    EXPECT_EQ(a.readFor(1), Bytes({'l', 'a', 't', 'e'}));
+    for (int round = 0; round < 200; ++round) {
+        cable.pause();
+        const uint64_t before = cable.delivered(Dir::AtoB) + cable.delivered(Dir::BtoA);
+        ASSERT_EQ(write(a.fd(), "a", 1), 1);
+        ASSERT_EQ(write(b.fd(), "b", 1), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ASSERT_EQ(cable.delivered(Dir::AtoB) + cable.delivered(Dir::BtoA), before)
+            << "moved while paused, round " << round;
+        cable.resume();
+        Flow ab{&a, &b, {}, 1}, ba{&b, &a, {}, 1};
+        transfer({&ab, &ba}, 2000);
+        ASSERT_EQ(ab.got, Bytes{'a'});
+        ASSERT_EQ(ba.got, Bytes{'b'});
+    }
 }
 
 // The port under test may close and reopen its side; the cable holds the
