@@ -82,7 +82,12 @@ LinePump::LinePump(const std::vector<Ends>& lanes, const Pacing& pacing) {
         lanes_.push_back(std::make_unique<Lane>(ends, pacing));
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-    thread_ = std::thread([this] { run(); });
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (...) {
+        close(wakeFd_);
+        throw;
+    }
 }
 
 LinePump::~LinePump() {
@@ -113,7 +118,10 @@ auto LinePump::control(Change&& change) {
 }
 
 void LinePump::setPacing(size_t lane, const Pacing& pacing) {
-    control([&] { return lanes_.at(lane)->pacing = pacing, true; });
+    control([&] {
+        lanes_.at(lane)->pacing = pacing;
+        return true;
+    });
 }
 
 void LinePump::setPaused(size_t lane, bool paused) {
