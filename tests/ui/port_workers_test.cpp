@@ -190,25 +190,57 @@ TEST(ShutDownWorkers, FreesTheWorkersAndClearsTheirRowsSoCommandsReachNothing) {
     EXPECT_EQ(run.workers.ShutDownWorkers().destroyed, 0);
 }
 
-TEST(ShutDownWorkers, RefreshTicksRacingTheShutDownNeverReadAFreedWorker) {
-    EngineRun run(MissingPorts(6));
-    ASSERT_TRUE(run.Settled());
+namespace {
+
+// A row store that can hold a refresh tick right after it has fetched a
+// row's worker, as a list operation held up by a busy window thread does.
+class TickHoldingRowStore : public RowStore {
+  public:
+    PortWorker* GetRowWorker(int32_t row) override {
+        PortWorker* worker = RowStore::GetRowWorker(row);
+        if (std::this_thread::get_id() == timerThread && holdNext.exchange(false)) {
+            held.set();
+            release.wait(plat::kInfinite);
+        }
+        return worker;
+    }
+    std::thread::id timerThread;
+    std::atomic<bool> holdNext{false};
+    plat::Event held{plat::Event::ManualReset};
+    plat::Event release{plat::Event::ManualReset};
+};
+
+}  // namespace
+
+TEST(ShutDownWorkers, ATickHeldAcrossTheShutDownNeverReadsTheFreedWorker) {
+    uitest::UseDefaultConfiguration(MissingPorts(2));
+    ASSERT_TRUE(InitTestEngine());
+    TickHoldingRowStore rows;
+    PortWorkers workers(rows);
+    ASSERT_EQ(workers.CreateWorkers(), 2);
+    ASSERT_TRUE(uitest::WaitUntil([&] { return Cell(rows, 1, 8) == "Not open"; }));
+
     std::atomic<bool> done{false};
     std::atomic<uint32_t> ticks{0};
+    rows.holdNext = true;
     std::thread timer([&] {
+        rows.timerThread = std::this_thread::get_id();  // read by others only once held
         while (!done.load()) {
-            RefreshRows(run.rows);
+            RefreshRows(rows);
             ticks.fetch_add(1);
         }
     });
-    ASSERT_TRUE(uitest::WaitUntil([&] { return ticks.load() > 10; }));
-    const ShutDownResult result = run.workers.ShutDownWorkers();
-    // Ticks go on after the shut-down, as a timer that is not stopped would.
+    ASSERT_EQ(rows.held.wait(10000), 0);
+    // The shut-down must not wait for the held tick, and the tick, once
+    // let go, holds a pointer to a freed worker that it must not follow.
+    const ShutDownResult result = workers.ShutDownWorkers();
+    EXPECT_EQ(result.destroyed, 2);
+    rows.release.set();
     const uint32_t seen = ticks.load();
     EXPECT_TRUE(uitest::WaitUntil([&] { return ticks.load() > seen + 10; }));
     done = true;
     timer.join();
-    EXPECT_EQ(result.destroyed, 6);
+    ClearQuitForTesting();
 }
 
 namespace {
