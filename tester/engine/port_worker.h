@@ -247,14 +247,18 @@ class PortWorker {
     // bytesWritten (what the port took), blocksWritten, and a "WR" error
     // for a failure or a short write. The bytes the port took.
     DWORD WriteBlock(const uint8_t* block, uint32_t size);
-    // One read of up to `want` bytes into rxBlock at rxFill (receiveSide
-    // held); counts a "RD" error for a failure other than an abort. False
-    // when the read failed.
-    bool ReadSome(uint32_t want, DWORD& got);
+    // One read towards a whole block of `size` bytes into rxBlock at rxFill
+    // (receiveSide held; nothing is read once it is whole): rxFill and
+    // bytesRead grow by what came and `fill` is the new rxFill. False when
+    // the read failed; a "RD" error unless it was aborted.
+    bool FillBlock(uint32_t size, uint32_t& fill);
     void CountError(std::atomic<uint32_t>& counter, int32_t kind);
     // elapsedMs since runStart, and rate = bytesRead x 1000 / elapsedMs.
     void UpdateRate(uint32_t runStart, uint32_t now);
     uint32_t ReplyTimeoutMs();
+    // The start of a half-duplex run: nothing assembled, bytesRead and
+    // elapsedMs 0. Returns the run's start tick.
+    uint32_t BeginRun();
 
     mutable std::mutex fieldLock;
     std::mutex receiveSide;  // rxBlock, rxFill, lastRxSeq, port reads
