@@ -76,15 +76,6 @@ TEST(FormatCounters, PrintTheUnsignedWordsSigned) {
     EXPECT_EQ(FormatCounterPair(0xFFFFFFFFu, 2), "-1/2");
 }
 
-TEST(ErrorKindText, GivesTheTwoLetterCodesAndQuestionMarksOutside0To5) {
-    const char* codes[] = {"..", "RD", "SY", "DA", "WR", "TO"};
-    for (int32_t kind = 0; kind <= 5; ++kind)
-        EXPECT_STREQ(ErrorKindText(kind), codes[kind]);
-    EXPECT_STREQ(ErrorKindText(6), "??");
-    EXPECT_STREQ(ErrorKindText(-1), "??");
-    EXPECT_STREQ(ErrorKindText(INT32_MIN), "??");
-}
-
 TEST(FormatRowCells, PutsEachValueInItsColumn) {
     RowValues v;
     v.bytesRead = 2048;
@@ -109,14 +100,4 @@ TEST(FormatRowCells, PutsEachValueInItsColumn) {
     EXPECT_EQ(at(kColumnErrDesc), ".F..../SY/0007");
     EXPECT_EQ(at(kColumnTime), "01:02:03");
     EXPECT_EQ(at(kColumnState), "M/Tx");
-}
-
-TEST(FormatRowCells, ANewlyOpenedPortShowsZerosAndAnEmptyState) {
-    RowValues v;
-    v.commErrorText = FormatCommErrors(0);
-    v.lastErrorKindText = ErrorKindText(kErrorNone);
-    const RowCells cells = FormatRowCells(v);
-    const char* expected[] = {"0/0", "0/0", "0", "0/0", "....../../0000", "00:00:00", ""};
-    for (int i = 0; i < kRefreshedColumns; ++i)
-        EXPECT_EQ(cells.text[i], expected[i]) << "column " << i + kFirstRefreshedColumn;
 }

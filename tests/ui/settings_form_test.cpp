@@ -179,13 +179,6 @@ TEST_F(SettingsForm, PresetsWriteTheirHandshakeAndOnlyCustomEnablesTheGroup) {
     form.PresetClicked(0);
     EXPECT_FALSE(form.CustomGroupEnabled());
     ExpectHandshake(form, "Low", 0, "Low", 0, 0, 0, 0, 0);
-
-    for (int id :
-         {IDC_RTS_CONTROL, IDC_RTS_LABEL, IDC_OUTX_CTS_FLOW, IDC_DTR_CONTROL, IDC_DTR_LABEL,
-          IDC_OUTX_DSR_FLOW, IDC_DSR_SENSITIVITY, IDC_OUT_X, IDC_IN_X, IDC_TX_CONTINUE_ON_XOFF})
-        EXPECT_TRUE(PortSettingsForm::InCustomGroup(id)) << id;
-    for (int id : {IDC_BLOCK_SIZE, IDC_BAUD_RATE, IDC_HD_TIMEOUT, IDC_PARITY, IDC_PRESET_CUSTOM})
-        EXPECT_FALSE(PortSettingsForm::InCustomGroup(id)) << id;
 }
 
 TEST_F(SettingsForm, SwitchingFromRtsCtsToCustomShowsTheStoredFlags) {
@@ -319,41 +312,17 @@ TEST_F(SettingsForm, CheckBoxesStoreTheirLowestBit) {
     EXPECT_EQ(stored.reserved, 0u);
 }
 
-TEST(SettingsFormLists, ComboBoxesListTheNameTablesInOrder) {
-    auto texts = [](int id) {
-        std::vector<std::string> out;
-        for (const char* item : PortSettingsForm::ComboItems(id))
-            out.push_back(item);
-        return out;
-    };
-    using V = std::vector<std::string>;
-    EXPECT_EQ(texts(IDC_BYTE_SIZE), (V{"5", "6", "7", "8"}));
-    EXPECT_EQ(texts(IDC_PARITY), (V{"None", "Odd", "Even", "Mark", "Space"}));
-    EXPECT_EQ(texts(IDC_STOP_BITS), (V{"1", "1.5", "2"}));
-    EXPECT_EQ(texts(IDC_RTS_CONTROL), (V{"Low", "High", "Control"}));
-    EXPECT_EQ(texts(IDC_DTR_CONTROL), (V{"Low", "High", "Control"}));
-    EXPECT_TRUE(texts(IDC_BLOCK_SIZE).empty());
-}
-
-TEST(SettingsFormNumbers, ReadLikeTheDialogsIntegerReads) {
+TEST(SettingsFormNumbers, ReadLikeTheSystemsIntegerReads) {
     uint32_t u = 7;
     EXPECT_TRUE(ReadUnsignedDecimal("  300x", u));
     EXPECT_EQ(u, 300u);
-    EXPECT_TRUE(ReadUnsignedDecimal("4294967295", u));
+    EXPECT_TRUE(ReadUnsignedDecimal("-1", u));  // wraps, as the unsigned read does
     EXPECT_EQ(u, 0xFFFFFFFFu);
     EXPECT_FALSE(ReadUnsignedDecimal("4294967296", u));
-    EXPECT_TRUE(ReadUnsignedDecimal("-1", u));  // wraps, as the system's read does
-    EXPECT_EQ(u, 0xFFFFFFFFu);
-    EXPECT_FALSE(ReadUnsignedDecimal("", u));
-    EXPECT_FALSE(ReadUnsignedDecimal("x1", u));
     EXPECT_FALSE(ReadUnsignedDecimal("-", u));
-
     int32_t s = 7;
     EXPECT_TRUE(ReadSignedDecimal("-2147483648", s));
     EXPECT_EQ(s, INT32_MIN);
     EXPECT_FALSE(ReadSignedDecimal("2147483648", s));
     EXPECT_FALSE(ReadSignedDecimal("99999999999999999999", s));
-    EXPECT_TRUE(ReadSignedDecimal("+42;", s));
-    EXPECT_EQ(s, 42);
-    EXPECT_FALSE(ReadSignedDecimal(" ", s));
 }
