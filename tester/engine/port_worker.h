@@ -88,8 +88,9 @@ class PortWorker {
     PortWorker& operator=(const PortWorker&) = delete;
 
     // Stores the name and starts PortThread, which makes the row and opens
-    // the port. False when the thread cannot start (the worker may then be
-    // deleted at once). Once per worker, right after Create.
+    // the port. False when the thread cannot start, or InitTestEngine has
+    // not succeeded (the worker may then be deleted at once). Once per
+    // worker, right after Create.
     bool Start(const char* name);
 
     // --- The commands' operations, on the window's thread.
