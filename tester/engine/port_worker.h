@@ -88,8 +88,9 @@ class PortWorker {
     PortWorker& operator=(const PortWorker&) = delete;
 
     // Stores the name and starts PortThread, which makes the row and opens
-    // the port. False when the thread cannot start (the worker may then be
-    // deleted at once). Once per worker, right after Create.
+    // the port. False when the thread cannot start, or InitTestEngine has
+    // not succeeded (the worker may then be deleted at once). Once per
+    // worker, right after Create.
     bool Start(const char* name);
 
     // --- The commands' operations, on the window's thread.
@@ -243,9 +244,9 @@ class PortWorker {
     void MasterExchange();
     void SlaveExchange();
 
-    // One counted write of the first blockSize bytes of `block`: counts
-    // bytesWritten (what the port took), blocksWritten, and a "WR" error
-    // for a failure or a short write. The bytes the port took.
+    // One counted write of `size` bytes of `block`: counts bytesWritten
+    // (what the port took), blocksWritten, and a "WR" error for a failure
+    // or a short write. Returns the bytes the port took.
     DWORD WriteBlock(const uint8_t* block, uint32_t size);
     // One read towards a whole block of `size` bytes into rxBlock at rxFill
     // (receiveSide held; nothing is read once it is whole): rxFill and
@@ -263,5 +264,8 @@ class PortWorker {
     mutable std::mutex fieldLock;
     std::mutex receiveSide;  // rxBlock, rxFill, lastRxSeq, port reads
     std::mutex sendSide;     // port writes
-    BlockPattern pattern{};  // the payload this worker sends and expects
+    // The payload this worker sends and expects. The receive side checks
+    // against it rather than against txBlock, which TxThread stamps (from
+    // 10^8 on into the payload) and frees as it ends.
+    BlockPattern pattern{};
 };
