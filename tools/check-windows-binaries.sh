@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Checks the shipped Windows build: every .exe and .dll is a 32-bit PE file
+# and imports nothing but DLLs that come with Windows.
+#   tools/check-windows-binaries.sh build/mingw32-release/bin [required file...]
+set -euo pipefail
+dir=${1:?usage: $0 <folder with the .exe and .dll files> [required file...]}
+shift
+objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
+
+# DLLs every Windows installation has (lower case).
+system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|ole32|oleaut32|ws2_32|version|msvcrt|winmm|uxtheme|shlwapi|imm32|api-ms-win-.*)\.dll$'
+
+status=0
+for required in "$@"; do
+  if [ ! -f "$dir/$required" ]; then
+    echo "FAIL $dir/$required was not built"
+    status=1
+  fi
+done
+shopt -s nullglob
+files=("$dir"/*.exe "$dir"/*.dll)
+for f in "${files[@]}"; do
+  kind=$(file -b "$f")
+  case "$kind" in
+    "PE32 executable"*"Intel 80386"*) ;;
+    *) echo "FAIL $f is not a 32-bit PE file: $kind"; status=1; continue ;;
+  esac
+  bad=0
+  while read -r dll; do
+    lower=$(echo "$dll" | tr 'A-Z' 'a-z')
+    if ! [[ $lower =~ $system_dlls ]]; then
+      echo "FAIL $f imports $dll, which Windows does not ship"
+      bad=1
+    fi
+  done < <("$objdump" -p "$f" | sed -n 's/^\s*DLL Name: //p')
+  if [ $bad -eq 0 ]; then echo "ok   $f"; else status=1; fi
+done
+exit $status

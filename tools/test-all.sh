@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test, from a fresh Debian 12 machine:
+#   bash tools/test-all.sh
+# Installs the packages it needs, builds the native, sanitizer and both
+# Windows configurations, runs the native suite, both sanitizer suites and the
+# Wine suite, checks the shipped i686 binaries, formatting and lint, and runs
+# the fuzzers for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=${JOBS:-$(nproc)}
+
+step() { printf '\n==== %s ====\n' "$*"; }
+
+if [ "${VESK_SKIP_INSTALL:-0}" != 1 ]; then
+  step "installing packages"
+  tools/install-deps.sh
+fi
+
+for preset in linux asan tsan mingw64 mingw32-release; do
+  step "configure and build: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+
+# Wine keeps a persistent server for the whole Wine suite; it is ended at
+# the end however the run ends.
+trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
+
+for preset in linux asan tsan mingw64; do
+  step "tests: $preset"
+  ctest --preset "$preset" -j "$jobs"
+done
+
+step "shipped Windows binaries (i686 Release)"
+shipped=()
+[ -d netserial ] && shipped+=(qelnet.dll)
+[ -d tester/app ] && shipped+=(vesktestw.exe)
+tools/check-windows-binaries.sh build/mingw32-release/bin "${shipped[@]}"
+if [ -x tools/check-exports.sh ]; then
+  tools/check-exports.sh build/mingw32-release/bin/qelnet.dll
+fi
+
+step "formatting"
+cmake --build build/linux --target format-check
+
+step "lint"
+tools/lint.sh
+
+if [ -x tools/fuzz.sh ]; then
+  step "fuzzing (bounded)"
+  tools/fuzz.sh 30
+fi
+
+step "all passed"
