@@ -1,0 +1,44 @@
+// TCGETS2 gives the speed as a number (c_ospeed), for the Bxxx rates and
+// for BOTHER alike, so no table of speed codes is needed. <asm/termbits.h>
+// and glibc's <termios.h> define the same struct names; this file includes
+// only the kernel's.
+#include "tests/support/line_format.h"
+
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+namespace rig {
+
+uint32_t LineFormat::bitsPerChar() const {
+    return frameBits(dataBits, parity, stopBits);
+}
+
+int64_t charTimeNs(uint32_t baud, uint32_t bitsPerChar) {
+    if (baud == 0 || bitsPerChar == 0) return 0;
+    return static_cast<int64_t>(bitsPerChar) * 1000000000LL / baud;
+}
+
+bool readLineFormat(int fd, LineFormat& out) {
+    struct termios2 t {};
+    if (ioctl(fd, TCGETS2, &t) != 0) return false;
+    out.baud = t.c_ospeed;
+    switch (t.c_cflag & CSIZE) {
+        case CS5:
+            out.dataBits = 5;
+            break;
+        case CS6:
+            out.dataBits = 6;
+            break;
+        case CS7:
+            out.dataBits = 7;
+            break;
+        default:
+            out.dataBits = 8;
+            break;
+    }
+    out.parity = (t.c_cflag & PARENB) != 0;
+    out.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
+    return true;
+}
+
+}  // namespace rig
