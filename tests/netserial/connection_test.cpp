@@ -207,9 +207,9 @@ TEST_F(Connection, DataReceivedBeforeTheLossStaysReadable) {
     DeviceServer server;
     HANDLE h = openOn(server);
     const std::vector<uint8_t> data = testPattern(3000);
+    ASSERT_TRUE(setTimeouts(h, 0, 0, 0));
     ASSERT_TRUE(server.sendPayload(data));
     server.closeClient();
-    ASSERT_TRUE(setTimeouts(h, 0, 0, 0));
     std::vector<uint8_t> got(3000);
     DWORD count = 0;
     // Give the loss time to be seen before reading.

@@ -29,6 +29,13 @@ ComPortCommand Command(uint8_t code, std::vector<uint8_t> value) {
     return c;
 }
 
+void PrintTo(const ComPortCommand& c, std::ostream* out) {
+    *out << int{c.code} << ":[";
+    for (size_t i = 0; i < c.value.size(); ++i)
+        *out << (i ? " " : "") << int{c.value[i]};
+    *out << "]";
+}
+
 DeviceServer::DeviceServer() = default;
 
 DeviceServer::~DeviceServer() {

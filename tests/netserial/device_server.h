@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,5 +106,8 @@ class DeviceServer {
 
 // The command the library should have sent, for comparisons.
 ComPortCommand Command(uint8_t code, std::vector<uint8_t> value = {});
+
+// For test failure messages: "5:[8]".
+void PrintTo(const ComPortCommand& c, std::ostream* out);
 
 }  // namespace qtest
