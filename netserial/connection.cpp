@@ -23,10 +23,10 @@ void receiveAll(NetPort& port) {
 
 void runConnection(NetPort& port) {
     for (;;) {
-        // rxPaused, rxEnd and sendBlocked are written by this thread alone.
+        // rxPaused and rxEnd are written by this thread alone.
         NetSocket::Interest interest;
         interest.read = !port.rxPaused && !port.rxEnd;
-        interest.write = port.sendBlocked;
+        interest.write = port.sendBlocked.load(std::memory_order_relaxed);
         interest.close = port.connectionLost.load(std::memory_order_relaxed) == 0;
         const unsigned got = port.socket.wait(interest);
         if (got & kNetStopped) return;
@@ -103,34 +103,33 @@ ReceiveResult ReceiveStep(NetPort& port) {
     return ReceiveResult::Progress;
 }
 
+SendResult SendPending(NetPort& port) {
+    SendResult result = SendResult::Empty;
+    bool progress = false;
+    while (port.txPending > 0) {
+        const int n = port.socket.send(port.txBuffer + port.txOffset, port.txPending);
+        if (n == kIoWouldBlock || n <= 0) {
+            result = n == kIoWouldBlock ? SendResult::Blocked : SendResult::Failed;
+            break;
+        }
+        port.sentFrames.advance(port.txBuffer + port.txOffset, static_cast<size_t>(n));
+        port.txOffset += n;
+        port.txPending -= n;
+        progress = true;
+    }
+    if (port.txPending == 0) port.txOffset = 0;
+    port.sendBlocked.store(result == SendResult::Blocked, std::memory_order_relaxed);
+    if (progress) port.txEmptyEvent.notify_all();
+    return result;
+}
+
 void SendStep(NetPort& port) {
-    bool failed = false;
+    SendResult result;
     {
         std::lock_guard<std::mutex> hold(port.txLock);
-        bool progress = false;
-        while (port.txPending > 0) {
-            const int n = port.socket.send(port.txBuffer + port.txOffset, port.txPending);
-            if (n == kIoWouldBlock) {
-                port.sendBlocked = true;
-                break;
-            }
-            if (n <= 0) {
-                failed = true;
-                break;
-            }
-            port.sentFrames.advance(port.txBuffer + port.txOffset, static_cast<size_t>(n));
-            port.txOffset += n;
-            port.txPending -= n;
-            port.sendBlocked = false;
-            progress = true;
-        }
-        if (port.txPending == 0) {
-            port.txOffset = 0;
-            port.sendBlocked = false;
-        }
-        if (progress) port.txEmptyEvent.notify_all();
+        result = SendPending(port);
     }
-    if (failed) MarkConnectionLost(port);
+    if (result == SendResult::Failed) MarkConnectionLost(port);
 }
 
 }  // namespace qelnet

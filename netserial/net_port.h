@@ -84,8 +84,10 @@ struct NetPort final : TelnetSink {
     int32_t txPending = 0;
     int32_t txOffset = 0;
     bool txFlowAllowed = true;  // the server has not asked us to stop sending data
-    bool sendBlocked = false;   // the last send would have blocked
-    uint32_t writeAbort = 0;    // bumped to end the writes waiting at that moment
+    // The last send would have blocked: the thread waits for the socket to
+    // take more. Written under txLock, read by the thread without it.
+    std::atomic<bool> sendBlocked{false};
+    uint32_t writeAbort = 0;  // bumped to end the writes waiting at that moment
     TelnetFrameTracker sentFrames;
 
     // Events, under eventLock.
@@ -179,7 +181,14 @@ void ConnectionThread(void* port);
 enum class ReceiveResult { Progress, WouldBlock, RingFull, End };
 ReceiveResult ReceiveStep(NetPort& port);
 
-// Sends until the socket would block or nothing is left.
+// Hands the pending bytes to the socket until it would block or nothing is
+// left. txLock held. Failed: the connection failed (the caller then marks
+// it lost, without txLock).
+enum class SendResult { Empty, Blocked, Failed };
+SendResult SendPending(NetPort& port);
+
+// The connection thread's send step: SendPending, then marks a failed
+// connection lost.
 void SendStep(NetPort& port);
 
 }  // namespace qelnet

@@ -141,7 +141,10 @@ BOOL WINAPI QnWriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD wr
         port->txPending += static_cast<int32_t>(
             EscapeIac(port->txBuffer + port->txOffset + port->txPending, in + queued, chunk));
         queued += chunk;
-        port->socket.wake();
+        // The writer hands its chunk to the socket itself, sparing the two
+        // thread switches of a hand-over per chunk; the connection thread
+        // takes over when the socket would block (or has failed).
+        if (SendPending(*port) != SendResult::Empty) port->socket.wake();
     }
     // Everything is queued; wait until it has been handed to the socket.
     // Running out of time here does not change the result.

@@ -5,14 +5,13 @@
 // keeps neither data size nor parity (the driver forces CS8 without parity),
 // so those are checked in ser2net's answers, recorded by a relay between the
 // library and ser2net.
+#include "tests/netserial/far_end.h"
 #include "tests/netserial/net_test.h"
 #include "tests/support/cable.h"
 #include "tests/support/ser2net.h"
 
 #include <atomic>
-#include <cerrno>
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -25,50 +24,6 @@ namespace {
     do {                                                                                     \
         if (rig::Ser2net::program().empty()) GTEST_SKIP() << rig::Ser2net::missingMessage(); \
     } while (0)
-
-// The far end of the cable.
-class FarEnd {
-  public:
-    explicit FarEnd(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {}
-    ~FarEnd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    bool opened() const { return fd_ >= 0; }
-
-    bool write(const std::vector<uint8_t>& data) {
-        size_t at = 0;
-        while (at < data.size()) {
-            const ssize_t n = ::write(fd_, data.data() + at, data.size() - at);
-            if (n > 0) {
-                at += static_cast<size_t>(n);
-            } else if (n < 0 && errno == EAGAIN) {
-                pollfd p{fd_, POLLOUT, 0};
-                ::poll(&p, 1, 100);
-            } else {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    std::vector<uint8_t> read(size_t n, int timeoutMs) {
-        std::vector<uint8_t> got(n);
-        size_t at = 0;
-        Stopwatch clock;
-        while (at < n && clock.ms() < timeoutMs) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            const ssize_t k = ::read(fd_, got.data() + at, n - at);
-            if (k > 0) at += static_cast<size_t>(k);
-        }
-        got.resize(at);
-        return got;
-    }
-
-  private:
-    int fd_;
-};
 
 // Passes bytes both ways between the library and ser2net, keeping what
 // ser2net sends.

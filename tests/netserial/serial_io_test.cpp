@@ -1,7 +1,8 @@
 // Writing: escaping, chunks, the send buffer's limits, the server's flow
-// control, and the purges. Some tests stop the port's connection thread and
-// run its send step themselves, so that what sits in the send buffer can be
-// seen between steps; the socket and the server stay real.
+// control, and the purges. Some tests stop the port's connection thread,
+// fill the socket while the server does not read, and run the send step
+// themselves, so that what sits in the send buffer can be seen between
+// steps; the socket and the server stay real.
 #include "tests/netserial/net_test.h"
 
 #include "platform/last_error.h"
@@ -45,6 +46,39 @@ void drain(HANDLE h) {
     }
 }
 
+// With the thread stopped and the server not reading, fills the socket with
+// 'f' bytes until it would block, then drops what the socket did not take,
+// so that the send buffer is empty and the next bytes queued stay there.
+// Returns the filler bytes the server will receive.
+size_t fillSocket(HANDLE h) {
+    NetPort& port = portOf(h);
+    const std::vector<uint8_t> filler(4096, 'f');
+    size_t queued = 0;
+    for (int i = 0; i < 100000; ++i) {
+        if (!qelnet::QueueSend(port, filler.data(), filler.size(), qelnet::QueueWait::Never)) break;
+        queued += filler.size();
+        qelnet::SendStep(port);
+        std::lock_guard<std::mutex> hold(port.txLock);
+        if (port.sendBlocked) {
+            queued -= static_cast<size_t>(port.txPending);
+            port.txPending = 0;
+            port.txOffset = 0;
+            return queued;
+        }
+    }
+    ADD_FAILURE() << "the socket never filled";
+    return queued;
+}
+
+// Runs send steps until `done` is ready.
+template <typename Future>
+void sendUntil(HANDLE h, Future& done) {
+    Stopwatch clock;
+    while (done.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready &&
+           clock.ms() < kLong)
+        qelnet::SendStep(portOf(h));
+}
+
 size_t escapedSize(const std::vector<uint8_t>& data, size_t from, size_t n) {
     return n + static_cast<size_t>(std::count(data.begin() + from, data.begin() + from + n, 0xFF));
 }
@@ -85,27 +119,29 @@ TEST_F(SerialIo, WritesArriveEscapedAndWhole) {
     QnCloseHandle(h);
 }
 
-// 3000 bytes with WriteBlockSize 1024 go into the send buffer as 1024, 1024
-// and 952, each only once the one before has left it.
-TEST_F(SerialIo, ChunksFollowWriteBlockSizeOneAtATime) {
+// A chunk of WriteBlockSize goes into the send buffer only once the one
+// before has left it. (A writer hands its chunk to the socket itself, so a
+// chunk stays in the buffer only while the socket is full.)
+TEST_F(SerialIo, ChunkWaitsInTheSendBufferUntilItHasLeft) {
     DeviceServer server;
     HANDLE h = openOn(server);
     stopThread(h);
+    server.pauseReading();
+    const size_t filler = fillSocket(h);
     const std::vector<uint8_t> data = testPattern(3000);
     auto writer = writeAsync(h, data);
-    size_t at = 0;
-    for (size_t chunk : {1024u, 1024u, 952u}) {
-        const int32_t size = waitPendingNot(h, 0);
-        EXPECT_EQ(size, static_cast<int32_t>(escapedSize(data, at, chunk)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        EXPECT_EQ(pending(h), size);  // the next chunk waits
-        qelnet::SendStep(portOf(h));
-        at += chunk;
-    }
+    const int32_t first = waitPendingNot(h, 0);
+    EXPECT_EQ(first, static_cast<int32_t>(escapedSize(data, 0, 1024)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(pending(h), first);  // the second chunk waits
+    EXPECT_FALSE(ready(writer, 0));
+    server.resumeReading();
+    sendUntil(h, writer);
     ASSERT_TRUE(ready(writer));
     EXPECT_EQ(writer.get(), std::make_pair(BOOL{TRUE}, DWORD{3000}));
-    ASSERT_TRUE(server.waitPayload(3000));
-    EXPECT_EQ(server.payload(), data);
+    ASSERT_TRUE(server.waitPayload(filler + 3000));
+    const std::vector<uint8_t> got = server.payload();
+    EXPECT_EQ(std::vector<uint8_t>(got.begin() + filler, got.end()), data);
     QnCloseHandle(h);
 }
 
@@ -116,23 +152,29 @@ TEST_F(SerialIo, CommandWaitsForRoomInAFullSendBuffer) {
     DeviceServer server;
     HANDLE h = openOn(server);
     stopThread(h);
+    server.pauseReading();
+    const size_t filler = fillSocket(h);
     const std::vector<uint8_t> ff(16384, 0xFF);
     auto writer = writeAsync(h, ff);
     ASSERT_EQ(waitPendingNot(h, 0), qelnet::kTxBufferSize);
     auto command = std::async(std::launch::async, [h] { return QnEscapeCommFunction(h, SETDTR); });
     EXPECT_EQ(command.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
     EXPECT_EQ(pending(h), qelnet::kTxBufferSize);
-    drain(h);
+    server.resumeReading();
+    sendUntil(h, command);
     ASSERT_EQ(command.wait_for(std::chrono::milliseconds(kLong)), std::future_status::ready);
     EXPECT_TRUE(command.get());
-    drain(h);
+    sendUntil(h, writer);
     ASSERT_TRUE(ready(writer));
     EXPECT_EQ(writer.get().second, 16384u);
+    drain(h);  // the command, queued behind the chunk
     ASSERT_TRUE(server.waitCommands(1));
-    EXPECT_EQ(server.payload(), ff);
+    const std::vector<uint8_t> got = server.payload();
+    ASSERT_EQ(got.size(), filler + 16384);
+    EXPECT_EQ(std::vector<uint8_t>(got.begin() + filler, got.end()), ff);
     ASSERT_EQ(server.commands().size(), 1u);
     EXPECT_EQ(server.commands()[0], Command(5, {8}));
-    EXPECT_EQ(server.commands()[0].atPayload, 16384u);
+    EXPECT_EQ(server.commands()[0].atPayload, filler + 16384);
     QnCloseHandle(h);
 }
 
@@ -218,6 +260,8 @@ TEST_F(SerialIo, PurgeClearsBothSidesAndTellsTheServer) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     ASSERT_EQ(stat.cbInQue, 100u);
     stopThread(h);  // from here on nothing is sent but by the test
+    server.pauseReading();
+    const size_t filler = fillSocket(h);
     const std::vector<uint8_t> data = testPattern(500);
     ASSERT_TRUE(setTimeouts(h, 0, 0, 0, 0, 50));
     DWORD count = 0;
@@ -227,10 +271,11 @@ TEST_F(SerialIo, PurgeClearsBothSidesAndTellsTheServer) {
     ASSERT_TRUE(QnClearCommError(h, &errors, &stat));
     EXPECT_EQ(stat.cbInQue, 0u);
     EXPECT_EQ(pending(h), 7);  // PURGE-DATA alone
+    server.resumeReading();
     drain(h);
     ASSERT_TRUE(server.waitCommands(1));
     EXPECT_EQ(server.commands(), std::vector<ComPortCommand>{Command(12, {3})});
-    EXPECT_TRUE(server.payload().empty());
+    EXPECT_EQ(server.payload(), std::vector<uint8_t>(filler, 'f'));
     // The abort flags alone send nothing.
     ASSERT_TRUE(QnPurgeComm(h, PURGE_RXABORT));
     ASSERT_TRUE(QnPurgeComm(h, PURGE_TXABORT));
