@@ -284,17 +284,18 @@ size_t EscapeIac(uint8_t* out, const uint8_t* in, size_t count) {
     return o;
 }
 
-TelnetCommand BuildComPortCommand(uint8_t code, const uint8_t* value, size_t valueSize,
+TelnetCommand BuildComPortCommand(uint8_t code, std::initializer_list<uint8_t> value,
                                   bool doubling) {
+    // At most 4 value bytes (8 doubled) fit: the largest command is 14 bytes.
     TelnetCommand c;
     uint8_t* p = c.bytes;
     *p++ = IAC;
     *p++ = SB;
     *p++ = kOptionComPort;
     *p++ = code;
-    for (size_t i = 0; i < valueSize && i < 8; ++i) {
-        *p++ = value[i];
-        if (value[i] == IAC && doubling) *p++ = IAC;
+    for (uint8_t b : value) {
+        *p++ = b;
+        if (b == IAC && doubling) *p++ = IAC;
     }
     *p++ = IAC;
     *p++ = SE;
@@ -303,25 +304,26 @@ TelnetCommand BuildComPortCommand(uint8_t code, const uint8_t* value, size_t val
 }
 
 TelnetCommand BuildSetBaudRate(uint32_t rate, bool doubling) {
-    const uint8_t value[4] = {static_cast<uint8_t>(rate >> 24), static_cast<uint8_t>(rate >> 16),
-                              static_cast<uint8_t>(rate >> 8), static_cast<uint8_t>(rate)};
-    return BuildComPortCommand(kSetBaudRate, value, 4, doubling);
+    return BuildComPortCommand(kSetBaudRate,
+                               {static_cast<uint8_t>(rate >> 24), static_cast<uint8_t>(rate >> 16),
+                                static_cast<uint8_t>(rate >> 8), static_cast<uint8_t>(rate)},
+                               doubling);
 }
 
 TelnetCommand BuildSetDataSize(uint8_t size) {
-    return BuildComPortCommand(kSetDataSize, &size, 1, true);
+    return BuildComPortCommand(kSetDataSize, {size}, true);
 }
 
 TelnetCommand BuildSetParity(uint8_t value) {
-    return BuildComPortCommand(kSetParity, &value, 1, true);
+    return BuildComPortCommand(kSetParity, {value}, true);
 }
 
 TelnetCommand BuildSetStopSize(uint8_t value) {
-    return BuildComPortCommand(kSetStopSize, &value, 1, true);
+    return BuildComPortCommand(kSetStopSize, {value}, true);
 }
 
 TelnetCommand BuildSetControl(uint8_t value) {
-    return BuildComPortCommand(kSetControl, &value, 1, true);
+    return BuildComPortCommand(kSetControl, {value}, true);
 }
 
 TelnetCommand BuildHardwareFlow() {
@@ -333,23 +335,23 @@ TelnetCommand BuildHardwareFlow() {
 }
 
 TelnetCommand BuildFlowControlSuspend() {
-    return BuildComPortCommand(kFlowControlSuspend, nullptr, 0, true);
+    return BuildComPortCommand(kFlowControlSuspend, {}, true);
 }
 
 TelnetCommand BuildFlowControlResume() {
-    return BuildComPortCommand(kFlowControlResume, nullptr, 0, true);
+    return BuildComPortCommand(kFlowControlResume, {}, true);
 }
 
 TelnetCommand BuildPurgeData(uint8_t value) {
-    return BuildComPortCommand(kPurgeData, &value, 1, true);
+    return BuildComPortCommand(kPurgeData, {value}, true);
 }
 
 TelnetCommand BuildOpeningNegotiation(bool remoteState, bool doubling) {
     static const uint8_t kOptions[] = {IAC, DO, kOptionBinary, IAC, WILL, kOptionComPort,
                                        IAC, DO, kOptionComPort};
     const uint8_t mask = remoteState ? 0xFF : 0x00;
-    TelnetCommand parts[] = {BuildComPortCommand(kSetLineStateMask, &mask, 1, doubling),
-                             BuildComPortCommand(kSetModemStateMask, &mask, 1, doubling),
+    TelnetCommand parts[] = {BuildComPortCommand(kSetLineStateMask, {mask}, doubling),
+                             BuildComPortCommand(kSetModemStateMask, {mask}, doubling),
                              BuildSetBaudRate(0, doubling)};
     TelnetCommand c;
     std::memcpy(c.bytes, kOptions, sizeof kOptions);

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 namespace qelnet {
 
@@ -164,7 +165,7 @@ struct TelnetCommand {
 // (SubnegIacDoubling=1). Measured against ser2net 4.3: with the single-byte
 // form, the mask value 255 directly before IAC SE misframes the opening
 // negotiation and the commands behind it are swallowed without a reply.
-TelnetCommand BuildComPortCommand(uint8_t code, const uint8_t* value, size_t valueSize,
+TelnetCommand BuildComPortCommand(uint8_t code, std::initializer_list<uint8_t> value,
                                   bool doubling);
 TelnetCommand BuildSetBaudRate(uint32_t rate, bool doubling);
 TelnetCommand BuildSetDataSize(uint8_t size);
