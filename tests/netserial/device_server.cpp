@@ -156,22 +156,22 @@ std::vector<ComPortCommand> DeviceServer::commands(std::initializer_list<uint8_t
     return picked;
 }
 
-bool DeviceServer::waitRaw(size_t n, int timeoutMs) const {
+template <typename Ready>
+bool DeviceServer::waitUntil(int timeoutMs, Ready ready) const {
     std::unique_lock<std::mutex> hold(lock_);
-    return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                             [&] { return raw_.size() >= n; });
+    return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs), ready);
+}
+
+bool DeviceServer::waitRaw(size_t n, int timeoutMs) const {
+    return waitUntil(timeoutMs, [&] { return raw_.size() >= n; });
 }
 
 bool DeviceServer::waitPayload(size_t n, int timeoutMs) const {
-    std::unique_lock<std::mutex> hold(lock_);
-    return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                             [&] { return payload_.size() >= n; });
+    return waitUntil(timeoutMs, [&] { return payload_.size() >= n; });
 }
 
 bool DeviceServer::waitCommands(size_t n, int timeoutMs) const {
-    std::unique_lock<std::mutex> hold(lock_);
-    return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                             [&] { return commands_.size() >= n; });
+    return waitUntil(timeoutMs, [&] { return commands_.size() >= n; });
 }
 
 void DeviceServer::forget() {
@@ -234,9 +234,7 @@ void DeviceServer::closeClient() {
 }
 
 bool DeviceServer::waitClientClosed(int timeoutMs) const {
-    std::unique_lock<std::mutex> hold(lock_);
-    return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                             [&] { return clientClosed_; });
+    return waitUntil(timeoutMs, [&] { return clientClosed_; });
 }
 
 }  // namespace qtest

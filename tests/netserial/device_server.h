@@ -83,6 +83,9 @@ class DeviceServer {
 
   private:
     void readLoop();
+    // Waits until ready() holds (checked with lock_ held) or the time is up.
+    template <typename Ready>
+    bool waitUntil(int timeoutMs, Ready ready) const;
     void decode(const uint8_t* p, size_t n);
 
     rig::LoopbackServer server_;
