@@ -1,0 +1,68 @@
+// The native backend of PortAccess: a local serial port driven by the
+// system's own serial interface. One NativePort per PortAccess, made with
+// it and freed with it, so that no thread ever touches a freed one.
+//
+// Same-named platform files implement it:
+// - native_port_win32.cpp: the Win32 serial API with overlapped I/O. The
+//   handle is the one CreateFileA returns.
+// - native_port_posix.cpp: a tty through termios, a non-blocking descriptor
+//   and poll. The handle is the file descriptor, (HANDLE)(intptr_t)fd, so
+//   INVALID_HANDLE_VALUE is fd -1; it means something only to the
+//   NativePort that opened it.
+//
+// Every operation but Open takes the handle Open returned and fails with
+// ERROR_INVALID_HANDLE for any other, or once Close has begun. The results
+// follow the Win32 calls they stand for: nonzero for success, the reason in
+// the thread's last error (plat::lastError) otherwise.
+#pragma once
+
+#include <memory>
+
+#include "platform/win32_types.h"
+
+struct NativePort;
+
+struct NativePortDeleter {
+    void operator()(NativePort* port) const;
+};
+using NativePortPtr = std::unique_ptr<NativePort, NativePortDeleter>;
+
+// Throws std::bad_alloc.
+NativePortPtr NewNativePort();
+
+// Whether a name starting with "/" is a device path (POSIX) or no port at
+// all (Windows).
+extern const bool kNativeDevicePaths;
+
+// Opens the normalised local port `name` ("COM7"; on POSIX also a device
+// path) for overlapped, cancellable transfers. The other arguments are
+// CreateFileA's. INVALID_HANDLE_VALUE on failure.
+HANDLE NativeOpen(NativePort& port, const char* name, DWORD access, DWORD shareMode,
+                  LPVOID security, DWORD disposition, DWORD flags, HANDLE templateFile);
+
+// Ends the transfers in progress (they fail with ERROR_OPERATION_ABORTED),
+// waits for every operation inside to leave, then closes the port.
+BOOL NativeClose(NativePort& port, HANDLE handle);
+
+// Block until the transfer ends by the time-outs of NativeSetTimeouts, by
+// a cancel or a purge (then FALSE with ERROR_OPERATION_ABORTED), or by an
+// error. `done` receives the bytes moved. One read and one write may run at
+// the same time on two threads; two reads, or two writes, may not.
+BOOL NativeRead(NativePort& port, HANDLE handle, void* buffer, DWORD count, DWORD* done);
+BOOL NativeWrite(NativePort& port, HANDLE handle, const void* buffer, DWORD count, DWORD* done);
+
+BOOL NativeGetState(NativePort& port, HANDLE handle, DCB* dcb);
+BOOL NativeSetState(NativePort& port, HANDLE handle, DCB* dcb);
+BOOL NativeSetTimeouts(NativePort& port, HANDLE handle, COMMTIMEOUTS* timeouts);
+
+// PURGE_TXABORT / PURGE_RXABORT end the writes / reads in progress;
+// PURGE_TXCLEAR / PURGE_RXCLEAR discard the output / input queue.
+BOOL NativePurge(NativePort& port, HANDLE handle, DWORD flags);
+
+// The CE_* line errors since the previous call, and the queue counts.
+// Either output may be null.
+BOOL NativeClearError(NativePort& port, HANDLE handle, DWORD* errors, COMSTAT* status);
+
+// Ends every transfer in progress on the port, on any thread; transfers
+// that start later run normally.
+BOOL NativeCancelPending(NativePort& port, HANDLE handle);

@@ -1,0 +1,146 @@
+// Local ports through the Win32 serial API, with overlapped I/O so that
+// another thread can end a blocked transfer.
+#include "tester/port/native_port.h"
+
+#include <string>
+
+#include "tester/port/port_guard.h"
+
+struct NativePort {
+    PortGuard guard;
+    // One record and one auto-reset event per direction, so a read and a
+    // write can be in progress at the same time.
+    OVERLAPPED readOverlapped{};
+    OVERLAPPED writeOverlapped{};
+};
+
+const bool kNativeDevicePaths = false;
+
+namespace {
+
+void closeEvent(OVERLAPPED& o) {
+    if (o.hEvent) {
+        CloseHandle(o.hEvent);
+        o.hEvent = nullptr;
+    }
+}
+
+bool prepare(OVERLAPPED& o) {
+    closeEvent(o);
+    o.Offset = 0;
+    o.OffsetHigh = 0;
+    o.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    return o.hEvent != nullptr;
+}
+
+// ReadFile or WriteFile, then the wait for the transfer to end.
+template <typename Start>
+BOOL transfer(HANDLE handle, OVERLAPPED& o, DWORD* done, Start start) {
+    DWORD local = 0;
+    if (!done) done = &local;
+    if (!start(done) && GetLastError() != ERROR_IO_PENDING) return FALSE;
+    return GetOverlappedResult(handle, &o, done, TRUE);
+}
+
+// CancelIoEx ends the transfers of every thread; CancelIo would reach only
+// the calling thread's own, and the blocked transfers are the workers'.
+// Nothing to cancel is no failure, as with CancelIo.
+BOOL cancelAll(HANDLE handle) {
+    if (CancelIoEx(handle, nullptr)) return TRUE;
+    return GetLastError() == ERROR_NOT_FOUND ? TRUE : FALSE;
+}
+
+}  // namespace
+
+void NativePortDeleter::operator()(NativePort* port) const {
+    if (!port) return;
+    closeEvent(port->readOverlapped);
+    closeEvent(port->writeOverlapped);
+    delete port;
+}
+
+NativePortPtr NewNativePort() {
+    return NativePortPtr(new NativePort);
+}
+
+HANDLE NativeOpen(NativePort& port, const char* name, DWORD access, DWORD shareMode,
+                  LPVOID security, DWORD disposition, DWORD flags, HANDLE templateFile) {
+    if (!prepare(port.readOverlapped) || !prepare(port.writeOverlapped)) {
+        DWORD error = GetLastError();
+        closeEvent(port.readOverlapped);
+        closeEvent(port.writeOverlapped);
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::string device = std::string("\\\\.\\") + name;
+    HANDLE handle =
+        CreateFileA(device.c_str(), access, shareMode, static_cast<LPSECURITY_ATTRIBUTES>(security),
+                    disposition, flags | FILE_FLAG_OVERLAPPED, templateFile);
+    if (handle == INVALID_HANDLE_VALUE) {
+        // The caller never closes a port that did not open; the events go now.
+        DWORD error = GetLastError();
+        closeEvent(port.readOverlapped);
+        closeEvent(port.writeOverlapped);
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    port.guard.opened(reinterpret_cast<intptr_t>(handle));
+    return handle;
+}
+
+BOOL NativeClose(NativePort& port, HANDLE handle) {
+    if (!port.guard.beginClose(reinterpret_cast<intptr_t>(handle))) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    // A transfer that entered just before the close may issue its I/O after
+    // a cancel: cancel again until every operation has left.
+    do {
+        cancelAll(handle);
+    } while (!port.guard.waitIdle(20));
+    closeEvent(port.readOverlapped);
+    closeEvent(port.writeOverlapped);
+    BOOL ok = CloseHandle(handle);
+    port.guard.closed();
+    return ok;
+}
+
+BOOL NativeRead(NativePort& port, HANDLE handle, void* buffer, DWORD count, DWORD* done) {
+    return RunGuarded(port.guard, handle, [&] {
+        OVERLAPPED& o = port.readOverlapped;
+        return transfer(handle, o, done,
+                        [&](DWORD* n) { return ReadFile(handle, buffer, count, n, &o); });
+    });
+}
+
+BOOL NativeWrite(NativePort& port, HANDLE handle, const void* buffer, DWORD count, DWORD* done) {
+    return RunGuarded(port.guard, handle, [&] {
+        OVERLAPPED& o = port.writeOverlapped;
+        return transfer(handle, o, done,
+                        [&](DWORD* n) { return WriteFile(handle, buffer, count, n, &o); });
+    });
+}
+
+BOOL NativeGetState(NativePort& port, HANDLE handle, DCB* dcb) {
+    return RunGuarded(port.guard, handle, [&] { return GetCommState(handle, dcb); });
+}
+
+BOOL NativeSetState(NativePort& port, HANDLE handle, DCB* dcb) {
+    return RunGuarded(port.guard, handle, [&] { return SetCommState(handle, dcb); });
+}
+
+BOOL NativeSetTimeouts(NativePort& port, HANDLE handle, COMMTIMEOUTS* timeouts) {
+    return RunGuarded(port.guard, handle, [&] { return SetCommTimeouts(handle, timeouts); });
+}
+
+BOOL NativePurge(NativePort& port, HANDLE handle, DWORD flags) {
+    return RunGuarded(port.guard, handle, [&] { return PurgeComm(handle, flags); });
+}
+
+BOOL NativeClearError(NativePort& port, HANDLE handle, DWORD* errors, COMSTAT* status) {
+    return RunGuarded(port.guard, handle, [&] { return ClearCommError(handle, errors, status); });
+}
+
+BOOL NativeCancelPending(NativePort& port, HANDLE handle) {
+    return RunGuarded(port.guard, handle, [&] { return cancelAll(handle); });
+}

@@ -1,0 +1,81 @@
+#include "tester/port/port_access.h"
+
+#include <string>
+
+#include "tester/port/network_library.h"
+#include "tester/port/port_name.h"
+
+namespace {
+
+bool bound() {
+    return libraryLoaded.load(std::memory_order_acquire);
+}
+
+const LibraryExports& qn() {
+    return libraryExports;
+}
+
+}  // namespace
+
+PortAccess::PortAccess() : native_(NewNativePort()) {}
+
+PortAccess::~PortAccess() = default;
+
+HANDLE PortAccess::Open(const char* name, DWORD access, DWORD shareMode, LPVOID security,
+                        DWORD disposition, DWORD flags, HANDLE templateFile) {
+    const std::string trimmed = NormalizePortName(name);
+    const PortKind kind = ClassifyPortName(trimmed.c_str(), kNativeDevicePaths);
+    if (kind == PortKind::Rejected) return INVALID_HANDLE_VALUE;
+    isNetwork.store(kind == PortKind::Network ? 1 : 0, std::memory_order_relaxed);
+    if (kind == PortKind::Local)
+        return NativeOpen(*native_, trimmed.c_str(), access, shareMode, security, disposition,
+                          flags, templateFile);
+    if (!bound() && !BindNetworkLibrary()) return INVALID_HANDLE_VALUE;
+    return qn().QnCreateFile(trimmed.c_str(), access, shareMode, security, disposition, flags,
+                             templateFile);
+}
+
+BOOL PortAccess::Close(HANDLE handle) {
+    if (!IsNetwork()) return NativeClose(*native_, handle);
+    return bound() ? qn().QnCloseHandle(handle) : FALSE;
+}
+
+BOOL PortAccess::Read(HANDLE handle, void* buffer, DWORD count, DWORD* got) {
+    if (!IsNetwork()) return NativeRead(*native_, handle, buffer, count, got);
+    return bound() ? qn().QnReadFile(handle, buffer, count, got, nullptr) : FALSE;
+}
+
+BOOL PortAccess::Write(HANDLE handle, const void* buffer, DWORD count, DWORD* sent) {
+    if (!IsNetwork()) return NativeWrite(*native_, handle, buffer, count, sent);
+    return bound() ? qn().QnWriteFile(handle, buffer, count, sent, nullptr) : FALSE;
+}
+
+BOOL PortAccess::GetState(HANDLE handle, DCB* dcb) {
+    if (!IsNetwork()) return NativeGetState(*native_, handle, dcb);
+    return bound() ? qn().QnGetCommState(handle, dcb) : FALSE;
+}
+
+BOOL PortAccess::SetState(HANDLE handle, DCB* dcb) {
+    if (!IsNetwork()) return NativeSetState(*native_, handle, dcb);
+    return bound() ? qn().QnSetCommState(handle, dcb) : FALSE;
+}
+
+BOOL PortAccess::SetTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
+    if (!IsNetwork()) return NativeSetTimeouts(*native_, handle, timeouts);
+    return bound() ? qn().QnSetCommTimeouts(handle, timeouts) : FALSE;
+}
+
+BOOL PortAccess::Purge(HANDLE handle, DWORD flags) {
+    if (!IsNetwork()) return NativePurge(*native_, handle, flags);
+    return bound() ? qn().QnPurgeComm(handle, flags) : FALSE;
+}
+
+BOOL PortAccess::ClearError(HANDLE handle, DWORD* errors, COMSTAT* status) {
+    if (!IsNetwork()) return NativeClearError(*native_, handle, errors, status);
+    return bound() ? qn().QnClearCommError(handle, errors, status) : FALSE;
+}
+
+BOOL PortAccess::CancelPending(HANDLE handle) {
+    if (!IsNetwork()) return NativeCancelPending(*native_, handle);
+    return TRUE;
+}

@@ -1,0 +1,71 @@
+// Every serial operation of the tester on one port: a local port through
+// the system's serial interface, or a port of a network device server
+// through the network serial library. Open decides which from the name.
+//
+// One PortAccess per port worker, never copied. Open and Close come from
+// the worker's port thread; the other operations from its two transfer
+// threads (one reading, one writing), from the window's thread (Purge,
+// ClearError, CancelPending, SetState) and from the refresh timer
+// (ClearError), with no lock of the caller's.
+//
+// Results follow the Win32 calls they stand for: nonzero for success, and
+// on failure the reason in the thread's last error (plat::lastError); a
+// transfer ended by a cancel or a purge fails with ERROR_OPERATION_ABORTED.
+// Every operation takes the handle Open returned. On a network port whose
+// library is not bound every operation fails without a call, except
+// CancelPending, which succeeds.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/win32_types.h"
+#include "tester/port/native_port.h"
+
+class PortAccess {
+  public:
+    PortAccess();  // throws std::bad_alloc
+    ~PortAccess();
+    PortAccess(const PortAccess&) = delete;
+    PortAccess& operator=(const PortAccess&) = delete;
+
+    // Trims and upper-cases a copy of `name` (NormalizePortName) and
+    // classifies it. A rejected name gives INVALID_HANDLE_VALUE and nothing
+    // else happens. A network name binds the library if need be (which may
+    // show the "Not found qelnet.dll" box once) and goes to QnCreateFile as
+    // written, with the other arguments unchanged. A local name opens the
+    // native port. The caller passes GENERIC_READ | GENERIC_WRITE, 0,
+    // nullptr, OPEN_EXISTING, 0, nullptr and tests the result for exactly
+    // INVALID_HANDLE_VALUE.
+    HANDLE Open(const char* name, DWORD access, DWORD shareMode, LPVOID security, DWORD disposition,
+                DWORD flags, HANDLE templateFile);
+
+    // Once per successful Open. A local port first ends the transfers in
+    // progress and waits for every other thread's operation on it to leave.
+    // The handle is dead afterwards.
+    BOOL Close(HANDLE handle);
+
+    // The read returns by the time-outs of SetTimeouts: with the tester's
+    // (MAXDWORD, MAXDWORD, 100) as soon as at least one byte is there, with
+    // what is there up to `count`, or after 100 ms with 0 bytes and success.
+    // The write returns when all of the block is accepted.
+    BOOL Read(HANDLE handle, void* buffer, DWORD count, DWORD* got);
+    BOOL Write(HANDLE handle, const void* buffer, DWORD count, DWORD* sent);
+
+    BOOL GetState(HANDLE handle, DCB* dcb);
+    BOOL SetState(HANDLE handle, DCB* dcb);
+    BOOL SetTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts);
+    BOOL Purge(HANDLE handle, DWORD flags);
+    BOOL ClearError(HANDLE handle, DWORD* errors, COMSTAT* status);
+
+    // Ends the local port's transfers in progress, whichever thread waits in
+    // them; later ones run normally. Does nothing on a network port.
+    BOOL CancelPending(HANDLE handle);
+
+    // What the last Open decided.
+    bool IsNetwork() const { return isNetwork.load(std::memory_order_relaxed) != 0; }
+
+  private:
+    std::atomic<uint32_t> isNetwork{0};
+    NativePortPtr native_;
+};
