@@ -14,8 +14,8 @@ int main() {
     int refused = 0;
     refused += QnCreateFile("", 0, 0, nullptr, 0, 0, nullptr) == INVALID_HANDLE_VALUE;
     refused += !QnCloseHandle(none);
-    refused += !QnReadFile(none, &byte, 1, &word);
-    refused += !QnWriteFile(none, &byte, 1, &word);
+    refused += !QnReadFile(none, &byte, 1, &word, nullptr);
+    refused += !QnWriteFile(none, &byte, 1, &word, nullptr);
     refused += !QnSetCommState(none, &dcb);
     refused += !QnGetCommState(none, &dcb);
     refused += !QnSetCommTimeouts(none, &timeouts);
@@ -24,7 +24,7 @@ int main() {
     refused += !QnClearCommError(none, &word, &stat);
     refused += !QnSetCommMask(none, 0);
     refused += !QnGetCommMask(none, &word);
-    refused += !QnWaitCommEvent(none, &word);
+    refused += !QnWaitCommEvent(none, &word, nullptr);
     refused += !QnGetCommModemStatus(none, &word);
     refused += !QnEscapeCommFunction(none, 0);
     refused += !QnSetCommBreak(none);

@@ -42,12 +42,19 @@ HANDLE WINAPI QnCreateFile(LPCSTR portName, DWORD access, DWORD shareMode, LPVOI
 /* Must be the last call on the handle: the handle value is not valid after it. */
 BOOL WINAPI QnCloseHandle(HANDLE port);
 
+/* The argument lists are those of ReadFile, WriteFile and WaitCommEvent;
+ * `overlapped` is accepted and ignored (pass null): the calls are
+ * synchronous. On 32-bit Windows the stdcall argument size is part of the
+ * contract, so a caller must pass all five (three) arguments. */
+
 /* A read that runs out of time succeeds with a short count. Data received
  * before the connection was lost stays readable; a read fails only once
  * none is left. */
-BOOL WINAPI QnReadFile(HANDLE port, LPVOID buffer, DWORD toRead, LPDWORD readCount);
+BOOL WINAPI QnReadFile(HANDLE port, LPVOID buffer, DWORD toRead, LPDWORD readCount,
+                       LPVOID overlapped);
 /* A write that runs out of time succeeds with the count queued. */
-BOOL WINAPI QnWriteFile(HANDLE port, LPCVOID buffer, DWORD toWrite, LPDWORD writtenCount);
+BOOL WINAPI QnWriteFile(HANDLE port, LPCVOID buffer, DWORD toWrite, LPDWORD writtenCount,
+                        LPVOID overlapped);
 
 BOOL WINAPI QnSetCommState(HANDLE port, const DCB* dcb);
 BOOL WINAPI QnGetCommState(HANDLE port, DCB* dcb);
@@ -60,7 +67,7 @@ BOOL WINAPI QnSetCommMask(HANDLE port, DWORD mask);
 BOOL WINAPI QnGetCommMask(HANDLE port, LPDWORD mask);
 /* Returns at once when events are already pending; otherwise waits for one,
  * or fails when the connection is lost or the handle closed. */
-BOOL WINAPI QnWaitCommEvent(HANDLE port, LPDWORD events);
+BOOL WINAPI QnWaitCommEvent(HANDLE port, LPDWORD events, LPVOID overlapped);
 BOOL WINAPI QnGetCommModemStatus(HANDLE port, LPDWORD status);
 BOOL WINAPI QnEscapeCommFunction(HANDLE port, DWORD function);
 BOOL WINAPI QnSetCommBreak(HANDLE port);
@@ -72,8 +79,8 @@ BOOL WINAPI QnSetCommConfig(HANDLE port, LPVOID config, DWORD size);
 /* Pointer types for callers that bind the library at run time. */
 typedef HANDLE(WINAPI* QnCreateFileFn)(LPCSTR, DWORD, DWORD, LPVOID, DWORD, DWORD, HANDLE);
 typedef BOOL(WINAPI* QnCloseHandleFn)(HANDLE);
-typedef BOOL(WINAPI* QnReadFileFn)(HANDLE, LPVOID, DWORD, LPDWORD);
-typedef BOOL(WINAPI* QnWriteFileFn)(HANDLE, LPCVOID, DWORD, LPDWORD);
+typedef BOOL(WINAPI* QnReadFileFn)(HANDLE, LPVOID, DWORD, LPDWORD, LPVOID);
+typedef BOOL(WINAPI* QnWriteFileFn)(HANDLE, LPCVOID, DWORD, LPDWORD, LPVOID);
 typedef BOOL(WINAPI* QnSetCommStateFn)(HANDLE, const DCB*);
 typedef BOOL(WINAPI* QnGetCommStateFn)(HANDLE, DCB*);
 typedef BOOL(WINAPI* QnSetCommTimeoutsFn)(HANDLE, const COMMTIMEOUTS*);

@@ -74,7 +74,7 @@ uint32_t TakeReceived(NetPort& port, uint8_t* to, uint32_t most) {
 
 using namespace qelnet;
 
-BOOL WINAPI QnReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD readCount) {
+BOOL WINAPI QnReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD readCount, LPVOID) {
     PortRef port(handle);
     if (!port) return fail(ERROR_INVALID_HANDLE);
     if (!buffer || !readCount) return fail(ERROR_INVALID_PARAMETER);
@@ -103,7 +103,8 @@ BOOL WINAPI QnReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD readC
     }
 }
 
-BOOL WINAPI QnWriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD writtenCount) {
+BOOL WINAPI QnWriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD writtenCount,
+                        LPVOID) {
     PortRef port(handle);
     if (!port) return fail(ERROR_INVALID_HANDLE);
     if (!buffer || !writtenCount) return fail(ERROR_INVALID_PARAMETER);
@@ -156,7 +157,7 @@ BOOL WINAPI QnWriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD wr
     return TRUE;
 }
 
-BOOL WINAPI QnWaitCommEvent(HANDLE handle, LPDWORD events) {
+BOOL WINAPI QnWaitCommEvent(HANDLE handle, LPDWORD events, LPVOID) {
     PortRef port(handle);
     if (!port) return fail(ERROR_INVALID_HANDLE);
     if (!events) return fail(ERROR_INVALID_PARAMETER);

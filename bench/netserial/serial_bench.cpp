@@ -109,7 +109,7 @@ class QelnetClient : public Client {
         for (size_t at = 0; at < data.size(); at += 64000) {
             const DWORD n = static_cast<DWORD>(std::min<size_t>(64000, data.size() - at));
             DWORD count = 0;
-            if (!QnWriteFile(h_, data.data() + at, n, &count) || count != n) return false;
+            if (!QnWriteFile(h_, data.data() + at, n, &count, nullptr) || count != n) return false;
         }
         return true;
     }
@@ -120,7 +120,7 @@ class QelnetClient : public Client {
         while (at < n && idle < 50) {
             DWORD count = 0;
             const DWORD ask = static_cast<DWORD>(std::min<size_t>(64000, n - at));
-            if (!QnReadFile(h_, got.data() + at, ask, &count)) break;
+            if (!QnReadFile(h_, got.data() + at, ask, &count, nullptr)) break;
             idle = count ? 0 : idle + 1;
             at += count;
         }

@@ -24,7 +24,8 @@ std::vector<uint8_t> readAll(HANDLE h, size_t n) {
     std::vector<uint8_t> buffer(4096);
     while (got.size() < n) {
         DWORD count = 0;
-        if (!QnReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &count)) break;
+        if (!QnReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr))
+            break;
         got.insert(got.end(), buffer.begin(), buffer.begin() + count);
     }
     return got;
@@ -149,7 +150,7 @@ TEST_F(Connection, HandleOfALostConnectionClosesNormally) {
     server.closeClient();
     DWORD count = 0;
     uint8_t byte = 0;
-    EXPECT_FALSE(QnReadFile(h, &byte, 1, &count));  // waits for the loss, then fails
+    EXPECT_FALSE(QnReadFile(h, &byte, 1, &count, nullptr));  // waits for the loss, then fails
     EXPECT_TRUE(QnCloseHandle(h));
 }
 
@@ -188,11 +189,11 @@ TEST_F(Connection, SuspendOnceAt8192UnreadAndResumeBelow4096) {
     std::vector<uint8_t> buffer(20000);
     DWORD count = 0;
     // Down to exactly 4096 unread: still suspended.
-    ASSERT_TRUE(QnReadFile(h, buffer.data(), 18192 - 4096, &count));
+    ASSERT_TRUE(QnReadFile(h, buffer.data(), 18192 - 4096, &count, nullptr));
     EXPECT_EQ(count, 18192u - 4096u);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(server.commands(), std::vector<ComPortCommand>{Command(8)});
-    ASSERT_TRUE(QnReadFile(h, buffer.data(), 1, &count));
+    ASSERT_TRUE(QnReadFile(h, buffer.data(), 1, &count, nullptr));
     ASSERT_TRUE(server.waitCommands(2));
     EXPECT_EQ(server.commands(), (std::vector<ComPortCommand>{Command(8), Command(9)}));
     QnCloseHandle(h);
@@ -211,13 +212,13 @@ TEST_F(Connection, DataReceivedBeforeTheLossStaysReadable) {
     Stopwatch clock;
     while (portOf(h).connectionLost.load() == 0 && clock.ms() < kLong)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(QnReadFile(h, got.data(), 3000, &count));
+    EXPECT_TRUE(QnReadFile(h, got.data(), 3000, &count, nullptr));
     EXPECT_EQ(count, 3000u);
     EXPECT_EQ(got, data);
     plat::setLastError(0);
-    EXPECT_FALSE(QnReadFile(h, got.data(), 1, &count));
+    EXPECT_FALSE(QnReadFile(h, got.data(), 1, &count, nullptr));
     EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_NETNAME_DELETED));
-    EXPECT_FALSE(QnWriteFile(h, got.data(), 1, &count));
+    EXPECT_FALSE(QnWriteFile(h, got.data(), 1, &count, nullptr));
     EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_NETNAME_DELETED));
     QnCloseHandle(h);
 }
@@ -233,18 +234,18 @@ TEST_F(Connection, LossEndsWaitingReadWriteAndEventWait) {
     auto reader = std::async(std::launch::async, [&] {
         uint8_t buffer[10];
         DWORD count = 0;
-        BOOL ok = QnReadFile(h, buffer, 10, &count);
+        BOOL ok = QnReadFile(h, buffer, 10, &count, nullptr);
         return std::make_pair(ok, plat::lastError());
     });
     auto writer = std::async(std::launch::async, [&] {
         const std::vector<uint8_t> data = testPattern(3000);
         DWORD count = 0;
-        BOOL ok = QnWriteFile(h, data.data(), 3000, &count);
+        BOOL ok = QnWriteFile(h, data.data(), 3000, &count, nullptr);
         return std::make_pair(ok, plat::lastError());
     });
     auto waiter = std::async(std::launch::async, [&] {
         DWORD events = 0;
-        BOOL ok = QnWaitCommEvent(h, &events);
+        BOOL ok = QnWaitCommEvent(h, &events, nullptr);
         return std::make_pair(ok, plat::lastError());
     });
     // All three are inside their exports (each holds a reference).
@@ -278,16 +279,16 @@ TEST_F(Connection, CloseEndsEveryWaitingCallAndFreesSafely) {
     std::thread reader([&] {
         uint8_t buffer[10];
         DWORD count = 0;
-        expectAborted(QnReadFile(h, buffer, 10, &count));
+        expectAborted(QnReadFile(h, buffer, 10, &count, nullptr));
     });
     std::thread writer([&] {
         const std::vector<uint8_t> data(5000, 0xFF);
         DWORD count = 0;
-        expectAborted(QnWriteFile(h, data.data(), 5000, &count));
+        expectAborted(QnWriteFile(h, data.data(), 5000, &count, nullptr));
     });
     std::thread waiter([&] {
         DWORD events = 0;
-        expectAborted(QnWaitCommEvent(h, &events));
+        expectAborted(QnWaitCommEvent(h, &events, nullptr));
     });
     while (portOf(h).refs.load() < 5 && clock.ms() < kLong)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -93,7 +93,7 @@ TEST(QelnetLibrary, LoadsReadsItsSettingsAndServesTheBoundExports) {
     for (size_t i = 0; i < block.size(); ++i)
         block[i] = static_cast<uint8_t>(i * 7);
     DWORD count = 0;
-    ASSERT_TRUE(write(h, block.data(), static_cast<DWORD>(block.size()), &count));
+    ASSERT_TRUE(write(h, block.data(), static_cast<DWORD>(block.size()), &count, nullptr));
     EXPECT_EQ(count, block.size());
     ASSERT_TRUE(server.waitPayload(block.size()));
     EXPECT_EQ(server.payload(), block);
@@ -104,7 +104,7 @@ TEST(QelnetLibrary, LoadsReadsItsSettingsAndServesTheBoundExports) {
     std::vector<uint8_t> got;
     while (got.size() < 3) {
         uint8_t buffer[16];
-        ASSERT_TRUE(read(h, buffer, sizeof buffer, &count));
+        ASSERT_TRUE(read(h, buffer, sizeof buffer, &count, nullptr));
         got.insert(got.end(), buffer, buffer + count);
     }
     EXPECT_EQ(got, (std::vector<uint8_t>{1, 255, 3}));

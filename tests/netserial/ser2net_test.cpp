@@ -224,7 +224,7 @@ TEST_F(Ser2netPeer, DataBothWaysArrivesIntact) {
         for (size_t at = 0; at < kSize; at += 64000) {
             DWORD count = 0;
             const DWORD n = static_cast<DWORD>(std::min<size_t>(64000, kSize - at));
-            if (!QnWriteFile(h, up.data() + at, n, &count) || count != n) return;
+            if (!QnWriteFile(h, up.data() + at, n, &count, nullptr) || count != n) return;
         }
     });
     std::vector<uint8_t> arrivedHere;
@@ -232,7 +232,8 @@ TEST_F(Ser2netPeer, DataBothWaysArrivesIntact) {
     Stopwatch clock;
     while (arrivedHere.size() < kSize && clock.ms() < 120000) {
         DWORD count = 0;
-        if (!QnReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &count)) break;
+        if (!QnReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr))
+            break;
         arrivedHere.insert(arrivedHere.end(), buffer.begin(), buffer.begin() + count);
     }
     writer.join();

@@ -86,7 +86,7 @@ size_t escapedSize(const std::vector<uint8_t>& data, size_t from, size_t n) {
 std::future<std::pair<BOOL, DWORD>> writeAsync(HANDLE h, const std::vector<uint8_t>& data) {
     return std::async(std::launch::async, [h, &data] {
         DWORD count = 0;
-        BOOL ok = QnWriteFile(h, data.data(), static_cast<DWORD>(data.size()), &count);
+        BOOL ok = QnWriteFile(h, data.data(), static_cast<DWORD>(data.size()), &count, nullptr);
         return std::make_pair(ok, ok ? count : plat::lastError());
     });
 }
@@ -104,12 +104,12 @@ TEST_F(SerialIo, WritesArriveEscapedAndWhole) {
     HANDLE h = openOn(server);
     const std::vector<uint8_t> data = testPattern(300000);
     DWORD count = 0;
-    ASSERT_TRUE(QnWriteFile(h, data.data(), static_cast<DWORD>(data.size()), &count));
+    ASSERT_TRUE(QnWriteFile(h, data.data(), static_cast<DWORD>(data.size()), &count, nullptr));
     EXPECT_EQ(count, data.size());
     ASSERT_TRUE(server.waitPayload(data.size()));
     EXPECT_EQ(server.payload(), data);
     const std::vector<uint8_t> ff(1000, 0xFF);
-    ASSERT_TRUE(QnWriteFile(h, ff.data(), 1000, &count));
+    ASSERT_TRUE(QnWriteFile(h, ff.data(), 1000, &count, nullptr));
     // On the wire every 255 is doubled: 1000 of them take 2000 bytes.
     const size_t onWire = escapedSize(data, 0, data.size()) + 2000;
     ASSERT_TRUE(server.waitRaw(onWire));
@@ -212,7 +212,7 @@ TEST_F(SerialIo, TimeLimitedWriteCountsWholeChunksAndExactlyThoseArrive) {
     ASSERT_TRUE(setTimeouts(h, 0, 0, 0, 0, 500));
     const std::vector<uint8_t> data = testPattern(4000000);
     DWORD count = 0;
-    ASSERT_TRUE(QnWriteFile(h, data.data(), static_cast<DWORD>(data.size()), &count));
+    ASSERT_TRUE(QnWriteFile(h, data.data(), static_cast<DWORD>(data.size()), &count, nullptr));
     EXPECT_LT(count, data.size());
     EXPECT_EQ(count % 1000, 0u);
     server.resumeReading();
@@ -231,7 +231,7 @@ TEST_F(SerialIo, ServerSuspendHoldsDataButNotCommands) {
         const std::vector<uint8_t> data = testPattern(3000);
         ASSERT_TRUE(setTimeouts(h, 0, 0, 0, 0, 300));
         DWORD count = 99;
-        ASSERT_TRUE(QnWriteFile(h, data.data(), 3000, &count));
+        ASSERT_TRUE(QnWriteFile(h, data.data(), 3000, &count, nullptr));
         EXPECT_EQ(count, 0u);
         ASSERT_TRUE(QnEscapeCommFunction(h, SETDTR));
         ASSERT_TRUE(server.waitCommands(1));
@@ -265,7 +265,7 @@ TEST_F(SerialIo, PurgeClearsBothSidesAndTellsTheServer) {
     const std::vector<uint8_t> data = testPattern(500);
     ASSERT_TRUE(setTimeouts(h, 0, 0, 0, 0, 50));
     DWORD count = 0;
-    ASSERT_TRUE(QnWriteFile(h, data.data(), 500, &count));  // queued, not sent
+    ASSERT_TRUE(QnWriteFile(h, data.data(), 500, &count, nullptr));  // queued, not sent
     ASSERT_GT(pending(h), 0);
     ASSERT_TRUE(QnPurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR));
     ASSERT_TRUE(QnClearCommError(h, &errors, &stat));
@@ -294,12 +294,12 @@ TEST_F(SerialIo, PurgeNeverCutsACommandOrAnIacPair) {
     ASSERT_TRUE(setTimeouts(h, 0, 0, 0, 0, 300));
     const std::vector<uint8_t> ff(1000000, 0xFF);
     DWORD count = 0;
-    ASSERT_TRUE(QnWriteFile(h, ff.data(), static_cast<DWORD>(ff.size()), &count));
+    ASSERT_TRUE(QnWriteFile(h, ff.data(), static_cast<DWORD>(ff.size()), &count, nullptr));
     ASSERT_TRUE(QnPurgeComm(h, PURGE_TXCLEAR | PURGE_TXABORT));
     server.resumeReading();
     const std::vector<uint8_t> marker = {'e', 'n', 'd', 0xFF, 'x'};
     ASSERT_TRUE(setTimeouts(h, 0, 0, 0, 0, 0));
-    ASSERT_TRUE(QnWriteFile(h, marker.data(), 5, &count));
+    ASSERT_TRUE(QnWriteFile(h, marker.data(), 5, &count, nullptr));
     ASSERT_TRUE(QnEscapeCommFunction(h, SETRTS));
     ASSERT_TRUE(server.waitCommands(2));
     const std::vector<uint8_t> got = server.payload();
@@ -320,7 +320,7 @@ TEST_F(SerialIo, AbortPurgesEndWaitingWritesAndReads) {
     auto reader = std::async(std::launch::async, [h] {
         uint8_t buffer[16];
         DWORD count = 0;
-        BOOL ok = QnReadFile(h, buffer, 16, &count);
+        BOOL ok = QnReadFile(h, buffer, 16, &count, nullptr);
         return std::make_pair(ok, plat::lastError());
     });
     EXPECT_FALSE(ready(writer, 100));
@@ -334,11 +334,11 @@ TEST_F(SerialIo, AbortPurgesEndWaitingWritesAndReads) {
     // Later calls are not affected.
     ASSERT_TRUE(server.resume());
     DWORD count = 0;
-    ASSERT_TRUE(QnWriteFile(h, data.data(), 5000, &count));
+    ASSERT_TRUE(QnWriteFile(h, data.data(), 5000, &count, nullptr));
     EXPECT_EQ(count, 5000u);
     ASSERT_TRUE(server.sendPayload({42}));
     uint8_t byte = 0;
-    ASSERT_TRUE(QnReadFile(h, &byte, 1, &count));
+    ASSERT_TRUE(QnReadFile(h, &byte, 1, &count, nullptr));
     EXPECT_EQ(byte, 42);
     QnCloseHandle(h);
 }

@@ -159,9 +159,9 @@ TEST_F(SerialSettings, ReadTimeoutRowsBehaveAsTheSerialApi) {
     COMMTIMEOUTS t;
     ASSERT_TRUE(QnGetCommTimeouts(h, &t));
     EXPECT_EQ(t.ReadIntervalTimeout + t.ReadTotalTimeoutConstant + t.WriteTotalTimeoutConstant, 0u);
-    EXPECT_TRUE(QnReadFile(h, buffer.data(), 0, &count));
+    EXPECT_TRUE(QnReadFile(h, buffer.data(), 0, &count, nullptr));
     EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(QnWriteFile(h, buffer.data(), 0, &count));
+    EXPECT_TRUE(QnWriteFile(h, buffer.data(), 0, &count, nullptr));
     EXPECT_EQ(count, 0u);
 
     // 0, 0, 0: returns only when all 10 bytes have come.
@@ -173,7 +173,7 @@ TEST_F(SerialSettings, ReadTimeoutRowsBehaveAsTheSerialApi) {
     };
     ASSERT_TRUE(server.sendPayload({1, 2, 3, 4}));
     auto rest = sendLater({5, 6, 7, 8, 9, 10}, 200);
-    ASSERT_TRUE(QnReadFile(h, buffer.data(), 10, &count));
+    ASSERT_TRUE(QnReadFile(h, buffer.data(), 10, &count, nullptr));
     EXPECT_EQ(count, 10u);
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 10),
               (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
@@ -183,7 +183,7 @@ TEST_F(SerialSettings, ReadTimeoutRowsBehaveAsTheSerialApi) {
     for (DWORD interval : {DWORD{MAXDWORD}, DWORD{20}}) {
         ASSERT_TRUE(setTimeouts(h, interval, 0, 0));
         Stopwatch clock;
-        ASSERT_TRUE(QnReadFile(h, buffer.data(), 100, &count));
+        ASSERT_TRUE(QnReadFile(h, buffer.data(), 100, &count, nullptr));
         EXPECT_EQ(count, 0u);
         EXPECT_LT(clock.ms(), kLong / 2);
     }
@@ -191,23 +191,24 @@ TEST_F(SerialSettings, ReadTimeoutRowsBehaveAsTheSerialApi) {
     // MAXDWORD, MAXDWORD, c: as soon as any byte is there, else after c.
     ASSERT_TRUE(setTimeouts(h, MAXDWORD, MAXDWORD, 300));
     Stopwatch quiet;
-    ASSERT_TRUE(QnReadFile(h, buffer.data(), 100, &count));
+    ASSERT_TRUE(QnReadFile(h, buffer.data(), 100, &count, nullptr));
     EXPECT_EQ(count, 0u);
     EXPECT_GE(quiet.ms(), 250);
     ASSERT_TRUE(setTimeouts(h, MAXDWORD, MAXDWORD, kLong * 2));
     auto three = sendLater({7, 8, 9}, 100);
     Stopwatch early;
-    ASSERT_TRUE(QnReadFile(h, buffer.data(), 100, &count));
+    ASSERT_TRUE(QnReadFile(h, buffer.data(), 100, &count, nullptr));
     EXPECT_GE(count, 1u);
     EXPECT_LT(early.ms(), kLong);
     three.get();
 
     // Multiplier and constant: 0, 10, 100 for 20 bytes is about 300 ms.
     ASSERT_TRUE(setTimeouts(h, MAXDWORD, 0, 0));
-    ASSERT_TRUE(QnReadFile(h, buffer.data(), 100, &count));  // what came after the first byte
+    ASSERT_TRUE(
+        QnReadFile(h, buffer.data(), 100, &count, nullptr));  // what came after the first byte
     ASSERT_TRUE(setTimeouts(h, 0, 10, 100));
     Stopwatch total;
-    ASSERT_TRUE(QnReadFile(h, buffer.data(), 20, &count));
+    ASSERT_TRUE(QnReadFile(h, buffer.data(), 20, &count, nullptr));
     EXPECT_EQ(count, 0u);
     EXPECT_GE(total.ms(), 250);
     QnCloseHandle(h);
@@ -226,20 +227,20 @@ TEST_F(SerialSettings, EventsAndModemStatusFollowNotifications) {
     // The first notification counts every line that is on as a change.
     ASSERT_TRUE(server.notifyModemState(48 | 3));
     DWORD events = 0;
-    ASSERT_TRUE(QnWaitCommEvent(h, &events));
+    ASSERT_TRUE(QnWaitCommEvent(h, &events, nullptr));
     EXPECT_EQ(events, static_cast<DWORD>(EV_CTS | EV_DSR));
     ASSERT_TRUE(QnGetCommModemStatus(h, &value));
     EXPECT_EQ(value, 48u);
     // The same state again adds nothing; carrier detect then comes alone.
     ASSERT_TRUE(server.notifyModemState(48));
     ASSERT_TRUE(server.notifyModemState(48 | 128));
-    ASSERT_TRUE(QnWaitCommEvent(h, &events));
+    ASSERT_TRUE(QnWaitCommEvent(h, &events, nullptr));
     EXPECT_EQ(events, static_cast<DWORD>(EV_RLSD));
 
     // Unread payload raises EV_RXCHAR; an event already pending ends the
     // wait at once.
     ASSERT_TRUE(server.sendPayload({'a'}));
-    ASSERT_TRUE(QnWaitCommEvent(h, &events));
+    ASSERT_TRUE(QnWaitCommEvent(h, &events, nullptr));
     EXPECT_EQ(events, static_cast<DWORD>(EV_RXCHAR));
 
     // Line errors accumulate until QnClearCommError takes them.
@@ -250,7 +251,7 @@ TEST_F(SerialSettings, EventsAndModemStatusFollowNotifications) {
     // Once 'b' is in, so are the notifications sent before it.
     DWORD errors = 0;
     for (;;) {
-        ASSERT_TRUE(QnWaitCommEvent(h, &events));
+        ASSERT_TRUE(QnWaitCommEvent(h, &events, nullptr));
         COMSTAT stat{};
         ASSERT_TRUE(QnClearCommError(h, &value, &stat));
         errors |= value;
@@ -279,9 +280,9 @@ TEST_F(SerialSettings, BadHandlesAndNullPointersAreRefused) {
     for (HANDLE bad : {HANDLE{nullptr}, INVALID_HANDLE_VALUE, closed, HANDLE{&madeUp}}) {
         DWORD count = 77;
         plat::setLastError(0);
-        EXPECT_FALSE(QnReadFile(bad, &byte, 1, &count));
+        EXPECT_FALSE(QnReadFile(bad, &byte, 1, &count, nullptr));
         EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_INVALID_HANDLE));
-        EXPECT_FALSE(QnWriteFile(bad, &byte, 1, &count));
+        EXPECT_FALSE(QnWriteFile(bad, &byte, 1, &count, nullptr));
         EXPECT_EQ(count, 77u);
         EXPECT_FALSE(QnSetCommState(bad, &dcb));
         EXPECT_FALSE(QnGetCommState(bad, &dcb));
@@ -291,7 +292,7 @@ TEST_F(SerialSettings, BadHandlesAndNullPointersAreRefused) {
         EXPECT_FALSE(QnClearCommError(bad, &word, &stat));
         EXPECT_FALSE(QnSetCommMask(bad, EV_RXCHAR));
         EXPECT_FALSE(QnGetCommMask(bad, &word));
-        EXPECT_FALSE(QnWaitCommEvent(bad, &word));
+        EXPECT_FALSE(QnWaitCommEvent(bad, &word, nullptr));
         EXPECT_FALSE(QnGetCommModemStatus(bad, &word));
         EXPECT_FALSE(QnEscapeCommFunction(bad, SETDTR));
         EXPECT_FALSE(QnSetCommBreak(bad));
@@ -301,11 +302,11 @@ TEST_F(SerialSettings, BadHandlesAndNullPointersAreRefused) {
     }
     DWORD count = 77;
     plat::setLastError(0);
-    EXPECT_FALSE(QnReadFile(live, nullptr, 1, &count));
+    EXPECT_FALSE(QnReadFile(live, nullptr, 1, &count, nullptr));
     EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
-    EXPECT_FALSE(QnReadFile(live, &byte, 1, nullptr));
-    EXPECT_FALSE(QnWriteFile(live, nullptr, 1, &count));
-    EXPECT_FALSE(QnWriteFile(live, &byte, 1, nullptr));
+    EXPECT_FALSE(QnReadFile(live, &byte, 1, nullptr, nullptr));
+    EXPECT_FALSE(QnWriteFile(live, nullptr, 1, &count, nullptr));
+    EXPECT_FALSE(QnWriteFile(live, &byte, 1, nullptr, nullptr));
     EXPECT_EQ(count, 77u);
     EXPECT_FALSE(QnSetCommState(live, nullptr));
     EXPECT_FALSE(QnGetCommState(live, nullptr));
@@ -313,7 +314,7 @@ TEST_F(SerialSettings, BadHandlesAndNullPointersAreRefused) {
     EXPECT_FALSE(QnGetCommTimeouts(live, nullptr));
     EXPECT_FALSE(QnClearCommError(live, nullptr, &stat));
     EXPECT_FALSE(QnGetCommMask(live, nullptr));
-    EXPECT_FALSE(QnWaitCommEvent(live, nullptr));
+    EXPECT_FALSE(QnWaitCommEvent(live, nullptr, nullptr));
     EXPECT_FALSE(QnGetCommModemStatus(live, nullptr));
     // None of it reached the server.
     EXPECT_EQ(commandsBefore(live, server), Commands{});
