@@ -199,6 +199,23 @@ TEST_F(Connection, SuspendOnceAt8192UnreadAndResumeBelow4096) {
     QnCloseHandle(h);
 }
 
+// A purge that empties the ring while the server is suspended sends the
+// resume; otherwise the server would stay suspended for good.
+TEST_F(Connection, PurgeOfTheRingEndsTheSuspend) {
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    ASSERT_TRUE(server.sendPayload(testPattern(9000)));
+    ASSERT_TRUE(server.waitCommands(1));
+    ASSERT_TRUE(QnPurgeComm(h, PURGE_RXCLEAR));
+    ASSERT_TRUE(server.waitCommands(3));
+    EXPECT_EQ(server.commands(),
+              (std::vector<ComPortCommand>{Command(8), Command(12, {1}), Command(9)}));
+    EXPECT_EQ(unread(h), 0u);
+    ASSERT_TRUE(server.sendPayload({1, 2, 3}));
+    ASSERT_TRUE(waitUnread(h, 3));
+    QnCloseHandle(h);
+}
+
 TEST_F(Connection, DataReceivedBeforeTheLossStaysReadable) {
     DeviceServer server;
     HANDLE h = openOn(server);
