@@ -21,12 +21,14 @@ class Relaxed {
 
   public:
     constexpr Relaxed() : value_() {}
+    // cppcheck-suppress passedByValue ; one machine word
     constexpr Relaxed(T v) : value_(v) {}  // NOLINT: converts like the plain word it replaces
     Relaxed(const Relaxed& other) : value_(other.load()) {}
     Relaxed& operator=(const Relaxed& other) {
         store(other.load());
         return *this;
     }
+    // cppcheck-suppress passedByValue ; one machine word
     Relaxed& operator=(T v) {
         store(v);
         return *this;

@@ -176,8 +176,11 @@ void PortWorker::ReceiveLoop() {
     }
 }
 
+// blocksWritten starts at 0 from ResetState, before this thread exists.
+// Zeroing it here, as the thread starts, would race with a slave's echoes:
+// SlaveExchange counts its writes on PortThread, which may already be
+// replying before this thread is first scheduled.
 void PortWorker::SendLoop() {
-    blocksWritten.store(0, std::memory_order_relaxed);
     for (;;) {
         plat::Event* events[2] = {quitEvent, &txRunEvent};
         if (plat::waitAny(events, 2, plat::kInfinite) != 1) break;
