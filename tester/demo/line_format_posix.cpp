@@ -2,12 +2,12 @@
 // for BOTHER alike, so no table of speed codes is needed. <asm/termbits.h>
 // and glibc's <termios.h> define the same struct names; this file includes
 // only the kernel's.
-#include "tests/support/line_format.h"
+#include "tester/demo/line_format.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-namespace rig {
+namespace demo {
 
 uint32_t LineFormat::bitsPerChar() const {
     return frameBits(dataBits, parity, stopBits);
@@ -41,4 +41,4 @@ bool readLineFormat(int fd, LineFormat& out) {
     return true;
 }
 
-}  // namespace rig
+}  // namespace demo
