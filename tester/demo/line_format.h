@@ -38,4 +38,9 @@ int64_t charTimeNs(uint32_t baud, uint32_t bitsPerChar);
 // is the exact rate also for rates set with BOTHER. False when fd is no tty.
 bool readLineFormat(int fd, LineFormat& out);
 
+// Sets the speed of the tty behind `fd` to exactly `baud` (BOTHER), both
+// ways, leaving every other setting as it is. False when fd is no tty or
+// the speed is refused.
+bool SetLineSpeed(int fd, uint32_t baud);
+
 }  // namespace demo

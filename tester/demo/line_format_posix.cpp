@@ -41,4 +41,14 @@ bool readLineFormat(int fd, LineFormat& out) {
     return true;
 }
 
+bool SetLineSpeed(int fd, uint32_t baud) {
+    struct termios2 t {};
+    if (baud == 0 || ioctl(fd, TCGETS2, &t) != 0) return false;
+    t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+    t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    t.c_ispeed = baud;
+    t.c_ospeed = baud;
+    return ioctl(fd, TCSETS2, &t) == 0;
+}
+
 }  // namespace demo
