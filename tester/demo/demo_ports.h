@@ -63,7 +63,8 @@ class DemoPorts {
 };
 
 // The configuration file's text for these ports: a comment, [Ports] with
-// one name a line, [Serial] with the demo's speed.
+// one name a line, [Serial] with the demo's speed, and [Misc] with the
+// computed half-duplex time-out (0).
 std::string DemoConfigurationText(const std::vector<std::string>& portNames, uint32_t pairs,
                                   bool networkPair);
 

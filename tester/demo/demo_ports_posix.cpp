@@ -44,6 +44,9 @@ std::string DemoConfigurationText(const std::vector<std::string>& portNames, uin
     for (const std::string& name : portNames)
         text += name + "\n";
     text += "[Serial]\nBaudRate=" + std::to_string(kDemoBaudRate) + "\n";
+    // The computed reply time-out (three block times) instead of the
+    // built-in 1 ms, so that half-duplex pairs work out of the box.
+    text += "[Misc]\nHDTimeout=0\n";
     return text;
 }
 

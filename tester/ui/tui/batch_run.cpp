@@ -168,7 +168,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     const std::vector<std::string> titles = ColumnTitles();
     const BatchSummary summary = Summarise(final, configuration.portCount);
     std::fputs(FormatTable(final, titles).c_str(), out);
-    std::fprintf(out, "%s\n", SummaryLine(summary).c_str());
+    std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
     std::fflush(out);
     if (!options.reportPath.empty()) WriteReport(options.reportPath, FormatCsv(final, titles), err);
     return summary.exitCode;

@@ -17,16 +17,37 @@ int RowWidth(const std::vector<int>& widths) {
 }
 
 std::vector<int> FitColumns(const std::vector<int>& base, const std::vector<int>& content,
-                            int available) {
-    std::vector<int> widths = base;
+                            const std::vector<int>& minimum, int available, size_t givesFirst) {
+    const size_t n = base.size();
+    auto at = [](const std::vector<int>& v, size_t i) { return i < v.size() ? v[i] : 1; };
+    std::vector<int> want(n), widths(n);
+    for (size_t i = 0; i < n; ++i) {
+        want[i] = std::max(base[i], at(content, i));
+        widths[i] = std::max(at(content, i), 1);
+    }
+    if (RowWidth(want) <= available) return want;
+
     int room = available - RowWidth(widths);
-    for (size_t i = 0; i < widths.size() && room > 0; ++i) {
-        const int want = i < content.size() ? content[i] : 0;
-        const int grow = std::min(want - widths[i], room);
+    for (size_t i = 0; i < n && room > 0; ++i) {
+        const int grow = std::min(want[i] - widths[i], room);
         if (grow > 0) {
             widths[i] += grow;
             room -= grow;
         }
+    }
+    if (givesFirst < n) {
+        const int over = RowWidth(widths) - available;
+        const int spare = widths[givesFirst] - std::max(at(minimum, givesFirst), 1);
+        if (over > 0 && spare > 0) widths[givesFirst] -= std::min(over, spare);
+    }
+    while (RowWidth(widths) > available) {
+        size_t widest = n;
+        for (size_t i = 0; i < n; ++i)
+            if (widths[i] > std::max(at(minimum, i), 1) &&
+                (widest == n || widths[i] > widths[widest]))
+                widest = i;
+        if (widest == n) break;
+        --widths[widest];
     }
     return widths;
 }

@@ -19,13 +19,19 @@ constexpr int kColumnGap = 1;
 // length, and the column grows to its cells as far as the terminal allows.
 int CharWidthOf(int pixels, const std::string& title);
 
-// Final widths: each column at least its configured width (`base`); then,
-// from left to right, widened towards the longest text it holds (`content`,
-// title included) as long as the whole row, gaps included, fits into
-// `available` cells. A row wider than the terminal keeps the configured
-// widths and is cut at the right edge by the screen.
+// Final widths, for a row of `available` cells (gaps included):
+// - every column at least its configured width (`base`) and as wide as the
+//   longest text it holds (`content`, title included), when that fits;
+// - otherwise the texts come first: each column as wide as its longest
+//   text, and the room left goes back to the configured widths, from left
+//   to right;
+// - and when even the texts do not fit, column `givesFirst` gives up cells
+//   down to its `minimum` (its title), then the widest columns a cell at a
+//   time, so that the columns on the right stay on the screen with their
+//   texts cut rather than vanish. The port list passes its "Name" column:
+//   the row number says which port it is, the counters say what matters.
 std::vector<int> FitColumns(const std::vector<int>& base, const std::vector<int>& content,
-                            int available);
+                            const std::vector<int>& minimum, int available, size_t givesFirst);
 
 // A cell's text in exactly `width` cells, right-aligned as every column of
 // the list is. A text that does not fit keeps its beginning and ends in

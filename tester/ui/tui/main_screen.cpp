@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "tester/ui/row_texts.h"
 #include "tester/ui/tui/column_layout.h"
 #include "tester/ui/tui/curses_ui.h"
 
@@ -14,15 +15,16 @@ int HintLines(const MainScreen& screen) {
 std::vector<int> ColumnWidths(const MainScreen& screen,
                               const std::vector<RowStore::RowView>& rows) {
     std::vector<int> content(kPortListColumns, 0);
+    std::vector<int> titles(kPortListColumns, 1);
     for (int c = 0; c < kPortListColumns; ++c) {
         if (static_cast<size_t>(c) < screen.columnTitles.size())
-            content[c] = static_cast<int>(screen.columnTitles[c].size());
+            titles[c] = content[c] = static_cast<int>(screen.columnTitles[c].size());
         for (const RowStore::RowView& row : rows)
             content[c] = std::max(content[c], static_cast<int>(row.cells[c].size()));
     }
     std::vector<int> base = screen.baseWidths;
     base.resize(kPortListColumns, 1);
-    return FitColumns(base, content, ScreenCols() - kRowGutter);
+    return FitColumns(base, content, titles, ScreenCols() - kRowGutter, kColumnName);
 }
 
 std::string RowLine(const std::vector<int>& widths, const std::string* cells) {
