@@ -3,7 +3,9 @@
 # `vesktest --demo 2`, select all, start, watch Rx# and Tx# grow while Err#
 # stays 0/0, open the settings form and type a bad baud rate (the bell
 # rings, the focus stays), cancel, quit; the exit code is 1 and the
-# configuration file is written.
+# configuration file is written. Then a copy of the program without the
+# network library beside it, on a network port: the "Not found qelnet.dll"
+# box is a modal message on the screen, not text over it.
 #
 #   bash frontend_tmux_test.sh path/to/vesktest
 #
@@ -123,4 +125,25 @@ for line in '[Ports]' 'BaudRate=115200' 'HDTimeout=0' 'BlockSize=1024' '[Window]
   grep -qxF -- "$line" "$ini" || fail "$ini lacks '$line': $(cat "$ini")"
 done
 grep -q 'Error\|DLL Loading' "$work/err" && fail "boxes were left over: $(cat "$work/err")"
+
+step "without the network library: the box is a modal message"
+mkdir "$work/nolib"
+cp "$program" "$work/nolib/vesktest"
+printf '[Ports]\n127.0.0.1:1\n' >"$work/nolib/bench.ini"
+: >"$work/exit"
+tmuxc new-session -d -s lib -x 100 -y 24 \
+  "cd '$work/nolib' && ./vesktest bench.ini 2>'$work/err'; echo \$? >'$work/exit'"
+lib_screen() { tmuxc capture-pane -p -t lib 2>/dev/null || true; }
+lib_shows() { lib_screen | grep -Eq -- "$1"; }
+wait_until 30 "the box" lib_shows 'Not found qelnet.dll'
+lib_shows 'DLL Loading' || fail "the box has no caption"
+# The port thread waits for the operator: the row still says "Open".
+lib_shows '127\.0\.0\.1:1 +Open' || fail "the row went on before the box was closed"
+tmuxc send-keys -t lib Enter
+wait_until 10 "the row to say Not open" lib_shows '127\.0\.0\.1:1 +Not open'
+lib_shows 'Not found' && fail "the box stayed"
+tmuxc send-keys -t lib q
+wait_until 60 "the program to end" test -s "$work/exit"
+[ "$(cat "$work/exit")" -eq 1 ] || fail "exit code $(cat "$work/exit"), expected 1"
+[ ! -s "$work/err" ] || fail "text on stderr: $(cat "$work/err")"
 echo "PASS"
