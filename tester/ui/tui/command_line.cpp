@@ -156,5 +156,6 @@ std::string UsageText() {
            "  2  the command line could not be used\n"
            "  0  batch: every open port moved data both ways with no errors\n"
            "  3  batch: errors were counted, or an open port received or sent nothing\n"
-           "  4  batch: a configured port could not be opened\n";
+           "  4  batch: a configured port could not be opened\n"
+           "  5  the terminal, the test engine or the demo ports could not be set up\n";
 }
