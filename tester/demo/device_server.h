@@ -55,6 +55,9 @@ class DeviceServer {
     uint64_t ToLine() const { return toLine_.load(std::memory_order_relaxed); }
     uint64_t ToClient() const { return toClient_.load(std::memory_order_relaxed); }
     uint32_t Clients() const { return clients_.load(std::memory_order_relaxed); }
+    // A client is connected now; bytes of the line dropped for want of one.
+    bool HasClient() const { return hasClient_.load(std::memory_order_relaxed) != 0; }
+    uint64_t Dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
   private:
     void Run();
@@ -66,6 +69,8 @@ class DeviceServer {
     std::atomic<uint64_t> toLine_{0};
     std::atomic<uint64_t> toClient_{0};
     std::atomic<uint32_t> clients_{0};
+    std::atomic<uint32_t> hasClient_{0};
+    std::atomic<uint64_t> dropped_{0};
     std::thread thread_;
 };
 

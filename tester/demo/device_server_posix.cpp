@@ -173,6 +173,7 @@ void DeviceServer::Run() {
                 setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
                 session.fd = client;
                 clients_.fetch_add(1, std::memory_order_relaxed);
+                hasClient_.store(1, std::memory_order_relaxed);
                 continue;
             }
         }
@@ -181,6 +182,7 @@ void DeviceServer::Run() {
             const ssize_t n = recv(session.fd, buffer.data(), buffer.size(), 0);
             if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
                 session.Reset();
+                hasClient_.store(0, std::memory_order_relaxed);
                 continue;
             }
             if (n > 0) {
@@ -194,6 +196,8 @@ void DeviceServer::Run() {
         }
         if (fds[2].revents & POLLIN) {
             const ssize_t n = read(line_, buffer.data(), buffer.size());
+            if (n > 0 && session.fd < 0)
+                dropped_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
             if (n > 0 && session.fd >= 0) {
                 session.toClient.resize(static_cast<size_t>(n) * 2);
                 session.toClient.resize(qelnet::EscapeIac(session.toClient.data(), buffer.data(),
@@ -207,8 +211,10 @@ void DeviceServer::Run() {
             session.toLinePos = 0;
         }
         if (session.fd >= 0 && session.ClientPending() &&
-            !Flush(session.fd, session.toClient, session.toClientPos, true))
+            !Flush(session.fd, session.toClient, session.toClientPos, true)) {
             session.Reset();
+            hasClient_.store(0, std::memory_order_relaxed);
+        }
     }
 }
 

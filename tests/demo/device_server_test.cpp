@@ -63,6 +63,13 @@ struct Rig {
     FarEnd far{line.pathB()};
 };
 
+// The server serves a client once it has accepted it.
+bool WaitForClients(const demo::DeviceServer& server, uint32_t count) {
+    for (int i = 0; i < 1000 && server.Clients() < count; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return server.Clients() == count;
+}
+
 std::unique_ptr<rig::TcpConnection> Connect(const demo::DeviceServer& server) {
     std::string error;
     auto client = rig::TcpConnection::connect(server.Port(), &error);
@@ -92,10 +99,7 @@ TEST(DeviceServer, DoublesEvery255OnTheWayToTheClient) {
     Rig rig;
     auto client = Connect(rig.server);
     ASSERT_NE(client, nullptr);
-    // The server serves the client once it has accepted it.
-    for (int i = 0; i < 500 && rig.server.Clients() == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(rig.server.Clients(), 1u);
+    ASSERT_TRUE(WaitForClients(rig.server, 1));
 
     Bytes line(3000);
     for (size_t i = 0; i < line.size(); ++i)
@@ -115,8 +119,7 @@ TEST(DeviceServer, TheClientsFlowControlHoldsTheLinesData) {
     Rig rig;
     auto client = Connect(rig.server);
     ASSERT_NE(client, nullptr);
-    for (int i = 0; i < 500 && rig.server.Clients() == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(WaitForClients(rig.server, 1));
 
     // FLOWCONTROL-SUSPEND, as the library sends it when its ring fills.
     ASSERT_TRUE(client->send(Bytes{IAC, SB, 44, 8, IAC, SE, 'x'}));
@@ -136,8 +139,7 @@ TEST(DeviceServer, ServesOneClientAtATimeAndTheNextOneAfterIt) {
     Rig rig;
     auto first = Connect(rig.server);
     ASSERT_NE(first, nullptr);
-    for (int i = 0; i < 500 && rig.server.Clients() == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(WaitForClients(rig.server, 1));
 
     auto second = Connect(rig.server);
     ASSERT_NE(second, nullptr);
@@ -146,10 +148,13 @@ TEST(DeviceServer, ServesOneClientAtATimeAndTheNextOneAfterIt) {
 
     // Without a client, the line's data is dropped, not kept for the next.
     first->close();
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 1000 && rig.server.HasClient(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(rig.server.HasClient());
     ASSERT_TRUE(rig.far.Write(Bytes{'o', 'l', 'd'}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (int i = 0; i < 1000 && rig.server.Dropped() < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(rig.server.Dropped(), 3u);
 
     auto third = Connect(rig.server);
     ASSERT_NE(third, nullptr);

@@ -14,6 +14,7 @@
 #include "tester/ui/row_store.h"
 #include "tester/ui/tui/batch_report.h"
 #include "tester/ui/tui/refresh_timer.h"
+#include "tester/ui/tui/stop_request.h"
 
 namespace {
 
@@ -84,7 +85,7 @@ void RunFor(RowStore& rows, const BatchOptions& options, std::FILE* out) {
     uint32_t nextProgress = kProgressEveryMs;
     for (;;) {
         const uint32_t spent = plat::ticksBetween(start, plat::tickCount());
-        if (spent >= total) return;
+        if (spent >= total || StopRequested()) return;
         if (options.progress && spent >= nextProgress) {
             std::fprintf(out, "vesktest: %s\n",
                          ProgressLine(spent / 1000, options.seconds, Collect(rows)).c_str());

@@ -28,7 +28,9 @@ constexpr uint32_t kDrainLimitMs = 60000;
 // A progress line this often.
 constexpr uint32_t kProgressEveryMs = 5000;
 
-// Loads the configuration from configPath, runs the test and writes the
+// Loads the configuration from configPath, runs the test (cut short by a
+// stop signal, stop_request.h, and then drained and reported all the same)
+// and writes the
 // table and a summary line to `out` (problems to `err`).
 // Returns the exit code: kBatchPassed, kBatchErrors or kBatchNotOpened. The
 // configuration file is not written: a run changes no setting.

@@ -7,8 +7,11 @@ namespace {
 volatile std::sig_atomic_t stopRequested = 0;
 bool installed = false;
 
-extern "C" void OnStopSignal(int) {
+// The first signal asks for the orderly stop; the handler then gives way
+// to the default, so that a second one ends a program that does not stop.
+extern "C" void OnStopSignal(int signal) {
     stopRequested = 1;
+    std::signal(signal, SIG_DFL);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "tester/ui/port_workers.h"
 #include "tester/ui/row_store.h"
 #include "tester/ui/tui/column_layout.h"
+#include "tester/ui/tui/console.h"
 #include "tester/ui/tui/curses_ui.h"
 #include "tester/ui/tui/dialog_view.h"
 #include "tester/ui/tui/main_screen.h"
@@ -187,7 +188,14 @@ bool TerminalFrontEnd::OpenMenuFromAlt() {
     return false;
 }
 
+// As a right-click on the window's list: a row that is not selected
+// becomes the only selected one; on a selected row the selection stays.
 void TerminalFrontEnd::OpenContextMenu() {
+    const int row = position_.cursor;
+    if (row < static_cast<int>(shown_.size()) && !rows_.IsRowSelected(row)) {
+        for (int other = 0; other < static_cast<int>(shown_.size()); ++other)
+            rows_.SetRowSelected(other, other == row);
+    }
     const int line = kFirstRowLine + (position_.cursor - position_.top) + 1;
     menu_.OpenContext(line, kRowGutter + 2);
 }
@@ -222,6 +230,11 @@ void PrintUnshown() {
 
 int RunTerminalFrontEnd() {
     CatchStopSignals();
+    if (!StdioIsTerminal()) {
+        std::fprintf(stderr,
+                     "vesktest: the front end needs a terminal; --batch runs without one\n");
+        return kExitNoFrontEnd;
+    }
     std::unique_ptr<CursesSession> session(new CursesSession);
     if (!session->ok()) {
         const char* term = std::getenv("TERM");

@@ -3,14 +3,13 @@
 #include <cstdio>
 #include <memory>
 
-#include <unistd.h>
-
 #include "platform/dynlib.h"
 #include "tester/config/configuration.h"
 #include "tester/demo/demo_ports.h"
 #include "tester/demo/device_server.h"
 #include "tester/ui/tui/batch_run.h"
 #include "tester/ui/tui/command_line.h"
+#include "tester/ui/tui/console.h"
 #include "tester/ui/tui/stop_request.h"
 #include "tester/ui/tui/terminal_app.h"
 
@@ -63,7 +62,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.seconds = line.batchSeconds;
         options.pairs = line.pairs;
         options.reportPath = line.reportPath;
-        options.progress = isatty(STDOUT_FILENO) != 0;
+        options.progress = StdoutIsTerminal();
         code = RunBatch(options, stdout, stderr);
     } else {
         code = RunTerminalFrontEnd();
