@@ -2,9 +2,11 @@
 
 #include <curses.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
