@@ -45,20 +45,24 @@ DWORD PortWorker::WriteBlock(const uint8_t* block, uint32_t size) {
     return sent;
 }
 
-// The caller holds receiveSide.
-bool PortWorker::ReadSome(uint32_t want, DWORD& got) {
-    got = 0;
-    const uint32_t fill = rxFill.load(kRelaxed);
-    if (portAccess.Read(portHandle.load(kRelaxed), rxBlock.get() + fill, want, &got)) {
-        if (got > want) got = want;
-        return true;
+bool PortWorker::FillBlock(uint32_t size, uint32_t& fill) {
+    fill = rxFill.load(kRelaxed);
+    if (fill >= size) return true;
+    const uint32_t want = size - fill;
+    DWORD got = 0;
+    if (!portAccess.Read(portHandle.load(kRelaxed), rxBlock.get() + fill, want, &got)) {
+        const uint32_t error = plat::lastError();
+        if (error != ERROR_OPERATION_ABORTED) {
+            lastOsError.store(error, kRelaxed);
+            CountError(rxErrors, kErrorRead);
+        }
+        return false;
     }
-    const uint32_t error = plat::lastError();
-    if (error != ERROR_OPERATION_ABORTED) {
-        lastOsError.store(error, kRelaxed);
-        CountError(rxErrors, kErrorRead);
-    }
-    return false;
+    if (got > want) got = want;
+    fill += got;
+    rxFill.store(fill, kRelaxed);
+    bytesRead.fetch_add(got, kRelaxed);
+    return true;
 }
 
 void PortWorker::UpdateRate(uint32_t runStart, uint32_t now) {
@@ -86,15 +90,9 @@ void PortWorker::DuplexReader() {
     while (Proceed(rxRunEvent)) {
         std::lock_guard<std::mutex> hold(receiveSide);
         const uint32_t size = blockSize.load(kRelaxed);
-        uint32_t fill = rxFill.load(kRelaxed);
-        if (fill < size) {
-            DWORD got;
-            if (!ReadSome(size - fill, got)) continue;
-            fill += got;
-            rxFill.store(fill, kRelaxed);
-            bytesRead.fetch_add(got, kRelaxed);
-            UpdateRate(start, plat::tickCount());
-        }
+        uint32_t fill;
+        if (!FillBlock(size, fill)) continue;
+        UpdateRate(start, plat::tickCount());
         if (fill >= size && CheckBlock()) blocksOk.fetch_add(1, kRelaxed);
     }
 }

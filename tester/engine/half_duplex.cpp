@@ -22,6 +22,16 @@ uint32_t DefaultReplyTimeoutMs(uint32_t blockSize, uint32_t baudRate) {
     return blockSize * 30000u / baud;
 }
 
+uint32_t PortWorker::BeginRun() {
+    {
+        std::lock_guard<std::mutex> hold(receiveSide);
+        rxFill.store(0, kRelaxed);
+    }
+    bytesRead.store(0, kRelaxed);
+    elapsedMs.store(0, kRelaxed);
+    return plat::tickCount();
+}
+
 uint32_t PortWorker::ReplyTimeoutMs() {
     const uint32_t configured = hdTimeoutMs.load(kRelaxed);
     if (configured != 0) return configured;
@@ -34,13 +44,7 @@ uint32_t PortWorker::ReplyTimeoutMs() {
 // a core, the step waits on quitEvent for at most a read time-out.
 void PortWorker::MasterExchange() {
     const uint32_t timeout = ReplyTimeoutMs();
-    {
-        std::lock_guard<std::mutex> hold(receiveSide);
-        rxFill.store(0, kRelaxed);
-    }
-    bytesRead.store(0, kRelaxed);
-    elapsedMs.store(0, kRelaxed);
-    const uint32_t runStart = plat::tickCount();
+    const uint32_t runStart = BeginRun();
     uint8_t* sentBlock = txBlock.get();
     bool awaiting = false;
     bool compared = false;
@@ -66,14 +70,8 @@ void PortWorker::MasterExchange() {
             now = plat::tickCount();
         } else {
             std::lock_guard<std::mutex> hold(receiveSide);
-            uint32_t fill = rxFill.load(kRelaxed);
-            if (fill < size) {
-                DWORD got;
-                if (!ReadSome(size - fill, got)) continue;
-                fill += got;
-                rxFill.store(fill, kRelaxed);
-                bytesRead.fetch_add(got, kRelaxed);
-            }
+            uint32_t fill;
+            if (!FillBlock(size, fill)) continue;
             now = plat::tickCount();
             if (fill >= size) {
                 UpdateRate(runStart, now);
@@ -99,13 +97,7 @@ void PortWorker::MasterExchange() {
 
 void PortWorker::SlaveExchange() {
     const uint32_t timeout = ReplyTimeoutMs();
-    {
-        std::lock_guard<std::mutex> hold(receiveSide);
-        rxFill.store(0, kRelaxed);
-    }
-    bytesRead.store(0, kRelaxed);
-    elapsedMs.store(0, kRelaxed);
-    const uint32_t runStart = plat::tickCount();
+    const uint32_t runStart = BeginRun();
     bool pending = false;
     uint32_t blockStart = runStart;
 
@@ -120,15 +112,9 @@ void PortWorker::SlaveExchange() {
             rxFill.store(0, kRelaxed);
             continue;
         }
-        uint32_t fill = rxFill.load(kRelaxed);
-        if (fill == 0) blockStart = plat::tickCount();
-        if (fill < size) {
-            DWORD got;
-            if (!ReadSome(size - fill, got)) continue;
-            fill += got;
-            rxFill.store(fill, kRelaxed);
-            bytesRead.fetch_add(got, kRelaxed);
-        }
+        if (rxFill.load(kRelaxed) == 0) blockStart = plat::tickCount();
+        uint32_t fill;
+        if (!FillBlock(size, fill)) continue;
         if (fill >= size) {
             blocksOk.fetch_add(1, kRelaxed);
             pending = true;

@@ -88,8 +88,9 @@ class PortWorker {
     PortWorker& operator=(const PortWorker&) = delete;
 
     // Stores the name and starts PortThread, which makes the row and opens
-    // the port. False when the thread cannot start (the worker may then be
-    // deleted at once). Once per worker, right after Create.
+    // the port. False when the thread cannot start, or InitTestEngine has
+    // not succeeded (the worker may then be deleted at once). Once per
+    // worker, right after Create.
     bool Start(const char* name);
 
     // --- The commands' operations, on the window's thread.
@@ -243,21 +244,28 @@ class PortWorker {
     void MasterExchange();
     void SlaveExchange();
 
-    // One counted write of the first blockSize bytes of `block`: counts
-    // bytesWritten (what the port took), blocksWritten, and a "WR" error
-    // for a failure or a short write. The bytes the port took.
+    // One counted write of `size` bytes of `block`: counts bytesWritten
+    // (what the port took), blocksWritten, and a "WR" error for a failure
+    // or a short write. Returns the bytes the port took.
     DWORD WriteBlock(const uint8_t* block, uint32_t size);
-    // One read of up to `want` bytes into rxBlock at rxFill (receiveSide
-    // held); counts a "RD" error for a failure other than an abort. False
-    // when the read failed.
-    bool ReadSome(uint32_t want, DWORD& got);
+    // One read towards a whole block of `size` bytes into rxBlock at rxFill
+    // (receiveSide held; nothing is read once it is whole): rxFill and
+    // bytesRead grow by what came and `fill` is the new rxFill. False when
+    // the read failed; a "RD" error unless it was aborted.
+    bool FillBlock(uint32_t size, uint32_t& fill);
     void CountError(std::atomic<uint32_t>& counter, int32_t kind);
     // elapsedMs since runStart, and rate = bytesRead x 1000 / elapsedMs.
     void UpdateRate(uint32_t runStart, uint32_t now);
     uint32_t ReplyTimeoutMs();
+    // The start of a half-duplex run: nothing assembled, bytesRead and
+    // elapsedMs 0. Returns the run's start tick.
+    uint32_t BeginRun();
 
     mutable std::mutex fieldLock;
     std::mutex receiveSide;  // rxBlock, rxFill, lastRxSeq, port reads
     std::mutex sendSide;     // port writes
-    BlockPattern pattern{};  // the payload this worker sends and expects
+    // The payload this worker sends and expects. The receive side checks
+    // against it rather than against txBlock, which TxThread stamps (from
+    // 10^8 on into the payload) and frees as it ends.
+    BlockPattern pattern{};
 };

@@ -14,7 +14,9 @@
 //   themselves, so that a stored baud rate below 300 beeps at once.
 // - Every change of an edit's or combo box's text (typed, chosen from the
 //   list, or set by the front end): TextChanged(id, new text). Act on the
-//   result (beep, focus) and show DefaultTimeoutText() again.
+//   result (beep, focus) and show DefaultTimeoutText() again. For a choice
+//   from a combo box's list pass the chosen item's text: Windows reports
+//   the choice (CBN_SELCHANGE) before the box's edit part shows it.
 // - A check box toggled: CheckChanged(id, state).
 // - A radio button clicked: PresetClicked(position of the set radio, or -1
 //   when none is), then put RTS, DTR and the six check boxes back into

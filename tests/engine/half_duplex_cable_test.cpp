@@ -130,4 +130,28 @@ TEST(HalfDuplex, OneMillisecondTimeOutAsWritten) {
     }
 }
 
+// "Read" on a running master and "Write" on a running slave: the new
+// routine starts beside the half-duplex one, which runs on until it is
+// stopped. The two take turns at the port and its receive buffer (the
+// sanitizer builds check that they never touch it at once).
+TEST(HalfDuplex, ModeChangesWhileRunningKeepTheRoutinesApart) {
+    Pair p(200);
+    p.slave->ToggleRun();
+    p.master->ToggleRun();
+    ASSERT_TRUE(WaitUntil([&] { return Get(p.master->blocksOk) >= 20; }, 20000));
+    p.master->ToggleRead();
+    p.slave->ToggleWrite();
+    for (PortWorker* w : {p.master, p.slave}) {
+        EXPECT_EQ(Get(w->mode), ModeDuplex);
+        EXPECT_EQ(Get(w->rxRunning) + Get(w->txRunning), 2u);
+    }
+    // The master routine goes on sending (one number per block) and the
+    // slave routine on counting what it receives.
+    const uint32_t sent = Get(p.master->nextTxSeq);
+    const uint32_t echoed = Get(p.slave->blocksOk);
+    ASSERT_TRUE(WaitUntil([&] {
+        return Get(p.master->nextTxSeq) > sent + 5 && Get(p.slave->blocksOk) > echoed + 5;
+    }));
+}
+
 }  // namespace

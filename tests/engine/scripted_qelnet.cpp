@@ -9,11 +9,9 @@
 
 #include "platform/last_error.h"
 
-#ifdef _WIN32
-#define SCRIPTED_EXPORT extern "C" __declspec(dllexport)
-#else
-#define SCRIPTED_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+// Plain C names. Nothing is marked for export, so the mingw linker exports
+// every symbol of the DLL, and on POSIX every symbol is visible anyway.
+#define SCRIPTED_EXPORT extern "C"
 
 namespace {
 ScriptedQn script;
