@@ -105,7 +105,12 @@ void TerminalFrontEnd::Draw() {
 // Keys go to the topmost thing on the screen: a message, the About box,
 // the settings form, an open menu, and only then the list.
 void TerminalFrontEnd::OnKey(int key) {
-    if (key == KEY_RESIZE) return;  // the next Draw lays out anew
+    if (key == KEY_RESIZE) {
+        // The next Draw lays out anew; the whole screen is sent again, as a
+        // terminal that has just been resized may hold anything.
+        clearok(curscr, TRUE);
+        return;
+    }
     ModalMessage message;
     if (TerminalMessages().Front(message)) {
         if (ClosesBox(key)) TerminalMessages().Dismiss();
