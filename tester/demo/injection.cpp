@@ -1,6 +1,6 @@
-#include "tests/support/injection.h"
+#include "tester/demo/injection.h"
 
-namespace rig {
+namespace demo {
 
 bool InjectionSchedule::add(const Injection& entry) {
     switch (entry.kind) {
@@ -76,4 +76,4 @@ void InjectionSchedule::apply(const uint8_t* in, size_t n, std::vector<uint8_t>&
     }
 }
 
-}  // namespace rig
+}  // namespace demo

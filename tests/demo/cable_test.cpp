@@ -1,4 +1,4 @@
-#include "tests/support/cable.h"
+#include "tester/demo/cable.h"
 
 #include <cerrno>
 #include <chrono>
@@ -13,10 +13,11 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/line_format.h"
+#include "tester/demo/line_format.h"
 #include "tests/support/stream_model.h"
 
-namespace rig {
+namespace demo {
+namespace model = ::rig::model;
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -443,4 +444,4 @@ TEST(LoopbackPlug, PausesAndPacesLikeACable) {
 }
 
 }  // namespace
-}  // namespace rig
+}  // namespace demo

@@ -1,12 +1,12 @@
-#include "tests/support/pacer.h"
+#include "tester/demo/pacer.h"
 
 #include <random>
 
 #include <gtest/gtest.h>
 
-#include "tests/support/line_format.h"
+#include "tester/demo/line_format.h"
 
-namespace rig {
+namespace demo {
 namespace {
 
 constexpr int64_t kMs = 1000000;
@@ -107,4 +107,4 @@ TEST(Pacer, ResetForgetsTheBusyLine) {
 }
 
 }  // namespace
-}  // namespace rig
+}  // namespace demo

@@ -1,4 +1,4 @@
-#include "tests/support/injection.h"
+#include "tester/demo/injection.h"
 
 #include <algorithm>
 #include <random>
@@ -8,7 +8,8 @@
 
 #include "tests/support/stream_model.h"
 
-namespace rig {
+namespace demo {
+namespace model = ::rig::model;
 namespace {
 
 std::vector<uint8_t> bytesOf(const std::string& s) {
@@ -142,4 +143,4 @@ TEST(InjectionSchedule, ResultDoesNotDependOnHowTheStreamIsSplit) {
 }
 
 }  // namespace
-}  // namespace rig
+}  // namespace demo

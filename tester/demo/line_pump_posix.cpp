@@ -1,4 +1,4 @@
-#include "tests/support/line_pump.h"
+#include "tester/demo/line_pump.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,9 +10,9 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include "tests/support/line_format.h"
+#include "tester/demo/line_format.h"
 
-namespace rig {
+namespace demo {
 
 namespace {
 
@@ -266,4 +266,4 @@ void LinePump::flush(Lane& lane) {
     lane.outPos = 0;
 }
 
-}  // namespace rig
+}  // namespace demo

@@ -2,12 +2,12 @@
 // for BOTHER alike, so no table of speed codes is needed. <asm/termbits.h>
 // and glibc's <termios.h> define the same struct names; this file includes
 // only the kernel's.
-#include "tests/support/line_format.h"
+#include "tester/demo/line_format.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-namespace rig {
+namespace demo {
 
 uint32_t LineFormat::bitsPerChar() const {
     return frameBits(dataBits, parity, stopBits);
@@ -41,4 +41,14 @@ bool readLineFormat(int fd, LineFormat& out) {
     return true;
 }
 
-}  // namespace rig
+bool SetLineSpeed(int fd, uint32_t baud) {
+    struct termios2 t {};
+    if (baud == 0 || ioctl(fd, TCGETS2, &t) != 0) return false;
+    t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+    t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    t.c_ispeed = baud;
+    t.c_ospeed = baud;
+    return ioctl(fd, TCSETS2, &t) == 0;
+}
+
+}  // namespace demo

@@ -1,4 +1,4 @@
-#include "tests/support/cable.h"
+#include "tester/demo/cable.h"
 
 #include <cerrno>
 #include <climits>
@@ -10,7 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace rig {
+namespace demo {
 
 namespace {
 
@@ -108,4 +108,4 @@ LoopbackPlug::LoopbackPlug(const Pacing& pacing)
 
 LoopbackPlug::~LoopbackPlug() = default;
 
-}  // namespace rig
+}  // namespace demo

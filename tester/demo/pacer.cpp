@@ -1,8 +1,8 @@
-#include "tests/support/pacer.h"
+#include "tester/demo/pacer.h"
 
 #include <algorithm>
 
-namespace rig {
+namespace demo {
 
 int64_t Pacer::quantumChars(int64_t charNs) const {
     return std::max<int64_t>(1, quantumNs_ / charNs);
@@ -29,4 +29,4 @@ void Pacer::sent(int64_t now, size_t chars, int64_t charNs, bool drained) {
     idle_ = drained;
 }
 
-}  // namespace rig
+}  // namespace demo

@@ -1,0 +1,77 @@
+// An RFC 2217 device server inside the tester, for the demo: a TCP port on
+// 127.0.0.1 that carries one serial line, the way a network device server
+// carries one of its UARTs, so that network ports can be seen working
+// without hardware. The serial side is a tty: one end of a demo cable.
+//
+// What it does on the wire:
+// - One client at a time. While one is connected, a second connection is
+//   accepted and closed at once, as a device server that serves one client
+//   per port does. Without a client, what the line brings is dropped.
+// - Client to line: the Telnet stream is unframed by the network library's
+//   own scanner (commands and negotiations removed, IAC IAC made one 255)
+//   and the payload written to the line.
+// - Line to client: the bytes go out with every 255 doubled.
+// - The client's FLOWCONTROL-SUSPEND and -RESUME (which the library sends
+//   when its receive ring fills and empties) stop and restart the line's
+//   data towards it; TCP's own window does the rest.
+// - The client's line commands (SET-BAUDRATE and the others) are framed and
+//   skipped, but not followed: the library's scanner is a client's and
+//   hands out no values of the commands a client sends. The line keeps the
+//   speed given at construction; the demo configures every port with that
+//   speed, so the rate is right until the operator sets another one in the
+//   settings form. Nothing is answered; the library does not wait for
+//   answers.
+//
+// Linux only. Needs the network library's codec: a build without the
+// library has a DeviceServer whose construction fails.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+namespace demo {
+
+// False in a build without the network library's codec.
+bool DeviceServerAvailable();
+
+class DeviceServer {
+  public:
+    // Opens the line (a tty path, set to `baudRate`), listens on 127.0.0.1
+    // on a free port and starts serving. Throws std::system_error.
+    DeviceServer(const std::string& linePath, uint32_t baudRate);
+    // Stops serving, closes the client, the listener and the line.
+    ~DeviceServer();
+    DeviceServer(const DeviceServer&) = delete;
+    DeviceServer& operator=(const DeviceServer&) = delete;
+
+    uint16_t Port() const { return port_; }
+    // "127.0.0.1:<port>": the name the tester opens.
+    std::string PortName() const;
+
+    // Payload bytes written to the line, bytes of the line sent to the
+    // client (before doubling), connections accepted as the client.
+    uint64_t ToLine() const { return toLine_.load(std::memory_order_relaxed); }
+    uint64_t ToClient() const { return toClient_.load(std::memory_order_relaxed); }
+    uint32_t Clients() const { return clients_.load(std::memory_order_relaxed); }
+    // A client is connected now; bytes of the line dropped for want of one.
+    bool HasClient() const { return hasClient_.load(std::memory_order_relaxed) != 0; }
+    uint64_t Dropped() const { return dropped_.load(std::memory_order_relaxed); }
+
+  private:
+    void Run();
+
+    int line_ = -1;
+    int listener_ = -1;
+    int wake_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<uint64_t> toLine_{0};
+    std::atomic<uint64_t> toClient_{0};
+    std::atomic<uint32_t> clients_{0};
+    std::atomic<uint32_t> hasClient_{0};
+    std::atomic<uint64_t> dropped_{0};
+    std::thread thread_;
+};
+
+}  // namespace demo

@@ -1,0 +1,27 @@
+// The device server of a build without the network library: the demo then
+// offers no network pair, and asking for one fails here.
+#include <cerrno>
+#include <system_error>
+
+#include "tester/demo/device_server.h"
+
+namespace demo {
+
+bool DeviceServerAvailable() {
+    return false;
+}
+
+DeviceServer::DeviceServer(const std::string&, uint32_t) {
+    throw std::system_error(ENOTSUP, std::generic_category(),
+                            "this build has no network library for a device server");
+}
+
+DeviceServer::~DeviceServer() = default;
+
+std::string DeviceServer::PortName() const {
+    return std::string();
+}
+
+void DeviceServer::Run() {}
+
+}  // namespace demo

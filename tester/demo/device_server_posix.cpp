@@ -1,0 +1,221 @@
+#include "tester/demo/device_server.h"
+
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "netserial/telnet_codec.h"
+#include "tester/demo/line_format.h"
+
+namespace demo {
+
+namespace {
+
+constexpr size_t kChunk = 4096;
+
+[[noreturn]] void Fail(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+}
+
+// A device server's buffers are a few KB, not the megabytes a loopback
+// socket grows to: small socket buffers (inherited by the accepted
+// connection) keep the client's writes within a few KB of the line, as
+// with the real thing, instead of the line running on for many seconds
+// after the client stopped sending.
+constexpr int kSocketBuffer = 4096;
+
+int ListenLoopback(uint16_t& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) Fail("socket");
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kSocketBuffer, sizeof kSocketBuffer);
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd, 4) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        Fail("listen on 127.0.0.1");
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+// The client's side of the session: its socket, what waits to go each way,
+// and whether it lets the line's data come.
+struct Session : qelnet::TelnetSink {
+    int fd = -1;
+    qelnet::TelnetScanner scanner;
+    std::vector<uint8_t> toLine;
+    size_t toLinePos = 0;
+    std::vector<uint8_t> toClient;
+    size_t toClientPos = 0;
+    bool flowAllowed = true;
+
+    bool LinePending() const { return toLinePos < toLine.size(); }
+    bool ClientPending() const { return toClientPos < toClient.size(); }
+
+    void onLineState(uint8_t) override {}
+    void onModemState(uint8_t) override {}
+    // The scanner reports the client's FLOWCONTROL-SUSPEND and -RESUME
+    // (codes 8 and 9) as the peer's flow control, whichever side sent them.
+    void onServerFlow(bool allowed) override { flowAllowed = allowed; }
+
+    void Reset() {
+        CloseFd(fd);
+        scanner = qelnet::TelnetScanner();
+        toLine.clear();
+        toLinePos = 0;
+        toClient.clear();
+        toClientPos = 0;
+        flowAllowed = true;
+    }
+};
+
+// Writes what is pending without blocking; false when the fd failed.
+bool Flush(int fd, std::vector<uint8_t>& bytes, size_t& pos, bool socket) {
+    while (pos < bytes.size()) {
+        const ssize_t n = socket ? send(fd, bytes.data() + pos, bytes.size() - pos, MSG_NOSIGNAL)
+                                 : write(fd, bytes.data() + pos, bytes.size() - pos);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno == EAGAIN || errno == EWOULDBLOCK;
+        }
+        pos += static_cast<size_t>(n);
+    }
+    bytes.clear();
+    pos = 0;
+    return true;
+}
+
+}  // namespace
+
+bool DeviceServerAvailable() {
+    return true;
+}
+
+DeviceServer::DeviceServer(const std::string& linePath, uint32_t baudRate) {
+    try {
+        line_ = open(linePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (line_ < 0) Fail("open the device server's line");
+        if (!SetLineSpeed(line_, baudRate)) Fail("set the device server's line speed");
+        listener_ = ListenLoopback(port_);
+        wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (wake_ < 0) Fail("eventfd");
+        thread_ = std::thread([this] { Run(); });
+    } catch (...) {
+        CloseFd(wake_);
+        CloseFd(listener_);
+        CloseFd(line_);
+        throw;
+    }
+}
+
+DeviceServer::~DeviceServer() {
+    const uint64_t one = 1;
+    ssize_t ignored = write(wake_, &one, sizeof one);
+    (void)ignored;
+    thread_.join();
+    CloseFd(wake_);
+    CloseFd(listener_);
+    CloseFd(line_);
+}
+
+std::string DeviceServer::PortName() const {
+    return "127.0.0.1:" + std::to_string(port_);
+}
+
+void DeviceServer::Run() {
+    Session session;
+    std::vector<uint8_t> buffer(kChunk);
+    for (;;) {
+        const bool connected = session.fd >= 0;
+        pollfd fds[4] = {{wake_, POLLIN, 0}, {listener_, POLLIN, 0}, {line_, 0, 0}, {-1, 0, 0}};
+        // The line is read only when its bytes have somewhere to go (or,
+        // without a client, to be dropped), written when payload waits.
+        if (!connected || (!session.ClientPending() && session.flowAllowed))
+            fds[2].events |= POLLIN;
+        if (session.LinePending()) fds[2].events |= POLLOUT;
+        if (connected) {
+            fds[3].fd = session.fd;
+            if (!session.LinePending()) fds[3].events |= POLLIN;
+            if (session.ClientPending()) fds[3].events |= POLLOUT;
+        }
+        if (poll(fds, 4, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[0].revents) return;
+
+        if (fds[1].revents & POLLIN) {
+            const int client = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (client >= 0 && connected) {
+                close(client);  // one client per line
+            } else if (client >= 0) {
+                const int on = 1;
+                setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                session.fd = client;
+                clients_.fetch_add(1, std::memory_order_relaxed);
+                hasClient_.store(1, std::memory_order_relaxed);
+                continue;
+            }
+        }
+
+        if (connected && (fds[3].revents & (POLLIN | POLLHUP | POLLERR))) {
+            const ssize_t n = recv(session.fd, buffer.data(), buffer.size(), 0);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                session.Reset();
+                hasClient_.store(0, std::memory_order_relaxed);
+                continue;
+            }
+            if (n > 0) {
+                session.toLine.resize(static_cast<size_t>(n));
+                const size_t payload = session.scanner.scan(buffer.data(), static_cast<size_t>(n),
+                                                            session.toLine.data(), session);
+                session.toLine.resize(payload);
+                session.toLinePos = 0;
+                toLine_.fetch_add(payload, std::memory_order_relaxed);
+            }
+        }
+        if (fds[2].revents & POLLIN) {
+            const ssize_t n = read(line_, buffer.data(), buffer.size());
+            if (n > 0 && session.fd < 0)
+                dropped_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
+            if (n > 0 && session.fd >= 0) {
+                session.toClient.resize(static_cast<size_t>(n) * 2);
+                session.toClient.resize(qelnet::EscapeIac(session.toClient.data(), buffer.data(),
+                                                          static_cast<size_t>(n)));
+                session.toClientPos = 0;
+                toClient_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
+            }
+        }
+        if (session.LinePending() && !Flush(line_, session.toLine, session.toLinePos, false)) {
+            session.toLine.clear();  // the line failed: what was for it is lost
+            session.toLinePos = 0;
+        }
+        if (session.fd >= 0 && session.ClientPending() &&
+            !Flush(session.fd, session.toClient, session.toClientPos, true)) {
+            session.Reset();
+            hasClient_.store(0, std::memory_order_relaxed);
+        }
+    }
+}
+
+}  // namespace demo

@@ -1,0 +1,176 @@
+#include "tester/ui/tui/batch_run.h"
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/clock.h"
+#include "tester/config/configuration.h"
+#include "tester/engine/engine.h"
+#include "tester/engine/port_worker.h"
+#include "tester/ui/port_commands.h"
+#include "tester/ui/port_workers.h"
+#include "tester/ui/refresh.h"
+#include "tester/ui/row_store.h"
+#include "tester/ui/tui/batch_report.h"
+#include "tester/ui/tui/refresh_timer.h"
+#include "tester/ui/tui/stop_request.h"
+
+namespace {
+
+constexpr uint32_t kPollMs = 50;
+// What a receive routine may still be doing once its run event is reset:
+// finishing the read in progress, one read time-out at most.
+constexpr uint32_t kSettleMs = 200;
+
+bool Ready(PortWorker* worker) {
+    return worker && worker->notReady.load(std::memory_order_relaxed) == 0;
+}
+
+// The rows as they are now, with the counters of the ready ones.
+std::vector<BatchRow> Collect(RowStore& rows) {
+    std::vector<BatchRow> collected;
+    for (RowStore::RowView& view : rows.Snapshot()) {
+        BatchRow row;
+        for (int c = 0; c < kPortListColumns; ++c)
+            row.cells[c] = std::move(view.cells[c]);
+        row.ready = Ready(view.worker);
+        if (row.ready) row.values = ReadRowValues(*view.worker);
+        collected.push_back(std::move(row));
+    }
+    return collected;
+}
+
+// Every worker's port has opened or failed to, or the bound has passed.
+void WaitForOpens(RowStore& rows, int32_t workers) {
+    const uint32_t start = plat::tickCount();
+    while (plat::ticksBetween(start, plat::tickCount()) < kOpenWaitMs) {
+        int32_t settled = 0;
+        for (const RowStore::RowView& view : rows.Snapshot())
+            if (Ready(view.worker) || view.cells[8] == "Not open") ++settled;
+        if (settled >= workers) return;
+        plat::sleepMs(kPollMs);
+    }
+}
+
+uint64_t BytesReceived(RowStore& rows) {
+    uint64_t total = 0;
+    for (const RowStore::RowView& view : rows.Snapshot())
+        if (Ready(view.worker)) total += view.worker->bytesRead.load(std::memory_order_relaxed);
+    return total;
+}
+
+// Waits until nothing has arrived on any port for kQuietMs.
+void Drain(RowStore& rows) {
+    const uint32_t start = plat::tickCount();
+    uint64_t last = BytesReceived(rows);
+    uint32_t lastChange = start;
+    for (;;) {
+        plat::sleepMs(kPollMs);
+        const uint32_t now = plat::tickCount();
+        const uint64_t seen = BytesReceived(rows);
+        if (seen != last) {
+            last = seen;
+            lastChange = now;
+        } else if (plat::ticksBetween(lastChange, now) >= kQuietMs) {
+            return;
+        }
+        if (plat::ticksBetween(start, now) >= kDrainLimitMs) return;
+    }
+}
+
+void RunFor(RowStore& rows, const BatchOptions& options, std::FILE* out) {
+    const uint32_t start = plat::tickCount();
+    const uint32_t total = options.seconds * 1000u;
+    uint32_t nextProgress = kProgressEveryMs;
+    for (;;) {
+        const uint32_t spent = plat::ticksBetween(start, plat::tickCount());
+        if (spent >= total || StopRequested()) return;
+        if (options.progress && spent >= nextProgress) {
+            std::fprintf(out, "vesktest: %s\n",
+                         ProgressLine(spent / 1000, options.seconds, Collect(rows)).c_str());
+            std::fflush(out);
+            nextProgress += kProgressEveryMs;
+        }
+        const uint32_t left = total - spent;
+        plat::sleepMs(left < kPollMs * 4 ? left : kPollMs * 4);
+    }
+}
+
+std::vector<std::string> ColumnTitles() {
+    std::vector<std::string> titles;
+    for (const ColumnDescriptor& column : configuration.columns)
+        titles.push_back(column.title ? column.title : "");
+    return titles;
+}
+
+bool WriteReport(const std::string& path, const std::string& text, std::FILE* err) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    bool ok = file != nullptr;
+    if (ok) {
+        ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        ok = std::fclose(file) == 0 && ok;
+    }
+    if (!ok)
+        std::fprintf(err, "vesktest: cannot write the report '%s': %s\n", path.c_str(),
+                     std::strerror(errno));
+    return ok;
+}
+
+}  // namespace
+
+int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
+    LoadConfiguration();
+    if (!InitTestEngine()) {
+        std::fprintf(err, "vesktest: cannot start the test engine\n");
+        return kBatchNotOpened;
+    }
+    // Outlives the run when a worker's thread outlives the shut-down: such
+    // a thread may still write its row.
+    RowStore* rows = new RowStore;
+    std::vector<BatchRow> final;
+    ShutDownResult ended;
+    {
+        PortWorkers workers(*rows);
+        const int32_t created = workers.CreateWorkers();
+        RefreshTimer timer(*rows);
+        timer.Start();
+        WaitForOpens(*rows, created);
+
+        if (options.pairs) {
+            RunPortCommand(*rows, PortCommand::HdPairs);
+        } else {
+            RunPortCommand(*rows, PortCommand::All);
+        }
+        RunPortCommand(*rows, PortCommand::StartStop);
+        RunFor(*rows, options, out);
+
+        // Senders first; the receivers go on until the line is quiet, so
+        // that every block sent is a block received.
+        if (options.pairs) {
+            RunPortCommand(*rows, PortCommand::Odd);  // the masters
+            RunPortCommand(*rows, PortCommand::StartStop);
+            Drain(*rows);
+            RunPortCommand(*rows, PortCommand::Even);  // the slaves
+            RunPortCommand(*rows, PortCommand::StartStop);
+        } else {
+            RunPortCommand(*rows, PortCommand::Write);
+            Drain(*rows);
+            RunPortCommand(*rows, PortCommand::Read);
+        }
+        plat::sleepMs(kSettleMs);
+        timer.Stop();
+        RefreshRows(*rows);
+        final = Collect(*rows);
+        ended = workers.ShutDownWorkers();
+    }
+    if (ended.leftAllocated == 0) delete rows;
+
+    const std::vector<std::string> titles = ColumnTitles();
+    const BatchSummary summary = Summarise(final, configuration.portCount);
+    std::fputs(FormatTable(final, titles).c_str(), out);
+    std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
+    std::fflush(out);
+    if (!options.reportPath.empty()) WriteReport(options.reportPath, FormatCsv(final, titles), err);
+    return summary.exitCode;
+}

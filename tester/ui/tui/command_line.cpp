@@ -1,0 +1,161 @@
+#include "tester/ui/tui/command_line.h"
+
+#include <cstring>
+
+namespace {
+
+bool AllDigits(const std::string& text) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// A decimal number from `low` to `high`; false for anything else (signs,
+// blanks, trailing text and overflow included).
+bool ReadBounded(const std::string& text, uint32_t low, uint32_t high, uint32_t& value) {
+    if (!AllDigits(text) || text.size() > 10) return false;
+    const unsigned long long v = std::stoull(text);
+    if (v < low || v > high) return false;
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool IsOptionWord(const std::string& word) {
+    return word.size() > 1 && word[0] == '-';
+}
+
+// Splits "--name=value" into name and value.
+void SplitInline(const std::string& word, std::string& name, std::string& value, bool& hasValue) {
+    const size_t eq = word.find('=');
+    hasValue = word.compare(0, 2, "--") == 0 && eq != std::string::npos;
+    name = hasValue ? word.substr(0, eq) : word;
+    value = hasValue ? word.substr(eq + 1) : std::string();
+}
+
+}  // namespace
+
+CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
+    CommandLineResult result;
+    CommandLine& line = result.line;
+    auto fail = [&](std::string message) {
+        result.ok = false;
+        result.error = std::move(message);
+        return result;
+    };
+
+    size_t i = 0;
+    bool optionsEnded = false;  // by "--": everything after it is the path
+    for (; i < args.size() && IsOptionWord(args[i]); ++i) {
+        const std::string& word = args[i];
+        if (word == "--") {
+            ++i;
+            optionsEnded = true;
+            break;
+        }
+        std::string name, value;
+        bool hasValue = false;
+        SplitInline(word, name, value, hasValue);
+        // The value of an option that takes one: inline, or the next word.
+        auto takeValue = [&](std::string& out) {
+            if (hasValue) {
+                out = value;
+                return true;
+            }
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+
+        if (name == "-h" || name == "--help") {
+            line.help = true;
+        } else if (name == "--demo") {
+            line.demo = true;
+            std::string count;
+            if (hasValue) {
+                count = value;
+            } else if (i + 1 < args.size() && AllDigits(args[i + 1])) {
+                count = args[++i];
+            } else {
+                continue;
+            }
+            if (!ReadBounded(count, 1, kMaxDemoPairs, line.demoPairs))
+                return fail("--demo takes a number of pairs from 1 to " +
+                            std::to_string(kMaxDemoPairs) + ", not '" + count + "'");
+        } else if (name == "--keep-demo" && !hasValue) {
+            line.keepDemo = true;
+        } else if (name == "--batch") {
+            std::string seconds;
+            if (!takeValue(seconds)) return fail("--batch needs a number of seconds");
+            if (!ReadBounded(seconds, 1, kMaxBatchSeconds, line.batchSeconds))
+                return fail("--batch takes a number of seconds from 1 to " +
+                            std::to_string(kMaxBatchSeconds) + ", not '" + seconds + "'");
+            line.batch = true;
+        } else if (name == "--pairs" && !hasValue) {
+            line.pairs = true;
+        } else if (name == "--report") {
+            if (!takeValue(line.reportPath) || line.reportPath.empty())
+                return fail("--report needs a file name");
+        } else {
+            return fail("unknown option '" + word + "'");
+        }
+    }
+
+    for (size_t j = i; j < args.size(); ++j) {
+        if (j > i) line.configPath += ' ';
+        line.configPath += args[j];
+    }
+    // An option word behind the path is a misplaced option, unless "--"
+    // said that everything after it is the path.
+    if (!optionsEnded) {
+        for (size_t j = i + 1; j < args.size(); ++j)
+            if (args[j].compare(0, 2, "--") == 0)
+                return fail("options come before the configuration path ('" + args[j] +
+                            "' follows it); use '--' before a path that contains such a word");
+    }
+
+    if (line.help) {
+        result.ok = true;
+        return result;
+    }
+    if (line.demo && !line.configPath.empty())
+        return fail("--demo writes a configuration of its own; give no configuration path with it");
+    if (line.keepDemo && !line.demo) return fail("--keep-demo belongs with --demo");
+    if (line.pairs && !line.batch) return fail("--pairs belongs with --batch");
+    if (!line.reportPath.empty() && !line.batch) return fail("--report belongs with --batch");
+    result.ok = true;
+    return result;
+}
+
+std::string UsageText() {
+    return "Usage: vesktest [OPTIONS] [CONFIGURATION]\n"
+           "\n"
+           "Tests serial lines: one row per port of the configuration file, with live\n"
+           "counters, in a terminal. CONFIGURATION is the rest of the command line, blanks\n"
+           "included, as the window tester takes it; without one, ./vesktestw.ini.\n"
+           "Options come before it; '--' ends the options.\n"
+           "\n"
+           "Options:\n"
+           "  --demo [N]       Make N virtual null-modem pairs (default 2, at most 32) out of\n"
+           "                   pseudo-terminals, paced to the ports' speed, plus one pair\n"
+           "                   through an RFC 2217 device server on 127.0.0.1 when the\n"
+           "                   network library is there; write a configuration listing them\n"
+           "                   in a fresh temporary directory and test them.\n"
+           "  --keep-demo      With --demo: keep that directory at the end and print where\n"
+           "                   it is.\n"
+           "  --batch SECONDS  Run without the terminal front end: open every port, test\n"
+           "                   for SECONDS, stop the senders, let the receivers drain, and\n"
+           "                   print the final rows as a table.\n"
+           "  --pairs          With --batch: half-duplex pairs (ports 1 and 2, 3 and 4...:\n"
+           "                   master and slave) instead of full duplex on every port.\n"
+           "  --report FILE    With --batch: also write the final rows to FILE as CSV.\n"
+           "  -h, --help       Show this help and exit.\n"
+           "\n"
+           "Exit codes:\n"
+           "  1  the front end was closed normally (Exit)\n"
+           "  2  the command line could not be used\n"
+           "  0  batch: every open port moved data both ways with no errors\n"
+           "  3  batch: errors were counted, or an open port received or sent nothing\n"
+           "  4  batch: a configured port could not be opened\n"
+           "  5  the terminal, the test engine or the demo ports could not be set up\n";
+}

@@ -1,0 +1,49 @@
+// The command line of the terminal tester, vesktest.
+//
+// Without options the whole argument text is the configuration path, as in
+// the window tester: the shell's words joined by single blanks, unaltered
+// otherwise (no quote removal of our own, no trimming), and
+// "./vesktestw.ini" when there is none. Options come first; the first word
+// that is not an option (or everything after "--") starts the path, which
+// then runs to the end of the line. An option word after the path is an
+// error rather than part of the path, so that "vesktest my.ini --batch 5"
+// is not taken for a file of that name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Exit code of a command line that cannot be used.
+constexpr int kExitUsage = 2;
+
+// --demo without a number.
+constexpr uint32_t kDefaultDemoPairs = 2;
+// Upper bounds: each demo pair takes two pseudo-terminals and a thread; a
+// batch run's elapsed time is a 32-bit millisecond count.
+constexpr uint32_t kMaxDemoPairs = 32;
+constexpr uint32_t kMaxBatchSeconds = 2000000;
+
+struct CommandLine {
+    std::string configPath;  // the path as given, or "" for the default
+    bool help = false;
+    bool demo = false;
+    uint32_t demoPairs = kDefaultDemoPairs;
+    bool keepDemo = false;
+    bool batch = false;
+    uint32_t batchSeconds = 0;
+    bool pairs = false;
+    std::string reportPath;
+};
+
+struct CommandLineResult {
+    bool ok = false;
+    std::string error;  // one line, without the program name, when !ok
+    CommandLine line;
+};
+
+// Parses the words after the program's own name.
+CommandLineResult ParseCommandLine(const std::vector<std::string>& args);
+
+// The --help text: usage, every option with its help, the exit codes.
+std::string UsageText();

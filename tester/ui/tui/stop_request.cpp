@@ -1,0 +1,29 @@
+#include "tester/ui/tui/stop_request.h"
+
+#include <csignal>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+bool installed = false;
+
+// The first signal asks for the orderly stop; the handler then gives way
+// to the default, so that a second one ends a program that does not stop.
+extern "C" void OnStopSignal(int signal) {
+    stopRequested = 1;
+    std::signal(signal, SIG_DFL);
+}
+
+}  // namespace
+
+void CatchStopSignals() {
+    if (installed) return;
+    installed = true;
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    std::signal(SIGHUP, OnStopSignal);
+}
+
+bool StopRequested() {
+    return stopRequested != 0;
+}

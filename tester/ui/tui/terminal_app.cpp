@@ -1,0 +1,275 @@
+#include "tester/ui/tui/terminal_app.h"
+
+#include <curses.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "tester/config/configuration.h"
+#include "tester/engine/engine.h"
+#include "tester/ui/port_commands.h"
+#include "tester/ui/port_workers.h"
+#include "tester/ui/row_store.h"
+#include "tester/ui/tui/column_layout.h"
+#include "tester/ui/tui/console.h"
+#include "tester/ui/tui/curses_ui.h"
+#include "tester/ui/tui/dialog_view.h"
+#include "tester/ui/tui/main_screen.h"
+#include "tester/ui/tui/menu_view.h"
+#include "tester/ui/tui/modal_messages.h"
+#include "tester/ui/tui/refresh_timer.h"
+#include "tester/ui/tui/settings_view.h"
+#include "tester/ui/tui/stop_request.h"
+
+namespace {
+
+constexpr int kEscape = 27;
+
+class TerminalFrontEnd {
+  public:
+    explicit TerminalFrontEnd(RowStore& rows) : rows_(rows), workers_(rows), timer_(rows) {}
+
+    void Run();
+    void ShutDown();
+    bool LeftWorkersAllocated() const { return leftAllocated_; }
+
+  private:
+    void Draw();
+    void OnKey(int key);
+    void OnMainKey(int key);
+    void RunItem(const MenuItem& item);
+    void OpenContextMenu();
+    bool OpenMenuFromAlt();
+
+    RowStore& rows_;
+    PortWorkers workers_;
+    RefreshTimer timer_;
+    MainScreen screen_;
+    ListPosition position_;
+    MenuView menu_;
+    SettingsView settings_;
+    bool settingsOpen_ = false;
+    bool aboutOpen_ = false;
+    bool quit_ = false;
+    bool leftAllocated_ = false;
+    std::vector<RowStore::RowView> shown_;
+};
+
+void TerminalFrontEnd::Run() {
+    screen_.title = ProgramTitle();
+    for (const ColumnDescriptor& column : configuration.columns) {
+        const std::string title = column.title ? column.title : "";
+        screen_.columnTitles.push_back(title);
+        screen_.baseWidths.push_back(CharWidthOf(column.width, title));
+    }
+    screen_.hints = {"F10 Menu", "Enter Context menu", "Space Select"};
+    for (const std::string& hint : KeyHints())
+        screen_.hints.push_back(hint);
+
+    workers_.CreateWorkers();
+    timer_.Start();
+    while (!quit_) {
+        Draw();
+        const int key = getch();
+        if (StopRequested()) quit_ = true;
+        if (key != ERR) OnKey(key);
+    }
+}
+
+void TerminalFrontEnd::ShutDown() {
+    // Port threads waiting in a box are let go first: the shut-down joins
+    // them.
+    TerminalMessages().Close();
+    timer_.Stop();
+    const ShutDownResult result = workers_.ShutDownWorkers();
+    leftAllocated_ = result.leftAllocated != 0;
+}
+
+void TerminalFrontEnd::Draw() {
+    shown_ = rows_.Snapshot();
+    screen_.statusText = menu_.IsOpen() ? menu_.Help() : configuration.summaryText;
+    erase();
+    DrawMainScreen(screen_, shown_, position_);
+    menu_.DrawBar();
+    menu_.DrawOpenMenu(screen_.statusVisible);
+    if (settingsOpen_) settings_.Draw();
+    if (aboutOpen_) DrawAboutBox();
+    ModalMessage message;
+    if (TerminalMessages().Front(message)) DrawMessageBox(message);
+    refresh();
+}
+
+// Keys go to the topmost thing on the screen: a message, the About box,
+// the settings form, an open menu, and only then the list.
+void TerminalFrontEnd::OnKey(int key) {
+    if (key == KEY_RESIZE) {
+        // The next Draw lays out anew; the whole screen is sent again, as a
+        // terminal that has just been resized may hold anything.
+        clearok(curscr, TRUE);
+        return;
+    }
+    ModalMessage message;
+    if (TerminalMessages().Front(message)) {
+        if (ClosesBox(key)) TerminalMessages().Dismiss();
+        return;
+    }
+    if (aboutOpen_) {
+        if (ClosesBox(key)) aboutOpen_ = false;
+        return;
+    }
+    if (settingsOpen_) {
+        const SettingsView::Outcome outcome = settings_.HandleKey(key);
+        if (outcome == SettingsView::Outcome::Open) return;
+        settingsOpen_ = false;
+        // The form has stored the settings and rebuilt summaryText, which
+        // the status line shows from the next Draw on.
+        if (outcome == SettingsView::Outcome::Ok) RunPortCommand(rows_, PortCommand::ApplySettings);
+        return;
+    }
+    if (menu_.IsOpen()) {
+        if (const MenuItem* item = menu_.HandleKey(key)) RunItem(*item);
+        return;
+    }
+    OnMainKey(key);
+}
+
+void TerminalFrontEnd::OnMainKey(int key) {
+    const int count = static_cast<int>(shown_.size());
+    const int page = std::max(ListHeight(screen_) - 1, 1);
+    switch (key) {
+        case KEY_UP:
+            position_.cursor = std::max(position_.cursor - 1, 0);
+            return;
+        case KEY_DOWN:
+            position_.cursor = std::min(position_.cursor + 1, std::max(count - 1, 0));
+            return;
+        case KEY_PPAGE:
+            position_.cursor = std::max(position_.cursor - page, 0);
+            return;
+        case KEY_NPAGE:
+            position_.cursor = std::min(position_.cursor + page, std::max(count - 1, 0));
+            return;
+        case KEY_HOME:
+            position_.cursor = 0;
+            return;
+        case KEY_END:
+            position_.cursor = std::max(count - 1, 0);
+            return;
+        case ' ':
+            if (position_.cursor < count)
+                rows_.SetRowSelected(position_.cursor, !rows_.IsRowSelected(position_.cursor));
+            return;
+        case '\r':
+        case '\n':
+        case KEY_ENTER:
+        case KEY_F(22):  // Shift-F10, the window's context-menu key
+            OpenContextMenu();
+            return;
+        case KEY_F(10):
+            menu_.OpenBar(0);
+            return;
+        case kEscape:
+            OpenMenuFromAlt();
+            return;
+        default:
+            break;
+    }
+    if (const MenuItem* item = ItemForKey(key)) RunItem(*item);
+}
+
+// Alt and a letter arrives as Esc followed at once by the letter.
+bool TerminalFrontEnd::OpenMenuFromAlt() {
+    timeout(0);
+    const int next = getch();
+    timeout(kKeyWaitMs);
+    if (next == ERR) return false;
+    for (size_t m = 0; m < MenuBar().size(); ++m) {
+        if (IsMnemonic(MenuBar()[m].title, next)) {
+            menu_.OpenBar(static_cast<int>(m));
+            return true;
+        }
+    }
+    return false;
+}
+
+// As a right-click on the window's list: a row that is not selected
+// becomes the only selected one; on a selected row the selection stays.
+void TerminalFrontEnd::OpenContextMenu() {
+    const int row = position_.cursor;
+    if (row < static_cast<int>(shown_.size()) && !rows_.IsRowSelected(row)) {
+        for (int other = 0; other < static_cast<int>(shown_.size()); ++other)
+            rows_.SetRowSelected(other, other == row);
+    }
+    const int line = kFirstRowLine + (position_.cursor - position_.top) + 1;
+    menu_.OpenContext(line, kRowGutter + 2);
+}
+
+void TerminalFrontEnd::RunItem(const MenuItem& item) {
+    switch (item.action) {
+        case UiAction::Port:
+            RunPortCommand(rows_, item.port);
+            break;
+        case UiAction::PortsSettings:
+            settings_.Open();
+            settingsOpen_ = true;
+            break;
+        case UiAction::StatusBar:
+            screen_.statusVisible = !screen_.statusVisible;
+            break;
+        case UiAction::About:
+            aboutOpen_ = true;
+            break;
+        case UiAction::Exit:
+            quit_ = true;
+            break;
+    }
+}
+
+void PrintUnshown() {
+    for (const ModalMessage& message : TerminalMessages().TakeUnshown())
+        std::fprintf(stderr, "vesktest: %s: %s\n", message.caption.c_str(), message.text.c_str());
+}
+
+}  // namespace
+
+int RunTerminalFrontEnd() {
+    CatchStopSignals();
+    if (!StdioIsTerminal()) {
+        std::fprintf(stderr,
+                     "vesktest: the front end needs a terminal; --batch runs without one\n");
+        return kExitNoFrontEnd;
+    }
+    std::unique_ptr<CursesSession> session(new CursesSession);
+    if (!session->ok()) {
+        const char* term = std::getenv("TERM");
+        std::fprintf(stderr, "vesktest: cannot use this terminal (TERM=%s)\n", term ? term : "");
+        return kExitNoFrontEnd;
+    }
+    LoadConfiguration();
+    if (!InitTestEngine()) {
+        session.reset();
+        std::fprintf(stderr, "vesktest: cannot start the test engine\n");
+        return kExitNoFrontEnd;
+    }
+    TerminalMessages().Reopen();
+    RouteBoxesToTerminal(true);
+
+    // The rows outlive the front end when a worker's thread outlives the
+    // shut-down: such a thread may still write its row.
+    RowStore* rows = new RowStore;
+    bool leftAllocated = false;
+    {
+        TerminalFrontEnd frontEnd(*rows);
+        frontEnd.Run();
+        frontEnd.ShutDown();
+        leftAllocated = frontEnd.LeftWorkersAllocated();
+    }
+    if (!leftAllocated) delete rows;
+    session.reset();
+    PrintUnshown();
+    SaveConfiguration();
+    return kExitClosed;
+}

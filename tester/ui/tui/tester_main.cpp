@@ -1,0 +1,74 @@
+#include "tester/ui/tui/tester_main.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "platform/dynlib.h"
+#include "tester/config/configuration.h"
+#include "tester/demo/demo_ports.h"
+#include "tester/demo/device_server.h"
+#include "tester/ui/tui/batch_run.h"
+#include "tester/ui/tui/command_line.h"
+#include "tester/ui/tui/console.h"
+#include "tester/ui/tui/stop_request.h"
+#include "tester/ui/tui/terminal_app.h"
+
+namespace {
+
+// The network pair needs the device server (built with the library's
+// codec) and the library itself where the tester will look for it. Loading
+// it here is what the tester's first network port would do anyway; it is
+// never unloaded.
+bool NetworkPairPossible() {
+    return demo::DeviceServerAvailable() && plat::loadLibrary("qelnet") != nullptr;
+}
+
+}  // namespace
+
+int RunVesktest(const std::vector<std::string>& args) {
+    const CommandLineResult parsed = ParseCommandLine(args);
+    if (!parsed.ok) {
+        std::fprintf(stderr, "vesktest: %s\nTry 'vesktest --help' for more information.\n",
+                     parsed.error.c_str());
+        return kExitUsage;
+    }
+    const CommandLine& line = parsed.line;
+    if (line.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+
+    std::unique_ptr<demo::DemoPorts> ports;
+    if (line.demo) {
+        demo::DemoPorts::Options options;
+        options.pairs = line.demoPairs;
+        options.networkPair = NetworkPairPossible();
+        std::string error;
+        ports = demo::DemoPorts::Create(options, error);
+        if (!ports) {
+            std::fprintf(stderr, "vesktest: %s\n", error.c_str());
+            return kExitNoFrontEnd;
+        }
+        if (line.keepDemo) ports->KeepDirectory();
+        SetConfigPath(ports->ConfigPath().c_str());
+    } else {
+        SetConfigPath(line.configPath.c_str());
+    }
+
+    int code;
+    if (line.batch) {
+        CatchStopSignals();
+        BatchOptions options;
+        options.seconds = line.batchSeconds;
+        options.pairs = line.pairs;
+        options.reportPath = line.reportPath;
+        options.progress = StdoutIsTerminal();
+        code = RunBatch(options, stdout, stderr);
+    } else {
+        code = RunTerminalFrontEnd();
+    }
+    if (ports && line.keepDemo)
+        std::fprintf(stderr, "vesktest: the demo's configuration is kept in %s\n",
+                     ports->ConfigPath().c_str());
+    return code;
+}

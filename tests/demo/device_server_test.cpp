@@ -1,0 +1,220 @@
+// The demo's RFC 2217 device server with a raw TCP client on one side and
+// the far end of its serial line on the other; and the demo ports with
+// their configuration.
+#include "tester/demo/device_server.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "tester/demo/cable.h"
+#include "tester/demo/demo_ports.h"
+#include "tests/support/tcp_server.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr int kLong = 10000;  // catches hangs, not timing
+
+constexpr uint8_t IAC = 255, SB = 250, SE = 240, WILL = 251, DO = 253;
+
+// The far end of the server's line: port B of the cable, opened raw.
+class FarEnd {
+  public:
+    explicit FarEnd(const std::string& path)
+        : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
+    ~FarEnd() {
+        if (fd_ >= 0) close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    bool Write(const Bytes& bytes) {
+        return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    // Reads until `n` bytes came or the time ran out.
+    Bytes Read(size_t n, int timeoutMs = kLong) {
+        Bytes got;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            uint8_t buffer[4096];
+            const ssize_t r = read(fd_, buffer, sizeof buffer);
+            if (r > 0) got.insert(got.end(), buffer, buffer + r);
+        }
+        return got;
+    }
+
+  private:
+    int fd_;
+};
+
+struct Rig {
+    demo::NullModemCable line;  // unpaced: these tests are about bytes, not time
+    demo::DeviceServer server{line.pathA(), 115200};
+    FarEnd far{line.pathB()};
+};
+
+// The server serves a client once it has accepted it.
+bool WaitForClients(const demo::DeviceServer& server, uint32_t count) {
+    for (int i = 0; i < 1000 && server.Clients() < count; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return server.Clients() == count;
+}
+
+std::unique_ptr<rig::TcpConnection> Connect(const demo::DeviceServer& server) {
+    std::string error;
+    auto client = rig::TcpConnection::connect(server.Port(), &error);
+    EXPECT_NE(client, nullptr) << error;
+    return client;
+}
+
+TEST(DeviceServer, UnframesTheClientsStreamOntoTheLine) {
+    Rig rig;
+    ASSERT_TRUE(rig.far.ok());
+    EXPECT_EQ(rig.server.PortName(), "127.0.0.1:" + std::to_string(rig.server.Port()));
+    auto client = Connect(rig.server);
+    ASSERT_NE(client, nullptr);
+
+    // What the library sends: the opening negotiation, a SET-BAUDRATE,
+    // then data with a doubled 255, a command between data bytes, more data.
+    const Bytes stream = {IAC, DO, 0,   IAC, WILL, 44, IAC, DO,  44,  IAC, SB,  44, 1,
+                          0,   1,  194, 0,   IAC,  SE, 'a', IAC, IAC, 'b', IAC, SB, 44,
+                          12,  3,  IAC, SE,  'c',  0,  IAC, IAC, IAC, IAC, 'd'};
+    ASSERT_TRUE(client->send(stream));
+    const Bytes payload = {'a', 255, 'b', 'c', 0, 255, 255, 'd'};
+    EXPECT_EQ(rig.far.Read(payload.size()), payload);
+    EXPECT_EQ(rig.server.ToLine(), payload.size());
+}
+
+TEST(DeviceServer, DoublesEvery255OnTheWayToTheClient) {
+    Rig rig;
+    auto client = Connect(rig.server);
+    ASSERT_NE(client, nullptr);
+    ASSERT_TRUE(WaitForClients(rig.server, 1));
+
+    Bytes line(3000);
+    for (size_t i = 0; i < line.size(); ++i)
+        line[i] = static_cast<uint8_t>(i);
+    ASSERT_TRUE(rig.far.Write(line));
+    Bytes framed;
+    for (uint8_t b : line) {
+        framed.push_back(b);
+        if (b == 255) framed.push_back(255);
+    }
+    Bytes got;
+    EXPECT_EQ(client->receiveExactly(got, framed.size(), kLong), rig::TcpConnection::Status::Data);
+    EXPECT_EQ(got, framed);
+}
+
+TEST(DeviceServer, TheClientsFlowControlHoldsTheLinesData) {
+    Rig rig;
+    auto client = Connect(rig.server);
+    ASSERT_NE(client, nullptr);
+    ASSERT_TRUE(WaitForClients(rig.server, 1));
+
+    // FLOWCONTROL-SUSPEND, as the library sends it when its ring fills.
+    ASSERT_TRUE(client->send(Bytes{IAC, SB, 44, 8, IAC, SE, 'x'}));
+    ASSERT_EQ(rig.far.Read(1), Bytes{'x'});  // the command was taken
+    ASSERT_TRUE(rig.far.Write(Bytes{'h', 'e', 'l', 'd'}));
+    Bytes got;
+    EXPECT_EQ(client->receive(got, 300), rig::TcpConnection::Status::Timeout);
+    EXPECT_TRUE(got.empty());
+
+    // FLOWCONTROL-RESUME lets it come.
+    ASSERT_TRUE(client->send(Bytes{IAC, SB, 44, 9, IAC, SE}));
+    EXPECT_EQ(client->receiveExactly(got, 4, kLong), rig::TcpConnection::Status::Data);
+    EXPECT_EQ(got, (Bytes{'h', 'e', 'l', 'd'}));
+}
+
+TEST(DeviceServer, ServesOneClientAtATimeAndTheNextOneAfterIt) {
+    Rig rig;
+    auto first = Connect(rig.server);
+    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(WaitForClients(rig.server, 1));
+
+    auto second = Connect(rig.server);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second->waitClosed(kLong), rig::TcpConnection::Status::Timeout);
+    EXPECT_EQ(rig.server.Clients(), 1u);
+
+    // Without a client, the line's data is dropped, not kept for the next.
+    first->close();
+    for (int i = 0; i < 1000 && rig.server.HasClient(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(rig.server.HasClient());
+    ASSERT_TRUE(rig.far.Write(Bytes{'o', 'l', 'd'}));
+    for (int i = 0; i < 1000 && rig.server.Dropped() < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(rig.server.Dropped(), 3u);
+
+    auto third = Connect(rig.server);
+    ASSERT_NE(third, nullptr);
+    ASSERT_TRUE(third->send(Bytes{'n', 'e', 'w'}));
+    EXPECT_EQ(rig.far.Read(3), (Bytes{'n', 'e', 'w'}));
+    ASSERT_TRUE(rig.far.Write(Bytes{'!'}));
+    Bytes got;
+    EXPECT_EQ(third->receiveExactly(got, 1, kLong), rig::TcpConnection::Status::Data);
+    EXPECT_EQ(got, Bytes{'!'});
+    EXPECT_EQ(rig.server.Clients(), 2u);
+}
+
+TEST(DemoPorts, ListsItsPortsInAFreshDirectoryAndTidiesUp) {
+    char pattern[] = "/tmp/vesk-demo-test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string root = pattern;
+    setenv("TMPDIR", root.c_str(), 1);
+
+    std::string directory;
+    {
+        std::string error;
+        demo::DemoPorts::Options options;
+        options.pairs = 2;
+        options.networkPair = true;
+        auto ports = demo::DemoPorts::Create(options, error);
+        ASSERT_NE(ports, nullptr) << error;
+        directory = ports->Directory();
+        EXPECT_EQ(directory.rfind(root + "/vesktest-demo.", 0), 0u) << directory;
+        ASSERT_EQ(ports->PortNames().size(), 6u);
+        EXPECT_TRUE(ports->HasNetworkPair());
+        EXPECT_EQ(ports->PortNames()[4].rfind("127.0.0.1:", 0), 0u);
+
+        std::ifstream file(ports->ConfigPath());
+        std::stringstream text;
+        text << file.rdbuf();
+        EXPECT_EQ(text.str(), demo::DemoConfigurationText(ports->PortNames(), 2, true));
+        EXPECT_NE(text.str().find("[Ports]\n" + ports->PortNames()[0] + "\n"), std::string::npos);
+        EXPECT_NE(text.str().find("BaudRate=115200\n"), std::string::npos);
+        EXPECT_NE(text.str().find("HDTimeout=0\n"), std::string::npos);
+        for (const std::string& name : ports->PortNames()) {
+            if (name[0] == '/') {
+                EXPECT_EQ(access(name.c_str(), R_OK | W_OK), 0) << name;
+            }
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(directory));
+
+    {
+        std::string error;
+        demo::DemoPorts::Options options;
+        options.pairs = 1;
+        auto ports = demo::DemoPorts::Create(options, error);
+        ASSERT_NE(ports, nullptr) << error;
+        EXPECT_EQ(ports->PortNames().size(), 2u);
+        ports->KeepDirectory();
+        directory = ports->Directory();
+    }
+    EXPECT_TRUE(std::filesystem::exists(directory + "/vesktestw.ini"));
+    std::filesystem::remove_all(root);
+    unsetenv("TMPDIR");
+}
+
+}  // namespace

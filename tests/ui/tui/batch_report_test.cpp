@@ -1,0 +1,145 @@
+#include "tester/ui/tui/batch_report.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tester/engine/port_worker.h"
+
+namespace {
+
+const std::vector<std::string> kTitles = {"#",    "Name",    "Rx#",  "Tx#",  "CPS",
+                                          "Err#", "ErrDesc", "Time", "State"};
+
+// A ready row as the refresh would show it, from the counters.
+BatchRow Ready(int number, const char* name, RowValues v) {
+    BatchRow row;
+    row.ready = true;
+    row.cells[0] = std::to_string(number);
+    row.cells[1] = name;
+    v.commErrorText = "......";
+    v.lastErrorKindText = v.rxErrors || v.txErrors ? "SY" : "..";
+    const RowCells cells = FormatRowCells(v);
+    for (int c = kFirstRefreshedColumn; c <= kColumnState; ++c)
+        row.cells[c] = cells.text[c - kFirstRefreshedColumn];
+    row.values = v;
+    return row;
+}
+
+RowValues Moved(uint32_t rx, uint32_t tx) {
+    RowValues v;
+    v.bytesRead = rx;
+    v.blocksOk = rx / 1024;
+    v.bytesWritten = tx;
+    v.blocksWritten = tx / 1024;
+    return v;
+}
+
+BatchRow NotOpen(int number, const char* name) {
+    BatchRow row;
+    row.cells[0] = std::to_string(number);
+    row.cells[1] = name;
+    row.cells[8] = "Not open";
+    return row;
+}
+
+TEST(BatchVerdict, OnlyDataBothWaysWithoutErrorsPasses) {
+    EXPECT_EQ(JudgePort(Ready(1, "A", Moved(4096, 4096))), PortVerdict::Clean);
+
+    RowValues rxError = Moved(4096, 4096);
+    rxError.rxErrors = 1;
+    EXPECT_EQ(JudgePort(Ready(1, "A", rxError)), PortVerdict::Errors);
+    RowValues txError = Moved(4096, 4096);
+    txError.txErrors = 2;
+    EXPECT_EQ(JudgePort(Ready(1, "A", txError)), PortVerdict::Errors);
+
+    // Sending into a broken wire counts no error, but is no pass.
+    EXPECT_EQ(JudgePort(Ready(1, "A", Moved(0, 8192))), PortVerdict::NoData);
+    EXPECT_EQ(JudgePort(Ready(1, "A", Moved(8192, 0))), PortVerdict::NoData);
+
+    EXPECT_EQ(JudgePort(NotOpen(1, "COM9")), PortVerdict::NotOpened);
+    BatchRow stuck = NotOpen(1, "COM9");
+    stuck.cells[8] = "Open";  // opened, but its buffers could not be had
+    EXPECT_EQ(JudgePort(stuck), PortVerdict::NotOpened);
+}
+
+TEST(BatchVerdict, ExitCodeNotOpenedBeatsErrorsBeatsPassed) {
+    const BatchRow clean = Ready(1, "A", Moved(2048, 2048));
+    RowValues bad = Moved(2048, 2048);
+    bad.rxErrors = 3;
+    const BatchRow errors = Ready(2, "B", bad);
+    const BatchRow silent = Ready(3, "C", Moved(0, 2048));
+    const BatchRow missing = NotOpen(4, "D");
+
+    EXPECT_EQ(Summarise({clean, clean}, 2).exitCode, kBatchPassed);
+    EXPECT_EQ(Summarise({clean, errors}, 2).exitCode, kBatchErrors);
+    EXPECT_EQ(Summarise({clean, silent}, 2).exitCode, kBatchErrors);
+    EXPECT_EQ(Summarise({clean, errors, missing}, 3).exitCode, kBatchNotOpened);
+
+    // A configured port whose worker could not be made has no row at all.
+    const BatchSummary rowless = Summarise({clean, clean}, 3);
+    EXPECT_EQ(rowless.exitCode, kBatchNotOpened);
+    EXPECT_EQ(rowless.notOpened, 1u);
+
+    const BatchSummary all = Summarise({clean, errors, silent, missing}, 4);
+    EXPECT_EQ(all.configured, 4u);
+    EXPECT_EQ(all.opened, 3u);
+    EXPECT_EQ(all.notOpened, 1u);
+    EXPECT_EQ(all.withErrors, 1u);
+    EXPECT_EQ(all.withoutData, 1u);
+    EXPECT_NE(SummaryLine(all).find("FAILED"), std::string::npos);
+    EXPECT_NE(SummaryLine(Summarise({clean}, 1)).find("passed"), std::string::npos);
+}
+
+// Splits a table line at blanks.
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    return words;
+}
+
+TEST(BatchTable, OneRowPerLineWithTheListsCellTexts) {
+    RowValues running = Moved(72704, 73728);
+    running.rate = 11520;
+    running.elapsedMs = 3723000;
+    running.rxRunning = running.txRunning = 1;
+    const std::vector<BatchRow> rows = {Ready(1, "/dev/pts/3", running), NotOpen(2, "/dev/ttyS9")};
+    const std::string table = FormatTable(rows, kTitles);
+
+    std::istringstream in(table);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(Words(lines[0]), kTitles);
+    EXPECT_EQ(Words(lines[1]),
+              (std::vector<std::string>{"1", "/dev/pts/3", "72704/71", "73728/72", "11520", "0/0",
+                                        "....../../0000", "01:02:03", "Rx/Tx"}));
+    EXPECT_EQ(Words(lines[2]), (std::vector<std::string>{"2", "/dev/ttyS9", "Not", "open"}));
+    // Right-aligned columns: every line is as long as the header.
+    EXPECT_EQ(lines[1].size(), lines[0].size());
+    EXPECT_EQ(lines[2].size(), lines[0].size());
+}
+
+TEST(BatchTable, CsvQuotesOnlyWhatNeedsIt) {
+    BatchRow odd = NotOpen(1, "COM3=a,b");
+    odd.cells[1] = "say \"hi\", twice";
+    const std::string csv = FormatCsv({odd, Ready(2, "/dev/pts/4", Moved(1024, 1024))}, kTitles);
+    EXPECT_EQ(csv,
+              "#,Name,Rx#,Tx#,CPS,Err#,ErrDesc,Time,State\r\n"
+              "1,\"say \"\"hi\"\", twice\",,,,,,,Not open\r\n"
+              "2,/dev/pts/4,1024/1,1024/1,0,0/0,....../../0000,00:00:00,\r\n");
+}
+
+TEST(BatchTable, ProgressCountsOnlyReadyPorts) {
+    RowValues a = Moved(1000, 2000);
+    a.rxErrors = 1;
+    a.rxRunning = 1;
+    const std::string line =
+        ProgressLine(10, 30, {Ready(1, "A", a), Ready(2, "B", Moved(500, 0)), NotOpen(3, "C")});
+    EXPECT_EQ(line, "10/30 s: 1 ports running, 1500 bytes received, 2000 sent, 1 errors");
+}
+
+}  // namespace

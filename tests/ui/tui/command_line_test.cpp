@@ -1,0 +1,107 @@
+#include "tester/ui/tui/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+CommandLineResult Parse(std::vector<std::string> words) {
+    return ParseCommandLine(words);
+}
+
+TEST(CommandLine, WithoutOptionsTheWholeTextIsThePath) {
+    EXPECT_TRUE(Parse({}).ok);
+    EXPECT_EQ(Parse({}).line.configPath, "");
+
+    // The shell's words joined by one blank each, nothing else touched:
+    // quotes that reached the program stay part of the path, as on Windows.
+    const CommandLineResult spaced = Parse({"my", "bench", "setup.ini"});
+    ASSERT_TRUE(spaced.ok);
+    EXPECT_EQ(spaced.line.configPath, "my bench setup.ini");
+    EXPECT_EQ(Parse({"\"quoted.ini\""}).line.configPath, "\"quoted.ini\"");
+    EXPECT_EQ(Parse({" lead.ini"}).line.configPath, " lead.ini");
+    EXPECT_FALSE(spaced.line.batch);
+    EXPECT_FALSE(spaced.line.demo);
+}
+
+TEST(CommandLine, OptionsComeFirstAndThePathLast) {
+    const CommandLineResult r =
+        Parse({"--batch", "30", "--pairs", "--report", "out.csv", "a b.ini"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_TRUE(r.line.batch);
+    EXPECT_EQ(r.line.batchSeconds, 30u);
+    EXPECT_TRUE(r.line.pairs);
+    EXPECT_EQ(r.line.reportPath, "out.csv");
+    EXPECT_EQ(r.line.configPath, "a b.ini");
+
+    const CommandLineResult inline_ = Parse({"--batch=5", "--report=r.csv", "x.ini"});
+    ASSERT_TRUE(inline_.ok) << inline_.error;
+    EXPECT_EQ(inline_.line.batchSeconds, 5u);
+    EXPECT_EQ(inline_.line.reportPath, "r.csv");
+
+    // A misplaced option is an error, not part of a file name.
+    const CommandLineResult late = Parse({"my.ini", "--batch", "5"});
+    EXPECT_FALSE(late.ok);
+    EXPECT_NE(late.error.find("'--batch'"), std::string::npos) << late.error;
+
+    // After "--" every word is the path, even one that looks like an option.
+    const CommandLineResult dashed = Parse({"--batch", "2", "--", "--odd", "name.ini"});
+    ASSERT_TRUE(dashed.ok) << dashed.error;
+    EXPECT_EQ(dashed.line.configPath, "--odd name.ini");
+}
+
+TEST(CommandLine, DemoTakesAnOptionalCountOfPairs) {
+    EXPECT_EQ(Parse({"--demo"}).line.demoPairs, kDefaultDemoPairs);
+    EXPECT_TRUE(Parse({"--demo"}).line.demo);
+    EXPECT_EQ(Parse({"--demo", "3"}).line.demoPairs, 3u);
+    EXPECT_EQ(Parse({"--demo=4"}).line.demoPairs, 4u);
+
+    const CommandLineResult withBatch = Parse({"--demo", "--batch", "2"});
+    ASSERT_TRUE(withBatch.ok) << withBatch.error;
+    EXPECT_EQ(withBatch.line.demoPairs, kDefaultDemoPairs);
+    EXPECT_EQ(withBatch.line.batchSeconds, 2u);
+
+    EXPECT_FALSE(Parse({"--demo", "0"}).ok);
+    EXPECT_FALSE(Parse({"--demo", "33"}).ok);
+    EXPECT_FALSE(Parse({"--demo=two"}).ok);
+    // The demo writes its own configuration.
+    EXPECT_FALSE(Parse({"--demo", "x.ini"}).ok);
+    EXPECT_TRUE(Parse({"--demo", "--keep-demo"}).line.keepDemo);
+    EXPECT_FALSE(Parse({"--keep-demo"}).ok);
+}
+
+TEST(CommandLine, RefusesWhatItCannotUse) {
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {"--batch"},
+             {"--batch", "0"},
+             {"--batch", "-3"},
+             {"--batch", "5s"},
+             {"--batch", "99999999999"},
+             {"--batch=", "x.ini"},
+             {"--pairs"},
+             {"--report", "r.csv"},
+             {"--batch", "5", "--report"},
+             {"--batch", "5", "--report="},
+             {"--pairs=1", "--batch", "5"},
+             {"-x"},
+         }) {
+        const CommandLineResult r = Parse(words);
+        EXPECT_FALSE(r.ok) << ::testing::PrintToString(words);
+        EXPECT_FALSE(r.error.empty());
+    }
+    const CommandLineResult unknown = Parse({"--frobnicate", "x.ini"});
+    EXPECT_FALSE(unknown.ok);
+    EXPECT_EQ(unknown.error, "unknown option '--frobnicate'");
+}
+
+TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
+    EXPECT_TRUE(Parse({"--help"}).line.help);
+    EXPECT_TRUE(Parse({"-h"}).ok);
+    const std::string usage = UsageText();
+    for (const char* option : {"--demo [N]", "--keep-demo", "--batch SECONDS", "--pairs",
+                               "--report FILE", "--help", "./vesktestw.ini"})
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+    for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  "})
+        EXPECT_NE(usage.find(code), std::string::npos) << code;
+}
+
+}  // namespace
