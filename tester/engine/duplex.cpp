@@ -1,0 +1,112 @@
+// The full-duplex test: DuplexWriter sends numbered blocks back to back on
+// TxThread, DuplexReader assembles and checks them on PortThread; and the
+// counted transfers that the half-duplex routines use too.
+#include <cstring>
+#include <mutex>
+
+#include "platform/clock.h"
+#include "platform/last_error.h"
+#include "tester/engine/engine.h"
+#include "tester/engine/port_worker.h"
+
+namespace {
+constexpr auto kRelaxed = std::memory_order_relaxed;
+}  // namespace
+
+void PortWorker::CountError(std::atomic<uint32_t>& counter, int32_t kind) {
+    lastErrorKind.store(kind, kRelaxed);
+    counter.fetch_add(1, kRelaxed);
+}
+
+// A write that the port reports as done but short (some drivers and
+// network libraries end a write early) left a broken block on the line: it
+// counts as a "WR" error with no system error (0), so that the receiver's
+// errors can be traced to this end. bytesWritten counts what the port took,
+// never more; blocksWritten counts the attempt, as for a failed write.
+DWORD PortWorker::WriteBlock(const uint8_t* block, uint32_t size) {
+    DWORD sent = 0;
+    BOOL ok;
+    uint32_t error;
+    {
+        std::lock_guard<std::mutex> hold(sendSide);
+        ok = portAccess.Write(portHandle.load(kRelaxed), block, size, &sent);
+        error = ok ? 0 : plat::lastError();
+    }
+    if (sent > size) sent = size;
+    if (!ok && error != ERROR_OPERATION_ABORTED) {
+        lastOsError.store(error, kRelaxed);
+        CountError(txErrors, kErrorWrite);
+    } else if (ok && sent < size) {
+        lastOsError.store(0, kRelaxed);
+        CountError(txErrors, kErrorWrite);
+    }
+    bytesWritten.fetch_add(sent, kRelaxed);
+    blocksWritten.fetch_add(1, kRelaxed);
+    return sent;
+}
+
+bool PortWorker::FillBlock(uint32_t size, uint32_t& fill) {
+    fill = rxFill.load(kRelaxed);
+    if (fill >= size) return true;
+    const uint32_t want = size - fill;
+    DWORD got = 0;
+    if (!portAccess.Read(portHandle.load(kRelaxed), rxBlock.get() + fill, want, &got)) {
+        const uint32_t error = plat::lastError();
+        if (error != ERROR_OPERATION_ABORTED) {
+            lastOsError.store(error, kRelaxed);
+            CountError(rxErrors, kErrorRead);
+        }
+        return false;
+    }
+    if (got > want) got = want;
+    fill += got;
+    rxFill.store(fill, kRelaxed);
+    bytesRead.fetch_add(got, kRelaxed);
+    return true;
+}
+
+void PortWorker::UpdateRate(uint32_t runStart, uint32_t now) {
+    const uint32_t elapsed = plat::ticksBetween(runStart, now);
+    elapsedMs.store(elapsed, kRelaxed);
+    if (elapsed != 0) {
+        const uint64_t bytes = bytesRead.load(kRelaxed);
+        rate.store(static_cast<uint32_t>(bytes * 1000u / elapsed), kRelaxed);
+    }
+}
+
+void PortWorker::DuplexWriter() {
+    bytesWritten.store(0, kRelaxed);
+    uint8_t* block = txBlock.get();
+    while (Proceed(txRunEvent)) {
+        StampBlock(block, nextTxSeq.fetch_add(1, kRelaxed));
+        WriteBlock(block, blockSize.load(kRelaxed));
+    }
+}
+
+void PortWorker::DuplexReader() {
+    bytesRead.store(0, kRelaxed);
+    elapsedMs.store(0, kRelaxed);
+    const uint32_t start = plat::tickCount();
+    while (Proceed(rxRunEvent)) {
+        std::lock_guard<std::mutex> hold(receiveSide);
+        const uint32_t size = blockSize.load(kRelaxed);
+        uint32_t fill;
+        if (!FillBlock(size, fill)) continue;
+        UpdateRate(start, plat::tickCount());
+        if (fill >= size && CheckBlock()) blocksOk.fetch_add(1, kRelaxed);
+    }
+}
+
+// The caller holds receiveSide.
+bool PortWorker::CheckBlock() {
+    ReceiveState state{rxBlock.get(), blockSize.load(kRelaxed), rxFill.load(kRelaxed),
+                       lastRxSeq.load(kRelaxed)};
+    const CheckResult result = ::CheckBlock(state, pattern);
+    rxFill.store(state.rxFill, kRelaxed);
+    lastRxSeq.store(state.lastRxSeq, kRelaxed);
+    if (result.errors != 0) {
+        lastErrorKind.store(kErrorSync, kRelaxed);
+        rxErrors.fetch_add(result.errors, kRelaxed);
+    }
+    return result.pass;
+}

@@ -1,0 +1,126 @@
+// The half-duplex exchange: a master sends one block and waits for it to
+// come back whole and unchanged; a slave receives a block and sends it back
+// as it came. Each waits at most the reply time-out; deadlines are tick
+// counts compared by unsigned difference.
+#include <cstring>
+#include <mutex>
+
+#include "platform/clock.h"
+#include "tester/engine/engine.h"
+#include "tester/engine/port_worker.h"
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+constexpr uint32_t kSlowestBaud = 300;
+constexpr uint32_t kReadTimeoutMs = 100;  // the read time-out PortThread sets
+
+}  // namespace
+
+uint32_t DefaultReplyTimeoutMs(uint32_t blockSize, uint32_t baudRate) {
+    const uint32_t baud = baudRate != 0 ? baudRate : kSlowestBaud;
+    return blockSize * 30000u / baud;
+}
+
+uint32_t PortWorker::BeginRun() {
+    {
+        std::lock_guard<std::mutex> hold(receiveSide);
+        rxFill.store(0, kRelaxed);
+    }
+    bytesRead.store(0, kRelaxed);
+    elapsedMs.store(0, kRelaxed);
+    return plat::tickCount();
+}
+
+uint32_t PortWorker::ReplyTimeoutMs() {
+    const uint32_t configured = hdTimeoutMs.load(kRelaxed);
+    if (configured != 0) return configured;
+    return DefaultReplyTimeoutMs(blockSize.load(kRelaxed), Dcb().BaudRate);
+}
+
+// While a wrong echo waits for its time-out, nothing more is read (what
+// else arrives for it stays for the next reply, as a reply that is all
+// there would). Instead of reading nothing over and over, which would spin
+// a core, the step waits on quitEvent for at most a read time-out.
+void PortWorker::MasterExchange() {
+    const uint32_t timeout = ReplyTimeoutMs();
+    const uint32_t runStart = BeginRun();
+    uint8_t* sentBlock = txBlock.get();
+    bool awaiting = false;
+    bool compared = false;
+    uint32_t sentAt = runStart;
+
+    while (Proceed(txRunEvent)) {
+        const uint32_t size = blockSize.load(kRelaxed);
+        if (!awaiting) {
+            StampBlock(sentBlock, nextTxSeq.fetch_add(1, kRelaxed));
+            sentAt = plat::tickCount();
+            if (WriteBlock(sentBlock, size) == 0) continue;
+            awaiting = true;
+            compared = false;
+        }
+
+        uint32_t now;
+        if (compared) {
+            const uint32_t waited = plat::ticksBetween(sentAt, plat::tickCount());
+            if (waited <= timeout) {
+                const uint32_t rest = timeout - waited + 1;
+                quitEvent->wait(rest < kReadTimeoutMs ? rest : kReadTimeoutMs);
+            }
+            now = plat::tickCount();
+        } else {
+            std::lock_guard<std::mutex> hold(receiveSide);
+            uint32_t fill;
+            if (!FillBlock(size, fill)) continue;
+            now = plat::tickCount();
+            if (fill >= size) {
+                UpdateRate(runStart, now);
+                if (std::memcmp(rxBlock.get(), sentBlock, size) == 0) {
+                    blocksOk.fetch_add(1, kRelaxed);
+                    rxFill.store(0, kRelaxed);
+                    awaiting = false;
+                    continue;
+                }
+                CountError(rxErrors, kErrorData);
+                compared = true;
+            }
+        }
+
+        if (plat::ticksBetween(sentAt, now) > timeout) {
+            CountError(rxErrors, kErrorTimeout);
+            std::lock_guard<std::mutex> hold(receiveSide);
+            rxFill.store(0, kRelaxed);
+            awaiting = false;
+        }
+    }
+}
+
+void PortWorker::SlaveExchange() {
+    const uint32_t timeout = ReplyTimeoutMs();
+    const uint32_t runStart = BeginRun();
+    bool pending = false;
+    uint32_t blockStart = runStart;
+
+    while (Proceed(rxRunEvent)) {
+        const uint32_t size = blockSize.load(kRelaxed);
+        // Held across the reply too: the echo is written from rxBlock.
+        std::lock_guard<std::mutex> hold(receiveSide);
+        if (pending) {
+            WriteBlock(rxBlock.get(), size);
+            UpdateRate(runStart, plat::tickCount());
+            pending = false;
+            rxFill.store(0, kRelaxed);
+            continue;
+        }
+        if (rxFill.load(kRelaxed) == 0) blockStart = plat::tickCount();
+        uint32_t fill;
+        if (!FillBlock(size, fill)) continue;
+        if (fill >= size) {
+            blocksOk.fetch_add(1, kRelaxed);
+            pending = true;
+        } else if (plat::ticksBetween(blockStart, plat::tickCount()) > timeout) {
+            CountError(rxErrors, kErrorTimeout);
+            rxFill.store(0, kRelaxed);
+        }
+    }
+}

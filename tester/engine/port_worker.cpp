@@ -1,0 +1,244 @@
+// The worker's life: construction, its two threads and their outer loops,
+// and the shut-down pieces. The test routines are in duplex.cpp and
+// half_duplex.cpp, the commands' operations in worker_control.cpp.
+#include "tester/engine/port_worker.h"
+
+#include <cstdio>
+#include <new>
+
+#include "platform/clock.h"
+#include "platform/message_box.h"
+#include "tester/config/configuration.h"
+#include "tester/engine/engine.h"
+#include "tester/ui/port_list.h"
+
+namespace {
+
+constexpr uint32_t kTxJoinMs = 5000;     // PortThread's wait for TxThread
+constexpr uint32_t kNudgeEveryMs = 100;  // JoinThreads' repeated cancel and purge
+constexpr uint32_t kIdlePassMs = 100;    // a direction with nothing to run in this mode
+
+uint8_t* NewBlockBuffer() {
+    return new (std::nothrow) uint8_t[kBlockBufferSize]();
+}
+
+}  // namespace
+
+const char* ErrorKindText(int32_t kind) {
+    static const char* const kCodes[] = {"..", "RD", "SY", "DA", "WR", "TO"};
+    return kind >= 0 && kind <= kErrorTimeout ? kCodes[kind] : "??";
+}
+
+std::unique_ptr<PortWorker> PortWorker::Create(int32_t rowIndex, const char* portName,
+                                               PortList& listView) {
+    std::unique_ptr<PortWorker> worker;
+    try {
+        worker.reset(new PortWorker(rowIndex, portName, listView));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    if (!worker->txRunEvent.valid() || !worker->rxRunEvent.valid()) return nullptr;
+    return worker;
+}
+
+PortWorker::PortWorker(int32_t rowIndex, const char* portName, PortList& listView)
+    : rowIndex(rowIndex), listView(listView), portName(portName ? portName : "") {}
+
+PortWorker::~PortWorker() = default;
+
+bool PortWorker::Start(const char* name) {
+    if (!quitEvent) return false;  // InitTestEngine first
+    {
+        std::lock_guard<std::mutex> hold(fieldLock);
+        portName = name ? name : "";
+    }
+    return portThread.start(PortThreadEntry, this);
+}
+
+void PortWorker::PortThreadEntry(void* worker) {
+    static_cast<PortWorker*>(worker)->PortThread();
+}
+
+void PortWorker::TxThreadEntry(void* worker) {
+    static_cast<PortWorker*>(worker)->SendLoop();
+}
+
+void PortWorker::PortThread() {
+    const std::string name = PortName();
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", rowIndex + 1);
+    listView.InsertRow(rowIndex);
+    listView.SetRowWorker(rowIndex, this);
+    listView.SetCellText(rowIndex, 0, number);
+    listView.SetCellText(rowIndex, 1, name.c_str());
+    listView.SetCellText(rowIndex, 8, "Open");
+
+    const HANDLE handle = portAccess.Open(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        listView.SetCellText(rowIndex, 8, "Not open");
+        return;
+    }
+    portHandle.store(handle, std::memory_order_relaxed);
+
+    blockSize.store(0, std::memory_order_relaxed);
+    rxFill.store(0, std::memory_order_relaxed);
+    rxBlock.reset(NewBlockBuffer());
+    if (rxBlock) txBlock.reset(NewBlockBuffer());
+    bool txEnded = true;
+    if (rxBlock && txBlock) {
+        listView.SetCellText(rowIndex, 8, "");
+        // Ready only once the state is reset, so that a command that sees
+        // the worker ready is not undone by the reset.
+        ResetState();
+        notReady.store(0, std::memory_order_relaxed);
+        BuildTestBlock();
+
+        DCB current{};
+        if (portAccess.GetState(handle, &current)) {
+            {
+                std::lock_guard<std::mutex> hold(fieldLock);
+                dcb = current;
+            }
+            ApplyToDcb();
+            DCB wanted = Dcb();
+            portAccess.SetState(handle, &wanted);
+        }
+        COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 100, 0, 0};
+        portAccess.SetTimeouts(handle, &timeouts);
+
+        // Without TxThread the receive direction still runs; the send
+        // direction then never does.
+        txThread.start(TxThreadEntry, this);
+        ReceiveLoop();
+        txEnded = txThread.join(kTxJoinMs);
+    }
+    // A TxThread that is still in a write may next read into rxBlock (a
+    // master): the buffers then stay with the worker. Closing the port ends
+    // that write.
+    if (txEnded) {
+        rxBlock.reset();
+        txBlock.reset();
+    }
+    portAccess.Close(handle);
+    portHandle.store(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
+}
+
+void PortWorker::ResetState() {
+    lastOsError.store(0, std::memory_order_relaxed);
+    lastErrorKind.store(kErrorNone, std::memory_order_relaxed);
+    commErrors.store(0, std::memory_order_relaxed);
+    SetTexts("");
+    rxRunning.store(0, std::memory_order_relaxed);
+    txRunning.store(0, std::memory_order_relaxed);
+    mode.store(ModeDuplex, std::memory_order_relaxed);
+    {
+        std::lock_guard<std::mutex> hold(fieldLock);
+        comStat.cbInQue = 0;
+        comStat.cbOutQue = 0;
+    }
+    ZeroCounters();
+    lastRxSeq.store(-1, std::memory_order_relaxed);
+    nextTxSeq.store(0, std::memory_order_relaxed);
+    hdTimeoutMs.store(static_cast<uint32_t>(configuration.portSettings.hdTimeout.load()),
+                      std::memory_order_relaxed);
+}
+
+bool PortWorker::BuildTestBlock() {
+    if (!txBlock) return false;
+    pattern = MakeBlockPattern(configuration.portSettings.byteSize);
+    ::BuildTestBlock(txBlock.get(), pattern);
+    return true;
+}
+
+void PortWorker::ReceiveLoop() {
+    for (;;) {
+        plat::Event* events[2] = {quitEvent, &rxRunEvent};
+        if (plat::waitAny(events, 2, plat::kInfinite) != 1) return;
+        DCB current{};
+        if (portAccess.GetState(portHandle.load(std::memory_order_relaxed), &current)) {
+            std::lock_guard<std::mutex> hold(fieldLock);
+            dcb = current;
+        } else {
+            ShowGetStateError();
+        }
+        TakeBlockSize();
+        switch (mode.load(std::memory_order_relaxed)) {
+            case ModeSlave:
+                SlaveExchange();
+                break;
+            case ModeDuplex:
+                DuplexReader();
+                break;
+            default:
+                plat::sleepMs(kIdlePassMs);
+        }
+    }
+}
+
+void PortWorker::SendLoop() {
+    blocksWritten.store(0, std::memory_order_relaxed);
+    for (;;) {
+        plat::Event* events[2] = {quitEvent, &txRunEvent};
+        if (plat::waitAny(events, 2, plat::kInfinite) != 1) break;
+        TakeBlockSize();
+        switch (mode.load(std::memory_order_relaxed)) {
+            case ModeMaster:
+                MasterExchange();
+                break;
+            case ModeDuplex:
+                DuplexWriter();
+                break;
+            default:
+                plat::sleepMs(kIdlePassMs);
+        }
+    }
+    txBlock.reset();
+}
+
+void PortWorker::TakeBlockSize() {
+    const uint32_t wanted = UsableBlockSize(configuration.portSettings.blockSize);
+    std::lock_guard<std::mutex> hold(receiveSide);
+    if (wanted != blockSize.load(std::memory_order_relaxed)) {
+        blockSize.store(wanted, std::memory_order_relaxed);
+        rxFill.store(0, std::memory_order_relaxed);
+    }
+}
+
+void PortWorker::ShowGetStateError() {
+    const std::string name = PortName();
+    char text[320];
+    std::snprintf(text, sizeof text, "Error 'GETCOMMSTATE' for %s", name.c_str());
+    plat::messageBox(text, "Error", MB_OK);
+}
+
+bool PortWorker::Proceed(plat::Event& run) {
+    plat::Event* events[2] = {quitEvent, &run};
+    return plat::waitAny(events, 2, 0) == 1;
+}
+
+void PortWorker::CancelAndPurge() {
+    const HANDLE handle = portHandle.load(std::memory_order_relaxed);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return;
+    portAccess.CancelPending(handle);
+    plat::yieldThread();
+    portAccess.Purge(handle, kPurgeAll);
+    plat::yieldThread();
+}
+
+bool PortWorker::JoinThreads(uint32_t timeoutMs) {
+    const uint32_t start = plat::tickCount();
+    auto left = [&] {
+        const uint32_t spent = plat::ticksBetween(start, plat::tickCount());
+        return spent < timeoutMs ? timeoutMs - spent : 0;
+    };
+    // TxThread is PortThread's to join first: it is touched here only once
+    // PortThread has ended.
+    for (;;) {
+        const uint32_t now = left();
+        if (portThread.join(now < kNudgeEveryMs ? now : kNudgeEveryMs)) break;
+        if (left() == 0) return false;
+        CancelAndPurge();
+    }
+    return txThread.join(left());
+}

@@ -1,0 +1,271 @@
+// One port under test: its row in the port list, its port, two 64 KiB
+// buffers, two threads and the counters the list shows.
+//
+// PortThread opens the port, sets it up and serves the receive direction;
+// TxThread serves the send direction. A direction runs while its run event
+// is set; the operations below (on the window's thread) set and reset the
+// events and choose the test mode, which a direction reads when it starts.
+// quitEvent (engine.h) ends both threads.
+//
+// Threads and sharing:
+// - Counters, flags and mode are relaxed 32-bit atomics: the worker's
+//   threads, the window's thread (Clear, settings) and the refresh timer
+//   read and write them without a lock, and a reader may combine values
+//   taken a step apart. Counters are added to with fetch_add, so that two
+//   threads counting into one field (a master's TxThread and a reader
+//   started on the same port) lose nothing.
+// - portName, the two error texts, dcb and comStat are read and written
+//   whole under a small lock, through the accessors.
+// - The receive side (rxBlock, rxFill, lastRxSeq, reads of the port) and
+//   the port's writes are each taken by one routine at a time, so that a
+//   half-duplex routine that keeps running after a mode change and the
+//   routine started on the other thread take turns instead of racing.
+//
+// Life: Create, Start, then the operations; at shut-down SignalQuit,
+// CancelAndPurge, JoinThreads, and delete only when JoinThreads (or
+// ThreadsEnded) has said both threads have ended. A worker whose thread
+// outlives the bound must be left allocated: freeing it would free memory
+// that thread still uses.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/event.h"
+#include "platform/thread.h"
+#include "platform/win32_types.h"
+#include "tester/engine/test_block.h"
+#include "tester/port/port_access.h"
+
+class PortList;
+
+// Test modes (`mode`).
+constexpr uint32_t ModeDuplex = 0;
+constexpr uint32_t ModeMaster = 1;
+constexpr uint32_t ModeSlave = 2;
+
+// Error kinds (`lastErrorKind`).
+constexpr int32_t kErrorNone = 0;     // ".."
+constexpr int32_t kErrorRead = 1;     // "RD" a read failed
+constexpr int32_t kErrorSync = 2;     // "SY" block out of place or out of sequence
+constexpr int32_t kErrorData = 3;     // "DA" an echo differed from the block sent
+constexpr int32_t kErrorWrite = 4;    // "WR" a write failed or fell short
+constexpr int32_t kErrorTimeout = 5;  // "TO" a half-duplex block or reply came too late
+
+// The two-letter code of an error kind: "..", "RD", "SY", "DA", "WR", "TO",
+// and "??" for any other value.
+const char* ErrorKindText(int32_t kind);
+
+// Every purge of the engine and the commands: abort and clear both ways.
+constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+
+// The half-duplex reply time-out that a time-out setting of 0 stands for:
+// three times the block's time on the line at 10 bits a byte,
+// blockSize x 30000 / baudRate ms in unsigned 32-bit arithmetic. A speed of
+// 0 (a port whose settings could not be read, or a file that holds 0) is
+// taken as 300 bit/s, the slowest the settings accept: an unknown line gets
+// the longest wait rather than false time-outs. The settings form shows the
+// same value.
+uint32_t DefaultReplyTimeoutMs(uint32_t blockSize, uint32_t baudRate);
+
+class PortWorker {
+  public:
+    // A worker for row `rowIndex` (0-based, also its position in the list)
+    // and port `portName` (already normalised: NormalizePortName). Null when
+    // the worker or its run events cannot be made; the caller then gives
+    // the next port this row index. `listView` must outlive the worker.
+    static std::unique_ptr<PortWorker> Create(int32_t rowIndex, const char* portName,
+                                              PortList& listView);
+
+    // Frees the buffers and events. Only once ThreadsEnded() is true (or
+    // Start was never called, or failed).
+    virtual ~PortWorker();
+
+    PortWorker(const PortWorker&) = delete;
+    PortWorker& operator=(const PortWorker&) = delete;
+
+    // Stores the name and starts PortThread, which makes the row and opens
+    // the port. False when the thread cannot start, or InitTestEngine has
+    // not succeeded (the worker may then be deleted at once). Once per
+    // worker, right after Create.
+    bool Start(const char* name);
+
+    // --- The commands' operations, on the window's thread.
+
+    // Start/Stop: either run event set stops both; otherwise starts the
+    // directions the mode uses (duplex both, master send, slave receive).
+    void ToggleRun();
+    // Read / Write: mode to ModeDuplex, then that direction alone flips.
+    void ToggleRead();
+    void ToggleWrite();
+    // HD Master / HD Slave (ModeMaster / ModeSlave), or any mode; no
+    // direction starts or stops, and running routines keep theirs.
+    void SetMode(uint32_t newMode);
+    // Half-duplex pairs: ModeSlave on an odd rowIndex, else ModeMaster.
+    void PairByRow();
+    // Clear: mode to ModeDuplex, counters and error fields to 0, both texts
+    // to "  "; running directions go on counting from 0.
+    void Clear();
+    // Purge: abort and clear both directions of the port, then ClearCommErrors.
+    void Purge();
+    // After the settings form's OK: stops both directions, zeroes as Clear
+    // does (mode kept), ApplyToDcb, SetState, and takes the half-duplex
+    // time-out from the settings. Sequence numbers and blocks stay.
+    void ApplySettings();
+
+    // Copies the settings' line fields (speed, data bits, parity, stop bits,
+    // handshake flags) into dcb; every other field keeps what the port gave.
+    void ApplyToDcb();
+
+    // ClearError on the port into commErrors and comStat (the refresh's
+    // line-error read, and the end of Purge). Both stay as they were when
+    // the call fails. Returns the call's result.
+    BOOL ClearCommErrors();
+
+    // --- Texts and records, copied whole under the worker's lock.
+
+    std::string PortName() const;
+    std::string CommErrorText() const;
+    void SetCommErrorText(const char* text);
+    std::string LastErrorKindText() const;
+    void SetLastErrorKindText(const char* text);
+    DCB Dcb() const;
+    COMSTAT ComStat() const;
+
+    // --- Shut-down, after SignalQuit, on one thread (the window's).
+
+    // Ends the transfers blocked in the worker's threads: CancelPending and
+    // then Purge(kPurgeAll) of the open port, yielding after each. Does
+    // nothing once the port is closed.
+    void CancelAndPurge();
+
+    // Waits up to timeoutMs in all for PortThread and then TxThread to end,
+    // repeating CancelAndPurge every 100 ms meanwhile, so that a transfer
+    // that began after the first cancel ends too. True once both have ended
+    // (at once when they had, or were never started). PortThread itself may
+    // wait 5000 ms for TxThread before it closes the port, which ends any
+    // transfer: a bound above that covers a driver that ignores cancels.
+    bool JoinThreads(uint32_t timeoutMs);
+
+    // Both threads have ended (JoinThreads without waiting).
+    bool ThreadsEnded() { return JoinThreads(0); }
+
+    // --- The worker's fields, in the order of the design. The commands and
+    // the refresh read the atomics with memory_order_relaxed.
+
+    PortAccess portAccess;
+    std::atomic<uint32_t> notReady{1};  // until the port is open and the buffers exist
+    const int32_t rowIndex;
+    PortList& listView;
+
+  private:
+    std::string portName;  // under fieldLock
+
+  public:
+    std::atomic<HANDLE> portHandle{INVALID_HANDLE_VALUE};
+
+  private:
+    // Owned by the threads: made by PortThread before TxThread starts,
+    // rxBlock freed by PortThread once TxThread has ended (a master's
+    // TxThread reads into it), txBlock by TxThread as it ends; whatever a
+    // thread could not free goes with the worker.
+    std::unique_ptr<uint8_t[]> txBlock;
+    std::unique_ptr<uint8_t[]> rxBlock;
+
+  public:
+    std::atomic<uint32_t> blockSize{0};
+    std::atomic<uint32_t> rxFill{0};
+    std::atomic<uint32_t> elapsedMs{0};
+    std::atomic<uint32_t> rate{0};
+    std::atomic<uint32_t> rxErrors{0};
+    std::atomic<uint32_t> txErrors{0};
+    std::atomic<uint32_t> bytesWritten{0};
+    std::atomic<uint32_t> bytesRead{0};
+    std::atomic<uint32_t> blocksWritten{0};
+    std::atomic<uint32_t> blocksOk{0};
+    std::atomic<uint32_t> commErrors{0};
+
+  private:
+    std::string commErrorText;  // under fieldLock
+
+  public:
+    std::atomic<int32_t> lastErrorKind{kErrorNone};
+
+  private:
+    std::string lastErrorKindText;  // under fieldLock
+
+  public:
+    std::atomic<uint32_t> lastOsError{0};
+    // Manual reset, initially clear. Set and reset them only through the
+    // operations above, which keep txRunning and rxRunning in step.
+    plat::Event txRunEvent{plat::Event::ManualReset};
+    plat::Event rxRunEvent{plat::Event::ManualReset};
+    std::atomic<uint32_t> txRunning{0};
+    std::atomic<uint32_t> rxRunning{0};
+    std::atomic<uint32_t> mode{ModeDuplex};
+
+  private:
+    DCB dcb{};          // under fieldLock
+    COMSTAT comStat{};  // under fieldLock
+
+  public:
+    std::atomic<int32_t> lastRxSeq{-1};
+    std::atomic<uint32_t> nextTxSeq{0};
+    std::atomic<uint32_t> hdTimeoutMs{0};
+
+  private:
+    plat::Thread txThread;
+    plat::Thread portThread;
+
+    PortWorker(int32_t rowIndex, const char* portName, PortList& listView);
+
+    static void PortThreadEntry(void* worker);
+    static void TxThreadEntry(void* worker);
+    void PortThread();
+    void ReceiveLoop();
+    void SendLoop();
+    void ResetState();
+    void TakeBlockSize();
+    void ZeroCounters();
+    void SetTexts(const char* text);
+    void ShowGetStateError();
+
+    // The inner routines' frame: quitEvent clear and `run` set, tested
+    // without waiting.
+    bool Proceed(plat::Event& run);
+
+    bool BuildTestBlock();
+    bool CheckBlock();
+    void DuplexWriter();
+    void DuplexReader();
+    void MasterExchange();
+    void SlaveExchange();
+
+    // One counted write of `size` bytes of `block`: counts bytesWritten
+    // (what the port took), blocksWritten, and a "WR" error for a failure
+    // or a short write. Returns the bytes the port took.
+    DWORD WriteBlock(const uint8_t* block, uint32_t size);
+    // One read towards a whole block of `size` bytes into rxBlock at rxFill
+    // (receiveSide held; nothing is read once it is whole): rxFill and
+    // bytesRead grow by what came and `fill` is the new rxFill. False when
+    // the read failed; a "RD" error unless it was aborted.
+    bool FillBlock(uint32_t size, uint32_t& fill);
+    void CountError(std::atomic<uint32_t>& counter, int32_t kind);
+    // elapsedMs since runStart, and rate = bytesRead x 1000 / elapsedMs.
+    void UpdateRate(uint32_t runStart, uint32_t now);
+    uint32_t ReplyTimeoutMs();
+    // The start of a half-duplex run: nothing assembled, bytesRead and
+    // elapsedMs 0. Returns the run's start tick.
+    uint32_t BeginRun();
+
+    mutable std::mutex fieldLock;
+    std::mutex receiveSide;  // rxBlock, rxFill, lastRxSeq, port reads
+    std::mutex sendSide;     // port writes
+    // The payload this worker sends and expects. The receive side checks
+    // against it rather than against txBlock, which TxThread stamps (from
+    // 10^8 on into the payload) and frees as it ends.
+    BlockPattern pattern{};
+};

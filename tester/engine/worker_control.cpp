@@ -1,0 +1,170 @@
+// What the commands do to a worker, on the window's thread: run events,
+// mode, counters, texts and line settings. Nothing here waits on the
+// worker's threads; they see a change at their next zero-time-out test or
+// when a direction next starts.
+#include <mutex>
+
+#include "tester/config/configuration.h"
+#include "tester/engine/port_worker.h"
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+// Flips one direction; a wait that fails changes nothing.
+void Toggle(plat::Event& run, std::atomic<uint32_t>& running) {
+    const int state = run.wait(0);
+    if (state == 0) {
+        run.reset();
+        running.store(0, kRelaxed);
+    } else if (state == plat::kWaitTimeout) {
+        run.set();
+        running.store(1, kRelaxed);
+    }
+}
+
+void Stop(plat::Event& run, std::atomic<uint32_t>& running) {
+    run.reset();
+    running.store(0, kRelaxed);
+}
+
+void Go(plat::Event& run, std::atomic<uint32_t>& running) {
+    run.set();
+    running.store(1, kRelaxed);
+}
+
+}  // namespace
+
+void PortWorker::ToggleRun() {
+    const bool txSet = txRunEvent.tryWait();
+    const bool rxSet = rxRunEvent.tryWait();
+    if (txSet || rxSet) {
+        Stop(txRunEvent, txRunning);
+        Stop(rxRunEvent, rxRunning);
+        return;
+    }
+    const uint32_t m = mode.load(kRelaxed);
+    if (m == ModeDuplex || m == ModeSlave) Go(rxRunEvent, rxRunning);
+    if (m == ModeDuplex || m == ModeMaster) Go(txRunEvent, txRunning);
+}
+
+void PortWorker::ToggleRead() {
+    mode.store(ModeDuplex, kRelaxed);
+    Toggle(rxRunEvent, rxRunning);
+}
+
+void PortWorker::ToggleWrite() {
+    mode.store(ModeDuplex, kRelaxed);
+    Toggle(txRunEvent, txRunning);
+}
+
+void PortWorker::SetMode(uint32_t newMode) {
+    mode.store(newMode, kRelaxed);
+}
+
+void PortWorker::PairByRow() {
+    mode.store(rowIndex % 2 != 0 ? ModeSlave : ModeMaster, kRelaxed);
+}
+
+void PortWorker::Clear() {
+    mode.store(ModeDuplex, kRelaxed);
+    ZeroCounters();
+    SetTexts("  ");
+}
+
+void PortWorker::Purge() {
+    portAccess.Purge(portHandle.load(kRelaxed), kPurgeAll);
+    ClearCommErrors();
+}
+
+void PortWorker::ApplySettings() {
+    Stop(txRunEvent, txRunning);
+    Stop(rxRunEvent, rxRunning);
+    ZeroCounters();
+    SetTexts("  ");
+    ApplyToDcb();
+    DCB wanted = Dcb();
+    portAccess.SetState(portHandle.load(kRelaxed), &wanted);
+    hdTimeoutMs.store(static_cast<uint32_t>(configuration.portSettings.hdTimeout.load()), kRelaxed);
+}
+
+void PortWorker::ApplyToDcb() {
+    const PortSettings& s = configuration.portSettings;
+    const LineFlags flags = s.lineFlags;
+    const uint32_t parity = s.parity;
+    std::lock_guard<std::mutex> hold(fieldLock);
+    dcb.BaudRate = s.baudRate;
+    dcb.ByteSize = static_cast<BYTE>(s.byteSize);
+    dcb.Parity = static_cast<BYTE>(parity);
+    dcb.fParity = parity != 0 ? 1 : 0;
+    dcb.StopBits = static_cast<BYTE>(s.stopBits);
+    dcb.fRtsControl = flags.rtsControl;
+    dcb.fDtrControl = flags.dtrControl;
+    dcb.fOutxCtsFlow = flags.outxCtsFlow;
+    dcb.fOutxDsrFlow = flags.outxDsrFlow;
+    dcb.fDsrSensitivity = flags.dsrSensitivity;
+    dcb.fOutX = flags.outX;
+    dcb.fInX = flags.inX;
+    dcb.fTXContinueOnXoff = flags.txContinueOnXoff;
+}
+
+BOOL PortWorker::ClearCommErrors() {
+    DWORD errors = 0;
+    COMSTAT status{};
+    const BOOL ok = portAccess.ClearError(portHandle.load(kRelaxed), &errors, &status);
+    if (ok) {
+        commErrors.store(errors, kRelaxed);
+        std::lock_guard<std::mutex> hold(fieldLock);
+        comStat = status;
+    }
+    return ok;
+}
+
+void PortWorker::ZeroCounters() {
+    for (std::atomic<uint32_t>* field :
+         {&rxErrors, &txErrors, &bytesRead, &blocksOk, &bytesWritten, &blocksWritten, &rate,
+          &commErrors, &lastOsError, &elapsedMs})
+        field->store(0, kRelaxed);
+    lastErrorKind.store(kErrorNone, kRelaxed);
+}
+
+void PortWorker::SetTexts(const char* text) {
+    std::lock_guard<std::mutex> hold(fieldLock);
+    commErrorText = text;
+    lastErrorKindText = text;
+}
+
+std::string PortWorker::PortName() const {
+    std::lock_guard<std::mutex> hold(fieldLock);
+    return portName;
+}
+
+std::string PortWorker::CommErrorText() const {
+    std::lock_guard<std::mutex> hold(fieldLock);
+    return commErrorText;
+}
+
+void PortWorker::SetCommErrorText(const char* text) {
+    std::lock_guard<std::mutex> hold(fieldLock);
+    commErrorText = text ? text : "";
+}
+
+std::string PortWorker::LastErrorKindText() const {
+    std::lock_guard<std::mutex> hold(fieldLock);
+    return lastErrorKindText;
+}
+
+void PortWorker::SetLastErrorKindText(const char* text) {
+    std::lock_guard<std::mutex> hold(fieldLock);
+    lastErrorKindText = text ? text : "";
+}
+
+DCB PortWorker::Dcb() const {
+    std::lock_guard<std::mutex> hold(fieldLock);
+    return dcb;
+}
+
+COMSTAT PortWorker::ComStat() const {
+    std::lock_guard<std::mutex> hold(fieldLock);
+    return comStat;
+}

@@ -1,0 +1,113 @@
+#include "tester/ui/port_workers.h"
+
+#include <exception>
+#include <new>
+#include <string>
+
+#include "platform/clock.h"
+#include "tester/config/configuration.h"
+#include "tester/engine/engine.h"
+#include "tester/engine/port_worker.h"
+#include "tester/port/port_name.h"
+#include "tester/ui/port_list.h"
+#include "tester/ui/refresh.h"
+
+namespace {
+
+constexpr uint32_t kShutDownPauseMs = 100;
+
+// Workers whose threads outlived the shut-down's bound. Never freed: their
+// threads may still run in them. Reachable from here, so leak checkers see
+// them as kept on purpose rather than lost.
+std::vector<PortWorker*>* keptWorkers = nullptr;
+
+void KeepForever(std::unique_ptr<PortWorker> worker) {
+    if (!keptWorkers) keptWorkers = new (std::nothrow) std::vector<PortWorker*>();
+    PortWorker* raw = worker.release();
+    if (keptWorkers) {
+        try {
+            keptWorkers->push_back(raw);
+        } catch (const std::bad_alloc&) {
+            // Still never freed; only the leak checker will mention it.
+        }
+    }
+}
+
+}  // namespace
+
+PortWorkers::PortWorkers(PortList& rows) : rows_(rows) {}
+
+PortWorkers::~PortWorkers() {
+    if (!shutDown_ && !workers_.empty()) ShutDownWorkers();
+}
+
+int32_t PortWorkers::CreateWorkers() {
+    if (shutDown_) return 0;
+    // Room for every port first: once a worker's thread runs, keeping it
+    // must not fail.
+    try {
+        workers_.reserve(workers_.size() + configuration.portCount);
+    } catch (const std::exception&) {
+        return 0;
+    }
+    int32_t created = 0;
+    std::string name;
+    for (uint32_t i = 0; GetPortName(i, name) == 0; ++i) {
+        const std::string normalized = NormalizePortName(name.c_str());
+        const int32_t rowIndex = static_cast<int32_t>(workers_.size());
+        std::unique_ptr<PortWorker> worker =
+            PortWorker::Create(rowIndex, normalized.c_str(), rows_);
+        if (!worker) continue;
+        // A worker whose thread did not start made no row: it goes, and the
+        // next port takes its row index.
+        if (!worker->Start(normalized.c_str())) continue;
+        workers_.push_back(std::move(worker));
+        ++created;
+    }
+    return created;
+}
+
+ShutDownResult PortWorkers::ShutDownWorkers(uint32_t joinBoundMs) {
+    ShutDownResult result;
+    if (shutDown_) return result;
+    shutDown_ = true;
+
+    SignalQuit();
+    plat::sleepMs(kShutDownPauseMs);
+    rows_.ForEachRow(false, [&](int32_t row) {
+        if (PortWorker* worker = rows_.GetRowWorker(row)) worker->CancelAndPurge();
+    });
+    plat::sleepMs(kShutDownPauseMs);
+    DrainRefresh();
+
+    // One deadline for all: a worker that uses it up leaves the others only
+    // a look at whether they have ended meanwhile (JoinThreads(0)).
+    const uint32_t start = plat::tickCount();
+    std::vector<bool> ended(workers_.size(), false);
+    for (size_t i = 0; i < workers_.size(); ++i) {
+        const uint32_t spent = plat::ticksBetween(start, plat::tickCount());
+        ended[i] = workers_[i]->JoinThreads(spent < joinBoundMs ? joinBoundMs - spent : 0);
+    }
+    for (size_t i = 0; i < workers_.size(); ++i)
+        if (!ended[i]) ended[i] = workers_[i]->ThreadsEnded();
+
+    // The rows first, so that nothing reaches a worker through them once
+    // it is freed. The threads of these workers have ended: none of them
+    // sets its row's pointer again.
+    rows_.ForEachRow(false, [&](int32_t row) {
+        PortWorker* worker = rows_.GetRowWorker(row);
+        for (size_t i = 0; worker && i < workers_.size(); ++i)
+            if (ended[i] && workers_[i].get() == worker) rows_.SetRowWorker(row, nullptr);
+    });
+    for (size_t i = 0; i < workers_.size(); ++i) {
+        if (ended[i]) {
+            workers_[i].reset();
+            ++result.destroyed;
+        } else {
+            KeepForever(std::move(workers_[i]));
+            ++result.leftAllocated;
+        }
+    }
+    workers_.clear();
+    return result;
+}

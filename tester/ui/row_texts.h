@@ -1,0 +1,84 @@
+// The texts of a port row's cells 2 to 8, made from plain values, so that
+// the refresh, the terminal front end's unattended table and the tests all
+// print a worker the same way.
+//
+// Counters are the workers' unsigned 32-bit words printed with signed
+// formats ("%d"): a counter past 2^31 shows negative, as the window always
+// has shown it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Columns of the port list: "#", "Name", "Rx#", "Tx#", "CPS", "Err#",
+// "ErrDesc", "Time", "State".
+enum RowColumn : int {
+    kColumnNumber = 0,
+    kColumnName = 1,
+    kColumnRx = 2,
+    kColumnTx = 3,
+    kColumnCps = 4,
+    kColumnErrors = 5,
+    kColumnErrDesc = 6,
+    kColumnTime = 7,
+    kColumnState = 8,
+};
+
+// The line-error bits the row shows; any other bit (CE_MODE...) is dropped
+// from the worker's commErrors and never shown.
+constexpr uint32_t kShownCommErrors = 0x11F;
+
+// Six letters for the bits of `commErrors` in the order O F P B R T
+// (CE_OVERRUN, CE_FRAME, CE_RXPARITY, CE_BREAK, CE_RXOVER, CE_TXFULL), "."
+// for a clear bit; "......" when none of the shown bits is set.
+std::string FormatCommErrors(uint32_t commErrors);
+
+// "%d/%d" (Rx#, Tx#, Err#).
+std::string FormatCounterPair(uint32_t first, uint32_t second);
+
+// "%d" (CPS).
+std::string FormatCounter(uint32_t value);
+
+// ErrDesc: the line-error letters, "/", the error kind's code, "/", then
+// the system error as "%04d": "....../../0000", "O...../RD/0031".
+std::string FormatErrorDescription(const std::string& commErrorText, const std::string& kindText,
+                                   uint32_t lastOsError);
+
+// Time: whole seconds of `elapsedMs` as "%02d:%02d:%02d"; hours are not
+// wrapped at 24 ("100:00:00").
+std::string FormatElapsed(uint32_t elapsedMs);
+
+// State: the mode letter ("" duplex, "M" master, "S" any other mode), "/"
+// when a half-duplex mode has a running direction, then "Rx", "/" when
+// both run, "Tx": "", "Rx/Tx", "M", "M/Tx", "S/Rx", "S/Rx/Tx"...
+// Non-zero running flags count as running.
+std::string FormatState(uint32_t mode, uint32_t rxRunning, uint32_t txRunning);
+
+// Everything cells 2 to 8 are made from, as read from a worker at one
+// refresh (ReadRowValues in refresh.h).
+struct RowValues {
+    uint32_t bytesRead = 0;
+    uint32_t blocksOk = 0;
+    uint32_t bytesWritten = 0;
+    uint32_t blocksWritten = 0;
+    uint32_t rate = 0;
+    uint32_t rxErrors = 0;
+    uint32_t txErrors = 0;
+    std::string commErrorText;
+    std::string lastErrorKindText;
+    uint32_t lastOsError = 0;
+    uint32_t elapsedMs = 0;
+    uint32_t mode = 0;
+    uint32_t rxRunning = 0;
+    uint32_t txRunning = 0;
+};
+
+constexpr int kFirstRefreshedColumn = kColumnRx;
+constexpr int kRefreshedColumns = kColumnState - kColumnRx + 1;
+
+// Cells 2 to 8 in column order: cells.text[c - kFirstRefreshedColumn] is
+// column c.
+struct RowCells {
+    std::string text[kRefreshedColumns];
+};
+RowCells FormatRowCells(const RowValues& values);

@@ -1,0 +1,93 @@
+#include "tests/engine/engine_harness.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "tester/config/configuration.h"
+#include "tester/engine/engine.h"
+
+void UseDefaultTestSettings() {
+    PortSettings& s = configuration.portSettings;
+    s.blockSize = 1024;
+    s.baudRate = 115200;
+    s.byteSize = 8;
+    s.parity = NOPARITY;
+    s.stopBits = ONESTOPBIT;
+    s.flowControl = 0;
+    s.lineFlags = LineFlags::fromWord(0);
+    s.hdTimeout = 0;
+}
+
+bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
+    const uint32_t start = plat::tickCount();
+    for (;;) {
+        if (done()) return true;
+        if (plat::ticksBetween(start, plat::tickCount()) > timeoutMs) return false;
+        plat::sleepMs(2);
+    }
+}
+
+bool WaitSettled(const std::atomic<uint32_t>& field, uint32_t quietMs, uint32_t timeoutMs) {
+    const uint32_t start = plat::tickCount();
+    uint32_t seen = Get(field);
+    uint32_t since = start;
+    for (;;) {
+        plat::sleepMs(10);
+        const uint32_t now = plat::tickCount();
+        const uint32_t value = Get(field);
+        if (value != seen) {
+            seen = value;
+            since = now;
+        } else if (plat::ticksBetween(since, now) >= quietMs) {
+            return true;
+        }
+        if (plat::ticksBetween(start, now) > timeoutMs) return false;
+    }
+}
+
+EngineHarness::EngineHarness() {
+    EXPECT_TRUE(InitTestEngine());
+    ClearQuitForTesting();
+    UseDefaultTestSettings();
+}
+
+EngineHarness::~EngineHarness() {
+    if (!shutDown_) {
+        EXPECT_EQ(ShutDown(), 0) << "a worker's thread outlived the shut-down";
+    }
+}
+
+PortWorker& EngineHarness::Add(const std::string& portName, bool waitReady) {
+    const auto row = static_cast<int32_t>(workers.size());
+    std::unique_ptr<PortWorker> worker = PortWorker::Create(row, portName.c_str(), rows);
+    EXPECT_TRUE(worker);
+    EXPECT_TRUE(worker->Start(portName.c_str()));
+    PortWorker& added = *worker;
+    workers.push_back(std::move(worker));
+    if (waitReady) {
+        EXPECT_TRUE(WaitUntil([&] { return Get(added.notReady) == 0; }, 5000))
+            << portName << " never became ready";
+    }
+    return added;
+}
+
+int EngineHarness::ShutDown(uint32_t boundMs) {
+    shutDown_ = true;
+    SignalQuit();
+    plat::sleepMs(100);
+    for (auto& w : workers)
+        w->CancelAndPurge();
+    plat::sleepMs(100);
+    int alive = 0;
+    for (auto& w : workers) {
+        if (w->JoinThreads(boundMs)) {
+            w.reset();
+        } else {
+            w.release();  // its thread still uses it: left allocated
+            ++alive;
+        }
+    }
+    workers.clear();
+    ClearQuitForTesting();
+    return alive;
+}

@@ -1,0 +1,55 @@
+// One run of the test engine for a test: the settings, a row store as the
+// port list, workers made and started as the main window makes them, and
+// the shut-down order at the end.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tester/engine/port_worker.h"
+#include "tester/ui/row_store.h"
+
+// 1024-byte blocks, 115200 bit/s 8N1, no flow control, computed reply
+// time-out.
+void UseDefaultTestSettings();
+
+// Polls `done` every 2 ms for up to timeoutMs; true once it holds.
+bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs = 20000);
+
+inline uint32_t Get(const std::atomic<uint32_t>& field) {
+    return field.load(std::memory_order_relaxed);
+}
+inline int32_t Get(const std::atomic<int32_t>& field) {
+    return field.load(std::memory_order_relaxed);
+}
+
+// Waits until `field` has not changed for quietMs (a counter whose source
+// has stopped), for up to timeoutMs in all.
+bool WaitSettled(const std::atomic<uint32_t>& field, uint32_t quietMs = 300,
+                 uint32_t timeoutMs = 20000);
+
+class EngineHarness {
+  public:
+    EngineHarness();   // InitTestEngine, quit cleared, default settings
+    ~EngineHarness();  // ShutDown, if the test did not
+
+    // Creates and starts the next worker. With waitReady, returns once its
+    // port is open (fails the test if it never is).
+    PortWorker& Add(const std::string& portName, bool waitReady = true);
+
+    // The main window's order: SignalQuit, 100 ms, CancelAndPurge of every
+    // worker, 100 ms, then JoinThreads(boundMs) and delete. A worker whose
+    // threads outlive the bound is left allocated and counted. The number
+    // of such workers.
+    int ShutDown(uint32_t boundMs = 8000);
+
+    RowStore rows;
+    std::vector<std::unique_ptr<PortWorker>> workers;
+
+  private:
+    bool shutDown_ = false;
+};

@@ -1,0 +1,27 @@
+// The script of the stand-in network library (scripted_qelnet.cpp), shared
+// with the tests that load it. The library is found as
+// "vesk_scripted_qelnet" (UseNetworkLibraryForTesting); its state comes
+// from the export ScriptedQnState.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/win32_types.h"
+
+struct ScriptedQn {
+    enum Write { kWriteAll, kWriteShort, kWriteNothing, kWriteFail };
+
+    std::atomic<int> write{kWriteAll};    // short: half the block
+    std::atomic<uint32_t> writeError{0};  // the last error of a failed write
+    std::atomic<int> getStateFails{0};
+
+    std::atomic<uint32_t> reads{0};
+    std::atomic<uint32_t> writes{0};
+    std::atomic<uint32_t> setStates{0};
+    std::atomic<uint32_t> lastBaudSet{0};
+};
+
+#define SCRIPTED_QN_HANDLE ((HANDLE)(intptr_t)0x5151)
+
+using ScriptedQnStateFn = ScriptedQn* (*)();

@@ -1,0 +1,265 @@
+// Workers on ports that fail: a local port that does not exist, and a
+// network port of the scripted stand-in library, whose line state cannot be
+// read and whose writes fail, fall short or take nothing. Runs natively and
+// under Wine.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/dynlib.h"
+#include "platform/message_box.h"
+#include "tester/config/configuration.h"
+#include "tester/engine/engine.h"
+#include "tester/port/network_library.h"
+#include "tests/engine/engine_harness.h"
+#include "tests/engine/scripted_qelnet.h"
+
+namespace {
+
+const char kNetName[] = "127.0.0.1:7000";
+
+std::atomic<int> boxes{0};
+std::atomic<bool> holdBox{false};
+std::string boxText, boxCaption;  // written by the box, read after it is counted
+unsigned boxFlags = 0;
+
+int CountingBox(const char* text, const char* caption, unsigned flags) {
+    boxText = text;
+    boxCaption = caption;
+    boxFlags = flags;
+    boxes.fetch_add(1);
+    while (holdBox.load())
+        plat::sleepMs(5);  // the user has not pressed OK yet
+    return IDOK;
+}
+
+ScriptedQn& Script() {
+    plat::LibraryHandle lib = plat::loadLibrary("vesk_scripted_qelnet");
+    auto state = lib ? reinterpret_cast<ScriptedQnStateFn>(plat::findSymbol(lib, "ScriptedQnState"))
+                     : nullptr;
+    if (!state) std::abort();
+    return *state();
+}
+
+class ScriptedPort : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        UseNetworkLibraryForTesting("vesk_scripted_qelnet");
+        ScriptedQn& s = Script();
+        s.write = ScriptedQn::kWriteAll;
+        s.getStateFails = 0;
+        s.reads = 0;
+        s.writes = 0;
+        s.setStates = 0;
+        boxes = 0;
+        previousHook_ = plat::setMessageBoxHook(CountingBox);
+    }
+    void TearDown() override {
+        engine_.ShutDown();
+        plat::setMessageBoxHook(previousHook_);
+        UseNetworkLibraryForTesting("qelnet");
+    }
+
+    EngineHarness engine_;
+    plat::MessageBoxHook previousHook_ = nullptr;
+};
+
+TEST(WorkerRow, MissingPortShowsNotOpenAndStaysNotReady) {
+    EngineHarness engine;
+    PortWorker& w = engine.Add("COM200", false);
+    std::string state;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return engine.rows.GetCellText(0, 8, state) && state == "Not open"; }, 5000));
+    std::string number, name;
+    engine.rows.GetCellText(0, 0, number);
+    engine.rows.GetCellText(0, 1, name);
+    EXPECT_EQ(number, "1");
+    EXPECT_EQ(name, "COM200");
+    EXPECT_EQ(engine.rows.GetRowWorker(0), &w);
+    EXPECT_TRUE(w.JoinThreads(2000)) << "PortThread ends after a failed open";
+    EXPECT_EQ(Get(w.notReady), 1u);
+    EXPECT_EQ(w.portHandle.load(), INVALID_HANDLE_VALUE);
+}
+
+TEST(WorkerControl, RunEventsFollowTheModeAndTheToggles) {
+    EngineHarness engine;
+    PortWorker& w = engine.Add("COM200", false);  // the events work without a port
+    auto running = [&] {
+        return std::to_string(Get(w.rxRunning)) + std::to_string(w.rxRunEvent.tryWait()) +
+               std::to_string(Get(w.txRunning)) + std::to_string(w.txRunEvent.tryWait());
+    };
+    w.ToggleRun();
+    EXPECT_EQ(running(), "1111");
+    w.ToggleRun();
+    EXPECT_EQ(running(), "0000");
+    w.SetMode(ModeMaster);
+    w.ToggleRun();
+    EXPECT_EQ(running(), "0011");
+    w.ToggleRun();
+    w.SetMode(ModeSlave);
+    w.ToggleRun();
+    EXPECT_EQ(running(), "1100");
+    // Read on a slave: duplex, and the read direction flips off.
+    w.ToggleRead();
+    EXPECT_EQ(Get(w.mode), ModeDuplex);
+    EXPECT_EQ(running(), "0000");
+    // Only reading: Start/Stop stops it rather than starting the writer.
+    w.ToggleRead();
+    w.ToggleRun();
+    EXPECT_EQ(running(), "0000");
+    w.ToggleWrite();
+    EXPECT_EQ(running(), "0011");
+    w.ToggleWrite();
+    w.PairByRow();  // row 0: even
+    EXPECT_EQ(Get(w.mode), ModeMaster);
+}
+
+TEST_F(ScriptedPort, GetStateFailureShowsOneBoxPerPass) {
+    Script().getStateFails = 1;
+    PortWorker& w = engine_.Add(kNetName);
+    plat::sleepMs(200);
+    EXPECT_EQ(boxes.load(), 0) << "a failure at set-up is not reported";
+    w.ToggleRead();
+    ASSERT_TRUE(WaitUntil([] { return boxes.load() == 1; }, 5000));
+    EXPECT_EQ(boxText, "Error 'GETCOMMSTATE' for 127.0.0.1:7000");
+    EXPECT_EQ(boxCaption, "Error");
+    EXPECT_EQ(boxFlags, static_cast<unsigned>(MB_OK));
+    const uint32_t reads = Script().reads.load();
+    ASSERT_TRUE(WaitUntil([&] { return Script().reads.load() > reads + 10; }, 5000));
+    EXPECT_EQ(boxes.load(), 1) << "the reader runs on after the box, without another";
+    w.ToggleRead();
+    ASSERT_TRUE(WaitSettled(Script().reads)) << "the pass ends";
+    w.ToggleRead();
+    ASSERT_TRUE(WaitUntil([] { return boxes.load() == 2; }, 5000));
+    EXPECT_EQ(Get(w.rxErrors), 0u) << "reads that find nothing are no errors";
+}
+
+// bytesWritten counts only what the port took; blocksWritten every
+// attempt; a failed or short write is a "WR" error, an aborted one nothing.
+TEST_F(ScriptedPort, WritesCountWhatThePortTook) {
+    struct Case {
+        int write;
+        uint32_t error;
+        uint32_t bytesPerBlock;
+        bool counted;
+        uint32_t osError;  // a short write has none
+    };
+    const Case cases[] = {
+        {ScriptedQn::kWriteFail, ERROR_GEN_FAILURE, 0, true, ERROR_GEN_FAILURE},
+        {ScriptedQn::kWriteShort, 0, 512, true, 0},
+        {ScriptedQn::kWriteFail, ERROR_OPERATION_ABORTED, 0, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.write * 10000 + c.error);
+        Script().write = c.write;
+        Script().writeError = c.error;
+        PortWorker& w = engine_.Add(kNetName);
+        w.ToggleWrite();
+        ASSERT_TRUE(WaitUntil([&] { return Get(w.blocksWritten) >= 5; }, 5000));
+        w.ToggleWrite();
+        ASSERT_TRUE(WaitSettled(w.blocksWritten));
+        const uint32_t blocks = Get(w.blocksWritten);
+        EXPECT_EQ(Get(w.txErrors), c.counted ? blocks : 0u);
+        EXPECT_EQ(Get(w.bytesWritten), blocks * c.bytesPerBlock);
+        EXPECT_EQ(Get(w.lastErrorKind), c.counted ? kErrorWrite : kErrorNone);
+        EXPECT_EQ(Get(w.lastOsError), c.osError);
+    }
+}
+
+TEST_F(ScriptedPort, MasterSendsAgainWhenAWriteTakesNothing) {
+    Script().write = ScriptedQn::kWriteNothing;
+    PortWorker& w = engine_.Add(kNetName);
+    w.SetMode(ModeMaster);
+    w.ToggleRun();
+    ASSERT_TRUE(WaitUntil([&] { return Get(w.blocksWritten) >= 20; }, 5000));
+    w.ToggleRun();
+    ASSERT_TRUE(WaitSettled(w.blocksWritten));
+    EXPECT_EQ(Script().reads.load(), 0u) << "no reply is awaited for a block not sent";
+    EXPECT_EQ(Get(w.nextTxSeq), Get(w.blocksWritten)) << "each attempt takes the next number";
+    EXPECT_EQ(Get(w.rxErrors), 0u);
+}
+
+TEST_F(ScriptedPort, MasterWithUnknownSpeedWaitsTheSlowLineTimeOut) {
+    // The line state cannot be read, so the worker's DCB holds speed 0 and
+    // the reply time-out is computed as at 300 bit/s: 32 x 30000 / 300.
+    Script().getStateFails = 1;
+    configuration.portSettings.blockSize = 32;
+    PortWorker& w = engine_.Add(kNetName);
+    ASSERT_EQ(w.Dcb().BaudRate, 0u);
+    w.SetMode(ModeMaster);
+    const uint32_t start = plat::tickCount();
+    w.ToggleRun();
+    ASSERT_TRUE(WaitUntil([&] { return Get(w.rxErrors) >= 1; }, 15000));
+    EXPECT_GE(plat::ticksBetween(start, plat::tickCount()), 3200u);
+    EXPECT_EQ(Get(w.lastErrorKind), kErrorTimeout);
+    EXPECT_EQ(boxes.load(), 0) << "the master's receive direction does not run";
+}
+
+TEST_F(ScriptedPort, SettingsChangeStopsZeroesAndAppliesTheLine) {
+    PortWorker& w = engine_.Add(kNetName);
+    w.ToggleRun();
+    ASSERT_TRUE(WaitUntil([&] { return Get(w.blocksWritten) >= 3; }, 5000));
+    PortSettings& s = configuration.portSettings;
+    s.baudRate = 57600;
+    s.byteSize = 7;
+    s.parity = EVENPARITY;
+    s.stopBits = TWOSTOPBITS;
+    s.hdTimeout = 250;
+    s.lineFlags = LineFlags::fromWord(0x3FF);
+    w.ApplySettings();
+    EXPECT_EQ(Get(w.txRunning) + Get(w.rxRunning), 0u);
+    EXPECT_FALSE(w.txRunEvent.tryWait());
+    ASSERT_TRUE(WaitSettled(w.blocksWritten));
+    w.ApplySettings();  // the writer may have counted one last block after the first
+    EXPECT_EQ(Get(w.blocksWritten), 0u);
+    EXPECT_EQ(w.CommErrorText(), "  ");
+    EXPECT_EQ(w.LastErrorKindText(), "  ");
+    EXPECT_EQ(Get(w.hdTimeoutMs), 250u);
+    EXPECT_EQ(Script().lastBaudSet.load(), 57600u);
+    const DCB d = w.Dcb();
+    EXPECT_EQ(d.ByteSize, 7);
+    EXPECT_EQ(d.Parity, EVENPARITY);
+    EXPECT_EQ(d.fParity, 1u);
+    EXPECT_EQ(d.StopBits, TWOSTOPBITS);
+    EXPECT_EQ(d.fRtsControl, 3u);
+    EXPECT_EQ(d.fDtrControl, 3u);
+    EXPECT_EQ(d.fOutxCtsFlow + d.fOutxDsrFlow + d.fDsrSensitivity + d.fOutX + d.fInX +
+                  d.fTXContinueOnXoff,
+              6u);
+    EXPECT_EQ(d.XonLim, 2048) << "fields the settings do not hold keep the port's values";
+    EXPECT_EQ(d.XonChar, 0x11);
+}
+
+TEST_F(ScriptedPort, ClearAndPurgeResetTheCountersNotTheRun) {
+    Script().write = ScriptedQn::kWriteShort;
+    PortWorker& w = engine_.Add(kNetName);
+    w.SetMode(ModeMaster);
+    w.ToggleWrite();  // duplex write, counting short-write errors
+    ASSERT_TRUE(WaitUntil([&] { return Get(w.txErrors) >= 3; }, 5000));
+    w.Clear();
+    EXPECT_EQ(Get(w.mode), ModeDuplex);
+    EXPECT_EQ(w.LastErrorKindText(), "  ");
+    EXPECT_LT(Get(w.txErrors), 3u);
+    ASSERT_TRUE(WaitUntil([&] { return Get(w.txErrors) >= 3; }, 5000)) << "still running";
+    w.Purge();
+    EXPECT_EQ(Get(w.commErrors), static_cast<uint32_t>(CE_FRAME));
+}
+
+TEST_F(ScriptedPort, ThreadHeldBeyondTheBoundIsReportedNotFreed) {
+    Script().getStateFails = 1;
+    PortWorker& w = engine_.Add(kNetName);
+    holdBox = true;
+    w.ToggleRead();
+    ASSERT_TRUE(WaitUntil([] { return boxes.load() == 1; }, 5000));
+    SignalQuit();
+    w.CancelAndPurge();
+    EXPECT_FALSE(w.JoinThreads(300)) << "PortThread waits in the box";
+    EXPECT_FALSE(w.ThreadsEnded());
+    holdBox = false;
+    EXPECT_TRUE(w.JoinThreads(5000));
+    EXPECT_TRUE(w.ThreadsEnded());
+}
+
+}  // namespace
