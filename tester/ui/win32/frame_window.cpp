@@ -43,15 +43,21 @@ void FrameWindow::SetStatusBar(HWND statusBar, UINT toggleCommand) {
     if (hwnd()) SetToggleCheck(GetMenu(hwnd()));
 }
 
+bool FrameWindow::StatusBarShown() const {
+    // The bar's own flag: IsWindowVisible also asks the frame, which is
+    // still hidden while it is being created.
+    return statusBar_ && (GetWindowLongA(statusBar_, GWL_STYLE) & WS_VISIBLE);
+}
+
 void FrameWindow::SetToggleCheck(HMENU menu) {
     if (!menu || !statusBarCommand_) return;
-    bool visible = statusBar_ && IsWindowVisible(statusBar_);
+    bool visible = StatusBarShown();
     CheckMenuItem(menu, statusBarCommand_, MF_BYCOMMAND | (visible ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void FrameWindow::ToggleStatusBar() {
     if (!statusBar_) return;
-    ShowWindow(statusBar_, IsWindowVisible(statusBar_) ? SW_HIDE : SW_SHOWNOACTIVATE);
+    ShowWindow(statusBar_, StatusBarShown() ? SW_HIDE : SW_SHOWNOACTIVATE);
     SetToggleCheck(GetMenu(hwnd()));
     UpdateLayout();
 }
@@ -59,7 +65,7 @@ void FrameWindow::ToggleStatusBar() {
 void FrameWindow::UpdateLayout() {
     RECT area;
     if (!hwnd() || !GetClientRect(hwnd(), &area)) return;
-    if (statusBar_ && IsWindowVisible(statusBar_)) {
+    if (StatusBarShown()) {
         // The status bar places itself along its parent's bottom edge.
         SendMessageA(statusBar_, WM_SIZE, 0, 0);
         RECT bar;

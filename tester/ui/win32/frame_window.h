@@ -43,6 +43,7 @@ class FrameWindow : public Window, public MessageFilter {
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   private:
+    bool StatusBarShown() const;
     void ShowMenuHelp(UINT item, UINT flags, HMENU menu);
     void SetToggleCheck(HMENU menu);
 
