@@ -5,9 +5,10 @@
 // The main frame: menu bar, accelerator table and program icon.
 #define IDR_MAINFRAME 128
 
-// Dialog templates.
+// Dialog templates. The settings dialog's template and control ids are the
+// settings form's (its rules name the controls by them).
 #define IDD_ABOUTBOX 100
-#define IDD_PORT_SETTINGS 101
+#include "tester/ui/settings_form_ids.h"
 
 // The popup menu of the port list is a named resource: "ContextMenu".
 
@@ -40,30 +41,6 @@
 #define IDS_SC_CLOSE 0xEF06
 #define IDS_SC_RESTORE 0xEF12
 #define IDS_SC_TASKLIST 0xEF13
-
-// Controls of the port settings dialog.
-#define IDC_BLOCK_SIZE 1001
-#define IDC_BAUD_RATE 1002
-#define IDC_RTS_CONTROL 1003
-#define IDC_OUTX_CTS_FLOW 1004
-#define IDC_DTR_CONTROL 1005
-#define IDC_OUTX_DSR_FLOW 1006
-#define IDC_DSR_SENSITIVITY 1007
-#define IDC_OUTX 1008
-#define IDC_INX 1009
-#define IDC_TX_CONTINUE_ON_XOFF 1010
-#define IDC_HD_TIMEOUT 1011
-#define IDC_DEFAULT_HD_TIMEOUT 1012
-#define IDC_BYTE_SIZE 1013
-#define IDC_PARITY 1014
-#define IDC_STOP_BITS 1015
-#define IDC_PRESET_NONE 1016
-#define IDC_PRESET_RTS_CTS 1017
-#define IDC_PRESET_DTR_DSR 1018
-#define IDC_PRESET_XON_XOFF 1019
-#define IDC_PRESET_CUSTOM 1020
-#define IDC_RTS_CONTROL_LABEL 1021
-#define IDC_DTR_CONTROL_LABEL 1022
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -59,7 +59,7 @@ DWORD ButtonKind(const TemplateItem& item) {
 }
 
 const DWORD kDigits = ES_NUMBER | WS_TABSTOP;
-const DWORD kDropDown = CBS_DROPDOWN | WS_TABSTOP;
+const DWORD kDropDown = CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_TABSTOP;
 const DWORD kTextLeftCheck = BS_LEFTTEXT | WS_TABSTOP;
 const DWORD kRightAlignedCheck = BS_RIGHT | WS_TABSTOP;
 
@@ -83,22 +83,22 @@ const std::vector<Expected> kSettingsControls = {
     {IDC_PRESET_DTR_DSR, "Button", "Dtr/Dsr", 20, 150, 50, 10, BS_LEFTTEXT, WS_TABSTOP},
     {IDC_PRESET_XON_XOFF, "Button", "Xon/Xoff", 20, 170, 50, 10, BS_LEFTTEXT, WS_TABSTOP},
     {IDC_PRESET_CUSTOM, "Button", "Custom", 20, 190, 50, 10, BS_LEFTTEXT, WS_TABSTOP},
-    {IDC_RTS_CONTROL_LABEL, "Static", "RtsControl", 95, 110, -1, -1, 0, WS_TABSTOP},
+    {IDC_RTS_LABEL, "Static", "RtsControl", 95, 110, -1, -1, 0, WS_TABSTOP},
     {IDC_RTS_CONTROL, "ComboBox", "", 137, 110, 39, 13, kDropDown, CBS_SORT},
     {IDC_OUTX_CTS_FLOW, "Button", "OutxCtsFlow     ", 95, 130, 80, 10, kTextLeftCheck, 0},
-    {IDC_DTR_CONTROL_LABEL, "Static", "DtrControl", 95, 150, -1, -1, 0, WS_TABSTOP},
+    {IDC_DTR_LABEL, "Static", "DtrControl", 95, 150, -1, -1, 0, WS_TABSTOP},
     {IDC_DTR_CONTROL, "ComboBox", "", 137, 150, 39, 13, kDropDown, CBS_SORT},
     {IDC_OUTX_DSR_FLOW, "Button", "OutxDsrFlow     ", 95, 170, 80, 10, kTextLeftCheck, 0},
     {IDC_DSR_SENSITIVITY, "Button", "DsrSensitivity     ", 95, 190, 80, 10, kTextLeftCheck, 0},
-    {IDC_OUTX, "Button", "OutX", 203, 115, 75, 10, kRightAlignedCheck, BS_LEFTTEXT},
-    {IDC_INX, "Button", "InX", 203, 140, 75, 10, kRightAlignedCheck, BS_LEFTTEXT},
+    {IDC_OUT_X, "Button", "OutX", 203, 115, 75, 10, kRightAlignedCheck, BS_LEFTTEXT},
+    {IDC_IN_X, "Button", "InX", 203, 140, 75, 10, kRightAlignedCheck, BS_LEFTTEXT},
     {IDC_TX_CONTINUE_ON_XOFF, "Button", "TXContinueOnXoff", 203, 165, 75, 10, kRightAlignedCheck,
      BS_LEFTTEXT},
     {IDC_STATIC, "Button", "Handflow control", 7, 90, 290, 125, 0, WS_TABSTOP},
     {IDC_STATIC, "Button", "Hardware", 84, 98, 102, 110, 0, WS_TABSTOP},
     {IDC_STATIC, "Button", "Software (xon/xoff)", 193, 98, 95, 110, 0, WS_TABSTOP},
     {IDC_STATIC, "Static", "HDTimeout (default), ms", 120, 48, -1, -1, 0, WS_TABSTOP},
-    {IDC_DEFAULT_HD_TIMEOUT, "Static", "", 170, 50, 50, 12, SS_CENTER | SS_SUNKEN, WS_TABSTOP},
+    {IDC_DEFAULT_TIMEOUT, "Static", "", 170, 50, 50, 12, SS_CENTER | SS_SUNKEN, WS_TABSTOP},
 };
 
 }  // namespace
@@ -146,7 +146,7 @@ TEST(PortSettingsTemplate, ControlsComeInTheOrderOfTheLayoutAndOnlyTheRadioGroup
     std::vector<int> tabStops;
     for (const TemplateItem& item : t.items) {
         if (item.style & WS_TABSTOP) tabStops.push_back(item.id);
-        if (item.id == IDC_RTS_CONTROL_LABEL || item.id == IDC_DTR_CONTROL_LABEL) continue;
+        if (item.id == IDC_RTS_LABEL || item.id == IDC_DTR_LABEL) continue;
         if (item.id == IDC_STATIC && item.windowClass == "Static") continue;
         order.push_back(item.id);
     }
@@ -169,18 +169,18 @@ TEST(PortSettingsTemplate, ControlsComeInTheOrderOfTheLayoutAndOnlyTheRadioGroup
                                        IDC_DTR_CONTROL,
                                        IDC_OUTX_DSR_FLOW,
                                        IDC_DSR_SENSITIVITY,
-                                       IDC_OUTX,
-                                       IDC_INX,
+                                       IDC_OUT_X,
+                                       IDC_IN_X,
                                        IDC_TX_CONTINUE_ON_XOFF,
                                        kGroupBox,
                                        kGroupBox,
                                        kGroupBox,
-                                       IDC_DEFAULT_HD_TIMEOUT}));
-    EXPECT_EQ(tabStops,
-              (std::vector<int>{IDOK, IDCANCEL, IDC_BAUD_RATE, IDC_BYTE_SIZE, IDC_PARITY,
-                                IDC_STOP_BITS, IDC_BLOCK_SIZE, IDC_HD_TIMEOUT, IDC_RTS_CONTROL,
-                                IDC_OUTX_CTS_FLOW, IDC_DTR_CONTROL, IDC_OUTX_DSR_FLOW,
-                                IDC_DSR_SENSITIVITY, IDC_OUTX, IDC_INX, IDC_TX_CONTINUE_ON_XOFF}));
+                                       IDC_DEFAULT_TIMEOUT}));
+    EXPECT_EQ(tabStops, (std::vector<int>{IDOK, IDCANCEL, IDC_BAUD_RATE, IDC_BYTE_SIZE, IDC_PARITY,
+                                          IDC_STOP_BITS, IDC_BLOCK_SIZE, IDC_HD_TIMEOUT,
+                                          IDC_RTS_CONTROL, IDC_OUTX_CTS_FLOW, IDC_DTR_CONTROL,
+                                          IDC_OUTX_DSR_FLOW, IDC_DSR_SENSITIVITY, IDC_OUT_X,
+                                          IDC_IN_X, IDC_TX_CONTINUE_ON_XOFF}));
 }
 
 TEST(AboutTemplate, CaptionFontSizeAndControls) {

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "tests/ui/win32/dialog_template.h"
+#include "tester/ui/port_commands.h"
 #include "tester/ui/win32/frame_rules.h"
 #include "tester/ui/win32/resource.h"
 
@@ -18,8 +20,8 @@ HINSTANCE Self() {
     return GetModuleHandleA(nullptr);
 }
 
-// A menu as text: one line per item, "-" for a separator, "[x]" for a
-// check mark, a popup's items indented under its title.
+// A menu as text: one line per item, "-" for a separator, "[x]" after a
+// checked item, a popup's items indented under its title.
 void Describe(HMENU menu, const std::string& indent, std::vector<std::string>& lines) {
     for (int i = 0; i < GetMenuItemCount(menu); ++i) {
         char text[256] = {};
@@ -39,7 +41,7 @@ void Describe(HMENU menu, const std::string& indent, std::vector<std::string>& l
             lines.push_back(line);
             Describe(info.hSubMenu, indent + "  ", lines);
         } else {
-            lines.push_back(line + " =" + std::to_string(info.wID));
+            lines.push_back(line);
         }
     }
 }
@@ -53,64 +55,61 @@ std::vector<std::string> DescribeMenu(const char* name) {
     return lines;
 }
 
-std::string Id(int id) {
-    return " =" + std::to_string(id);
-}
-
 std::string LoadText(UINT id) {
     char text[1024] = {};
     int n = LoadStringA(Self(), id, text, sizeof text);
     return std::string(text, n > 0 ? n : 0);
 }
 
+// The Ports menu as the shared command table describes it (texts and
+// separators); the popup menu leaves out the commands marked so.
+std::vector<std::string> CommandLines(bool contextMenu) {
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < kPortCommandCount; ++i) {
+        const PortCommandInfo& info = kPortCommands[i];
+        if (info.command == PortCommand::HdPairs) continue;  // key z only
+        if (contextMenu && !info.inContextMenu) continue;
+        if (SeparatorBefore(info.command)) lines.push_back("  -");
+        lines.push_back(std::string("  ") + info.menuText);
+    }
+    return lines;
+}
+
+// The item ids of a popup, in order, separators left out.
+std::vector<UINT> CommandIds(HMENU popup) {
+    std::vector<UINT> ids;
+    for (int i = 0; i < GetMenuItemCount(popup); ++i)
+        if (!(GetMenuState(popup, i, MF_BYPOSITION) & MF_SEPARATOR))
+            ids.push_back(GetMenuItemID(popup, i));
+    return ids;
+}
+
 }  // namespace
 
 TEST(Resources, MenuBarHasTheFourMenusInOrder) {
-    std::vector<std::string> expected = {
-        "&File",
-        "  E&xit" + Id(ID_APP_EXIT),
-        "&Ports",
-        "  Start/Stop" + Id(ID_PORTS_START_STOP),
-        "  -",
-        "  Read" + Id(ID_PORTS_READ),
-        "  Write" + Id(ID_PORTS_WRITE),
-        "  -",
-        "  HD Master" + Id(ID_PORTS_HD_MASTER),
-        "  HD Slave" + Id(ID_PORTS_HD_SLAVE),
-        "  -",
-        "  Odd" + Id(ID_PORTS_ODD),
-        "  Even" + Id(ID_PORTS_EVEN),
-        "  All" + Id(ID_PORTS_ALL),
-        "  -",
-        "  Clear" + Id(ID_PORTS_CLEAR),
-        "  Purge" + Id(ID_PORTS_PURGE),
-        "  -",
-        "  Ports settings" + Id(ID_PORTS_SETTINGS),
-        "&View",
-        "  &Status Bar [x]" + Id(ID_VIEW_STATUS_BAR),
-        "&Help",
-        "  &About vesktestw..." + Id(ID_APP_ABOUT),
-    };
+    std::vector<std::string> expected = {"&File", "  E&xit", "&Ports"};
+    for (const std::string& line : CommandLines(false))
+        expected.push_back(line);
+    for (const char* line : {"&View", "  &Status Bar [x]", "&Help", "  &About vesktestw..."})
+        expected.push_back(line);
     EXPECT_EQ(DescribeMenu(MAKEINTRESOURCEA(IDR_MAINFRAME)), expected);
 }
 
 TEST(Resources, ContextMenuIsThePortsMenuWithoutTheSelectionCommands) {
-    std::vector<std::string> expected = {
-        "",
-        "  Start/Stop" + Id(ID_PORTS_START_STOP),
-        "  -",
-        "  Read" + Id(ID_PORTS_READ),
-        "  Write" + Id(ID_PORTS_WRITE),
-        "  -",
-        "  HD Master" + Id(ID_PORTS_HD_MASTER),
-        "  HD Slave" + Id(ID_PORTS_HD_SLAVE),
-        "  -",
-        "  Clear" + Id(ID_PORTS_CLEAR),
-        "  Purge" + Id(ID_PORTS_PURGE),
-        "  -",
-        "  Ports settings" + Id(ID_PORTS_SETTINGS),
-    };
+    std::vector<std::string> expected = {""};
+    for (const std::string& line : CommandLines(true))
+        expected.push_back(line);
     EXPECT_EQ(DescribeMenu("ContextMenu"), expected);
+    // And its items are the Ports menu's commands.
+    HMENU bar = LoadMenuA(Self(), MAKEINTRESOURCEA(IDR_MAINFRAME));
+    HMENU popup = LoadMenuA(Self(), "ContextMenu");
+    std::vector<UINT> ports = CommandIds(GetSubMenu(bar, 1));
+    std::vector<UINT> context = CommandIds(GetSubMenu(popup, 0));
+    for (UINT id : {ID_PORTS_ODD, ID_PORTS_EVEN, ID_PORTS_ALL})
+        ports.erase(std::find(ports.begin(), ports.end(), static_cast<UINT>(id)));
+    EXPECT_EQ(context, ports);
+    DestroyMenu(bar);
+    DestroyMenu(popup);
 }
 
 TEST(Resources, TheOnlyAcceleratorIsTheTypedLetterZ) {
@@ -126,17 +125,16 @@ TEST(Resources, TheOnlyAcceleratorIsTheTypedLetterZ) {
 }
 
 TEST(Resources, EveryMenuCommandHasItsHelpText) {
-    EXPECT_EQ(LoadText(ID_PORTS_START_STOP), "Start/stop read/write operation for selected ports");
-    EXPECT_EQ(LoadText(ID_PORTS_READ), "Start/stop read operation for selected ports");
-    EXPECT_EQ(LoadText(ID_PORTS_WRITE), "Start/stop write operation for selected ports");
-    EXPECT_EQ(LoadText(ID_PORTS_HD_MASTER), "Set Half-Duplex Master mode for selected ports");
-    EXPECT_EQ(LoadText(ID_PORTS_HD_SLAVE), "Set Half-Duplex Slave mode for  selected ports");
-    EXPECT_EQ(LoadText(ID_PORTS_CLEAR), "Clear stats selected ports");
-    EXPECT_EQ(LoadText(ID_PORTS_PURGE), "Purge selected ports");
-    EXPECT_EQ(LoadText(ID_PORTS_SETTINGS), "Setting selected ports");
-    EXPECT_EQ(LoadText(ID_PORTS_ODD), "Select odd ports");
-    EXPECT_EQ(LoadText(ID_PORTS_EVEN), "Select even ports");
-    EXPECT_EQ(LoadText(ID_PORTS_ALL), "Select all ports");
+    // The Ports commands' texts are the shared table's, by menu position.
+    HMENU bar = LoadMenuA(Self(), MAKEINTRESOURCEA(IDR_MAINFRAME));
+    std::vector<UINT> ports = CommandIds(GetSubMenu(bar, 1));
+    DestroyMenu(bar);
+    size_t at = 0;
+    for (size_t i = 0; i < kPortCommandCount; ++i) {
+        if (kPortCommands[i].command == PortCommand::HdPairs) continue;
+        ASSERT_LT(at, ports.size());
+        EXPECT_EQ(LoadText(ports[at++]), kPortCommands[i].helpText);
+    }
     EXPECT_EQ(LoadText(ID_APP_EXIT), "Quit the application; prompts to save documents\nExit");
     EXPECT_EQ(LoadText(ID_VIEW_STATUS_BAR), "Show or hide the status bar\nToggle StatusBar");
     EXPECT_EQ(LoadText(ID_APP_ABOUT),
