@@ -134,32 +134,31 @@ bool ListViewPortList::InsertRow(int32_t rowIndex) {
     return done;
 }
 
-bool ListViewPortList::SetRowWorker(int32_t rowIndex, PortWorker* worker) {
+bool ListViewPortList::SetItem(LVITEMA& item) {
     bool done = false;
     OnListThread([&] {
-        if (!HasRow(rowIndex)) return;
-        LVITEMA item{};
-        item.mask = LVIF_PARAM;
-        item.iItem = rowIndex;
-        item.lParam = reinterpret_cast<LPARAM>(worker);
-        done = SendMessageA(list_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item)) != 0;
+        if (HasRow(item.iItem))
+            done = SendMessageA(list_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item)) != 0;
     });
     return done;
 }
 
+bool ListViewPortList::SetRowWorker(int32_t rowIndex, PortWorker* worker) {
+    LVITEMA item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = rowIndex;
+    item.lParam = reinterpret_cast<LPARAM>(worker);
+    return SetItem(item);
+}
+
 bool ListViewPortList::SetCellText(int32_t rowIndex, int column, const char* text) {
     if (column < 0 || column >= kPortListColumns) return false;
-    bool done = false;
-    OnListThread([&] {
-        if (!HasRow(rowIndex)) return;
-        LVITEMA item{};
-        item.mask = LVIF_TEXT;
-        item.iItem = rowIndex;
-        item.iSubItem = column;
-        item.pszText = const_cast<char*>(text ? text : "");
-        done = SendMessageA(list_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item)) != 0;
-    });
-    return done;
+    LVITEMA item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = rowIndex;
+    item.iSubItem = column;
+    item.pszText = const_cast<char*>(text ? text : "");
+    return SetItem(item);
 }
 
 void ListViewPortList::ForEachRow(bool selectedOnly, const RowVisitor& visit) {

@@ -12,6 +12,8 @@
 
 #include "platform/win32_types.h"
 
+#include <commctrl.h>
+
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -66,6 +68,9 @@ class ListViewPortList : public PortList {
 
     static LRESULT CALLBACK DispatchProcedure(HWND hwnd, UINT message, WPARAM wParam,
                                               LPARAM lParam);
+
+    // Sets what `item` names on an existing row, on the window's thread.
+    bool SetItem(LVITEMA& item);
 
     // List's thread only.
     bool InsertItem(int32_t at);

@@ -53,6 +53,17 @@ void ExpectControls(const DialogTemplate& t, const std::vector<Expected>& contro
     }
 }
 
+// A modal frame with caption and system menu, its font and size.
+void ExpectModalFrame(const DialogTemplate& t, const char* caption, const char* typeface,
+                      int pointSize, int cx, int cy) {
+    EXPECT_EQ(t.caption, caption);
+    EXPECT_EQ(t.style & kModalFrame, kModalFrame);
+    EXPECT_EQ(t.typeface, typeface);
+    EXPECT_EQ(t.pointSize, pointSize);
+    EXPECT_EQ(t.cx, cx);
+    EXPECT_EQ(t.cy, cy);
+}
+
 // Button kinds are a number in the low four bits, not flags.
 DWORD ButtonKind(const TemplateItem& item) {
     return item.style & 0xF;
@@ -106,12 +117,7 @@ const std::vector<Expected> kSettingsControls = {
 TEST(PortSettingsTemplate, CaptionFontAndSize) {
     DialogTemplate t;
     ASSERT_TRUE(ReadDialogTemplate(GetModuleHandleA(nullptr), IDD_PORT_SETTINGS, t));
-    EXPECT_EQ(t.caption, "Ports settings");
-    EXPECT_EQ(t.style & kModalFrame, kModalFrame);
-    EXPECT_EQ(t.typeface, "Verdana");
-    EXPECT_EQ(t.pointSize, 9);
-    EXPECT_EQ(t.cx, 305);
-    EXPECT_EQ(t.cy, 221);
+    ExpectModalFrame(t, "Ports settings", "Verdana", 9, 305, 221);
 }
 
 TEST(PortSettingsTemplate, EveryControlWithItsIdTextPlaceAndKind) {
@@ -186,12 +192,7 @@ TEST(PortSettingsTemplate, ControlsComeInTheOrderOfTheLayoutAndOnlyTheRadioGroup
 TEST(AboutTemplate, CaptionFontSizeAndControls) {
     DialogTemplate t;
     ASSERT_TRUE(ReadDialogTemplate(GetModuleHandleA(nullptr), IDD_ABOUTBOX, t));
-    EXPECT_EQ(t.caption, "About");
-    EXPECT_EQ(t.style & kModalFrame, kModalFrame);
-    EXPECT_EQ(t.typeface, "MS Sans Serif");
-    EXPECT_EQ(t.pointSize, 8);
-    EXPECT_EQ(t.cx, 187);
-    EXPECT_EQ(t.cy, 102);
+    ExpectModalFrame(t, "About", "MS Sans Serif", 8, 187, 102);
     ASSERT_EQ(t.items.size(), 4u);
     EXPECT_EQ(t.items[0].windowClass, "Button");
     EXPECT_EQ(ButtonKind(t.items[0]), static_cast<DWORD>(BS_GROUPBOX));

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/ui/win32/window_test.h"
+
 namespace {
 
 PortWorker* worker(int i) {
@@ -39,8 +41,7 @@ bool PumpUntil(Pred done) {
 class ListViewPortListTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        INITCOMMONCONTROLSEX classes{sizeof classes, ICC_WIN95_CLASSES};
-        InitCommonControlsEx(&classes);
+        InitWindowing();
         parent_ = CreateWindowExA(0, "STATIC", "parent", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400,
                                   nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(parent_, nullptr) << "no display?";

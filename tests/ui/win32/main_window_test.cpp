@@ -21,6 +21,7 @@
 #include "tester/engine/engine.h"
 #include "tester/ui/win32/frame_rules.h"
 #include "tester/ui/win32/resource.h"
+#include "tests/ui/win32/window_test.h"
 
 namespace {
 
@@ -58,16 +59,6 @@ std::string Cell(HWND list, int row, int column) {
 
 bool Selected(HWND list, int row) {
     return SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_SELECTED) & LVIS_SELECTED;
-}
-
-template <typename Pred>
-bool WaitFor(Pred done, DWORD timeoutMs = 20000) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(20);
-    }
-    return true;
 }
 
 HWND ListOf(HWND main) {
@@ -108,9 +99,7 @@ bool PopupMenuShown() {
 class MainWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        INITCOMMONCONTROLSEX classes{sizeof classes, ICC_WIN95_CLASSES};
-        InitCommonControlsEx(&classes);
-        appModule.Init(GetModuleHandleA(nullptr));
+        InitWindowing();
         ASSERT_TRUE(appModule.AddMessageLoop(&loop_));
         SetVersionFromWords(0x00010001, 0x00020001);
         std::remove(kIniPath);

@@ -15,6 +15,7 @@
 #include "tester/config/configuration.h"
 #include "tester/ui/win32/message_loop.h"
 #include "tester/ui/win32/resource.h"
+#include "tests/ui/win32/window_test.h"
 
 namespace {
 
@@ -33,8 +34,7 @@ class CountingDialog : public PortSettingsDialog {
 // cancels it so that the test never hangs.
 INT_PTR RunDriven(CountingDialog& dialog, const std::function<void(HWND)>& drive) {
     std::thread driver([&] {
-        for (int i = 0; i < 2000 && !dialog.dialog.load(); ++i)
-            Sleep(10);
+        WaitFor([&] { return dialog.dialog.load() != nullptr; });
         HWND shown = dialog.dialog.load();
         ASSERT_NE(shown, nullptr) << "the dialog never came up";
         drive(shown);
@@ -118,20 +118,11 @@ std::vector<bool> CustomGroupEnabled(HWND dialog) {
 
 class PortSettingsDialogTest : public ::testing::Test {
   protected:
+    // The settings of a first start: no file, every default.
     void SetUp() override {
-        INITCOMMONCONTROLSEX classes{sizeof classes, ICC_WIN95_CLASSES};
-        InitCommonControlsEx(&classes);
-        appModule.Init(GetModuleHandleA(nullptr));
-        PortSettings& s = configuration.portSettings;
-        s.blockSize = 1024;
-        s.baudRate = 115200;
-        s.byteSize = 8;
-        s.parity = 0;
-        s.stopBits = 0;
-        s.flowControl = 0;
-        s.lineFlags = LineFlags{};
-        s.hdTimeout = 1;
-        BuildSummary();
+        InitWindowing();
+        SetConfigPath("./no_such_settings_file.ini");
+        LoadConfiguration();
     }
 };
 
