@@ -1,0 +1,135 @@
+// The connection thread: one per NetPort, at raised priority, asleep in one
+// wait on the socket, the wake-up and the stop request. It takes what the
+// server sends into the receive ring (through the Telnet scanner) and hands
+// the send buffer to the socket.
+#include "netserial/net_port.h"
+
+#include "platform/clock.h"
+
+#include <algorithm>
+
+namespace qelnet {
+
+namespace {
+
+// Receive steps per pass at most, so that a stream of incoming data cannot
+// hold off sending.
+constexpr int kReceiveStepsPerPass = 64;
+
+void receiveAll(NetPort& port) {
+    for (int i = 0; i < kReceiveStepsPerPass; ++i)
+        if (ReceiveStep(port) != ReceiveResult::Progress) return;
+}
+
+void runConnection(NetPort& port) {
+    for (;;) {
+        // rxPaused and rxEnd are written by this thread alone.
+        NetSocket::Interest interest;
+        interest.read = !port.rxPaused && !port.rxEnd;
+        interest.write = port.sendBlocked.load(std::memory_order_relaxed);
+        interest.close = port.connectionLost.load(std::memory_order_relaxed) == 0;
+        const unsigned got = port.socket.wait(interest);
+        if (got & kNetStopped) return;
+        if (got & kNetFailed) {
+            // An internal fault; the loop goes on, but not flat out.
+            plat::sleepMs(1);
+            continue;
+        }
+        // A wake-up may come from a read that made room in a full ring.
+        if ((got & kNetReadable) || ((got & kNetWoken) && port.rxPaused)) receiveAll(port);
+        if (got & kNetClosed) MarkConnectionLost(port);
+        if (got & (kNetWritable | kNetWoken)) SendStep(port);
+        {
+            // A flow-control command that found no room in the send buffer
+            // is owed; sending may just have made room.
+            std::lock_guard<std::mutex> hold(port.rxLock);
+            FlowControlStep(port);
+        }
+        plat::yieldThread();
+    }
+}
+
+}  // namespace
+
+void ConnectionThread(void* arg) {
+    NetPort& port = *static_cast<NetPort*>(arg);
+    plat::raiseThreadPriority();
+    runConnection(port);
+    plat::restoreThreadPriority();
+    ReleasePort(&port);
+}
+
+ReceiveResult ReceiveStep(NetPort& port) {
+    std::unique_lock<std::mutex> hold(port.rxLock);
+    if (port.rxEnd) return ReceiveResult::End;
+    const int32_t unread = port.rxCount.load(std::memory_order_relaxed);
+    if (unread == 0) port.rxHead = 0;
+    const int32_t w = (port.rxHead + unread) % kRingSize;
+    // The contiguous free stretch from w. A full ring has none: the bytes
+    // stay in the socket (TCP holds the server back) until a read makes
+    // room, so nothing unread is ever overwritten.
+    const int32_t room = unread == kRingSize ? 0
+                         : w >= port.rxHead  ? kRingSize - w
+                                             : port.rxHead - w;
+    if (room == 0) {
+        port.rxPaused = true;
+        return ReceiveResult::RingFull;
+    }
+    port.rxPaused = false;
+    const int n = port.socket.receive(port.rxRing + w, std::min(room, kReceiveChunk));
+    if (n == kIoWouldBlock) return ReceiveResult::WouldBlock;
+    if (n <= 0) {
+        // The end of the stream, or an error: what is in the ring stays
+        // readable, and reads fail once it is empty.
+        port.rxEnd = true;
+        port.rxEvent.notify_all();
+        hold.unlock();
+        MarkConnectionLost(port);
+        return ReceiveResult::End;
+    }
+    // The scanner compacts the payload in place.
+    const int32_t d = static_cast<int32_t>(
+        port.scanner.scan(port.rxRing + w, static_cast<size_t>(n), port.rxRing + w, port));
+    const int32_t total = unread + d;
+    port.rxCount.store(total, std::memory_order_relaxed);
+    if (total > 0 && port.eventMask.load(std::memory_order_relaxed)) {
+        std::lock_guard<std::mutex> events(port.eventLock);
+        const uint32_t mask = port.eventMask.load(std::memory_order_relaxed);
+        port.pendingEvents = (port.pendingEvents | EV_RXCHAR) & mask;
+        if (port.waitActive && port.pendingEvents) port.commEvent.notify_all();
+    }
+    FlowControlStep(port);
+    if (d) port.rxEvent.notify_all();
+    return ReceiveResult::Progress;
+}
+
+SendResult SendPending(NetPort& port) {
+    SendResult result = SendResult::Empty;
+    bool progress = false;
+    while (port.txPending > 0) {
+        const int n = port.socket.send(port.txBuffer + port.txOffset, port.txPending);
+        if (n == kIoWouldBlock || n <= 0) {
+            result = n == kIoWouldBlock ? SendResult::Blocked : SendResult::Failed;
+            break;
+        }
+        port.sentFrames.advance(port.txBuffer + port.txOffset, static_cast<size_t>(n));
+        port.txOffset += n;
+        port.txPending -= n;
+        progress = true;
+    }
+    if (port.txPending == 0) port.txOffset = 0;
+    port.sendBlocked.store(result == SendResult::Blocked, std::memory_order_relaxed);
+    if (progress) port.txEmptyEvent.notify_all();
+    return result;
+}
+
+void SendStep(NetPort& port) {
+    SendResult result;
+    {
+        std::lock_guard<std::mutex> hold(port.txLock);
+        result = SendPending(port);
+    }
+    if (result == SendResult::Failed) MarkConnectionLost(port);
+}
+
+}  // namespace qelnet

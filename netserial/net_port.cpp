@@ -1,0 +1,252 @@
+#include "netserial/net_port.h"
+
+#include "netserial/settings.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace qelnet {
+
+namespace {
+
+// The live handles. A handle is looked up here before it is used, so a
+// closed or made-up handle is refused rather than dereferenced.
+std::mutex& registryLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::vector<NetPort*>& registry() {
+    static std::vector<NetPort*> ports;
+    return ports;
+}
+
+bool registerPort(NetPort* port) {
+    std::lock_guard<std::mutex> hold(registryLock());
+    try {
+        registry().push_back(port);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+NetPort* unregisterPort(HANDLE handle) {
+    std::lock_guard<std::mutex> hold(registryLock());
+    auto& ports = registry();
+    auto it = std::find(ports.begin(), ports.end(), static_cast<NetPort*>(handle));
+    if (it == ports.end()) return nullptr;
+    NetPort* port = *it;
+    ports.erase(it);
+    return port;
+}
+
+// The port part of a name, read like atoi and kept in 16 bits: larger
+// numbers wrap (65537 is port 1), text that is not a number reads as 0.
+uint16_t portNumber(const char* text) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        ++text;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    uint32_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text)
+        value = (value * 10 + static_cast<uint32_t>(*text - '0')) & 0xFFFFu;
+    return static_cast<uint16_t>(negative ? 0u - value : value);
+}
+
+// Stops the thread, ends every wait on the port and drops the handle's
+// reference. The port is already out of the registry.
+void shutDown(NetPort* port) {
+    port->closing.store(1, std::memory_order_relaxed);
+    port->socket.stop();
+    {
+        std::lock_guard<std::mutex> hold(port->rxLock);
+        port->rxEvent.notify_all();
+    }
+    {
+        std::lock_guard<std::mutex> hold(port->txLock);
+        port->txEmptyEvent.notify_all();
+    }
+    {
+        std::lock_guard<std::mutex> hold(port->eventLock);
+        port->commEvent.notify_all();
+    }
+    // Normally the thread ends at once. If it does not within the second,
+    // it holds its own reference and frees the port when it does.
+    port->thread.join(1000);
+    ReleasePort(port);
+}
+
+}  // namespace
+
+NetPort* AcquirePort(HANDLE handle) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
+    std::lock_guard<std::mutex> hold(registryLock());
+    auto& ports = registry();
+    auto it = std::find(ports.begin(), ports.end(), static_cast<NetPort*>(handle));
+    if (it == ports.end()) return nullptr;
+    (*it)->refs.fetch_add(1, std::memory_order_relaxed);
+    return *it;
+}
+
+void ReleasePort(NetPort* port) {
+    if (port->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    port->socket.close();
+    delete port;
+}
+
+NetPort* OpenNetPort(const char* portName) {
+    if (!portName) return nullptr;
+    // Split at colons the way strtok does: empty parts are skipped, and
+    // whatever follows the port part is ignored.
+    std::string name;
+    try {
+        name = portName;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    std::vector<std::string> parts;
+    size_t at = 0;
+    while (parts.size() < 2 && at < name.size()) {
+        size_t end = name.find(':', at);
+        if (end == std::string::npos) end = name.size();
+        if (end > at) parts.push_back(name.substr(at, end - at));
+        at = end + 1;
+    }
+    uint32_t address = 0;
+    if (parts.size() < 2 || !ParseIpv4(parts[0].c_str(), &address)) return nullptr;
+
+    NetPort* port = new (std::nothrow) NetPort;
+    if (!port) return nullptr;
+    port->remoteAddress = address;
+    port->remotePort = portNumber(parts[1].c_str());
+    const LibrarySettings& settings = gLibrarySettings;
+    port->sentFrames.reset(settings.subnegIacDoubling != 0);
+    if (!port->socket.create() || !port->socket.connect(address, port->remotePort)) {
+        delete port;
+        return nullptr;
+    }
+    // Cannot fail for a socket just created; were it to, the open would go
+    // on as an internal fault, as the rest of the library treats them.
+    port->socket.setNonBlocking();
+    port->connectionLost.store(0, std::memory_order_relaxed);
+    port->refs.store(2, std::memory_order_relaxed);  // the handle's and the thread's
+    if (!port->thread.start(ConnectionThread, port)) {
+        delete port;
+        return nullptr;
+    }
+    port->socket.setOptions(settings.tcpNoDelay, settings.recvBufSize, settings.sendBufSize);
+    QueueSend(
+        *port,
+        BuildOpeningNegotiation(settings.disableRemoteState == 0, settings.subnegIacDoubling != 0),
+        QueueWait::ForRoom);
+    if (!registerPort(port)) {
+        shutDown(port);
+        return nullptr;
+    }
+    return port;
+}
+
+bool CloseNetPort(HANDLE handle) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
+    NetPort* port = unregisterPort(handle);
+    if (!port) return false;
+    shutDown(port);
+    return true;
+}
+
+bool MakeTxRoom(NetPort& port, int32_t length) {
+    if (port.txPending == 0) port.txOffset = 0;
+    if (port.txOffset + port.txPending + length <= kTxBufferSize) return true;
+    if (port.txPending + length > kTxBufferSize) return false;
+    std::memmove(port.txBuffer, port.txBuffer + port.txOffset, static_cast<size_t>(port.txPending));
+    port.txOffset = 0;
+    return true;
+}
+
+bool QueueSend(NetPort& port, const uint8_t* bytes, size_t length, QueueWait wait) {
+    if (length > static_cast<size_t>(kTxBufferSize)) return false;
+    const int32_t size = static_cast<int32_t>(length);
+    {
+        std::unique_lock<std::mutex> hold(port.txLock);
+        for (;;) {
+            if (port.closing.load(std::memory_order_relaxed) ||
+                port.connectionLost.load(std::memory_order_relaxed))
+                return false;
+            if (MakeTxRoom(port, size)) break;
+            if (wait == QueueWait::Never) return false;
+            port.txEmptyEvent.wait(hold);
+        }
+        std::memcpy(port.txBuffer + port.txOffset + port.txPending, bytes, length);
+        port.txPending += size;
+    }
+    port.socket.wake();
+    return true;
+}
+
+void FlowControlStep(NetPort& port) {
+    const int32_t unread = port.rxCount.load(std::memory_order_relaxed);
+    if (!port.rxSuspended && unread >= kSuspendAt) {
+        if (QueueSend(port, BuildFlowControlSuspend(), QueueWait::Never)) port.rxSuspended = true;
+    } else if (port.rxSuspended && unread < kResumeBelow) {
+        if (QueueSend(port, BuildFlowControlResume(), QueueWait::Never)) port.rxSuspended = false;
+    }
+}
+
+void MarkConnectionLost(NetPort& port) {
+    port.connectionLost.store(1, std::memory_order_relaxed);
+    {
+        // Nothing queued can reach the server any more; waiting writers and
+        // command senders give up.
+        std::lock_guard<std::mutex> hold(port.txLock);
+        port.txPending = 0;
+        port.txOffset = 0;
+        port.txEmptyEvent.notify_all();
+    }
+    {
+        std::lock_guard<std::mutex> hold(port.rxLock);
+        port.rxEvent.notify_all();
+    }
+    {
+        std::lock_guard<std::mutex> hold(port.eventLock);
+        port.commEvent.notify_all();
+    }
+}
+
+void NetPort::onLineState(uint8_t value) {
+    // RFC 2217 puts break, framing, parity and overrun at the bit positions
+    // of CE_BREAK, CE_FRAME, CE_RXPARITY and CE_OVERRUN.
+    errorWord.fetch_or(value & (CE_BREAK | CE_FRAME | CE_RXPARITY | CE_OVERRUN),
+                       std::memory_order_relaxed);
+    std::lock_guard<std::mutex> hold(eventLock);
+    if (eventMask.load(std::memory_order_relaxed) && waitActive && pendingEvents)
+        commEvent.notify_all();
+}
+
+void NetPort::onModemState(uint8_t value) {
+    // Changes are found by comparing with the last value (the server's own
+    // delta bits are not used), so the first notification counts every line
+    // that is on as a change. The value is stored before any waiter is
+    // woken, so that a caller woken by the event reads the new state.
+    const uint32_t previous = modemState.exchange(value, std::memory_order_relaxed);
+    const uint32_t changed = ((previous ^ value) >> 4) & 0x0F;
+    std::lock_guard<std::mutex> hold(eventLock);
+    const uint32_t mask = eventMask.load(std::memory_order_relaxed);
+    if (!mask) return;
+    if (changed & 0x1) pendingEvents |= EV_CTS;
+    if (changed & 0x2) pendingEvents |= EV_DSR;
+    if (changed & 0x8) pendingEvents |= EV_RLSD;
+    pendingEvents &= mask;
+    if (waitActive && pendingEvents) commEvent.notify_all();
+}
+
+void NetPort::onServerFlow(bool allowed) {
+    std::lock_guard<std::mutex> hold(txLock);
+    txFlowAllowed = allowed;
+    txEmptyEvent.notify_all();
+}
+
+}  // namespace qelnet

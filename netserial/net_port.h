@@ -1,0 +1,194 @@
+// NetPort: one open handle of the library, the TCP connection to a device
+// server behind it, the receive ring and the send buffer, and the connection
+// thread that moves bytes between them and the socket.
+//
+// Waiting. Callers wait on condition variables, each with the lock that
+// guards what it waits for: readers on `rxEvent` under `rxLock`, writers and
+// command senders on `txEmptyEvent` under `txLock`, QnWaitCommEvent on
+// `commEvent` under `eventLock`. Every change a waiter may be waiting for
+// notifies all of them and each one re-checks its own condition, so a
+// purge, a lost connection or a close ends every wait it concerns at once,
+// however many threads wait.
+//
+// Lifetime. The handle is the NetPort's address, and a handle is live while
+// it is in the registry. Every export takes a reference for the length of
+// the call (AcquirePort), the connection thread holds one until it returns,
+// and the handle holds one until QnCloseHandle; the last one released frees
+// the object. So the object is never freed while its thread or a caller
+// still uses it, and a closed or made-up handle is refused instead of used.
+//
+// Lock order: rxLock before txLock and rxLock before eventLock; txLock and
+// eventLock are never held together; dcbLock (held across QnSetCommState)
+// may be held while taking txLock.
+#pragma once
+
+#include "netserial/net_socket.h"
+#include "netserial/telnet_codec.h"
+#include "platform/thread.h"
+#include "platform/win32_types.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace qelnet {
+
+constexpr int32_t kRingSize = 32768;
+constexpr int32_t kTxBufferSize = 32768;
+// Receive-side flow control towards the server.
+constexpr int32_t kSuspendAt = 8192;
+constexpr int32_t kResumeBelow = 4096;
+// Most bytes taken from the socket in one receive step.
+constexpr int32_t kReceiveChunk = 1024;
+
+struct NetPort final : TelnetSink {
+    uint32_t remoteAddress = 0;  // network byte order
+    uint16_t remotePort = 0;     // host byte order
+    NetSocket socket;            // with netEvent, txWakeEvent, stopEvent
+    plat::Thread thread;
+
+    // 1 while there is no usable connection: before connect, and from the
+    // moment the peer's close or a socket error is seen.
+    std::atomic<int32_t> connectionLost{1};
+    // Set by QnCloseHandle: every wait on this port ends with FALSE.
+    std::atomic<int32_t> closing{0};
+    std::atomic<int32_t> refs{1};
+
+    // Read and write time-outs (QnSetCommTimeouts).
+    std::mutex timeoutsLock;
+    COMMTIMEOUTS timeouts{};
+
+    // Line settings as QnGetCommState reports them; QnSetCommState holds
+    // dcbLock throughout so that two of them cannot interleave.
+    std::mutex dcbLock;
+    DCB dcb{};
+    bool sendAllSettings = true;
+
+    // Receive side, all under rxLock.
+    std::mutex rxLock;
+    std::condition_variable rxEvent;  // payload arrived, a read must abort, or the stream ended
+    TelnetScanner scanner;            // the connection thread's alone
+    uint8_t rxRing[kRingSize];
+    std::atomic<int32_t> rxCount{0};  // also read without the lock (cbInQue)
+    int32_t rxHead = 0;
+    bool rxSuspended = false;  // FLOWCONTROL-SUSPEND sent, RESUME not yet
+    bool rxPaused = false;     // the thread stopped taking from the socket: the ring was full
+    bool rxEnd = false;        // the socket reported the end of the stream or an error
+    uint32_t readAbort = 0;    // bumped to end the reads waiting at that moment
+
+    // Send side, all under txLock.
+    std::mutex txLock;
+    std::condition_variable txEmptyEvent;  // bytes left txBuffer, flow or state changed
+    uint8_t txBuffer[kTxBufferSize];
+    int32_t txPending = 0;
+    int32_t txOffset = 0;
+    bool txFlowAllowed = true;  // the server has not asked us to stop sending data
+    // The last send would have blocked: the thread waits for the socket to
+    // take more. Written under txLock, read by the thread without it.
+    std::atomic<bool> sendBlocked{false};
+    uint32_t writeAbort = 0;  // bumped to end the writes waiting at that moment
+    TelnetFrameTracker sentFrames;
+
+    // Events, under eventLock.
+    std::mutex eventLock;
+    std::condition_variable commEvent;
+    std::atomic<uint32_t> eventMask{0};  // written under eventLock; read without it to skip work
+    uint32_t pendingEvents = 0;
+    int32_t waitActive = 0;
+
+    std::atomic<uint32_t> errorWord{0};
+    std::atomic<uint32_t> modemState{0};
+
+    // TelnetSink: effects of the server's notifications, applied on the
+    // connection thread with rxLock held.
+    void onLineState(uint8_t value) override;
+    void onModemState(uint8_t value) override;
+    void onServerFlow(bool allowed) override;
+};
+
+// Handles and references.
+
+// The live NetPort behind `handle` with a reference taken, or null for a
+// null, invalid, closed or unknown handle.
+NetPort* AcquirePort(HANDLE handle);
+// Drops a reference; the last one frees the port (closing its socket).
+void ReleasePort(NetPort* port);
+
+// Holds a reference for the length of an export.
+class PortRef {
+  public:
+    explicit PortRef(HANDLE handle) : port_(AcquirePort(handle)) {}
+    ~PortRef() {
+        if (port_) ReleasePort(port_);
+    }
+    PortRef(const PortRef&) = delete;
+    PortRef& operator=(const PortRef&) = delete;
+    NetPort* operator->() const { return port_; }
+    NetPort& operator*() const { return *port_; }
+    explicit operator bool() const { return port_ != nullptr; }
+
+  private:
+    NetPort* port_;
+};
+
+// Opens a connection for a port name ("a.b.c.d:port"): the NetPort with its
+// connection thread running and the opening negotiation queued, registered
+// as a handle; null on any failure, with everything released.
+NetPort* OpenNetPort(const char* portName);
+
+// Unregisters the handle, stops the thread (waiting up to 1000 ms for it),
+// ends every waiting call and drops the handle's reference. False for a
+// handle that is not live.
+bool CloseNetPort(HANDLE handle);
+
+// The send buffer.
+
+enum class QueueWait {
+    // Wait for room (caller threads); give up on close or a lost connection.
+    ForRoom,
+    // Never wait (the connection thread, or while rxLock is held): fail
+    // when the bytes do not fit now.
+    Never,
+};
+
+// Appends command bytes behind whatever is pending and wakes the thread.
+// A command is not held back by the server's flow control. Returns false
+// when it could not be queued. Never writes past txBuffer.
+bool QueueSend(NetPort& port, const uint8_t* bytes, size_t length, QueueWait wait);
+inline bool QueueSend(NetPort& port, const TelnetCommand& command,
+                      QueueWait wait = QueueWait::ForRoom) {
+    return QueueSend(port, command.bytes, command.size, wait);
+}
+
+// Makes room for `length` more bytes behind the pending ones (moving them to
+// the front of txBuffer when the tail is too short). txLock held. False
+// when they do not fit at all.
+bool MakeTxRoom(NetPort& port, int32_t length);
+
+// Receive-side flow control: queues FLOWCONTROL-SUSPEND once `kSuspendAt`
+// bytes are unread and FLOWCONTROL-RESUME once fewer than `kResumeBelow`
+// are. A command that does not fit now is retried at the next call (after
+// every receive, read, purge and send). rxLock held.
+void FlowControlStep(NetPort& port);
+
+// Marks the connection lost and wakes every waiter that cares.
+void MarkConnectionLost(NetPort& port);
+
+// The connection thread and its two steps.
+void ConnectionThread(void* port);
+
+enum class ReceiveResult { Progress, WouldBlock, RingFull, End };
+ReceiveResult ReceiveStep(NetPort& port);
+
+// Hands the pending bytes to the socket until it would block or nothing is
+// left. txLock held. Failed: the connection failed (the caller then marks
+// it lost, without txLock).
+enum class SendResult { Empty, Blocked, Failed };
+SendResult SendPending(NetPort& port);
+
+// The connection thread's send step: SendPending, then marks a failed
+// connection lost.
+void SendStep(NetPort& port);
+
+}  // namespace qelnet

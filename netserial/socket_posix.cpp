@@ -1,0 +1,163 @@
+// BSD sockets. The connection thread sleeps in one poll over the socket and
+// the read end of a wake pipe; stop() raises a flag and writes to the pipe.
+// The socket is polled only for what the thread can act on: POLLIN while the
+// receive ring has room, POLLOUT only while a send would block, POLLRDHUP
+// until the peer's close has been seen. When none of them is wanted the
+// socket is left out of the poll altogether, so that a hung-up socket (which
+// reports POLLHUP whatever is asked) cannot make the loop spin.
+#include "netserial/net_socket.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#ifndef POLLRDHUP
+#define POLLRDHUP 0
+#endif
+
+namespace qelnet {
+
+bool NetStartup() {
+    return true;
+}
+
+bool ParseIpv4(const char* text, uint32_t* address) {
+    in_addr_t a = inet_addr(text);
+    if (a == INADDR_NONE) return false;
+    *address = a;
+    return true;
+}
+
+struct NetSocket::Impl {
+    int fd = -1;
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    std::atomic<bool> stopped{false};
+};
+
+namespace {
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+bool wouldBlock(int e) {
+    return e == EAGAIN || e == EWOULDBLOCK || e == EINTR;
+}
+
+}  // namespace
+
+NetSocket::NetSocket() : impl_(new Impl) {}
+
+NetSocket::~NetSocket() {
+    close();
+    closeFd(impl_->wakeRead);
+    closeFd(impl_->wakeWrite);
+    delete impl_;
+}
+
+bool NetSocket::create() {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return false;
+    for (int fd : pipeFds) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    impl_->wakeRead = pipeFds[0];
+    impl_->wakeWrite = pipeFds[1];
+    impl_->fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (impl_->fd < 0) {
+        closeFd(impl_->wakeRead);
+        closeFd(impl_->wakeWrite);
+        return false;
+    }
+    return true;
+}
+
+bool NetSocket::connect(uint32_t address, uint16_t port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = address;
+    to.sin_port = htons(port);
+    int r;
+    do {
+        r = ::connect(impl_->fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+bool NetSocket::setNonBlocking() {
+    int flags = ::fcntl(impl_->fd, F_GETFL);
+    return flags >= 0 && ::fcntl(impl_->fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+void NetSocket::setOptions(int32_t noDelay, int32_t receiveBuffer, int32_t sendBuffer) {
+    ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    ::setsockopt(impl_->fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    ::setsockopt(impl_->fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+}
+
+int NetSocket::receive(uint8_t* buffer, int size) {
+    ssize_t n = ::recv(impl_->fd, buffer, static_cast<size_t>(size), 0);
+    if (n >= 0) return static_cast<int>(n);
+    return wouldBlock(errno) ? kIoWouldBlock : kIoFailed;
+}
+
+int NetSocket::send(const uint8_t* data, int size) {
+    // MSG_NOSIGNAL: a send to a peer that has gone must fail, not raise
+    // SIGPIPE in the caller's process.
+    ssize_t n = ::send(impl_->fd, data, static_cast<size_t>(size), MSG_NOSIGNAL);
+    if (n >= 0) return static_cast<int>(n);
+    return wouldBlock(errno) ? kIoWouldBlock : kIoFailed;
+}
+
+unsigned NetSocket::wait(Interest interest) {
+    if (impl_->stopped.load(std::memory_order_relaxed)) return kNetStopped;
+    short events = (interest.read ? POLLIN : 0) | (interest.write ? POLLOUT : 0) |
+                   (interest.close ? POLLRDHUP : 0);
+    pollfd fds[2] = {{impl_->wakeRead, POLLIN, 0}, {events ? impl_->fd : -1, events, 0}};
+    int r = ::poll(fds, 2, -1);
+    if (r < 0) return errno == EINTR ? 0u : unsigned{kNetFailed};
+    unsigned result = 0;
+    if (fds[0].revents) {
+        uint8_t drain[64];
+        while (::read(impl_->wakeRead, drain, sizeof drain) > 0) {
+        }
+        result |= kNetWoken;
+    }
+    if (impl_->stopped.load(std::memory_order_relaxed)) result |= kNetStopped;
+    const short got = fds[1].revents;
+    if (got & POLLIN) result |= kNetReadable;
+    if (got & POLLOUT) result |= kNetWritable;
+    // A hang-up or error is found out by receiving: it reports the end of the
+    // stream (after any data still buffered) or the error.
+    if (got & (POLLRDHUP | POLLHUP | POLLERR)) result |= kNetClosed | kNetReadable;
+    return result;
+}
+
+void NetSocket::wake() {
+    const uint8_t one = 1;
+    // A full pipe already holds a wake-up; nothing is lost when this fails.
+    ssize_t ignored = ::write(impl_->wakeWrite, &one, 1);
+    (void)ignored;
+}
+
+void NetSocket::stop() {
+    impl_->stopped.store(true, std::memory_order_relaxed);
+    wake();
+}
+
+void NetSocket::close() {
+    if (impl_->fd < 0) return;
+    ::shutdown(impl_->fd, SHUT_RDWR);
+    closeFd(impl_->fd);
+}
+
+}  // namespace qelnet

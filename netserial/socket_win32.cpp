@@ -1,0 +1,149 @@
+// Winsock 2. The socket is bound to `netEvent` with WSAEventSelect for
+// FD_READ, FD_WRITE and FD_CLOSE, and the connection thread sleeps in one
+// WaitForMultipleObjects over `stopEvent`, `netEvent` and `txWakeEvent`.
+// Winsock's notifications are re-enabling, which gives the poll rules of the
+// POSIX side for free: FD_READ is not posted again until recv is called (so
+// a full receive ring simply stops the notifications), and FD_WRITE only
+// after a send has failed with WSAEWOULDBLOCK.
+#include "netserial/net_socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+namespace qelnet {
+
+bool NetStartup() {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 0), &data) == 0;
+}
+
+bool ParseIpv4(const char* text, uint32_t* address) {
+    unsigned long a = inet_addr(text);
+    if (a == INADDR_NONE) return false;
+    *address = static_cast<uint32_t>(a);
+    return true;
+}
+
+struct NetSocket::Impl {
+    SOCKET socket = INVALID_SOCKET;
+    WSAEVENT netEvent = WSA_INVALID_EVENT;
+    HANDLE txWakeEvent = nullptr;  // auto reset
+    HANDLE stopEvent = nullptr;    // manual reset
+    bool selected = false;
+    bool quiet = false;
+};
+
+NetSocket::NetSocket() : impl_(new Impl) {}
+
+NetSocket::~NetSocket() {
+    close();
+    if (impl_->netEvent != WSA_INVALID_EVENT) WSACloseEvent(impl_->netEvent);
+    if (impl_->txWakeEvent) CloseHandle(impl_->txWakeEvent);
+    if (impl_->stopEvent) CloseHandle(impl_->stopEvent);
+    delete impl_;
+}
+
+bool NetSocket::create() {
+    impl_->stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    impl_->txWakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    impl_->netEvent = WSACreateEvent();
+    if (impl_->stopEvent && impl_->txWakeEvent && impl_->netEvent != WSA_INVALID_EVENT)
+        impl_->socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (impl_->socket != INVALID_SOCKET) return true;
+    if (impl_->netEvent != WSA_INVALID_EVENT) WSACloseEvent(impl_->netEvent);
+    if (impl_->txWakeEvent) CloseHandle(impl_->txWakeEvent);
+    if (impl_->stopEvent) CloseHandle(impl_->stopEvent);
+    impl_->netEvent = WSA_INVALID_EVENT;
+    impl_->txWakeEvent = impl_->stopEvent = nullptr;
+    return false;
+}
+
+bool NetSocket::connect(uint32_t address, uint16_t port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = address;
+    to.sin_port = htons(port);
+    return ::connect(impl_->socket, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
+}
+
+bool NetSocket::setNonBlocking() {
+    u_long one = 1;
+    return ioctlsocket(impl_->socket, FIONBIO, &one) == 0;
+}
+
+void NetSocket::setOptions(int32_t noDelay, int32_t receiveBuffer, int32_t sendBuffer) {
+    setsockopt(impl_->socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+               sizeof noDelay);
+    setsockopt(impl_->socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
+               sizeof receiveBuffer);
+    setsockopt(impl_->socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBuffer),
+               sizeof sendBuffer);
+}
+
+int NetSocket::receive(uint8_t* buffer, int size) {
+    int n = recv(impl_->socket, reinterpret_cast<char*>(buffer), size, 0);
+    if (n != SOCKET_ERROR) return n;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? kIoWouldBlock : kIoFailed;
+}
+
+int NetSocket::send(const uint8_t* data, int size) {
+    int n = ::send(impl_->socket, reinterpret_cast<const char*>(data), size, 0);
+    if (n != SOCKET_ERROR) return n;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? kIoWouldBlock : kIoFailed;
+}
+
+unsigned NetSocket::wait(Interest interest) {
+    if (!impl_->selected) {
+        WSAEventSelect(impl_->socket, impl_->netEvent, FD_READ | FD_WRITE | FD_CLOSE);
+        impl_->selected = true;
+    }
+    // With nothing asked (the connection is gone and the ring is full, or
+    // the stream has ended) the socket leaves the wait; it comes back when a
+    // read has made room, and selecting again records FD_READ at once if
+    // data is waiting.
+    const bool wanted = interest.read || interest.write || interest.close;
+    if (wanted == impl_->quiet) {
+        WSAEventSelect(impl_->socket, impl_->netEvent, wanted ? FD_READ | FD_WRITE | FD_CLOSE : 0);
+        if (!wanted) WSAResetEvent(impl_->netEvent);
+        impl_->quiet = !wanted;
+    }
+    // The stop event comes first, so that a busy connection cannot hold off
+    // a close.
+    HANDLE objects[3] = {impl_->stopEvent, impl_->netEvent, impl_->txWakeEvent};
+    DWORD r = WaitForMultipleObjects(3, objects, FALSE, INFINITE);
+    if (r == WAIT_OBJECT_0) return kNetStopped;
+    if (r == WAIT_OBJECT_0 + 2) return kNetWoken;
+    if (r != WAIT_OBJECT_0 + 1) return kNetFailed;
+    WSANETWORKEVENTS events;
+    if (WSAEnumNetworkEvents(impl_->socket, impl_->netEvent, &events) != 0) return kNetFailed;
+    unsigned result = 0;
+    if (events.lNetworkEvents & FD_READ) result |= kNetReadable;
+    if (events.lNetworkEvents & FD_WRITE) result |= kNetWritable;
+    // The data that arrived before the close is still to be received; recv
+    // then reports the end of the stream or the error.
+    if (events.lNetworkEvents & FD_CLOSE) result |= kNetClosed | kNetReadable;
+    return result;
+}
+
+void NetSocket::wake() {
+    SetEvent(impl_->txWakeEvent);
+}
+
+void NetSocket::stop() {
+    SetEvent(impl_->stopEvent);
+}
+
+void NetSocket::close() {
+    if (impl_->socket == INVALID_SOCKET) return;
+    // Back to blocking mode (which needs the event selection cancelled
+    // first) before the graceful close.
+    WSAEventSelect(impl_->socket, nullptr, 0);
+    u_long zero = 0;
+    ioctlsocket(impl_->socket, FIONBIO, &zero);
+    shutdown(impl_->socket, SD_BOTH);
+    closesocket(impl_->socket);
+    impl_->socket = INVALID_SOCKET;
+}
+
+}  // namespace qelnet

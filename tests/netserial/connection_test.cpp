@@ -1,0 +1,318 @@
+// Opening and closing connections, the receive ring and the flow control
+// towards the server, connection loss: the library against the in-process
+// device server over loopback TCP.
+#include "tests/netserial/net_test.h"
+
+#include "platform/last_error.h"
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+using namespace qtest;
+
+namespace {
+
+HANDLE open(const std::string& name) {
+    return QnCreateFile(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                        nullptr);
+}
+
+// Reads until `n` bytes came or a read fails.
+std::vector<uint8_t> readAll(HANDLE h, size_t n) {
+    std::vector<uint8_t> got;
+    std::vector<uint8_t> buffer(4096);
+    while (got.size() < n) {
+        DWORD count = 0;
+        if (!QnReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr))
+            break;
+        got.insert(got.end(), buffer.begin(), buffer.begin() + count);
+    }
+    return got;
+}
+
+DWORD unread(HANDLE h) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    QnClearCommError(h, &errors, &stat);
+    return stat.cbInQue;
+}
+
+// Polls until cbInQue reaches n (the ring fills on another thread).
+bool waitUnread(HANDLE h, DWORD n) {
+    Stopwatch clock;
+    while (unread(h) < n) {
+        if (clock.ms() > kLong) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+const std::vector<uint8_t> kOptions = {255, 253, 0, 255, 251, 44, 255, 253, 44};
+const std::vector<uint8_t> kBaudZero = {255, 250, 44, 1, 0, 0, 0, 0, 255, 240};
+
+std::vector<uint8_t> join(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const auto& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+// The first n bytes a freshly opened port sends (and nothing more soon
+// after).
+std::vector<uint8_t> firstBytes(size_t n) {
+    DeviceServer server;
+    HANDLE h = open(server.name());
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(server.accept());
+    EXPECT_TRUE(server.waitRaw(n));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    QnCloseHandle(h);
+    return server.raw();
+}
+
+}  // namespace
+
+class Connection : public NetTest {};
+
+TEST_F(Connection, OpeningNegotiationComesFirstWithDoubledMasks) {
+    EXPECT_EQ(firstBytes(35), join({kOptions,
+                                    {255, 250, 44, 10, 255, 255, 255, 240},
+                                    {255, 250, 44, 11, 255, 255, 255, 240},
+                                    kBaudZero}));
+}
+
+TEST_F(Connection, OpeningNegotiationFollowsTheSettings) {
+    qelnet::gLibrarySettings.disableRemoteState = 1;
+    EXPECT_EQ(firstBytes(33), join({kOptions,
+                                    {255, 250, 44, 10, 0, 255, 240},
+                                    {255, 250, 44, 11, 0, 255, 240},
+                                    kBaudZero}));
+    qelnet::gLibrarySettings.disableRemoteState = 0;
+    qelnet::gLibrarySettings.subnegIacDoubling = 0;
+    EXPECT_EQ(firstBytes(33), join({kOptions,
+                                    {255, 250, 44, 10, 255, 255, 240},
+                                    {255, 250, 44, 11, 255, 255, 240},
+                                    kBaudZero}));
+}
+
+TEST_F(Connection, BadNamesAreRefusedWithoutConnecting) {
+    DeviceServer server;
+    const std::string port = std::to_string(server.port());
+    for (const std::string& name :
+         {std::string("127.0.0.1"), std::string("127.0.0.1:"), std::string("localhost:") + port,
+          std::string("255.255.255.255:") + port, std::string("127.0.0.1.5:") + port,
+          std::string(""), std::string(":") + port}) {
+        EXPECT_EQ(open(name), INVALID_HANDLE_VALUE) << name;
+    }
+    EXPECT_EQ(QnCreateFile(nullptr, 0, 0, nullptr, 0, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(server.accept(200));
+}
+
+TEST_F(Connection, PortPartIsReadLikeAtoiIntoSixteenBits) {
+    // Wraps: port + 65536 is port; extra colons and parts are ignored.
+    for (int form = 0; form < 4; ++form) {
+        DeviceServer server;
+        const std::string port = std::to_string(server.port());
+        const std::string names[] = {"127.0.0.1:" + std::to_string(server.port() + 65536u),
+                                     "::127.0.0.1:" + port, "127.0.0.1:" + port + ":whatever",
+                                     "127.0.0.1:" + port + "x"};
+        HANDLE h = open(names[form]);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << names[form];
+        EXPECT_TRUE(server.accept()) << names[form];
+        EXPECT_TRUE(QnCloseHandle(h));
+    }
+}
+
+TEST_F(Connection, RefusedConnectGivesAnInvalidHandle) {
+    DeviceServer server;
+    const std::string name = server.name();
+    server.stopListening();
+    EXPECT_EQ(open(name), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(open("127.0.0.1:notanumber"), INVALID_HANDLE_VALUE);  // port 0
+}
+
+TEST_F(Connection, CloseRefusesDeadHandlesAndClosesInOrder) {
+    EXPECT_FALSE(QnCloseHandle(nullptr));
+    EXPECT_FALSE(QnCloseHandle(INVALID_HANDLE_VALUE));
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    EXPECT_TRUE(QnCloseHandle(h));
+    EXPECT_TRUE(server.waitClientClosed());
+    EXPECT_FALSE(QnCloseHandle(h));  // already closed: refused, not freed twice
+    int somewhere = 0;
+    EXPECT_FALSE(QnCloseHandle(&somewhere));
+}
+
+TEST_F(Connection, HandleOfALostConnectionClosesNormally) {
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    server.closeClient();
+    DWORD count = 0;
+    uint8_t byte = 0;
+    EXPECT_FALSE(QnReadFile(h, &byte, 1, &count, nullptr));  // waits for the loss, then fails
+    EXPECT_TRUE(QnCloseHandle(h));
+}
+
+// A full ring stops the receiving instead of overwriting unread bytes: the
+// rest waits in TCP, nothing is lost and CE_RXOVER is never raised.
+TEST_F(Connection, FullRingHoldsTheServerBackAndLosesNothing) {
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    const std::vector<uint8_t> data = testPattern(200000);
+    std::thread sender([&] { server.sendPayload(data); });
+    ASSERT_TRUE(waitUnread(h, qelnet::kRingSize));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    DWORD errors = 0;
+    COMSTAT stat{};
+    ASSERT_TRUE(QnClearCommError(h, &errors, &stat));
+    EXPECT_EQ(stat.cbInQue, static_cast<DWORD>(qelnet::kRingSize));
+    EXPECT_EQ(errors & CE_RXOVER, 0u);
+    ASSERT_TRUE(setTimeouts(h, MAXDWORD, MAXDWORD, 2000));
+    EXPECT_EQ(readAll(h, data.size()), data);
+    sender.join();
+    ASSERT_TRUE(QnClearCommError(h, &errors, &stat));
+    EXPECT_EQ(errors, 0u);
+    QnCloseHandle(h);
+}
+
+TEST_F(Connection, SuspendOnceAt8192UnreadAndResumeBelow4096) {
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    ASSERT_TRUE(server.sendPayload(testPattern(8191)));
+    ASSERT_TRUE(waitUnread(h, 8191));
+    ASSERT_TRUE(server.sendPayload(testPattern(1, 2)));
+    ASSERT_TRUE(server.waitCommands(1));
+    ASSERT_TRUE(server.sendPayload(testPattern(10000, 3)));
+    ASSERT_TRUE(waitUnread(h, 18192));
+    ASSERT_TRUE(setTimeouts(h, MAXDWORD, 0, 0));
+    std::vector<uint8_t> buffer(20000);
+    DWORD count = 0;
+    // Down to exactly 4096 unread: still suspended.
+    ASSERT_TRUE(QnReadFile(h, buffer.data(), 18192 - 4096, &count, nullptr));
+    EXPECT_EQ(count, 18192u - 4096u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(server.commands(), std::vector<ComPortCommand>{Command(8)});
+    ASSERT_TRUE(QnReadFile(h, buffer.data(), 1, &count, nullptr));
+    ASSERT_TRUE(server.waitCommands(2));
+    EXPECT_EQ(server.commands(), (std::vector<ComPortCommand>{Command(8), Command(9)}));
+    QnCloseHandle(h);
+}
+
+// A purge that empties the ring while the server is suspended sends the
+// resume; otherwise the server would stay suspended for good.
+TEST_F(Connection, PurgeOfTheRingEndsTheSuspend) {
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    ASSERT_TRUE(server.sendPayload(testPattern(9000)));
+    ASSERT_TRUE(server.waitCommands(1));
+    ASSERT_TRUE(QnPurgeComm(h, PURGE_RXCLEAR));
+    ASSERT_TRUE(server.waitCommands(3));
+    EXPECT_EQ(server.commands(),
+              (std::vector<ComPortCommand>{Command(8), Command(12, {1}), Command(9)}));
+    EXPECT_EQ(unread(h), 0u);
+    ASSERT_TRUE(server.sendPayload({1, 2, 3}));
+    ASSERT_TRUE(waitUnread(h, 3));
+    QnCloseHandle(h);
+}
+
+TEST_F(Connection, DataReceivedBeforeTheLossStaysReadable) {
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    const std::vector<uint8_t> data = testPattern(3000);
+    ASSERT_TRUE(setTimeouts(h, 0, 0, 0));
+    ASSERT_TRUE(server.sendPayload(data));
+    server.closeClient();
+    std::vector<uint8_t> got(3000);
+    DWORD count = 0;
+    // Give the loss time to be seen before reading.
+    Stopwatch clock;
+    while (portOf(h).connectionLost.load() == 0 && clock.ms() < kLong)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(QnReadFile(h, got.data(), 3000, &count, nullptr));
+    EXPECT_EQ(count, 3000u);
+    EXPECT_EQ(got, data);
+    plat::setLastError(0);
+    EXPECT_FALSE(QnReadFile(h, got.data(), 1, &count, nullptr));
+    EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_NETNAME_DELETED));
+    EXPECT_FALSE(QnWriteFile(h, got.data(), 1, &count, nullptr));
+    EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_NETNAME_DELETED));
+    QnCloseHandle(h);
+}
+
+TEST_F(Connection, LossEndsWaitingReadWriteAndEventWait) {
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    ASSERT_TRUE(setTimeouts(h, 0, 0, 0));
+    ASSERT_TRUE(QnSetCommMask(h, EV_RXCHAR | EV_CTS));
+    ASSERT_TRUE(server.suspend());
+    ASSERT_TRUE(waitSuspended(h));
+    Stopwatch clock;
+    auto reader = std::async(std::launch::async, [&] {
+        uint8_t buffer[10];
+        DWORD count = 0;
+        BOOL ok = QnReadFile(h, buffer, 10, &count, nullptr);
+        return std::make_pair(ok, plat::lastError());
+    });
+    auto writer = std::async(std::launch::async, [&] {
+        const std::vector<uint8_t> data = testPattern(3000);
+        DWORD count = 0;
+        BOOL ok = QnWriteFile(h, data.data(), 3000, &count, nullptr);
+        return std::make_pair(ok, plat::lastError());
+    });
+    auto waiter = std::async(std::launch::async, [&] {
+        DWORD events = 0;
+        BOOL ok = QnWaitCommEvent(h, &events, nullptr);
+        return std::make_pair(ok, plat::lastError());
+    });
+    // All three are inside their exports (each holds a reference).
+    while (portOf(h).refs.load() < 5 && clock.ms() < kLong)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Stopwatch sinceClose;
+    server.closeClient();
+    for (auto* f : {&reader, &writer, &waiter}) {
+        ASSERT_EQ(f->wait_for(std::chrono::milliseconds(kLong)), std::future_status::ready);
+        auto [ok, error] = f->get();
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(error, static_cast<uint32_t>(ERROR_NETNAME_DELETED));
+    }
+    EXPECT_LT(sinceClose.ms(), kLong);
+    EXPECT_TRUE(QnCloseHandle(h));
+}
+
+TEST_F(Connection, CloseEndsEveryWaitingCallAndFreesSafely) {
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    ASSERT_TRUE(setTimeouts(h, 0, 0, 0));
+    ASSERT_TRUE(QnSetCommMask(h, EV_RXCHAR));
+    ASSERT_TRUE(server.suspend());
+    ASSERT_TRUE(waitSuspended(h));
+    Stopwatch clock;
+    std::atomic<int> aborted{0};
+    auto expectAborted = [&](BOOL ok) {
+        if (!ok && plat::lastError() == ERROR_OPERATION_ABORTED) ++aborted;
+    };
+    std::thread reader([&] {
+        uint8_t buffer[10];
+        DWORD count = 0;
+        expectAborted(QnReadFile(h, buffer, 10, &count, nullptr));
+    });
+    std::thread writer([&] {
+        const std::vector<uint8_t> data(5000, 0xFF);
+        DWORD count = 0;
+        expectAborted(QnWriteFile(h, data.data(), 5000, &count, nullptr));
+    });
+    std::thread waiter([&] {
+        DWORD events = 0;
+        expectAborted(QnWaitCommEvent(h, &events, nullptr));
+    });
+    while (portOf(h).refs.load() < 5 && clock.ms() < kLong)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(QnCloseHandle(h));
+    reader.join();
+    writer.join();
+    waiter.join();
+    EXPECT_EQ(aborted.load(), 3);
+    EXPECT_TRUE(server.waitClientClosed());
+}
