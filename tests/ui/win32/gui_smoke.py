@@ -166,8 +166,10 @@ def main():
 
         ini = os.path.join(ARTIFACTS, "vesktestw.ini")
         ports = "127.0.0.1:%d\n127.0.0.1:%d\nCOM200\n" % (port_a, port_b)
+        # HDTimeout 0: the master waits as long as the block takes at the
+        # line's speed, so that its echoes are checked, not timed out.
         with open(ini, "w", newline="\r\n") as f:
-            f.write("[Ports]\n" + ports)
+            f.write("[Ports]\n" + ports + "[Misc]\nHDTimeout=0\n")
         ports_before = sections(ini)[1]
 
         log("starting the tester")
@@ -221,9 +223,11 @@ def main():
             _, _, count = cell.partition("/")
             return int(count) if count.isdigit() else 0
 
-        # The master's blocks sent and the slave's blocks received grow.
+        # The master sends blocks, the slave receives and echoes them, and
+        # the master gets them back intact.
         blocks_went_round = window_where(lambda w: blocks(w["rows"][0]["cells"][3]) >= 3 and
-                                         blocks(w["rows"][1]["cells"][2]) >= 3)
+                                         blocks(w["rows"][1]["cells"][2]) >= 3 and
+                                         blocks(w["rows"][0]["cells"][2]) >= 3)
         window = wait_for("blocks from master to slave and back", blocks_went_round, 30,
                           probe_text)
         log("running:\n" + describe(window))
@@ -246,6 +250,10 @@ def main():
         log("sections: %r" % order)
         if order != ["Ports", "Misc", "Serial", "Window", "Columns"]:
             fail("sections %r" % order)
+        with open(ini) as f:
+            saved = f.read()
+        if saved.count("HDTimeout=") != 1 or "HDTimeout=0" not in saved:
+            fail("HDTimeout not rewritten in place:\n" + saved)
         if ports_after != ports_before:
             fail("[Ports] changed: %r" % ports_after)
         log("PASS")
