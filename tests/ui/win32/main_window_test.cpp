@@ -90,6 +90,14 @@ bool MenuChecked(HWND main, UINT command) {
     return GetMenuState(GetMenu(main), command, MF_BYCOMMAND) & MF_CHECKED;
 }
 
+// A dialog of the system's dialog class with this caption, once it is up:
+// a modal dialog is shown only after its initialisation, which fills the
+// controls (and would overwrite what a test had typed before).
+HWND ShownDialog(const char* caption) {
+    HWND dialog = FindWindowA("#32770", caption);
+    return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
 // A popup menu on screen (the system's menu window class).
 bool PopupMenuShown() {
     HWND popup = FindWindowA("#32768", nullptr);
@@ -354,4 +362,54 @@ TEST_F(MainWindowTest, ThePopupMenuOpensOnlyWithTheCursorOverTheList) {
         PostMessageA(main, WM_CANCELMODE, 0, 0);
         EXPECT_TRUE(WaitFor([] { return !PopupMenuShown(); }, 5000));
     });
+}
+
+TEST_F(MainWindowTest, TheAboutBoxOpensCentredOverTheWindow) {
+    WriteIni("[Ports]\r\nCOM200\r\n[Window]\r\nLeft=200\r\nTop=150\r\nRight=800\r\nBottom=550\r\n");
+    RunDriven([](HWND main) {
+        PostMessageA(main, WM_COMMAND, ID_APP_ABOUT, 0);
+        HWND about = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (about = ShownDialog("About")) != nullptr; }));
+        EXPECT_EQ(GetWindow(about, GW_OWNER), main);
+        RECT owner, box;
+        GetWindowRect(main, &owner);
+        GetWindowRect(about, &box);
+        EXPECT_NEAR((box.left + box.right) / 2, (owner.left + owner.right) / 2, 1);
+        EXPECT_NEAR((box.top + box.bottom) / 2, (owner.top + owner.bottom) / 2, 1);
+        char text[128] = {};
+        GetWindowTextA(
+            FindWindowExA(about, nullptr, "Static", "vesktestw v1.1.2\n\nSerial line tester"), text,
+            sizeof text);
+        EXPECT_EQ(std::string(text).rfind("vesktestw v1.1.2", 0), 0u);
+        SendMessageA(about, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }));
+    });
+}
+
+TEST_F(MainWindowTest, ConfirmedPortsSettingsReachTheStatusBarAndTheFile) {
+    WriteIni("[Ports]\r\nCOM200\r\n");
+    int code = RunDriven([](HWND main) {
+        PostMessageA(main, WM_COMMAND, ID_PORTS_SETTINGS, 0);
+        HWND dialog = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (dialog = ShownDialog("Ports settings")) != nullptr; }));
+        SendDlgItemMessageA(dialog, IDC_BLOCK_SIZE, WM_SETTEXT, 0,
+                            reinterpret_cast<LPARAM>("2048"));
+        SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+        bool noBorders = false;
+        std::string summary = StatusText(StatusOf(main), &noBorders);
+        EXPECT_NE(summary.find("Block size: 2048 bytes"), std::string::npos) << summary;
+        EXPECT_TRUE(noBorders);
+
+        // Cancelled: nothing changes.
+        PostMessageA(main, WM_COMMAND, ID_PORTS_SETTINGS, 0);
+        ASSERT_TRUE(WaitFor([&] { return (dialog = ShownDialog("Ports settings")) != nullptr; }));
+        SendDlgItemMessageA(dialog, IDC_BLOCK_SIZE, WM_SETTEXT, 0,
+                            reinterpret_cast<LPARAM>("4096"));
+        SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+        EXPECT_EQ(StatusText(StatusOf(main)), summary);
+    });
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(IniInt("Misc", "BlockSize"), 2048);
 }
