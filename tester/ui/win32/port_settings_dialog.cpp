@@ -65,6 +65,7 @@ bool PortSettingsDialog::OnInit() {
         for (size_t i = 0; i < items.size(); ++i)
             SendDlgItemMessageA(dialog_, id, CB_INSERTSTRING, i,
                                 reinterpret_cast<LPARAM>(items[i]));
+        ShowWholeList(GetDlgItem(dialog_, id));
     }
     form_.Load();
 
@@ -91,6 +92,23 @@ bool PortSettingsDialog::OnInit() {
     // TRUE lets the dialog put the focus on its first control; not when a
     // refused value has taken it.
     return !focusMoved;
+}
+
+// A drop-down combo box takes the height it is given as that of its
+// dropped list too: at the template's 13 units the list opens empty and no
+// entry can be chosen. The box keeps its place and its closed height; only
+// the dropped list gets room for every entry.
+void PortSettingsDialog::ShowWholeList(HWND combo) {
+    RECT closed;
+    if (!combo || !GetWindowRect(combo, &closed)) return;
+    LRESULT field = SendMessageA(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+    LRESULT item = SendMessageA(combo, CB_GETITEMHEIGHT, 0, 0);
+    LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+    if (field == CB_ERR || item == CB_ERR || count == CB_ERR) return;
+    const int frame = 4 * GetSystemMetrics(SM_CYBORDER) + 2 * GetSystemMetrics(SM_CYEDGE);
+    const int dropped = static_cast<int>(field + item * count) + frame;
+    SetWindowPos(combo, nullptr, 0, 0, closed.right - closed.left, dropped,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void PortSettingsDialog::OnCommand(int id, int code) {

@@ -33,6 +33,7 @@ class PortSettingsDialog {
     bool ReportText(int id, const std::string& text);
     bool Refuse(const FormCheck& check);
     void ShowText(int id);
+    static void ShowWholeList(HWND combo);
     void ShowHandshake();
     std::string TextOfControl(int id) const;
 

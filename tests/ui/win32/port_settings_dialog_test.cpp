@@ -142,6 +142,25 @@ TEST_F(PortSettingsDialogTest, OpensWithTheStoredSettingsAndTheFixedLists) {
         EXPECT_EQ(ListOf(d, IDC_STOP_BITS), (std::vector<std::string>{"1", "1.5", "2"}));
         EXPECT_EQ(ListOf(d, IDC_RTS_CONTROL), (std::vector<std::string>{"Low", "High", "Control"}));
         EXPECT_EQ(ListOf(d, IDC_DTR_CONTROL), (std::vector<std::string>{"Low", "High", "Control"}));
+        // Every list opens showing all of its entries, while the closed
+        // box keeps the template's height.
+        for (int id :
+             {IDC_BYTE_SIZE, IDC_PARITY, IDC_STOP_BITS, IDC_RTS_CONTROL, IDC_DTR_CONTROL}) {
+            HWND combo = Control(d, id);
+            COMBOBOXINFO parts{};
+            parts.cbSize = sizeof parts;
+            ASSERT_TRUE(GetComboBoxInfo(combo, &parts));
+            SendMessageA(combo, CB_SHOWDROPDOWN, TRUE, 0);
+            RECT list, closed, template13{0, 0, 1, 13};
+            GetClientRect(parts.hwndList, &list);
+            SendMessageA(combo, CB_SHOWDROPDOWN, FALSE, 0);
+            LRESULT item = SendMessageA(combo, CB_GETITEMHEIGHT, 0, 0);
+            LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+            EXPECT_GE(list.bottom, item * count) << id;
+            GetWindowRect(combo, &closed);
+            MapDialogRect(d, &template13);
+            EXPECT_LE(closed.bottom - closed.top, template13.bottom + 2) << id;
+        }
         EXPECT_EQ(Text(d, IDC_BYTE_SIZE), "8");
         EXPECT_EQ(Text(d, IDC_PARITY), "None");
         EXPECT_EQ(Text(d, IDC_STOP_BITS), "1");
