@@ -1,0 +1,272 @@
+#include "tester/ui/win32/main_window.h"
+
+#include <commctrl.h>
+
+#include "tester/app/version.h"
+#include "tester/config/configuration.h"
+#include "tester/engine/engine.h"
+#include "tester/ui/port_commands.h"
+#include "tester/ui/refresh.h"
+#include "tester/ui/win32/about_dialog.h"
+#include "tester/ui/win32/frame_rules.h"
+#include "tester/ui/win32/port_settings_dialog.h"
+#include "tester/ui/win32/resource.h"
+
+namespace {
+
+const char kClassName[] = "VeskTestMainWindow";
+constexpr UINT kStatusBarId = 0xE801;
+constexpr UINT kPortListId = 0xE900;
+constexpr DWORD kRefreshPeriodMs = 500;
+
+// How long the shut-down waits for a refresh tick to finish and for port
+// threads already waiting on the list to be served. Both take
+// milliseconds; the bounds only keep a stuck driver from holding the
+// program open.
+constexpr uint32_t kStopRefreshMs = 5000;
+constexpr uint32_t kCloseListMs = 5000;
+
+// The menu and accelerator commands that act on the rows.
+struct RowCommand {
+    UINT id;
+    PortCommand command;
+};
+constexpr RowCommand kRowCommands[] = {
+    {ID_PORTS_START_STOP, PortCommand::StartStop},
+    {ID_PORTS_READ, PortCommand::Read},
+    {ID_PORTS_WRITE, PortCommand::Write},
+    {ID_PORTS_HD_MASTER, PortCommand::HdMaster},
+    {ID_PORTS_HD_SLAVE, PortCommand::HdSlave},
+    {ID_PORTS_ODD, PortCommand::Odd},
+    {ID_PORTS_EVEN, PortCommand::Even},
+    {ID_PORTS_ALL, PortCommand::All},
+    {ID_PORTS_HD_PAIRS, PortCommand::HdPairs},
+    {ID_PORTS_CLEAR, PortCommand::Clear},
+    {ID_PORTS_PURGE, PortCommand::Purge},
+};
+
+}  // namespace
+
+MainWindow::MainWindow() : workers_(portList_) {}
+
+MainWindow::~MainWindow() {
+    // Destroyed here, while the handlers of this class still exist.
+    if (hwnd()) DestroyWindow(hwnd());
+    if (listFont_) DeleteObject(listFont_);
+}
+
+bool MainWindow::Create() {
+    return CreateFrame(kClassName, IDR_MAINFRAME, "",
+                       WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, WS_EX_APPWINDOW);
+}
+
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            return OnCreate() ? 0 : -1;
+        case WM_DESTROY:
+            OnDestroy();
+            break;  // and the frame's handling: the end of the message loop
+        case WM_CONTEXTMENU:
+            OnContextMenu();
+            return 0;
+        case WM_COMMAND:
+            if (OnCommand(LOWORD(wParam))) return 0;
+            break;
+        default:
+            break;
+    }
+    return FrameWindow::HandleMessage(message, wParam, lParam);
+}
+
+void MainWindow::OnFinalMessage() {
+    if (listFont_) DeleteObject(listFont_);
+    listFont_ = nullptr;
+}
+
+bool MainWindow::OnCreate() {
+    LoadConfiguration();
+    HWND bar = CreateStatusBar();
+    if (!CreatePortList()) return false;
+    SetClient(portList_.hwnd());
+    SendMessageA(portList_.hwnd(), LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+                 LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    LOGFONTA font{};
+    HGDIOBJ gui = GetStockObject(DEFAULT_GUI_FONT);
+    if (gui && GetObjectA(gui, sizeof font, &font)) {
+        font.lfHeight = EnlargedFontHeight(font.lfHeight);
+        listFont_ = CreateFontIndirectA(&font);
+    }
+    if (listFont_)
+        SendMessageA(portList_.hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(listFont_), TRUE);
+    SetStatusBar(bar, ID_VIEW_STATUS_BAR);  // and its check mark
+    if (MessageLoop* loop = appModule.GetMessageLoop()) {
+        loop->AddMessageFilter(this);
+        loop->AddIdleHandler(this);
+    }
+    SetWindowTextA(hwnd(), MainWindowTitle().c_str());
+    InsertColumns();
+    WindowPlacement at = PlacementFromEdges(configuration.windowLeft, configuration.windowTop,
+                                            configuration.windowRight, configuration.windowBottom);
+    MoveWindow(hwnd(), at.x, at.y, at.width, at.height, TRUE);
+    if (!InitTestEngine()) return false;
+    if (workers_.CreateWorkers() > 0) safeToDestroy_ = false;
+    StartRefresh();
+    created_ = true;
+    return true;
+}
+
+HWND MainWindow::CreateStatusBar() {
+    return CreateStatusWindowA(
+        WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+        configuration.summaryText.c_str(), hwnd(), kStatusBarId);
+}
+
+bool MainWindow::CreatePortList() {
+    return portList_.Create(hwnd(), kPortListId);
+}
+
+void MainWindow::InsertColumns() {
+    for (int i = 0; i < kColumnCount; ++i) {
+        const ColumnDescriptor& column = configuration.columns[i];
+        LVCOLUMNA item{};
+        item.mask = LVCF_FMT | LVCF_TEXT;
+        item.fmt = column.alignment;
+        item.pszText = const_cast<char*>(column.title);
+        if (column.width != -1) {
+            item.mask |= LVCF_WIDTH;
+            item.cx = column.width;
+        }
+        SendMessageA(portList_.hwnd(), LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&item));
+    }
+}
+
+void MainWindow::StartRefresh() {
+    refreshQueue_ = CreateTimerQueue();
+    if (!refreshQueue_) return;
+    if (!CreateTimerQueueTimer(&refreshTimer_, refreshQueue_, OnRefreshTimer, this, 0,
+                               kRefreshPeriodMs, 0)) {
+        DeleteTimerQueue(refreshQueue_);
+        refreshQueue_ = nullptr;
+        refreshTimer_ = nullptr;
+    }
+}
+
+void CALLBACK MainWindow::OnRefreshTimer(void* window, BOOLEAN) {
+    auto* self = static_cast<MainWindow*>(window);
+    if (self->ticking_.exchange(true)) return;
+    RefreshRows(self->portList_);
+    self->ticking_.store(false);
+}
+
+DWORD WINAPI MainWindow::DeleteRefreshQueue(void* queue) {
+    return DeleteTimerQueueEx(queue, INVALID_HANDLE_VALUE) ? 0 : 1;
+}
+
+bool MainWindow::StopRefresh() {
+    if (!refreshQueue_) return true;
+    HANDLE queue = refreshQueue_;
+    refreshQueue_ = nullptr;
+    refreshTimer_ = nullptr;
+    // DeleteTimerQueueEx with a completion event should return at once and
+    // set the event after the last tick; Wine 8 waits inside the call
+    // instead ("asynchronous return on completion event unimplemented").
+    // So the waiting delete runs on a thread of its own, and this thread
+    // waits for that one, for a bounded time, serving the messages sent to
+    // it meanwhile.
+    HANDLE deleter = CreateThread(nullptr, 0, DeleteRefreshQueue, queue, 0, nullptr);
+    if (!deleter) return DeleteRefreshQueue(queue) == 0;
+    bool stopped = WaitServingSentMessages(deleter, kStopRefreshMs);
+    CloseHandle(deleter);  // one still waiting ends on its own
+    return stopped;
+}
+
+void MainWindow::OnDestroy() {
+    if (created_) {
+        // From here no other thread can wait on this one: not a refresh
+        // tick, whose end the timer's deletion waits for, and not a port
+        // thread, which the shut-down joins.
+        portList_.CloseToOtherThreads(kCloseListMs);
+        bool refreshStopped = StopRefresh();
+        ShutDownResult workers = workers_.ShutDownWorkers();
+        CapturePlacement();
+        SaveConfiguration();
+        safeToDestroy_ = refreshStopped && workers.leftAllocated == 0;
+    }
+    if (MessageLoop* loop = appModule.GetMessageLoop()) {
+        loop->RemoveMessageFilter(this);
+        loop->RemoveIdleHandler(this);
+    }
+}
+
+void MainWindow::CapturePlacement() {
+    RECT r;
+    if (GetWindowRect(hwnd(), &r)) {
+        configuration.windowLeft = r.left;
+        configuration.windowTop = r.top;
+        configuration.windowRight = r.right;
+        configuration.windowBottom = r.bottom;
+    }
+    for (int i = 0; i < kColumnCount; ++i)
+        configuration.columns[i].width =
+            static_cast<int32_t>(SendMessageA(portList_.hwnd(), LVM_GETCOLUMNWIDTH, i, 0));
+}
+
+bool MainWindow::OnCommand(UINT command) {
+    for (const RowCommand& row : kRowCommands) {
+        if (row.id == command) {
+            RunPortCommand(portList_, row.command);
+            return true;
+        }
+    }
+    switch (command) {
+        case ID_PORTS_SETTINGS:
+            OnPortsSettings();
+            return true;
+        case ID_VIEW_STATUS_BAR:
+            ToggleStatusBar();
+            return true;
+        case ID_APP_ABOUT:
+            RunAboutDialog(GetActiveWindow());
+            return true;
+        case ID_APP_EXIT:
+            PostMessageA(hwnd(), WM_CLOSE, 0, 0);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void MainWindow::OnPortsSettings() {
+    PortSettingsDialog dialog;
+    if (dialog.Run(GetActiveWindow()) != IDOK) return;
+    if (statusBar())
+        SendMessageA(statusBar(), SB_SETTEXTA, 0 | SBT_NOBORDERS,
+                     reinterpret_cast<LPARAM>(configuration.summaryText.c_str()));
+    ApplySettingsToSelected(portList_);
+}
+
+void MainWindow::OnContextMenu() {
+    // Where the cursor is now, not where the message says: the key opens
+    // the menu too, and then only when the mouse is over the list.
+    POINT cursor;
+    RECT area;
+    if (!GetCursorPos(&cursor) || !GetClientRect(portList_.hwnd(), &area)) return;
+    POINT corners[2] = {{area.left, area.top}, {area.right, area.bottom}};
+    ClientToScreen(portList_.hwnd(), &corners[0]);
+    ClientToScreen(portList_.hwnd(), &corners[1]);
+    RECT screen{corners[0].x, corners[0].y, corners[1].x, corners[1].y};
+    if (!PtInRect(&screen, cursor)) return;
+    HMENU menu = LoadMenuA(appModule.instance(), "ContextMenu");
+    if (!menu) return;
+    if (HMENU popup = GetSubMenu(menu, 0)) {
+        if (!MonitorFromPoint(cursor, MONITOR_DEFAULTTONULL)) {
+            MONITORINFO info{};
+            info.cbSize = sizeof info;
+            if (GetMonitorInfoA(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &info))
+                cursor.x = KeepXInWorkArea(cursor.x, info.rcWork.left, info.rcWork.right);
+        }
+        TrackPopupMenu(popup, 0, cursor.x, cursor.y, 0, hwnd(), nullptr);
+    }
+    DestroyMenu(menu);
+}
