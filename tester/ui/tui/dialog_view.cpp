@@ -7,15 +7,8 @@
 #include <vector>
 
 #include "platform/win32_types.h"
+#include "tester/app/version.h"
 #include "tester/ui/tui/curses_ui.h"
-
-// The build passes the project's version (major.minor.patch.build).
-#ifndef VESK_VERSION_MAJOR
-#define VESK_VERSION_MAJOR 0
-#define VESK_VERSION_MINOR 0
-#define VESK_VERSION_PATCH 0
-#define VESK_VERSION_BUILD 0
-#endif
 
 namespace {
 
@@ -60,17 +53,9 @@ void DrawBox(const std::string& caption, const std::vector<std::string>& lines) 
 
 std::string ProgramVersionText() {
     char text[64];
-    std::snprintf(text, sizeof text, "vesktest v%d.%d.%d (build %03u)", VESK_VERSION_MAJOR,
-                  VESK_VERSION_MINOR, VESK_VERSION_PATCH,
-                  static_cast<unsigned>(VESK_VERSION_BUILD));
-    return text;
-}
-
-std::string ProgramTitle() {
-    char text[80];
-    std::snprintf(text, sizeof text, "VeskTest (terminal) - ver %d.%d.%d (build %03u)",
-                  VESK_VERSION_MAJOR, VESK_VERSION_MINOR, VESK_VERSION_PATCH,
-                  static_cast<unsigned>(VESK_VERSION_BUILD));
+    std::snprintf(text, sizeof text, "vesktest v%d.%d.%d (build %03u)",
+                  static_cast<int>(versionMajor), static_cast<int>(versionMinor),
+                  static_cast<int>(versionPatch), static_cast<unsigned>(versionBuild));
     return text;
 }
 

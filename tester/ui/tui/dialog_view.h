@@ -8,12 +8,8 @@
 #include "tester/ui/tui/modal_messages.h"
 
 // "vesktest v1.1.2 (build 001)": the program's name and version, from the
-// build's version numbers.
+// version numbers (ReadProgramVersion).
 std::string ProgramVersionText();
-
-// The title line: "VeskTest (terminal) - ver 1.1.2 (build 001)", the
-// window's title with this front end's name in place of "Win32".
-std::string ProgramTitle();
 
 void DrawAboutBox();
 void DrawMessageBox(const ModalMessage& message);

@@ -1,5 +1,7 @@
 #include "tester/ui/tui/terminal_app.h"
 
+#include "tester/app/version.h"
+
 #include <curses.h>
 
 #include <algorithm>
@@ -59,7 +61,7 @@ class TerminalFrontEnd {
 };
 
 void TerminalFrontEnd::Run() {
-    screen_.title = ProgramTitle();
+    screen_.title = MainWindowTitle();
     for (const ColumnDescriptor& column : configuration.columns) {
         const std::string title = column.title ? column.title : "";
         screen_.columnTitles.push_back(title);
