@@ -220,6 +220,16 @@ void TelnetScanner::dispatch(TelnetSink& sink) {
         case kFlowControlResume:
             sink.onServerFlow(true);
             break;
+        case kSetBaudRate:
+        case kSetDataSize:
+        case kSetParity:
+        case kSetStopSize:
+        case kSetControl:
+        case kSetLineStateMask:
+        case kSetModemStateMask:
+        case kPurgeData:
+            sink.onComPortCommand(code_, value_, need_);
+            break;
         default:
             break;  // replies to our own commands change nothing
     }

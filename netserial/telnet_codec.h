@@ -72,6 +72,15 @@ class TelnetSink {
     virtual void onModemState(uint8_t value) = 0;
     // The server's flow control: false = stop sending data, true = go on.
     virtual void onServerFlow(bool allowed) = 0;
+    // A line command with its value (4 bytes for SET-BAUDRATE, most
+    // significant first; 1 byte for SET-DATASIZE, SET-PARITY, SET-STOPSIZE,
+    // SET-CONTROL, the two masks and PURGE-DATA). Only a server's side of
+    // the line receives these; the library, a client, ignores them.
+    virtual void onComPortCommand(uint8_t code, const uint8_t* value, size_t length) {
+        (void)code;
+        (void)value;
+        (void)length;
+    }
 
   protected:
     ~TelnetSink() = default;

@@ -14,13 +14,11 @@
 // - The client's FLOWCONTROL-SUSPEND and -RESUME (which the library sends
 //   when its receive ring fills and empties) stop and restart the line's
 //   data towards it; TCP's own window does the rest.
-// - The client's line commands (SET-BAUDRATE and the others) are framed and
-//   skipped, but not followed: the library's scanner is a client's and
-//   hands out no values of the commands a client sends. The line keeps the
-//   speed given at construction; the demo configures every port with that
-//   speed, so the rate is right until the operator sets another one in the
-//   settings form. Nothing is answered; the library does not wait for
-//   answers.
+// - The client's line commands are answered (code + 100, the value in
+//   force). SET-BAUDRATE and SET-STOPSIZE reach the line, so the cable
+//   paces the network pair at the speed the operator sets; data size and
+//   parity are acknowledged as asked, since a pseudo-terminal stays 8N.
+//   PURGE-DATA empties the tty queues it names.
 //
 // Linux only. Needs the network library's codec: a build without the
 // library has a DeviceServer whose construction fails.
@@ -66,6 +64,7 @@ class DeviceServer {
     int listener_ = -1;
     int wake_ = -1;
     uint16_t port_ = 0;
+    uint32_t baudRate_ = 0;
     std::atomic<uint64_t> toLine_{0};
     std::atomic<uint64_t> toClient_{0};
     std::atomic<uint32_t> clients_{0};

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "netserial/telnet_codec.h"
@@ -61,6 +62,10 @@ int ListenLoopback(uint16_t& port) {
 // The client's side of the session: its socket, what waits to go each way,
 // and whether it lets the line's data come.
 struct Session : qelnet::TelnetSink {
+    explicit Session(int lineFd, uint32_t baudRate) : line(lineFd), baud(baudRate) {}
+
+    const int line;
+    uint32_t baud;  // the line's speed, as the client last set it
     int fd = -1;
     qelnet::TelnetScanner scanner;
     std::vector<uint8_t> toLine;
@@ -77,6 +82,51 @@ struct Session : qelnet::TelnetSink {
     // The scanner reports the client's FLOWCONTROL-SUSPEND and -RESUME
     // (codes 8 and 9) as the peer's flow control, whichever side sent them.
     void onServerFlow(bool allowed) override { flowAllowed = allowed; }
+
+    // The line commands, answered as RFC 2217 asks (the code plus 100 and
+    // the value now in force). The speed and the stop bits reach the line,
+    // so the demo cable paces the network pair as the operator set it; a
+    // pseudo-terminal cannot hold data bits or parity (it stays 8N), so
+    // those are acknowledged as asked, as ser2net does over a pty.
+    void onComPortCommand(uint8_t code, const uint8_t* value, size_t length) override {
+        using namespace qelnet::telnet;
+        std::vector<uint8_t> answer(value, value + length);
+        switch (code) {
+            case kSetBaudRate: {
+                const uint32_t asked = static_cast<uint32_t>(value[0]) << 24 |
+                                       static_cast<uint32_t>(value[1]) << 16 |
+                                       static_cast<uint32_t>(value[2]) << 8 | value[3];
+                if (asked != 0 && SetLineSpeed(line, asked)) baud = asked;
+                answer = {static_cast<uint8_t>(baud >> 24), static_cast<uint8_t>(baud >> 16),
+                          static_cast<uint8_t>(baud >> 8), static_cast<uint8_t>(baud)};
+                break;
+            }
+            case kSetStopSize:
+                if (value[0] != 0) SetStopBits(line, value[0] == 1 ? 1 : 2);
+                break;
+            case kPurgeData:
+                // 1: what the line has received; 2: what waits to go out on
+                // it; 3: both. Only the tty's queues: payload that came in
+                // the same segment as the command is not the line's yet.
+                if (value[0] & 1) tcflush(line, TCIFLUSH);
+                if (value[0] & 2) tcflush(line, TCOFLUSH);
+                break;
+            default:
+                break;
+        }
+        Answer(static_cast<uint8_t>(code + 100), answer);
+    }
+
+    void Answer(uint8_t code, const std::vector<uint8_t>& value) {
+        uint8_t reply[32];
+        size_t n = 0;
+        for (uint8_t b : {uint8_t{255}, uint8_t{250}, uint8_t{44}, code})
+            reply[n++] = b;
+        n += qelnet::EscapeIac(reply + n, value.data(), value.size());
+        reply[n++] = 255;
+        reply[n++] = 240;
+        toClient.insert(toClient.end(), reply, reply + n);
+    }
 
     void Reset() {
         CloseFd(fd);
@@ -116,6 +166,7 @@ DeviceServer::DeviceServer(const std::string& linePath, uint32_t baudRate) {
         line_ = open(linePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (line_ < 0) Fail("open the device server's line");
         if (!SetLineSpeed(line_, baudRate)) Fail("set the device server's line speed");
+        baudRate_ = baudRate;
         listener_ = ListenLoopback(port_);
         wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (wake_ < 0) Fail("eventfd");
@@ -143,7 +194,7 @@ std::string DeviceServer::PortName() const {
 }
 
 void DeviceServer::Run() {
-    Session session;
+    Session session(line_, baudRate_);
     std::vector<uint8_t> buffer(kChunk);
     for (;;) {
         const bool connected = session.fd >= 0;
@@ -199,10 +250,12 @@ void DeviceServer::Run() {
             if (n > 0 && session.fd < 0)
                 dropped_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
             if (n > 0 && session.fd >= 0) {
-                session.toClient.resize(static_cast<size_t>(n) * 2);
-                session.toClient.resize(qelnet::EscapeIac(session.toClient.data(), buffer.data(),
-                                                          static_cast<size_t>(n)));
-                session.toClientPos = 0;
+                // Behind any answer to a command queued in this same pass.
+                const size_t at = session.toClient.size();
+                session.toClient.resize(at + static_cast<size_t>(n) * 2);
+                session.toClient.resize(at + qelnet::EscapeIac(session.toClient.data() + at,
+                                                               buffer.data(),
+                                                               static_cast<size_t>(n)));
                 toClient_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
             }
         }

@@ -43,4 +43,7 @@ bool readLineFormat(int fd, LineFormat& out);
 // the speed is refused.
 bool SetLineSpeed(int fd, uint32_t baud);
 
+// Sets one or two stop bits on the tty behind `fd`. False when fd is no tty.
+bool SetStopBits(int fd, uint32_t stopBits);
+
 }  // namespace demo

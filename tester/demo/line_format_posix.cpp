@@ -51,4 +51,14 @@ bool SetLineSpeed(int fd, uint32_t baud) {
     return ioctl(fd, TCSETS2, &t) == 0;
 }
 
+bool SetStopBits(int fd, uint32_t stopBits) {
+    struct termios2 t {};
+    if (ioctl(fd, TCGETS2, &t) != 0) return false;
+    if (stopBits >= 2)
+        t.c_cflag |= CSTOPB;
+    else
+        t.c_cflag &= ~CSTOPB;
+    return ioctl(fd, TCSETS2, &t) == 0;
+}
+
 }  // namespace demo

@@ -17,6 +17,7 @@
 
 #include "tester/demo/cable.h"
 #include "tester/demo/demo_ports.h"
+#include "tester/demo/line_format.h"
 #include "tests/support/tcp_server.h"
 
 namespace {
@@ -133,6 +134,35 @@ TEST(DeviceServer, TheClientsFlowControlHoldsTheLinesData) {
     ASSERT_TRUE(client->send(Bytes{IAC, SB, 44, 9, IAC, SE}));
     EXPECT_EQ(client->receiveExactly(got, 4, kLong), rig::TcpConnection::Status::Data);
     EXPECT_EQ(got, (Bytes{'h', 'e', 'l', 'd'}));
+}
+
+// The operator's settings reach the network pair's line: the speed and the
+// stop bits are set on the server's tty (the cable paces by them), every
+// command is answered with the value in force, and a query (speed 0)
+// changes nothing.
+TEST(DeviceServer, FollowsTheClientsLineSettingsAndAnswersThem) {
+    Rig rig;
+    auto client = Connect(rig.server);
+    ASSERT_NE(client, nullptr);
+    ASSERT_TRUE(WaitForClients(rig.server, 1));
+
+    ASSERT_TRUE(client->send(Bytes{IAC, SB, 44, 1, 0, 0,   37, 128, IAC, SE,  // 9600
+                                   IAC, SB, 44, 4, 2, IAC, SE,                // two stop bits
+                                   IAC, SB, 44, 1, 0, 0,   0,  0,   IAC, SE,  // query
+                                   IAC, SB, 44, 2, 7, IAC, SE}));             // 7 data bits
+    const Bytes answers = {IAC, SB, 44, 101, 0, 0, 37, 128, IAC, SE, IAC, SB, 44, 104, 2, IAC, SE,
+                           IAC, SB, 44, 101, 0, 0, 37, 128, IAC, SE, IAC, SB, 44, 102, 7, IAC, SE};
+    Bytes got;
+    ASSERT_EQ(client->receiveExactly(got, answers.size(), kLong), rig::TcpConnection::Status::Data);
+    EXPECT_EQ(got, answers);
+
+    const int line = open(rig.line.pathA().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(line, 0);
+    demo::LineFormat format;
+    EXPECT_TRUE(demo::readLineFormat(line, format));
+    close(line);
+    EXPECT_EQ(format.baud, 9600u);
+    EXPECT_EQ(format.stopBits, 2u);
 }
 
 TEST(DeviceServer, ServesOneClientAtATimeAndTheNextOneAfterIt) {

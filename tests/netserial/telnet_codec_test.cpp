@@ -12,12 +12,19 @@ using Bytes = std::vector<uint8_t>;
 namespace {
 
 // Effects in stream order, as text: "L10" line state 10, "M48" modem state
-// 48, "F0"/"F1" server flow off/on.
+// 48, "F0"/"F1" server flow off/on, "C1=0.0.37.128" a line command and its
+// value bytes (what a device server's side of the line acts on).
 struct RecordingSink : TelnetSink {
     std::vector<std::string> effects;
     void onLineState(uint8_t v) override { effects.push_back("L" + std::to_string(v)); }
     void onModemState(uint8_t v) override { effects.push_back("M" + std::to_string(v)); }
     void onServerFlow(bool on) override { effects.push_back(on ? "F1" : "F0"); }
+    void onComPortCommand(uint8_t code, const uint8_t* value, size_t length) override {
+        std::string e = "C" + std::to_string(code) + "=";
+        for (size_t i = 0; i < length; ++i)
+            e += (i ? "." : "") + std::to_string(value[i]);
+        effects.push_back(e);
+    }
 };
 
 struct Scanned {
@@ -103,6 +110,25 @@ TEST(TelnetScanner, ServerFlowControlIsTakenInBothNumberings) {
     Scanned s = scanInPieces(in);
     EXPECT_EQ(s.payload, (Bytes{'a', 'b'}));
     EXPECT_EQ(s.effects, (std::vector<std::string>{"F0", "F1", "F0", "F1"}));
+}
+
+// What a device server's side of the line receives: the client's line
+// commands with their values, a doubled 255 inside a value taken as one.
+TEST(TelnetScanner, ClientLineCommandsReachTheSinkWithTheirValues) {
+    Bytes in = cat({toBytes(BuildSetBaudRate(9600, true)),
+                    {'x'},
+                    toBytes(BuildSetBaudRate(0x0000FF00, true)),
+                    toBytes(BuildSetStopSize(2)),
+                    toBytes(BuildPurgeData(3)),
+                    toBytes(BuildHardwareFlow()),
+                    {'y'}});
+    for (size_t split = 0; split <= in.size(); ++split) {
+        Scanned s = scanInPieces(in, {split});
+        EXPECT_EQ(s.payload, (Bytes{'x', 'y'})) << "split at " << split;
+        EXPECT_EQ(s.effects, (std::vector<std::string>{"C1=0.0.37.128", "C1=0.0.255.0", "C4=2",
+                                                       "C12=3", "C5=11", "C5=3"}))
+            << "split at " << split;
+    }
 }
 
 TEST(TelnetScanner, SingleByteForm255BeforeIacSeIsAcceptedToo) {
