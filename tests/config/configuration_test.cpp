@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/scratch_dir.h"
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -17,28 +19,11 @@ namespace {
 class ConfigFile : public ::testing::Test {
   protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / (std::string("vesk-config-") + info->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        path_ = (dir_ / "vesktestw.ini").string();
         configuration = Configuration();
         SetConfigPath(path_.c_str());
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    void writeFile(const std::string& text) {
-        std::ofstream out(path_, std::ios::binary);
-        out << text;
-    }
-    std::string readFile() {
-        std::ifstream in(path_, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    void writeFile(const std::string& text) { rig::ScratchDir::write(path_, text); }
+    std::string readFile() { return rig::ScratchDir::read(path_); }
     // Loads a file holding only [section] key=value.
     void loaded(const char* section, const char* key, const char* value) {
         writeFile(std::string("[") + section + "]\r\n" + key + "=" + value + "\r\n");
@@ -47,8 +32,8 @@ class ConfigFile : public ::testing::Test {
     }
     const PortSettings& settings() { return configuration.portSettings; }
 
-    fs::path dir_;
-    std::string path_;
+    rig::ScratchDir dir_{"vesk-config-"};
+    const std::string path_ = dir_.file("vesktestw.ini");
 };
 
 }  // namespace
@@ -286,7 +271,7 @@ TEST_F(ConfigFile, PathIsTakenUnalteredAndBareNamesMeanTheCurrentDirectory) {
     EXPECT_EQ(configPath, path_) << "an empty text keeps the path";
 
     const fs::path old = fs::current_path();
-    fs::current_path(dir_);
+    fs::current_path(dir_.path());
     SetConfigPath(" odd name.ini");
     EXPECT_EQ(configPath, " odd name.ini");
     configuration.portSettings.blockSize = 777;
@@ -294,7 +279,7 @@ TEST_F(ConfigFile, PathIsTakenUnalteredAndBareNamesMeanTheCurrentDirectory) {
     configuration = Configuration();
     LoadConfiguration();
     fs::current_path(old);
-    EXPECT_TRUE(fs::exists(dir_ / " odd name.ini"));
+    EXPECT_TRUE(fs::exists(dir_.path() / " odd name.ini"));
     EXPECT_EQ(settings().blockSize, 777u);
 }
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/scratch_dir.h"
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,27 +19,8 @@ namespace {
 
 class Profile : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / (std::string("vesk-profile-") + info->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        path_ = (dir_ / "test.ini").string();
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    void writeFile(const std::string& text) {
-        std::ofstream out(path_, std::ios::binary);
-        out << text;
-    }
-    std::string readFile() {
-        std::ifstream in(path_, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    void writeFile(const std::string& text) { rig::ScratchDir::write(path_, text); }
+    std::string readFile() { return rig::ScratchDir::read(path_); }
     std::vector<std::string> section(const char* name, uint32_t size = 32768) {
         std::vector<char> buf(size, '\x7f');
         uint32_t n = plat::profileReadSection(name, buf.data(), size, path_.c_str());
@@ -52,8 +35,8 @@ class Profile : public ::testing::Test {
         return plat::profileReadInt(s, k, def, path_.c_str());
     }
 
-    fs::path dir_;
-    std::string path_;
+    rig::ScratchDir dir_{"vesk-profile-"};
+    const std::string path_ = dir_.file("test.ini");
 };
 
 }  // namespace
@@ -151,11 +134,11 @@ TEST_F(Profile, SectionBeyondTheBufferIsCutNotOverrun) {
 
 TEST_F(Profile, BareFileNameMeansTheCurrentDirectory) {
     fs::path old = fs::current_path();
-    fs::current_path(dir_);
+    fs::current_path(dir_.path());
     bool wrote = plat::profileWriteString("Misc", "BlockSize", "64", "bare.ini");
     uint32_t back = plat::profileReadInt("Misc", "BlockSize", 0, "bare.ini");
     fs::current_path(old);
     EXPECT_TRUE(wrote);
     EXPECT_EQ(back, 64u);
-    EXPECT_TRUE(fs::exists(dir_ / "bare.ini"));
+    EXPECT_TRUE(fs::exists(dir_.path() / "bare.ini"));
 }
