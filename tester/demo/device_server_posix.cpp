@@ -118,14 +118,11 @@ struct Session : qelnet::TelnetSink {
     }
 
     void Answer(uint8_t code, const std::vector<uint8_t>& value) {
-        uint8_t reply[32];
-        size_t n = 0;
-        for (uint8_t b : {uint8_t{255}, uint8_t{250}, uint8_t{44}, code})
-            reply[n++] = b;
-        n += qelnet::EscapeIac(reply + n, value.data(), value.size());
-        reply[n++] = 255;
-        reply[n++] = 240;
-        toClient.insert(toClient.end(), reply, reply + n);
+        std::vector<uint8_t> escaped(value.size() * 2);
+        escaped.resize(qelnet::EscapeIac(escaped.data(), value.data(), value.size()));
+        toClient.insert(toClient.end(), {255, 250, 44, code});
+        toClient.insert(toClient.end(), escaped.begin(), escaped.end());
+        toClient.insert(toClient.end(), {255, 240});
     }
 
     void Reset() {
