@@ -1,6 +1,7 @@
 #include "netserial/net_port.h"
 
 #include "netserial/settings.h"
+#include "platform/last_error.h"
 
 #include <algorithm>
 #include <cstring>
@@ -94,8 +95,13 @@ NetPort* AcquirePort(HANDLE handle) {
 
 void ReleasePort(NetPort* port) {
     if (port->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    // The last reference may be dropped by a call on its way out after it
+    // has set its error (a wait ended by a close); closing the socket and
+    // the thread handle must not overwrite that code.
+    const uint32_t error = plat::lastError();
     port->socket.close();
     delete port;
+    plat::setLastError(error);
 }
 
 NetPort* OpenNetPort(const char* portName) {

@@ -316,3 +316,19 @@ TEST_F(Connection, CloseEndsEveryWaitingCallAndFreesSafely) {
     EXPECT_EQ(aborted.load(), 3);
     EXPECT_TRUE(server.waitClientClosed());
 }
+
+// A call woken by the close may drop the port's last reference itself, after
+// it has set its error; freeing the port (socket, thread handle) must leave
+// that error for the caller to read.
+TEST_F(Connection, LastReleaseKeepsTheCallersError) {
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    qelnet::NetPort* port = qelnet::AcquirePort(h);
+    ASSERT_NE(port, nullptr);
+    EXPECT_TRUE(QnCloseHandle(h));
+    EXPECT_EQ(port->refs.load(), 1);
+    plat::setLastError(ERROR_OPERATION_ABORTED);
+    qelnet::ReleasePort(port);
+    EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_OPERATION_ABORTED));
+    EXPECT_TRUE(server.waitClientClosed());
+}
