@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "tester/app/version.h"
-#include "tester/ui/tui/tester_main.h"
+#include "tester/version/version.h"
+#include "tester/app/tester_main.h"
 
 int main(int argc, char** argv) {
     ReadProgramVersion();

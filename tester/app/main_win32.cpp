@@ -9,7 +9,7 @@
 
 #include <new>
 
-#include "tester/app/version.h"
+#include "tester/version/version.h"
 #include "tester/config/configuration.h"
 #include "tester/ui/win32/main_window.h"
 #include "tester/ui/win32/message_loop.h"

@@ -77,7 +77,7 @@ void PortWorker::UpdateRate(uint32_t runStart, uint32_t now) {
 void PortWorker::DuplexWriter() {
     bytesWritten.store(0, kRelaxed);
     uint8_t* block = txBlock.get();
-    while (Proceed(txRunEvent)) {
+    while (DirectionRuns(txRunEvent)) {
         StampBlock(block, nextTxSeq.fetch_add(1, kRelaxed));
         WriteBlock(block, blockSize.load(kRelaxed));
     }
@@ -87,7 +87,7 @@ void PortWorker::DuplexReader() {
     bytesRead.store(0, kRelaxed);
     elapsedMs.store(0, kRelaxed);
     const uint32_t start = plat::tickCount();
-    while (Proceed(rxRunEvent)) {
+    while (DirectionRuns(rxRunEvent)) {
         std::lock_guard<std::mutex> hold(receiveSide);
         const uint32_t size = blockSize.load(kRelaxed);
         uint32_t fill;

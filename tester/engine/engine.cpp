@@ -5,6 +5,7 @@
 #include "tester/port/network_library.h"
 
 plat::Event* quitEvent = nullptr;
+std::mutex workerReadLock;
 
 bool InitTestEngine() {
     if (!CreateLibraryLock()) return false;
@@ -21,6 +22,10 @@ bool InitTestEngine() {
 
 void SignalQuit() {
     if (quitEvent) quitEvent->set();
+}
+
+void WaitForWorkerReaders() {
+    std::lock_guard<std::mutex> hold(workerReadLock);
 }
 
 void ClearQuitForTesting() {

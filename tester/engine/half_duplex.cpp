@@ -50,7 +50,7 @@ void PortWorker::MasterExchange() {
     bool compared = false;
     uint32_t sentAt = runStart;
 
-    while (Proceed(txRunEvent)) {
+    while (DirectionRuns(txRunEvent)) {
         const uint32_t size = blockSize.load(kRelaxed);
         if (!awaiting) {
             StampBlock(sentBlock, nextTxSeq.fetch_add(1, kRelaxed));
@@ -101,7 +101,7 @@ void PortWorker::SlaveExchange() {
     bool pending = false;
     uint32_t blockStart = runStart;
 
-    while (Proceed(rxRunEvent)) {
+    while (DirectionRuns(rxRunEvent)) {
         const uint32_t size = blockSize.load(kRelaxed);
         // Held across the reply too: the echo is written from rxBlock.
         std::lock_guard<std::mutex> hold(receiveSide);

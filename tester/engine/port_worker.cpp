@@ -10,7 +10,7 @@
 #include "platform/message_box.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
-#include "tester/ui/port_list.h"
+#include "tester/engine/row_sink.h"
 
 namespace {
 
@@ -30,10 +30,10 @@ const char* ErrorKindText(int32_t kind) {
 }
 
 std::unique_ptr<PortWorker> PortWorker::Create(int32_t rowIndex, const char* portName,
-                                               PortList& listView) {
+                                               RowSink& rows) {
     std::unique_ptr<PortWorker> worker;
     try {
-        worker.reset(new PortWorker(rowIndex, portName, listView));
+        worker.reset(new PortWorker(rowIndex, portName, rows));
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -41,8 +41,8 @@ std::unique_ptr<PortWorker> PortWorker::Create(int32_t rowIndex, const char* por
     return worker;
 }
 
-PortWorker::PortWorker(int32_t rowIndex, const char* portName, PortList& listView)
-    : rowIndex(rowIndex), listView(listView), portName(portName ? portName : "") {}
+PortWorker::PortWorker(int32_t rowIndex, const char* portName, RowSink& rows)
+    : rowIndex(rowIndex), rows(rows), portName(portName ? portName : "") {}
 
 PortWorker::~PortWorker() = default;
 
@@ -67,16 +67,16 @@ void PortWorker::PortThread() {
     const std::string name = PortName();
     char number[16];
     std::snprintf(number, sizeof number, "%d", rowIndex + 1);
-    listView.InsertRow(rowIndex);
-    listView.SetRowWorker(rowIndex, this);
-    listView.SetCellText(rowIndex, 0, number);
-    listView.SetCellText(rowIndex, 1, name.c_str());
-    listView.SetCellText(rowIndex, 8, "Open");
+    rows.InsertRow(rowIndex);
+    rows.SetRowWorker(rowIndex, this);
+    rows.SetCellText(rowIndex, kColumnNumber, number);
+    rows.SetCellText(rowIndex, kColumnName, name.c_str());
+    rows.SetCellText(rowIndex, kColumnState, "Open");
 
     const HANDLE handle = portAccess.Open(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                           OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        listView.SetCellText(rowIndex, 8, "Not open");
+        rows.SetCellText(rowIndex, kColumnState, "Not open");
         return;
     }
     portHandle.store(handle, std::memory_order_relaxed);
@@ -87,7 +87,7 @@ void PortWorker::PortThread() {
     if (rxBlock) txBlock.reset(NewBlockBuffer());
     bool txEnded = true;
     if (rxBlock && txBlock) {
-        listView.SetCellText(rowIndex, 8, "");
+        rows.SetCellText(rowIndex, kColumnState, "");
         // Ready only once the state is reset, so that a command that sees
         // the worker ready is not undone by the reset.
         ResetState();
@@ -162,7 +162,7 @@ void PortWorker::ReceiveLoop() {
         } else {
             ShowGetStateError();
         }
-        TakeBlockSize();
+        AdoptBlockSize();
         switch (mode.load(std::memory_order_relaxed)) {
             case ModeSlave:
                 SlaveExchange();
@@ -184,7 +184,7 @@ void PortWorker::SendLoop() {
     for (;;) {
         plat::Event* events[2] = {quitEvent, &txRunEvent};
         if (plat::waitAny(events, 2, plat::kInfinite) != 1) break;
-        TakeBlockSize();
+        AdoptBlockSize();
         switch (mode.load(std::memory_order_relaxed)) {
             case ModeMaster:
                 MasterExchange();
@@ -199,7 +199,7 @@ void PortWorker::SendLoop() {
     txBlock.reset();
 }
 
-void PortWorker::TakeBlockSize() {
+void PortWorker::AdoptBlockSize() {
     const uint32_t wanted = UsableBlockSize(configuration.portSettings.blockSize);
     std::lock_guard<std::mutex> hold(receiveSide);
     if (wanted != blockSize.load(std::memory_order_relaxed)) {
@@ -215,7 +215,7 @@ void PortWorker::ShowGetStateError() {
     plat::messageBox(text, "Error", MB_OK);
 }
 
-bool PortWorker::Proceed(plat::Event& run) {
+bool PortWorker::DirectionRuns(plat::Event& run) {
     plat::Event* events[2] = {quitEvent, &run};
     return plat::waitAny(events, 2, 0) == 1;
 }

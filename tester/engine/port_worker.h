@@ -40,7 +40,7 @@
 #include "tester/engine/test_block.h"
 #include "tester/port/port_access.h"
 
-class PortList;
+class RowSink;
 
 // Test modes (`mode`).
 constexpr uint32_t ModeDuplex = 0;
@@ -76,9 +76,9 @@ class PortWorker {
     // A worker for row `rowIndex` (0-based, also its position in the list)
     // and port `portName` (already normalised: NormalizePortName). Null when
     // the worker or its run events cannot be made; the caller then gives
-    // the next port this row index. `listView` must outlive the worker.
+    // the next port this row index. `rows` must outlive the worker.
     static std::unique_ptr<PortWorker> Create(int32_t rowIndex, const char* portName,
-                                              PortList& listView);
+                                              RowSink& rows);
 
     // Frees the buffers and events. Only once ThreadsEnded() is true (or
     // Start was never called, or failed).
@@ -159,7 +159,7 @@ class PortWorker {
     PortAccess portAccess;
     std::atomic<uint32_t> notReady{1};  // until the port is open and the buffers exist
     const int32_t rowIndex;
-    PortList& listView;
+    RowSink& rows;
 
   private:
     std::string portName;  // under fieldLock
@@ -220,7 +220,7 @@ class PortWorker {
     plat::Thread txThread;
     plat::Thread portThread;
 
-    PortWorker(int32_t rowIndex, const char* portName, PortList& listView);
+    PortWorker(int32_t rowIndex, const char* portName, RowSink& rows);
 
     static void PortThreadEntry(void* worker);
     static void TxThreadEntry(void* worker);
@@ -228,14 +228,16 @@ class PortWorker {
     void ReceiveLoop();
     void SendLoop();
     void ResetState();
-    void TakeBlockSize();
+    // Takes the configured block size as a direction starts; a new size
+    // drops what was assembled of a block of the old one.
+    void AdoptBlockSize();
     void ZeroCounters();
     void SetTexts(const char* text);
     void ShowGetStateError();
 
     // The inner routines' frame: quitEvent clear and `run` set, tested
     // without waiting.
-    bool Proceed(plat::Event& run);
+    bool DirectionRuns(plat::Event& run);
 
     bool BuildTestBlock();
     bool CheckBlock();

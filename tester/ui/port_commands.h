@@ -2,8 +2,8 @@
 // rows of the port list: the front ends map their menu items and keys to
 // these and nothing else.
 //
-// Every command runs on the front end's own thread (the one that also runs
-// ShutDownWorkers) and reaches workers only through the rows. It acts on
+// Every command runs on the front end's own thread (the one that also runs the
+// session's end) and reaches workers only through the rows. It acts on
 // the selected rows, or on every row for the selection commands and
 // HdPairs, in position order; a row without a worker is skipped except by
 // "All" and HdPairs, which select every row. No command reports anything:

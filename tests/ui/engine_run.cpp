@@ -8,7 +8,7 @@
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
 #include "tester/engine/port_worker.h"
-#include "tester/ui/refresh.h"
+#include "tester/session/refresh.h"
 
 namespace uitest {
 
@@ -57,7 +57,7 @@ EngineRun::EngineRun(const std::vector<std::string>& ports,
 }
 
 EngineRun::~EngineRun() {
-    workers.ShutDownWorkers();
+    workers.ShutDown();
     ClearQuitForTesting();
 }
 
@@ -75,7 +75,7 @@ void EngineRun::Select(const std::vector<int32_t>& selected) {
 }
 
 void EngineRun::Refresh() {
-    RefreshRows(rows);
+    RefreshRows(workers, rows);
 }
 
 }  // namespace uitest

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tester/config/configuration.h"
-#include "tester/ui/port_workers.h"
+#include "tester/engine/worker_group.h"
 #include "tester/ui/row_store.h"
 
 namespace uitest {
@@ -32,7 +32,7 @@ class EngineRun {
     // port open (or shown "Not open").
     explicit EngineRun(const std::vector<std::string>& ports,
                        const std::function<void(PortSettings&)>& adjust = nullptr);
-    // ShutDownWorkers when the test has not, then clears quitEvent for the
+    // WorkerGroup::ShutDown when the test has not, then clears quitEvent for the
     // next run.
     ~EngineRun();
 
@@ -44,7 +44,7 @@ class EngineRun {
     std::string State(int32_t row) { return Cell(rows, row, 8); }
 
     RowStore rows;
-    PortWorkers workers{rows};
+    WorkerGroup workers{rows};
 
   private:
     bool settled_ = false;

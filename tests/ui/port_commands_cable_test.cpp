@@ -9,7 +9,7 @@
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
 #include "tester/engine/port_worker.h"
-#include "tester/ui/row_texts.h"
+#include "tester/session/row_texts.h"
 #include "tester/ui/settings_form.h"
 #include "tests/support/cable.h"
 #include "tests/ui/engine_run.h"

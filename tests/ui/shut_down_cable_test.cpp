@@ -1,5 +1,5 @@
 // The shut-down with transfers in flight on real (pseudo-terminal) lines.
-#include "tester/ui/port_workers.h"
+#include "tester/engine/worker_group.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include "platform/clock.h"
 #include "tester/engine/port_worker.h"
 #include "tester/ui/port_commands.h"
-#include "tester/ui/refresh.h"
+#include "tester/session/refresh.h"
 #include "tests/support/cable.h"
 #include "tests/ui/engine_run.h"
 
@@ -45,7 +45,7 @@ TEST(ShutDownOnCables, AWriteHeldByAPausedCableEndsAndEveryWorkerIsFreed) {
     ASSERT_EQ(run.Worker(0).txRunning.load(), 1u);
 
     const uint32_t start = plat::tickCount();
-    const ShutDownResult result = run.workers.ShutDownWorkers();
+    const ShutDownResult result = run.workers.ShutDown();
     const uint32_t took = plat::ticksBetween(start, plat::tickCount());
     EXPECT_LT(took, kShutDownLimitMs);
     EXPECT_EQ(result.destroyed, 2);
@@ -70,7 +70,7 @@ TEST(ShutDownOnCables, EndsWhileEveryRowRunsAndTheRefreshKeepsTicking) {
     std::atomic<bool> done{false};
     std::thread timer([&] {
         while (!done.load()) {
-            RefreshRows(run.rows);
+            RefreshRows(run.workers, run.rows);
             plat::sleepMs(5);
         }
     });
@@ -78,7 +78,7 @@ TEST(ShutDownOnCables, EndsWhileEveryRowRunsAndTheRefreshKeepsTicking) {
         [&] { return run.Worker(1).blocksOk.load() >= 3 && run.Worker(3).blocksOk.load() >= 3; }));
 
     const uint32_t start = plat::tickCount();
-    const ShutDownResult result = run.workers.ShutDownWorkers();
+    const ShutDownResult result = run.workers.ShutDown();
     EXPECT_LT(plat::ticksBetween(start, plat::tickCount()), kShutDownLimitMs);
     done = true;
     timer.join();

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/win32_types.h"
-#include "tester/app/version.h"
+#include "tester/version/version.h"
 #include "tester/ui/tui/curses_ui.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "tester/ui/row_texts.h"
+#include "tester/session/row_texts.h"
 #include "tester/ui/tui/column_layout.h"
 #include "tester/ui/tui/curses_ui.h"
 

@@ -1,7 +1,5 @@
 #include "tester/ui/tui/terminal_app.h"
 
-#include "tester/app/version.h"
-
 #include <curses.h>
 
 #include <algorithm>
@@ -11,9 +9,8 @@
 #include <vector>
 
 #include "tester/config/configuration.h"
-#include "tester/engine/engine.h"
+#include "tester/session/tester_session.h"
 #include "tester/ui/port_commands.h"
-#include "tester/ui/port_workers.h"
 #include "tester/ui/row_store.h"
 #include "tester/ui/tui/column_layout.h"
 #include "tester/ui/tui/console.h"
@@ -22,9 +19,9 @@
 #include "tester/ui/tui/main_screen.h"
 #include "tester/ui/tui/menu_view.h"
 #include "tester/ui/tui/modal_messages.h"
-#include "tester/ui/tui/refresh_timer.h"
 #include "tester/ui/tui/settings_view.h"
 #include "tester/ui/tui/stop_request.h"
+#include "tester/version/version.h"
 
 namespace {
 
@@ -32,11 +29,11 @@ constexpr int kEscape = 27;
 
 class TerminalFrontEnd {
   public:
-    explicit TerminalFrontEnd(RowStore& rows) : rows_(rows), workers_(rows), timer_(rows) {}
+    explicit TerminalFrontEnd(RowStore& rows) : rows_(rows) {}
 
+    // Serves keys and draws until the operator chooses Exit (or a stop
+    // signal arrives), over a session that has started.
     void Run();
-    void ShutDown();
-    bool LeftWorkersAllocated() const { return leftAllocated_; }
 
   private:
     void Draw();
@@ -47,8 +44,6 @@ class TerminalFrontEnd {
     bool OpenMenuFromAlt();
 
     RowStore& rows_;
-    PortWorkers workers_;
-    RefreshTimer timer_;
     MainScreen screen_;
     ListPosition position_;
     MenuView menu_;
@@ -56,7 +51,6 @@ class TerminalFrontEnd {
     bool settingsOpen_ = false;
     bool aboutOpen_ = false;
     bool quit_ = false;
-    bool leftAllocated_ = false;
     std::vector<RowStore::RowView> shown_;
 };
 
@@ -71,23 +65,12 @@ void TerminalFrontEnd::Run() {
     for (const std::string& hint : KeyHints())
         screen_.hints.push_back(hint);
 
-    workers_.CreateWorkers();
-    timer_.Start();
     while (!quit_) {
         Draw();
         const int key = getch();
         if (StopRequested()) quit_ = true;
         if (key != ERR) OnKey(key);
     }
-}
-
-void TerminalFrontEnd::ShutDown() {
-    // Port threads waiting in a box are let go first: the shut-down joins
-    // them.
-    TerminalMessages().Close();
-    timer_.Stop();
-    const ShutDownResult result = workers_.ShutDownWorkers();
-    leftAllocated_ = result.leftAllocated != 0;
 }
 
 void TerminalFrontEnd::Draw() {
@@ -244,34 +227,34 @@ int RunTerminalFrontEnd() {
                      "vesktest: the front end needs a terminal; --batch runs without one\n");
         return kExitNoFrontEnd;
     }
-    std::unique_ptr<CursesSession> session(new CursesSession);
-    if (!session->ok()) {
+    std::unique_ptr<CursesSession> curses(new CursesSession);
+    if (!curses->ok()) {
         const char* term = std::getenv("TERM");
         std::fprintf(stderr, "vesktest: cannot use this terminal (TERM=%s)\n", term ? term : "");
         return kExitNoFrontEnd;
     }
-    LoadConfiguration();
-    if (!InitTestEngine()) {
-        session.reset();
+    // The rows outlive the front end when a worker's thread outlives the
+    // shut-down: such a thread may still write its row.
+    auto rows = std::make_unique<RowStore>();
+    TesterSession tester(*rows);
+    tester.LoadConfiguration();
+    // Boxes that port threads show go to the screen from the first worker on.
+    TerminalMessages().Reopen();
+    RouteBoxesToTerminal(true);
+    if (!tester.Start()) {
+        curses.reset();
         std::fprintf(stderr, "vesktest: cannot start the test engine\n");
         return kExitNoFrontEnd;
     }
-    TerminalMessages().Reopen();
-    RouteBoxesToTerminal(true);
+    TerminalFrontEnd(*rows).Run();
 
-    // The rows outlive the front end when a worker's thread outlives the
-    // shut-down: such a thread may still write its row.
-    RowStore* rows = new RowStore;
-    bool leftAllocated = false;
-    {
-        TerminalFrontEnd frontEnd(*rows);
-        frontEnd.Run();
-        frontEnd.ShutDown();
-        leftAllocated = frontEnd.LeftWorkersAllocated();
-    }
-    if (!leftAllocated) delete rows;
-    session.reset();
+    // Port threads waiting in a box are let go first: the shut-down joins
+    // them.
+    TerminalMessages().Close();
+    tester.Stop();
+    if (tester.RowsInUse()) (void)rows.release();
+    curses.reset();
     PrintUnshown();
-    SaveConfiguration();
+    tester.Save();
     return kExitClosed;
 }

@@ -2,28 +2,23 @@
 
 #include <commctrl.h>
 
-#include "tester/app/version.h"
 #include "tester/config/configuration.h"
-#include "tester/engine/engine.h"
 #include "tester/ui/port_commands.h"
-#include "tester/ui/refresh.h"
 #include "tester/ui/win32/about_dialog.h"
 #include "tester/ui/win32/frame_rules.h"
 #include "tester/ui/win32/port_settings_dialog.h"
 #include "tester/ui/win32/resource.h"
+#include "tester/version/version.h"
 
 namespace {
 
 const char kClassName[] = "VeskTestMainWindow";
 constexpr UINT kStatusBarId = 0xE801;
 constexpr UINT kPortListId = 0xE900;
-constexpr DWORD kRefreshPeriodMs = 500;
 
-// How long the shut-down waits for a refresh tick to finish and for port
-// threads already waiting on the list to be served. Both take
-// milliseconds; the bounds only keep a stuck driver from holding the
-// program open.
-constexpr uint32_t kStopRefreshMs = 5000;
+// How long the shut-down waits for the port threads and refresh ticks
+// already waiting on the list to be served. It takes milliseconds; the
+// bound only keeps a stuck driver from holding the program open.
 constexpr uint32_t kCloseListMs = 5000;
 
 // The menu and accelerator commands that act on the rows.
@@ -47,7 +42,7 @@ constexpr RowCommand kRowCommands[] = {
 
 }  // namespace
 
-MainWindow::MainWindow() : workers_(portList_) {}
+MainWindow::MainWindow() = default;
 
 MainWindow::~MainWindow() {
     // Destroyed here, while the handlers of this class still exist.
@@ -85,7 +80,7 @@ void MainWindow::OnFinalMessage() {
 }
 
 bool MainWindow::OnCreate() {
-    LoadConfiguration();
+    session_.LoadConfiguration();
     HWND bar = CreateStatusBar();
     if (!CreatePortList()) return false;
     SetClient(portList_.hwnd());
@@ -109,9 +104,7 @@ bool MainWindow::OnCreate() {
     WindowPlacement at = PlacementFromEdges(configuration.windowLeft, configuration.windowTop,
                                             configuration.windowRight, configuration.windowBottom);
     MoveWindow(hwnd(), at.x, at.y, at.width, at.height, TRUE);
-    if (!InitTestEngine()) return false;
-    if (workers_.CreateWorkers() > 0) safeToDestroy_ = false;
-    StartRefresh();
+    if (!session_.Start()) return false;
     created_ = true;
     return true;
 }
@@ -141,57 +134,14 @@ void MainWindow::InsertColumns() {
     }
 }
 
-void MainWindow::StartRefresh() {
-    refreshQueue_ = CreateTimerQueue();
-    if (!refreshQueue_) return;
-    if (!CreateTimerQueueTimer(&refreshTimer_, refreshQueue_, OnRefreshTimer, this, 0,
-                               kRefreshPeriodMs, 0)) {
-        DeleteTimerQueue(refreshQueue_);
-        refreshQueue_ = nullptr;
-        refreshTimer_ = nullptr;
-    }
-}
-
-void CALLBACK MainWindow::OnRefreshTimer(void* window, BOOLEAN) {
-    auto* self = static_cast<MainWindow*>(window);
-    if (self->ticking_.exchange(true)) return;
-    RefreshRows(self->portList_);
-    self->ticking_.store(false);
-}
-
-DWORD WINAPI MainWindow::DeleteRefreshQueue(void* queue) {
-    return DeleteTimerQueueEx(queue, INVALID_HANDLE_VALUE) ? 0 : 1;
-}
-
-bool MainWindow::StopRefresh() {
-    if (!refreshQueue_) return true;
-    HANDLE queue = refreshQueue_;
-    refreshQueue_ = nullptr;
-    refreshTimer_ = nullptr;
-    // DeleteTimerQueueEx with a completion event should return at once and
-    // set the event after the last tick; Wine 8 waits inside the call
-    // instead ("asynchronous return on completion event unimplemented").
-    // So the waiting delete runs on a thread of its own, and this thread
-    // waits for that one, for a bounded time, serving the messages sent to
-    // it meanwhile.
-    HANDLE deleter = CreateThread(nullptr, 0, DeleteRefreshQueue, queue, 0, nullptr);
-    if (!deleter) return DeleteRefreshQueue(queue) == 0;
-    bool stopped = WaitServingSentMessages(deleter, kStopRefreshMs);
-    CloseHandle(deleter);  // one still waiting ends on its own
-    return stopped;
-}
-
 void MainWindow::OnDestroy() {
     if (created_) {
         // From here no other thread can wait on this one: not a refresh
-        // tick, whose end the timer's deletion waits for, and not a port
-        // thread, which the shut-down joins.
+        // tick and not a port thread, both of which the session's end joins.
         portList_.CloseToOtherThreads(kCloseListMs);
-        bool refreshStopped = StopRefresh();
-        ShutDownResult workers = workers_.ShutDownWorkers();
+        session_.Stop();
         CapturePlacement();
-        SaveConfiguration();
-        safeToDestroy_ = refreshStopped && workers.leftAllocated == 0;
+        session_.Save();
     }
     if (MessageLoop* loop = appModule.GetMessageLoop()) {
         loop->RemoveMessageFilter(this);

@@ -9,9 +9,7 @@
 // window's rectangle and column widths and saves the configuration.
 #pragma once
 
-#include <atomic>
-
-#include "tester/ui/port_workers.h"
+#include "tester/session/tester_session.h"
 #include "tester/ui/win32/frame_window.h"
 #include "tester/ui/win32/list_view_port_list.h"
 
@@ -25,11 +23,11 @@ class MainWindow : public FrameWindow, public IdleHandler {
     // included (no test engine); nothing has been saved then.
     bool Create();
 
-    // True once the window is gone and nothing is left that could still
-    // use this object: every worker was freed and no refresh tick runs.
-    // Otherwise the object, and the port list in it that a surviving
-    // worker's thread may still write, must be left allocated.
-    bool SafeToDestroy() const { return safeToDestroy_; }
+    // True once nothing is left that could still use this object: the
+    // session never started, or it has ended with every worker freed and no
+    // refresh tick running. Otherwise the object, and the port list in it
+    // that a surviving thread may still write, must be left allocated.
+    bool SafeToDestroy() const { return !session_.RowsInUse(); }
 
     void OnIdle() override {}
 
@@ -47,23 +45,10 @@ class MainWindow : public FrameWindow, public IdleHandler {
     HWND CreateStatusBar();
     bool CreatePortList();
     void InsertColumns();
-    void StartRefresh();
-    // Deletes the refresh timer and waits, serving messages sent to this
-    // thread, until no tick runs any more. False when a tick is still
-    // running after the bound.
-    bool StopRefresh();
-    static DWORD WINAPI DeleteRefreshQueue(void* queue);
-    static void CALLBACK OnRefreshTimer(void* window, BOOLEAN);
     void CapturePlacement();
 
     ListViewPortList portList_;
-    PortWorkers workers_;
+    TesterSession session_{portList_};
     HFONT listFont_ = nullptr;
-    HANDLE refreshQueue_ = nullptr;
-    HANDLE refreshTimer_ = nullptr;
-    // A tick that finds the one before still running (the window's thread
-    // held up) lets it be, instead of piling up on the list.
-    std::atomic<bool> ticking_{false};
     bool created_ = false;
-    bool safeToDestroy_ = true;
 };

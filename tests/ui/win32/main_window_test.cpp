@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "tester/app/version.h"
+#include "tester/version/version.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
 #include "tester/ui/win32/frame_rules.h"

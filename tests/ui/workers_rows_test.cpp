@@ -1,6 +1,6 @@
 // Workers, rows, commands and the shut-down with ports that never open:
 // no serial line is needed, so these run natively and under Wine alike.
-#include "tester/ui/port_workers.h"
+#include "tester/engine/worker_group.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include "tester/engine/engine.h"
 #include "tester/engine/port_worker.h"
 #include "tester/ui/port_commands.h"
-#include "tester/ui/refresh.h"
+#include "tester/session/refresh.h"
 #include "tests/ui/engine_run.h"
 
 using uitest::Cell;
@@ -162,19 +162,19 @@ TEST(PortCommands, HdPairsSetsModesOnEveryRowAndTheOthersOnlyOnSelectedOnes) {
     EXPECT_EQ(run.Worker(2).txRunning.load(), 0u);
 }
 
-TEST(ShutDownWorkers, WithNoPortConfiguredEndsAtOnce) {
+TEST(WorkerGroupShutDown, WithNoPortConfiguredEndsAtOnce) {
     EngineRun run({});
     const uint32_t start = plat::tickCount();
-    const ShutDownResult result = run.workers.ShutDownWorkers();
+    const ShutDownResult result = run.workers.ShutDown();
     EXPECT_EQ(result.destroyed, 0);
     EXPECT_EQ(result.leftAllocated, 0);
     EXPECT_LT(plat::ticksBetween(start, plat::tickCount()), 2000u);
 }
 
-TEST(ShutDownWorkers, FreesTheWorkersAndClearsTheirRowsSoCommandsReachNothing) {
+TEST(WorkerGroupShutDown, FreesTheWorkersAndClearsTheirRowsSoCommandsReachNothing) {
     EngineRun run(MissingPorts(3));
     ASSERT_TRUE(run.Settled());
-    const ShutDownResult result = run.workers.ShutDownWorkers();
+    const ShutDownResult result = run.workers.ShutDown();
     EXPECT_EQ(result.destroyed, 3);
     EXPECT_EQ(result.leftAllocated, 0);
     EXPECT_EQ(run.workers.Count(), 0);
@@ -187,22 +187,22 @@ TEST(ShutDownWorkers, FreesTheWorkersAndClearsTheirRowsSoCommandsReachNothing) {
     run.Refresh();
     EXPECT_EQ(run.State(0), "Not open");
     // A second shut-down has nothing left to do.
-    EXPECT_EQ(run.workers.ShutDownWorkers().destroyed, 0);
+    EXPECT_EQ(run.workers.ShutDown().destroyed, 0);
 }
 
 namespace {
 
-// A row store that can hold a refresh tick right after it has fetched a
-// row's worker, as a list operation held up by a busy window thread does.
+// A row store that can hold a refresh tick in its first cell write, after
+// it has read a worker, as a list operation held up by a busy window
+// thread does.
 class TickHoldingRowStore : public RowStore {
   public:
-    PortWorker* GetRowWorker(int32_t row) override {
-        PortWorker* worker = RowStore::GetRowWorker(row);
+    bool SetCellText(int32_t row, int column, const char* text) override {
         if (std::this_thread::get_id() == timerThread && holdNext.exchange(false)) {
             held.set();
             release.wait(plat::kInfinite);
         }
-        return worker;
+        return RowStore::SetCellText(row, column, text);
     }
     std::thread::id timerThread;
     std::atomic<bool> holdNext{false};
@@ -212,13 +212,17 @@ class TickHoldingRowStore : public RowStore {
 
 }  // namespace
 
-TEST(ShutDownWorkers, ATickHeldAcrossTheShutDownNeverReadsTheFreedWorker) {
+TEST(WorkerGroupShutDown, ATickHeldAcrossTheShutDownNeverReadsTheFreedWorker) {
     uitest::UseDefaultConfiguration(MissingPorts(2));
     ASSERT_TRUE(InitTestEngine());
     TickHoldingRowStore rows;
-    PortWorkers workers(rows);
+    WorkerGroup workers(rows);
     ASSERT_EQ(workers.CreateWorkers(), 2);
     ASSERT_TRUE(uitest::WaitUntil([&] { return Cell(rows, 1, 8) == "Not open"; }));
+    // Taken for ready, so that the ticks read them and write their rows
+    // (the port calls on the unopened ports fail quietly).
+    for (int32_t i = 0; i < workers.Count(); ++i)
+        workers.At(i)->notReady = 0;
 
     std::atomic<bool> done{false};
     std::atomic<uint32_t> ticks{0};
@@ -226,14 +230,14 @@ TEST(ShutDownWorkers, ATickHeldAcrossTheShutDownNeverReadsTheFreedWorker) {
     std::thread timer([&] {
         rows.timerThread = std::this_thread::get_id();  // read by others only once held
         while (!done.load()) {
-            RefreshRows(rows);
+            RefreshRows(workers, rows);
             ticks.fetch_add(1);
         }
     });
     ASSERT_EQ(rows.held.wait(10000), 0);
     // The shut-down must not wait for the held tick, and the tick, once
-    // let go, holds a pointer to a freed worker that it must not follow.
-    const ShutDownResult result = workers.ShutDownWorkers();
+    // let go, must not reach the freed workers.
+    const ShutDownResult result = workers.ShutDown();
     EXPECT_EQ(result.destroyed, 2);
     rows.release.set();
     const uint32_t seen = ticks.load();
@@ -260,18 +264,18 @@ class HeldRowStore : public RowStore {
 
 }  // namespace
 
-TEST(ShutDownWorkers, LeavesAWorkerWhoseThreadOutlivesTheBoundAllocated) {
+TEST(WorkerGroupShutDown, LeavesAWorkerWhoseThreadOutlivesTheBoundAllocated) {
     uitest::UseDefaultConfiguration({"COM249"});
     ASSERT_TRUE(InitTestEngine());
     // The worker's thread may write its row after the test: the rows live
     // for the rest of the process, as the front ends keep theirs.
     static HeldRowStore* rows = new HeldRowStore;
-    PortWorkers workers(*rows);
+    WorkerGroup workers(*rows);
     ASSERT_EQ(workers.CreateWorkers(), 1);
     ASSERT_EQ(rows->entered.wait(10000), 0);
 
     const uint32_t start = plat::tickCount();
-    const ShutDownResult result = workers.ShutDownWorkers(300);
+    const ShutDownResult result = workers.ShutDown(300);
     const uint32_t took = plat::ticksBetween(start, plat::tickCount());
     EXPECT_EQ(result.destroyed, 0);
     EXPECT_EQ(result.leftAllocated, 1);

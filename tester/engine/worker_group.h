@@ -1,26 +1,23 @@
-// Who owns the port workers between the front end's start and its
-// shut-down.
+// The workers of one tester session: one per configured port, made in file
+// order, and the orderly, bounded stop that frees them.
 //
-// The rows of the port list stay the only way to reach a worker: the
-// refresh and every command go through PortList::GetRowWorker. This object
-// only holds the ownership (and the order of creation), so that the
-// workers are created the same way by both front ends and destroyed once,
-// safely, at shut-down. Nothing else should keep a worker pointer.
+// The group owns the workers; the rows (RowSink) only point at them. A
+// command reaches a worker through its row, the refresh through the group.
 //
 // Use, on the front end's thread:
 //   InitTestEngine();                     // once, before anything here
-//   PortWorkers workers(rows);            // rows outlive it (see below)
+//   WorkerGroup workers(rows);            // rows outlive it (see below)
 //   workers.CreateWorkers();              // after LoadConfiguration
 //   ... refresh ticks, commands ...
-//   workers.ShutDownWorkers();            // then save the configuration
+//   workers.ShutDown();                   // then save the configuration
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-class PortList;
 class PortWorker;
+class RowSink;
 
 // The bound on joining every worker's threads at shut-down, in all. A port
 // thread waits up to 5000 ms for its send thread and then closes the port,
@@ -33,20 +30,19 @@ struct ShutDownResult {
     int32_t leftAllocated = 0;  // threads still alive at the bound; never freed
 };
 
-class PortWorkers {
+class WorkerGroup {
   public:
     // `rows` must outlive this object, and, when a shut-down leaves workers
     // allocated, the rest of the process (their threads may still write
-    // their rows): a front end whose list is an object of its own keeps it
-    // alive in that case.
-    explicit PortWorkers(PortList& rows);
+    // their rows): the owner of the rows then keeps them alive.
+    explicit WorkerGroup(RowSink& rows);
 
-    // Runs ShutDownWorkers when it has not run (a front end that fails
-    // half-way still stops its threads before it goes).
-    ~PortWorkers();
+    // Runs ShutDown when it has not run (a front end that fails half-way
+    // still stops its threads before it goes).
+    ~WorkerGroup();
 
-    PortWorkers(const PortWorkers&) = delete;
-    PortWorkers& operator=(const PortWorkers&) = delete;
+    WorkerGroup(const WorkerGroup&) = delete;
+    WorkerGroup& operator=(const WorkerGroup&) = delete;
 
     // One worker per configured port name, in file order: the name is
     // normalised (NormalizePortName: trimmed, upper case, device paths kept
@@ -54,32 +50,36 @@ class PortWorkers {
     // started; its port thread makes its row and opens the port. A worker
     // that cannot be made or started is skipped and the next port takes its
     // row index. InitTestEngine must have succeeded; nothing is created
-    // after ShutDownWorkers. Returns the number of workers created by this
-    // call.
+    // after ShutDown. Returns the number of workers created by this call.
     int32_t CreateWorkers();
 
     // The orderly stop, before the configuration is saved:
     // 1. SignalQuit: every worker loop and every later refresh tick stop;
     // 2. pause 100 ms;
-    // 3. for every row whose worker has an open port: cancel the pending
-    //    transfers and purge the port, so that blocked reads and writes end;
+    // 3. for every worker with an open port: cancel the pending transfers
+    //    and purge the port, so that blocked reads and writes end;
     // 4. pause 100 ms;
-    // 5. wait until no refresh tick reads a worker (DrainRefresh);
+    // 5. wait until no refresh tick reads a worker (WaitForWorkerReaders);
     // 6. join every worker's threads, `joinBoundMs` in all (the joins keep
     //    cancelling and purging while they wait);
-    // 7. clear the worker pointer of the rows whose worker will be freed,
-    //    then free those workers. A worker whose threads still run is left
-    //    allocated for the rest of the process, with its row pointer:
+    // 7. take the worker pointer off the rows of the workers that will be
+    //    freed, then free those workers. A worker whose threads still run is
+    //    left allocated for the rest of the process, with its row pointer:
     //    freeing it would free memory its thread still uses.
     // Runs once; a second call returns what is left (nothing). quitEvent
     // stays set: the engine has ended for this process.
-    ShutDownResult ShutDownWorkers(uint32_t joinBoundMs = kShutDownJoinMs);
+    ShutDownResult ShutDown(uint32_t joinBoundMs = kShutDownJoinMs);
 
-    // Workers owned now (created and not yet shut down).
+    // Workers owned now (created and not yet shut down), and the one with
+    // row index `i` (null past the end). The list changes only in
+    // CreateWorkers and ShutDown; a thread other than the owner's reads it
+    // only while the shut-down cannot be past its step 5 (the refresh holds
+    // workerReadLock, engine.h).
     int32_t Count() const { return static_cast<int32_t>(workers_.size()); }
+    PortWorker* At(int32_t i) const;
 
   private:
-    PortList& rows_;
+    RowSink& rows_;
     std::vector<std::unique_ptr<PortWorker>> workers_;
     bool shutDown_ = false;
 };

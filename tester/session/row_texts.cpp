@@ -1,4 +1,4 @@
-#include "tester/ui/row_texts.h"
+#include "tester/session/row_texts.h"
 
 #include <cstdio>
 

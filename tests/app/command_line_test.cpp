@@ -1,4 +1,4 @@
-#include "tester/ui/tui/command_line.h"
+#include "tester/app/command_line.h"
 
 #include <gtest/gtest.h>
 

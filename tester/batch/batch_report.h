@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tester/ui/port_list.h"
-#include "tester/ui/row_texts.h"
+#include "tester/session/row_texts.h"
 
 // Exit codes of an unattended run.
 constexpr int kBatchPassed = 0;

@@ -1,21 +1,20 @@
 // The refresh tick. A tick reads each worker under workerReadLock and
 // writes the row's cells only after letting go of it, so the shut-down can
-// wait for the readers (DrainRefresh) without ever waiting for a list
-// operation: on Windows those are served by the very thread that shuts
-// down, and a tick blocked in one would otherwise hold the shut-down too.
-#include "tester/ui/refresh.h"
+// wait for the readers without ever waiting for a list operation: on
+// Windows those are served by the very thread that shuts down, and a tick
+// blocked in one would otherwise hold the shut-down too.
+#include "tester/session/refresh.h"
 
 #include <mutex>
 
 #include "tester/engine/engine.h"
 #include "tester/engine/port_worker.h"
-#include "tester/ui/port_list.h"
+#include "tester/engine/row_sink.h"
+#include "tester/engine/worker_group.h"
 
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
-
-std::mutex workerReadLock;
 
 bool QuitSignalled() {
     return quitEvent != nullptr && quitEvent->tryWait();
@@ -53,32 +52,24 @@ RowValues ReadRowValues(PortWorker& worker) {
     return v;
 }
 
-void RefreshRows(PortList& rows) {
-    if (QuitSignalled()) return;
-    bool stop = false;
-    rows.ForEachRow(false, [&](int32_t row) {
-        if (stop) return;
-        PortWorker* worker = rows.GetRowWorker(row);
-        if (!worker) return;
+void RefreshRows(WorkerGroup& workers, RowSink& rows) {
+    for (int32_t i = 0;; ++i) {
+        int32_t row;
         RowCells cells;
         {
             std::lock_guard<std::mutex> hold(workerReadLock);
-            // Checked under the lock: past DrainRefresh, quitEvent is set
-            // and the worker may be gone.
-            if (QuitSignalled()) {
-                stop = true;
-                return;
-            }
-            if (worker->notReady.load(kRelaxed) != 0) return;
+            // Checked under the lock: once the shut-down has taken it after
+            // SignalQuit, the workers (and the group's list) may be gone.
+            if (QuitSignalled()) return;
+            PortWorker* worker = workers.At(i);
+            if (!worker) return;
+            if (worker->notReady.load(kRelaxed) != 0) continue;
+            row = worker->rowIndex;
             RefreshCommErrors(*worker);
             UpdateErrorKindText(*worker);
             cells = FormatRowCells(ReadRowValues(*worker));
         }
         for (int c = kFirstRefreshedColumn; c <= kColumnState; ++c)
             rows.SetCellText(row, c, cells.text[c - kFirstRefreshedColumn].c_str());
-    });
-}
-
-void DrainRefresh() {
-    std::lock_guard<std::mutex> hold(workerReadLock);
+    }
 }

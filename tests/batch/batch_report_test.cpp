@@ -1,4 +1,4 @@
-#include "tester/ui/tui/batch_report.h"
+#include "tester/batch/batch_report.h"
 
 #include <gtest/gtest.h>
 

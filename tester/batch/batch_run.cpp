@@ -1,20 +1,18 @@
-#include "tester/ui/tui/batch_run.h"
+#include "tester/batch/batch_run.h"
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "platform/clock.h"
+#include "tester/batch/batch_report.h"
 #include "tester/config/configuration.h"
-#include "tester/engine/engine.h"
 #include "tester/engine/port_worker.h"
+#include "tester/session/refresh.h"
+#include "tester/session/tester_session.h"
 #include "tester/ui/port_commands.h"
-#include "tester/ui/port_workers.h"
-#include "tester/ui/refresh.h"
 #include "tester/ui/row_store.h"
-#include "tester/ui/tui/batch_report.h"
-#include "tester/ui/tui/refresh_timer.h"
-#include "tester/ui/tui/stop_request.h"
 
 namespace {
 
@@ -85,7 +83,7 @@ void RunFor(RowStore& rows, const BatchOptions& options, std::FILE* out) {
     uint32_t nextProgress = kProgressEveryMs;
     for (;;) {
         const uint32_t spent = plat::ticksBetween(start, plat::tickCount());
-        if (spent >= total || StopRequested()) return;
+        if (spent >= total || (options.stopRequested && options.stopRequested())) return;
         if (options.progress && spent >= nextProgress) {
             std::fprintf(out, "vesktest: %s\n",
                          ProgressLine(spent / 1000, options.seconds, Collect(rows)).c_str());
@@ -120,22 +118,18 @@ bool WriteReport(const std::string& path, const std::string& text, std::FILE* er
 }  // namespace
 
 int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
-    LoadConfiguration();
-    if (!InitTestEngine()) {
-        std::fprintf(err, "vesktest: cannot start the test engine\n");
-        return kBatchNotOpened;
-    }
-    // Outlives the run when a worker's thread outlives the shut-down: such
-    // a thread may still write its row.
-    RowStore* rows = new RowStore;
+    // The rows outlive the run when a worker's thread outlives the
+    // shut-down: such a thread may still write its row.
+    auto rows = std::make_unique<RowStore>();
     std::vector<BatchRow> final;
-    ShutDownResult ended;
     {
-        PortWorkers workers(*rows);
-        const int32_t created = workers.CreateWorkers();
-        RefreshTimer timer(*rows);
-        timer.Start();
-        WaitForOpens(*rows, created);
+        TesterSession session(*rows);
+        session.LoadConfiguration();
+        if (!session.Start()) {
+            std::fprintf(err, "vesktest: cannot start the test engine\n");
+            return kBatchNotOpened;
+        }
+        WaitForOpens(*rows, session.Workers().Count());
 
         if (options.pairs) {
             RunPortCommand(*rows, PortCommand::HdPairs);
@@ -159,12 +153,9 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
             RunPortCommand(*rows, PortCommand::Read);
         }
         plat::sleepMs(kSettleMs);
-        timer.Stop();
-        RefreshRows(*rows);
-        final = Collect(*rows);
-        ended = workers.ShutDownWorkers();
+        session.Stop([&] { final = Collect(*rows); });
+        if (session.RowsInUse()) (void)rows.release();
     }
-    if (ended.leftAllocated == 0) delete rows;
 
     const std::vector<std::string> titles = ColumnTitles();
     const BatchSummary summary = Summarise(final, configuration.portCount);

@@ -1,4 +1,4 @@
-#include "tester/app/version.h"
+#include "tester/version/version.h"
 
 #include <gtest/gtest.h>
 

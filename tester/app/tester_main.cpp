@@ -1,4 +1,4 @@
-#include "tester/ui/tui/tester_main.h"
+#include "tester/app/tester_main.h"
 
 #include <cstdio>
 #include <memory>
@@ -7,8 +7,8 @@
 #include "tester/config/configuration.h"
 #include "tester/demo/demo_ports.h"
 #include "tester/demo/device_server.h"
-#include "tester/ui/tui/batch_run.h"
-#include "tester/ui/tui/command_line.h"
+#include "tester/app/command_line.h"
+#include "tester/batch/batch_run.h"
 #include "tester/ui/tui/console.h"
 #include "tester/ui/tui/stop_request.h"
 #include "tester/ui/tui/terminal_app.h"
@@ -63,6 +63,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.pairs = line.pairs;
         options.reportPath = line.reportPath;
         options.progress = StdoutIsTerminal();
+        options.stopRequested = StopRequested;
         code = RunBatch(options, stdout, stderr);
     } else {
         code = RunTerminalFrontEnd();

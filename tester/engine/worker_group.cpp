@@ -1,4 +1,4 @@
-#include "tester/ui/port_workers.h"
+#include "tester/engine/worker_group.h"
 
 #include <exception>
 #include <new>
@@ -9,8 +9,7 @@
 #include "tester/engine/engine.h"
 #include "tester/engine/port_worker.h"
 #include "tester/port/port_name.h"
-#include "tester/ui/port_list.h"
-#include "tester/ui/refresh.h"
+#include "tester/engine/row_sink.h"
 
 namespace {
 
@@ -35,13 +34,13 @@ void KeepForever(std::unique_ptr<PortWorker> worker) {
 
 }  // namespace
 
-PortWorkers::PortWorkers(PortList& rows) : rows_(rows) {}
+WorkerGroup::WorkerGroup(RowSink& rows) : rows_(rows) {}
 
-PortWorkers::~PortWorkers() {
-    if (!shutDown_ && !workers_.empty()) ShutDownWorkers();
+WorkerGroup::~WorkerGroup() {
+    if (!shutDown_ && !workers_.empty()) ShutDown();
 }
 
-int32_t PortWorkers::CreateWorkers() {
+int32_t WorkerGroup::CreateWorkers() {
     if (shutDown_) return 0;
     // Room for every port first: once a worker's thread runs, keeping it
     // must not fail.
@@ -67,18 +66,17 @@ int32_t PortWorkers::CreateWorkers() {
     return created;
 }
 
-ShutDownResult PortWorkers::ShutDownWorkers(uint32_t joinBoundMs) {
+ShutDownResult WorkerGroup::ShutDown(uint32_t joinBoundMs) {
     ShutDownResult result;
     if (shutDown_) return result;
     shutDown_ = true;
 
     SignalQuit();
     plat::sleepMs(kShutDownPauseMs);
-    rows_.ForEachRow(false, [&](int32_t row) {
-        if (PortWorker* worker = rows_.GetRowWorker(row)) worker->CancelAndPurge();
-    });
+    for (const std::unique_ptr<PortWorker>& worker : workers_)
+        worker->CancelAndPurge();
     plat::sleepMs(kShutDownPauseMs);
-    DrainRefresh();
+    WaitForWorkerReaders();
 
     // One deadline for all: a worker that uses it up leaves the others only
     // a look at whether they have ended meanwhile (JoinThreads(0)).
@@ -94,11 +92,8 @@ ShutDownResult PortWorkers::ShutDownWorkers(uint32_t joinBoundMs) {
     // The rows first, so that nothing reaches a worker through them once
     // it is freed. The threads of these workers have ended: none of them
     // sets its row's pointer again.
-    rows_.ForEachRow(false, [&](int32_t row) {
-        PortWorker* worker = rows_.GetRowWorker(row);
-        for (size_t i = 0; worker && i < workers_.size(); ++i)
-            if (ended[i] && workers_[i].get() == worker) rows_.SetRowWorker(row, nullptr);
-    });
+    for (size_t i = 0; i < workers_.size(); ++i)
+        if (ended[i]) rows_.SetRowWorker(workers_[i]->rowIndex, nullptr);
     for (size_t i = 0; i < workers_.size(); ++i) {
         if (ended[i]) {
             workers_[i].reset();
@@ -110,4 +105,8 @@ ShutDownResult PortWorkers::ShutDownWorkers(uint32_t joinBoundMs) {
     }
     workers_.clear();
     return result;
+}
+
+PortWorker* WorkerGroup::At(int32_t i) const {
+    return i >= 0 && i < Count() ? workers_[static_cast<size_t>(i)].get() : nullptr;
 }

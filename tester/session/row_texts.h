@@ -10,19 +10,7 @@
 #include <cstdint>
 #include <string>
 
-// Columns of the port list: "#", "Name", "Rx#", "Tx#", "CPS", "Err#",
-// "ErrDesc", "Time", "State".
-enum RowColumn : int {
-    kColumnNumber = 0,
-    kColumnName = 1,
-    kColumnRx = 2,
-    kColumnTx = 3,
-    kColumnCps = 4,
-    kColumnErrors = 5,
-    kColumnErrDesc = 6,
-    kColumnTime = 7,
-    kColumnState = 8,
-};
+#include "tester/engine/row_sink.h"
 
 // The line-error bits the row shows; any other bit (CE_MODE...) is dropped
 // from the worker's commErrors and never shown.

@@ -1,4 +1,4 @@
-#include "tester/app/version.h"
+#include "tester/version/version.h"
 
 // An ELF program carries no version record: the build writes the project's
 // version (major.minor.patch.build) into the program itself.

@@ -1,8 +1,8 @@
-#include "tester/ui/tui/refresh_timer.h"
+#include "tester/session/refresh_timer.h"
 
-#include "tester/ui/refresh.h"
+#include "tester/session/refresh.h"
 
-RefreshTimer::RefreshTimer(PortList& rows) : rows_(rows) {}
+RefreshTimer::RefreshTimer(WorkerGroup& workers, RowSink& rows) : workers_(workers), rows_(rows) {}
 
 RefreshTimer::~RefreshTimer() {
     Stop();
@@ -14,13 +14,14 @@ bool RefreshTimer::Start() {
     return started_;
 }
 
-void RefreshTimer::Stop() {
-    if (!started_) return;
+bool RefreshTimer::Stop(uint32_t boundMs) {
+    if (!started_) return true;
     stop_.set();
-    // A tick ends within one pass over the rows; RefreshRows never waits
-    // for this thread, so the join cannot hang on the caller.
-    thread_.join(plat::kInfinite);
+    // A tick ends within one pass over the rows, unless a port call or a
+    // list operation holds it: hence the bound.
+    if (!thread_.join(boundMs)) return false;
     started_ = false;
+    return true;
 }
 
 uint32_t RefreshTimer::Ticks() const {
@@ -33,7 +34,7 @@ void RefreshTimer::Entry(void* self) {
 
 void RefreshTimer::Run() {
     do {
-        RefreshRows(rows_);
+        RefreshRows(workers_, rows_);
         ticks_.fetch_add(1, std::memory_order_relaxed);
     } while (stop_.wait(kRefreshPeriodMs) == plat::kWaitTimeout);
 }

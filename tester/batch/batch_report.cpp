@@ -1,9 +1,7 @@
-#include "tester/ui/tui/batch_report.h"
+#include "tester/batch/batch_report.h"
 
 #include <algorithm>
 #include <cstdio>
-
-#include "tester/ui/tui/column_layout.h"
 
 PortVerdict JudgePort(const BatchRow& row) {
     if (!row.ready) return PortVerdict::NotOpened;
@@ -58,7 +56,11 @@ std::string FormatTable(const std::vector<BatchRow>& rows, const std::vector<std
     auto line = [&](auto cellOf) {
         for (int c = 0; c < kPortListColumns; ++c) {
             if (c > 0) out += ' ';
-            out += FitCell(cellOf(c), widths[c]);
+            // Every column is as wide as its widest text: right-aligned,
+            // nothing cut.
+            const std::string text = cellOf(c);
+            out.append(static_cast<size_t>(widths[c]) - text.size(), ' ');
+            out += text;
         }
         out += '\n';
     };

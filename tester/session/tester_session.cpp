@@ -1,0 +1,57 @@
+#include "tester/session/tester_session.h"
+
+#include <new>
+
+#include "tester/config/configuration.h"
+#include "tester/engine/engine.h"
+#include "tester/session/refresh.h"
+#include "tester/session/refresh_timer.h"
+
+TesterSession::TesterSession(RowSink& rows) : rows_(rows), workers_(rows) {}
+
+TesterSession::~TesterSession() {
+    Stop();
+}
+
+void TesterSession::LoadConfiguration() {
+    ::LoadConfiguration();
+}
+
+bool TesterSession::Start() {
+    if (started_ || stopped_) return started_;
+    if (!InitTestEngine()) return false;
+    started_ = true;
+    workers_.CreateWorkers();
+    refresh_.reset(new (std::nothrow) RefreshTimer(workers_, rows_));
+    if (refresh_ && !refresh_->Start()) refresh_.reset();
+    return true;
+}
+
+void TesterSession::Stop(const LastLook& lastLook) {
+    if (stopped_) return;
+    stopped_ = true;
+    if (!started_) return;
+    bool refreshStopped = true;
+    if (refresh_) {
+        refreshStopped = refresh_->Stop();
+        // A tick held past the bound still runs in the timer: the timer
+        // stays allocated for good, as a worker whose thread outlives its
+        // join does.
+        if (!refreshStopped) (void)refresh_.release();
+        refresh_.reset();
+    }
+    if (lastLook) {
+        RefreshRows(workers_, rows_);
+        lastLook();
+    }
+    const ShutDownResult ended = workers_.ShutDown();
+    rowsInUse_ = !refreshStopped || ended.leftAllocated != 0;
+}
+
+bool TesterSession::Save() {
+    return SaveConfiguration() == 0;
+}
+
+bool TesterSession::RowsInUse() const {
+    return stopped_ ? rowsInUse_ : started_;
+}

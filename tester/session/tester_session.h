@@ -1,0 +1,78 @@
+// One tester session: the life between a front end's start and its end,
+// written once for the window, the terminal front end and the unattended
+// run, which all drive it the same way:
+//
+//   TesterSession session(rows);
+//   session.LoadConfiguration();  // settings, ports, placement, columns, summary
+//   ...                           // the front end builds its view from them
+//   session.Start();              // test engine, one worker per port, refresh
+//   ...                           // commands on the rows; a refresh every 500 ms
+//   session.Stop();               // refresh stopped, workers shut down (bounded)
+//   ...                           // the front end stores what it shows
+//   session.Save();               // the configuration file (not by a batch run)
+//   if (session.RowsInUse()) ...  // then the rows must never be freed
+//
+// Everything here runs on the front end's thread. A front end whose rows
+// are served by its own thread (the window's list view) makes sure, before
+// Stop, that no other thread is left waiting on it: Stop joins the refresh
+// and the workers.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "tester/engine/worker_group.h"
+
+class RefreshTimer;
+class RowSink;
+
+class TesterSession {
+  public:
+    // `rows` must outlive the session, and the process when RowsInUse()
+    // says so after Stop.
+    explicit TesterSession(RowSink& rows);
+    // Stops the session when the front end has not (one that fails
+    // half-way still ends its threads before it goes). Saves nothing.
+    ~TesterSession();
+    TesterSession(const TesterSession&) = delete;
+    TesterSession& operator=(const TesterSession&) = delete;
+
+    // Reads the configuration file at configPath into `configuration`.
+    void LoadConfiguration();
+
+    // The test engine (the network library's lock and quitEvent), one worker
+    // per configured port in file order, and the refresh: at once, then
+    // every 500 ms. False when the engine cannot be started, which no front
+    // end can go on without; nothing was started then. A refresh timer that
+    // cannot start leaves the session running without refresh.
+    bool Start();
+
+    // What a front end may look at once the refresh has stopped and one
+    // last refresh has written the final counters, while every worker is
+    // still alive (its rows and their workers), just before the shut-down.
+    using LastLook = std::function<void()>;
+
+    // The end: the refresh is stopped (and, with `lastLook`, run once more
+    // and the look taken), then the workers' orderly, bounded shut-down
+    // (WorkerGroup::ShutDown). Runs once; later calls do nothing.
+    void Stop(const LastLook& lastLook = nullptr);
+
+    // Writes the configuration file. False when it could not be written.
+    bool Save();
+
+    // After Stop: a worker's thread or the refresh outlived its bound and
+    // may still write the rows (and the workers it uses are left
+    // allocated). The rows must then stay allocated for the rest of the
+    // process. Before Stop: true once Start has started anything.
+    bool RowsInUse() const;
+
+    WorkerGroup& Workers() { return workers_; }
+
+  private:
+    RowSink& rows_;
+    WorkerGroup workers_;
+    std::unique_ptr<RefreshTimer> refresh_;
+    bool started_ = false;
+    bool stopped_ = false;
+    bool rowsInUse_ = false;
+};

@@ -1,0 +1,93 @@
+// A whole tester session as every front end drives it, on a real
+// (pseudo-terminal) cable: the file's settings and ports in, rows made and
+// refreshed by the session's own timer, commands on the rows, the last look
+// at live workers, the shut-down, and the file written back.
+#include "tester/session/tester_session.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "tester/config/configuration.h"
+#include "tester/engine/engine.h"
+#include "tester/engine/port_worker.h"
+#include "tester/ui/port_commands.h"
+#include "tester/ui/row_store.h"
+#include "tests/support/cable.h"
+#include "tests/support/scratch_dir.h"
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs = 15000) {
+    const uint32_t start = plat::tickCount();
+    while (!done()) {
+        if (plat::ticksBetween(start, plat::tickCount()) > timeoutMs) return false;
+        plat::sleepMs(20);
+    }
+    return true;
+}
+
+std::string Cell(RowStore& rows, int32_t row, int column) {
+    std::string text = "<none>";
+    rows.GetCellText(row, column, text);
+    return text;
+}
+
+}  // namespace
+
+TEST(TesterSession, RunsFromTheFileToTheFileOverACable) {
+    rig::ScratchDir dir("vesk-session-");
+    rig::NullModemCable cable;
+    const std::string ini = dir.file("bench.ini");
+    rig::ScratchDir::write(ini, "[Ports]\n" + cable.pathA() + "\n" + cable.pathB() +
+                                    "\n[Misc]\nBlockSize=512\nHDTimeout=0\n");
+    SetConfigPath(ini.c_str());
+
+    RowStore rows;
+    TesterSession session(rows);
+    EXPECT_FALSE(session.RowsInUse());
+    session.LoadConfiguration();
+    EXPECT_EQ(configuration.portCount, 2u);
+    EXPECT_EQ(configuration.portSettings.blockSize, 512u);
+    ASSERT_TRUE(session.Start());
+    EXPECT_TRUE(session.RowsInUse());
+    ASSERT_EQ(session.Workers().Count(), 2);
+
+    // The rows come from the workers, and the refresh (nobody else here)
+    // fills their counters and state.
+    ASSERT_TRUE(WaitUntil([&] {
+        for (int32_t row = 0; row < 2; ++row)
+            if (!rows.GetRowWorker(row) || rows.GetRowWorker(row)->notReady.load() != 0)
+                return false;
+        return true;
+    }));
+    RunPortCommand(rows, PortCommand::All);
+    RunPortCommand(rows, PortCommand::StartStop);
+    ASSERT_TRUE(WaitUntil([&] { return Cell(rows, 0, kColumnState) == "Rx/Tx"; }));
+    ASSERT_TRUE(WaitUntil([&] { return Cell(rows, 1, kColumnRx) != "0/0"; }));
+    EXPECT_EQ(Cell(rows, 1, kColumnName), cable.pathB());
+    RunPortCommand(rows, PortCommand::StartStop);
+
+    // The last look sees the final counters written and the workers alive.
+    configuration.portSettings.blockSize = 2048;
+    uint32_t blocksSeen = 0;
+    bool looked = false;
+    session.Stop([&] {
+        looked = true;
+        PortWorker* worker = rows.GetRowWorker(1);
+        ASSERT_NE(worker, nullptr);
+        blocksSeen = worker->blocksOk.load();
+        EXPECT_EQ(Cell(rows, 1, kColumnRx),
+                  std::to_string(worker->bytesRead.load()) + "/" + std::to_string(blocksSeen));
+    });
+    EXPECT_TRUE(looked);
+    EXPECT_GT(blocksSeen, 0u);
+    EXPECT_FALSE(session.RowsInUse());
+    EXPECT_EQ(rows.GetRowWorker(0), nullptr);
+    EXPECT_EQ(rows.GetRowWorker(1), nullptr);
+
+    ASSERT_TRUE(session.Save());
+    const std::string saved = rig::ScratchDir::read(ini);
+    EXPECT_NE(saved.find("BlockSize=2048"), std::string::npos) << saved;
+    EXPECT_NE(saved.find(cable.pathB()), std::string::npos) << "[Ports] is kept";
+    ClearQuitForTesting();
+}
