@@ -3,8 +3,8 @@
 #   bash tools/test-all.sh
 # Installs the packages it needs, builds the native, sanitizer and both
 # Windows configurations, runs the native suite, both sanitizer suites and the
-# Wine suite, checks the shipped i686 binaries, formatting and lint, and runs
-# the fuzzers for a bounded time.
+# Wine suite, checks the shipped i686 binaries, formatting, the layers and
+# lint, and runs the fuzzers for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -43,6 +43,9 @@ fi
 
 step "formatting"
 cmake --build build/linux --target format-check
+
+step "layers"
+python3 tools/check-layers.py
 
 step "lint"
 tools/lint.sh
