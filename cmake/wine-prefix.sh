@@ -4,7 +4,8 @@
 # start costs seconds, a warm one a fraction of that.
 set -e
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEPREFIX=${VESK_WINEPREFIX:-${HOME:-/root}/.wine-vesk}
+# The prefix lives in the build folder, never the user's own Wine prefix.
+export WINEPREFIX=${VESK_WINEPREFIX:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/wine-prefix}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 mkdir -p "$(dirname "$WINEPREFIX")"
 (

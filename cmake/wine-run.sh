@@ -5,7 +5,8 @@
 set -e
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEPREFIX=${VESK_WINEPREFIX:-${HOME:-/root}/.wine-vesk}
+# The prefix lives in the build folder, never the user's own Wine prefix.
+export WINEPREFIX=${VESK_WINEPREFIX:-$(dirname "$here")/build/wine-prefix}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 "$here/wine-prefix.sh" >/dev/null
 exec /usr/lib/wine/wine64 "$@"

@@ -14,7 +14,7 @@ step() { printf '\n==== %s ====\n' "$*"; }
 
 if [ "${VESK_SKIP_INSTALL:-0}" != 1 ]; then
   step "installing packages"
-  tools/install-deps.sh
+  tools/install-deps.sh all
 fi
 
 for preset in linux asan tsan mingw64 mingw32-release; do
@@ -24,8 +24,10 @@ for preset in linux asan tsan mingw64 mingw32-release; do
 done
 
 # Wine keeps a persistent server for the whole Wine suite; it is ended at
-# the end however the run ends.
-trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
+# the end however the run ends. Only the suite's own prefix (under build/,
+# cmake/wine-run.sh) is ended: a Wine session of the user's stays up.
+wine_prefix=${VESK_WINEPREFIX:-$root/build/wine-prefix}
+trap 'WINEPREFIX="$wine_prefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
 
 for preset in linux asan tsan mingw64; do
   step "tests: $preset"
