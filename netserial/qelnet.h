@@ -27,10 +27,14 @@
  * Windows: qelnet.dll exports the nineteen functions under these plain
  * names (no @N decoration on 32-bit). Linux: libqelnet.so exports the same
  * nineteen C functions and nothing else.
+ *
+ * This header and qelnet_types.h beside it are all a program needs: C or
+ * C++, linked with -lqelnet (pkg-config --cflags --libs qelnet) or with the
+ * import library qelnet.dll.a.
  */
 #pragma once
 
-#include "platform/win32_types.h"
+#include "qelnet_types.h"
 
 #ifdef __cplusplus
 extern "C" {

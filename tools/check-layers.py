@@ -19,7 +19,11 @@ import sys
 # The library never includes the tester; the tester binds it at run time,
 # except the demo's device server, which reuses its Telnet codec.
 BELOW = {
-    "platform": [],
+    # The library's public records: shipped with it, and the base of the
+    # OS seam's Win32 types, so that tester and library share one
+    # definition. A file of its own below everything, including nothing.
+    "netserial/qelnet_types.h": [],
+    "platform": ["netserial/qelnet_types.h"],
     "netserial": ["platform"],
     "tester/config": ["platform"],
     "tester/version": ["platform"],
