@@ -69,6 +69,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
 
         if (name == "-h" || name == "--help") {
             line.help = true;
+        } else if (name == "--version" && !hasValue) {
+            line.version = true;
         } else if (name == "--demo") {
             line.demo = true;
             std::string count;
@@ -114,7 +116,7 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
                             "' follows it); use '--' before a path that contains such a word");
     }
 
-    if (line.help) {
+    if (line.help || line.version) {
         result.ok = true;
         return result;
     }
@@ -127,13 +129,15 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     return result;
 }
 
-std::string UsageText() {
+std::string UsageText(const std::string& platform) {
     return "Usage: vesktest [OPTIONS] [CONFIGURATION]\n"
            "\n"
-           "Tests serial lines: one row per port of the configuration file, with live\n"
-           "counters, in a terminal. CONFIGURATION is the rest of the command line, blanks\n"
-           "included, as the window tester takes it; without one, ./vesktestw.ini.\n"
-           "Options come before it; '--' ends the options.\n"
+           "VeskTest (" +
+           platform +
+           "), the serial line tester in a terminal: one row per port of the\n"
+           "configuration file, with live counters. CONFIGURATION is the rest of the\n"
+           "command line, blanks included, as the window tester takes it; without one,\n"
+           "./vesktestw.ini. Options come before it; '--' ends the options.\n"
            "\n"
            "Options:\n"
            "  --demo [N]       Make N virtual null-modem pairs (default 2, at most 32) out of\n"
@@ -150,6 +154,8 @@ std::string UsageText() {
            "                   master and slave) instead of full duplex on every port.\n"
            "  --report FILE    With --batch: also write the final rows to FILE as CSV.\n"
            "  -h, --help       Show this help and exit.\n"
+           "  --version        Print the program's name, platform and version (the\n"
+           "                   title the front end shows) and exit.\n"
            "\n"
            "Exit codes:\n"
            "  1  the front end was closed normally (Exit)\n"

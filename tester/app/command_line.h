@@ -27,6 +27,7 @@ constexpr uint32_t kMaxBatchSeconds = 2000000;
 struct CommandLine {
     std::string configPath;  // the path as given, or "" for the default
     bool help = false;
+    bool version = false;
     bool demo = false;
     uint32_t demoPairs = kDefaultDemoPairs;
     bool keepDemo = false;
@@ -46,4 +47,5 @@ struct CommandLineResult {
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args);
 
 // The --help text: usage, every option with its help, the exit codes.
-std::string UsageText();
+// `platform` is the one the program names itself for ("Linux").
+std::string UsageText(const std::string& platform);

@@ -12,6 +12,7 @@
 #include "tester/ui/tui/console.h"
 #include "tester/ui/tui/stop_request.h"
 #include "tester/ui/tui/terminal_app.h"
+#include "tester/version/version.h"
 
 namespace {
 
@@ -34,7 +35,11 @@ int RunVesktest(const std::vector<std::string>& args) {
     }
     const CommandLine& line = parsed.line;
     if (line.help) {
-        std::fputs(UsageText().c_str(), stdout);
+        std::fputs(UsageText(PlatformName()).c_str(), stdout);
+        return 0;
+    }
+    if (line.version) {
+        std::printf("%s\n", ProgramTitle(PlatformName()).c_str());
         return 0;
     }
 

@@ -7,12 +7,16 @@ uint32_t versionMinor = 0;
 uint32_t versionPatch = 0;
 uint32_t versionBuild = 0;
 
-std::string MainWindowTitle() {
-    char title[96];
-    std::snprintf(title, sizeof title, "VeskTest (Win32) - ver %d.%d.%d (build %03u)",
-                  static_cast<int>(versionMajor), static_cast<int>(versionMinor),
+std::string ProgramTitle(const std::string& platform) {
+    char title[160];
+    std::snprintf(title, sizeof title, "VeskTest (%.64s) - ver %d.%d.%d (build %03u)",
+                  platform.c_str(), static_cast<int>(versionMajor), static_cast<int>(versionMinor),
                   static_cast<int>(versionPatch), static_cast<unsigned>(versionBuild));
     return title;
+}
+
+std::string MainWindowTitle() {
+    return ProgramTitle("Win32");
 }
 
 void SetVersionFromWords(uint32_t mostSignificant, uint32_t leastSignificant) {

@@ -17,6 +17,15 @@ extern uint32_t versionBuild;
 // "VeskTest (Win32) - ver 1.1.2 (build 001)" for file version 1.1.2.1.
 std::string MainWindowTitle();
 
+// The same title for a front end that names another platform:
+// "VeskTest (Linux) - ver 1.1.2 (build 001)".
+std::string ProgramTitle(const std::string& platform);
+
+// The platform the program runs on, in the title of the terminal front
+// end and in what `vesktest --version` prints: the kernel's own name
+// ("Linux"), "Win32" on Windows. Platform-specific (version_posix.cpp).
+std::string PlatformName();
+
 // Stores the four words of a fixed file version, as the two 32-bit halves
 // of a version record give them (most significant half first).
 void SetVersionFromWords(uint32_t mostSignificant, uint32_t leastSignificant);

@@ -39,3 +39,7 @@ bool ReadProgramVersion() {
     SetVersionFromWords(fixed->dwFileVersionMS, fixed->dwFileVersionLS);
     return true;
 }
+
+std::string PlatformName() {
+    return "Win32";
+}

@@ -96,9 +96,12 @@ TEST(CommandLine, RefusesWhatItCannotUse) {
 TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
     EXPECT_TRUE(Parse({"--help"}).line.help);
     EXPECT_TRUE(Parse({"-h"}).ok);
-    const std::string usage = UsageText();
+    EXPECT_TRUE(Parse({"--version"}).line.version);
+    EXPECT_FALSE(Parse({"--version=1"}).ok);
+    const std::string usage = UsageText("Linux");
+    EXPECT_NE(usage.find("VeskTest (Linux)"), std::string::npos) << usage;
     for (const char* option : {"--demo [N]", "--keep-demo", "--batch SECONDS", "--pairs",
-                               "--report FILE", "--help", "./vesktestw.ini"})
+                               "--report FILE", "--help", "--version", "./vesktestw.ini"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  "})
         EXPECT_NE(usage.find(code), std::string::npos) << code;

@@ -8,4 +8,6 @@ TEST(ReadProgramVersion, TakesTheBuildsVersion) {
     SetVersionFromWords(0, 0);
     ASSERT_TRUE(ReadProgramVersion());
     EXPECT_EQ(MainWindowTitle(), "VeskTest (Win32) - ver 1.1.2 (build 001)");
+    // The terminal program's title names the kernel it runs on.
+    EXPECT_EQ(ProgramTitle(PlatformName()), "VeskTest (Linux) - ver 1.1.2 (build 001)");
 }

@@ -71,7 +71,7 @@ std::vector<Menu> BuildMenuBar() {
         {"&View",
          {FrameItem(UiAction::StatusBar, "&Status Bar", "Show or hide the status bar", 'b')}},
         {"&Help",
-         {FrameItem(UiAction::About, "&About vesktestw...",
+         {FrameItem(UiAction::About, "&About vesktest...",
                     "Display program information, version number and copyright", '?')}},
     };
 }

@@ -55,7 +55,8 @@ class TerminalFrontEnd {
 };
 
 void TerminalFrontEnd::Run() {
-    screen_.title = MainWindowTitle();
+    // The window tester's title, naming the platform this program runs on.
+    screen_.title = ProgramTitle(PlatformName());
     for (const ColumnDescriptor& column : configuration.columns) {
         const std::string title = column.title ? column.title : "";
         screen_.columnTitles.push_back(title);

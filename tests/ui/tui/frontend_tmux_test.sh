@@ -74,6 +74,13 @@ tmuxc new-session -d -s vt -x 132 -y 34 \
 tmuxc pipe-pane -t vt -o "cat >>'$work/raw'"
 wait_until 30 "the status line" on_screen 'Comm setting: 115200,8,None,1'
 wait_until 30 "every port open and refreshed" all_rows 'f[7] == "....../../0000"'
+# The terminal program names itself and its platform, with the version
+# that --version prints; the window tester's name appears nowhere.
+version=$("$program" --version)
+case "$version" in "VeskTest ($(uname -s)) - ver "*) ;; *) fail "--version printed '$version'" ;; esac
+on_screen "$(sed 's/[][().]/\\&/g' <<<"$version")" || fail "the title is not '$version'"
+on_screen '\? About vesktest\.\.\.' || fail "no About hint naming vesktest"
+off_screen 'vesktestw\.\.\.' || fail "the screen names the window tester"
 ports=$(row_count)
 # Two pairs of pseudo-terminals, and the network pair: the library is built
 # beside the program.
