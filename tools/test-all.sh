@@ -3,8 +3,9 @@
 #   bash tools/test-all.sh
 # Installs the packages it needs, builds the native, sanitizer and both
 # Windows configurations, runs the native suite, both sanitizer suites and the
-# Wine suite, checks the shipped i686 binaries, formatting, the layers and
-# lint, and runs the fuzzers for a bounded time.
+# Wine suite, checks the shipped i686 binaries, the installed tree, the .deb
+# and the Windows zip, formatting, the layers and lint, and runs the fuzzers
+# for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -42,6 +43,9 @@ tools/check-windows-binaries.sh build/mingw32-release/bin "${shipped[@]}"
 if [ -x tools/check-exports.sh ]; then
   tools/check-exports.sh build/mingw32-release/bin/qelnet.dll
 fi
+
+step "install tree and packages (.deb, i686 zip)"
+tools/check-packages.sh
 
 step "formatting"
 cmake --build build/linux --target format-check

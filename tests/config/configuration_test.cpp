@@ -304,3 +304,29 @@ TEST_F(ConfigFile, SummaryNamesEveryCodeAndSurvivesBadOnes) {
               "Comm setting: 9600,5,?,?   Flow control: ?   Block size: 32 bytes   "
               "HD Timeout: 0 ms");
 }
+
+// The sample shipped in the Windows zip: its comments are no ports and no
+// values, its keys read as it says, and the tester's save at exit keeps
+// the explanations.
+TEST_F(ConfigFile, TheShippedSampleReadsAsItsCommentsSay) {
+    const std::string sample = rig::ScratchDir::read(VESK_SAMPLE_INI);
+    ASSERT_NE(sample.find("[Ports]"), std::string::npos) << VESK_SAMPLE_INI;
+    writeFile(sample);
+    LoadConfiguration();
+    ASSERT_EQ(configuration.portCount, 2u);
+    EXPECT_EQ(configuration.portNames[0], "COM1");
+    EXPECT_EQ(configuration.portNames[1], "COM2");
+    EXPECT_EQ(settings().baudRate, 115200u);
+    EXPECT_EQ(settings().byteSize, 8u);
+    EXPECT_EQ(settings().blockSize, 1024u);
+    EXPECT_EQ(settings().hdTimeout, 0);
+    EXPECT_EQ(settings().lineFlags.load().word(), 0u);
+
+    EXPECT_EQ(SaveConfiguration(), 0);
+    const std::string saved = readFile();
+    EXPECT_NE(saved.find("; Bytes per test block, 32 to 64000."), std::string::npos) << saved;
+    configuration = Configuration();
+    LoadConfiguration();
+    EXPECT_EQ(configuration.portCount, 2u);
+    EXPECT_EQ(settings().hdTimeout, 0);
+}
