@@ -98,6 +98,19 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--report") {
             if (!takeValue(line.reportPath) || line.reportPath.empty())
                 return fail("--report needs a file name");
+        } else if (name == "--log") {
+            if (!takeValue(line.logPath) || line.logPath.empty())
+                return fail("--log needs a file name");
+        } else if (name == "--html") {
+            if (!takeValue(line.htmlPath) || line.htmlPath.empty())
+                return fail("--html needs a file name");
+        } else if (name == "--interval") {
+            std::string seconds;
+            if (!takeValue(seconds)) return fail("--interval needs a number of seconds");
+            if (!ReadBounded(seconds, 1, kMaxIntervalSeconds, line.intervalSeconds))
+                return fail("--interval takes a number of seconds from 1 to " +
+                            std::to_string(kMaxIntervalSeconds) + ", not '" + seconds + "'");
+            line.intervalGiven = true;
         } else {
             return fail("unknown option '" + word + "'");
         }
@@ -125,6 +138,9 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     if (line.keepDemo && !line.demo) return fail("--keep-demo belongs with --demo");
     if (line.pairs && !line.batch) return fail("--pairs belongs with --batch");
     if (!line.reportPath.empty() && !line.batch) return fail("--report belongs with --batch");
+    if (!line.htmlPath.empty() && !line.batch) return fail("--html belongs with --batch");
+    if (line.intervalGiven && line.logPath.empty() && line.htmlPath.empty())
+        return fail("--interval belongs with --log or --html");
     result.ok = true;
     return result;
 }
@@ -153,6 +169,15 @@ std::string UsageText(const std::string& platform) {
            "  --pairs          With --batch: half-duplex pairs (ports 1 and 2, 3 and 4...:\n"
            "                   master and slave) instead of full duplex on every port.\n"
            "  --report FILE    With --batch: also write the final rows to FILE as CSV.\n"
+           "  --log FILE       While the test runs (with --batch or in the front end),\n"
+           "                   append one CSV line per port every interval to FILE: UTC\n"
+           "                   time, port, counters, rates over the interval, errors,\n"
+           "                   line errors seen, state. Each line is flushed at once.\n"
+           "  --html FILE      With --batch: write a page to FILE with the verdict, the\n"
+           "                   final table and a chart per port of the receive rate over\n"
+           "                   time, marked where errors and line errors happened.\n"
+           "  --interval SECONDS\n"
+           "                   The sampling interval of --log and --html (default 5).\n"
            "  -h, --help       Show this help and exit.\n"
            "  --version        Print the program's name, platform and version (the\n"
            "                   title the front end shows) and exit.\n"

@@ -23,6 +23,10 @@ constexpr uint32_t kDefaultDemoPairs = 2;
 // batch run's elapsed time is a 32-bit millisecond count.
 constexpr uint32_t kMaxDemoPairs = 32;
 constexpr uint32_t kMaxBatchSeconds = 2000000;
+// The log's and the HTML report's sampling interval: the default, and the
+// longest (a day).
+constexpr uint32_t kDefaultIntervalSeconds = 5;
+constexpr uint32_t kMaxIntervalSeconds = 86400;
 
 struct CommandLine {
     std::string configPath;  // the path as given, or "" for the default
@@ -35,6 +39,10 @@ struct CommandLine {
     uint32_t batchSeconds = 0;
     bool pairs = false;
     std::string reportPath;
+    std::string logPath;   // the interval log (CSV), when not empty
+    std::string htmlPath;  // the HTML report of a batch run, when not empty
+    bool intervalGiven = false;
+    uint32_t intervalSeconds = kDefaultIntervalSeconds;
 };
 
 struct CommandLineResult {

@@ -9,6 +9,7 @@
 #include "tester/demo/device_server.h"
 #include "tester/app/command_line.h"
 #include "tester/batch/batch_run.h"
+#include "tester/ui/interval_log.h"
 #include "tester/ui/tui/console.h"
 #include "tester/ui/tui/stop_request.h"
 #include "tester/ui/tui/terminal_app.h"
@@ -60,6 +61,18 @@ int RunVesktest(const std::vector<std::string>& args) {
         SetConfigPath(line.configPath.c_str());
     }
 
+    // The interval log, for --log and for the samples of --html.
+    std::unique_ptr<IntervalLog> log;
+    if (!line.logPath.empty() || !line.htmlPath.empty()) {
+        log.reset(new IntervalLog(line.intervalSeconds, !line.htmlPath.empty()));
+        std::string error;
+        if (!line.logPath.empty() && !log->OpenFile(line.logPath, error)) {
+            std::fprintf(stderr, "vesktest: cannot open the log '%s': %s\n", line.logPath.c_str(),
+                         error.c_str());
+            return kExitUsage;
+        }
+    }
+
     int code;
     if (line.batch) {
         CatchStopSignals();
@@ -69,9 +82,12 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.reportPath = line.reportPath;
         options.progress = StdoutIsTerminal();
         options.stopRequested = StopRequested;
+        options.log = log.get();
+        options.htmlPath = line.htmlPath;
+        options.programTitle = ProgramTitle(PlatformName());
         code = RunBatch(options, stdout, stderr);
     } else {
-        code = RunTerminalFrontEnd();
+        code = RunTerminalFrontEnd(log.get());
     }
     if (ports && line.keepDemo)
         std::fprintf(stderr, "vesktest: the demo's configuration is kept in %s\n",

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tester/ui/csv_text.h"
+
 PortVerdict JudgePort(const BatchRow& row) {
     if (!row.ready) return PortVerdict::NotOpened;
     const RowValues& v = row.values;
@@ -69,20 +71,6 @@ std::string FormatTable(const std::vector<BatchRow>& rows, const std::vector<std
         line([&](int c) { return row.cells[c]; });
     return out;
 }
-
-namespace {
-
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char ch : text) {
-        if (ch == '"') quoted += '"';
-        quoted += ch;
-    }
-    return quoted + "\"";
-}
-
-}  // namespace
 
 std::string FormatCsv(const std::vector<BatchRow>& rows, const std::vector<std::string>& titles) {
     std::string out;

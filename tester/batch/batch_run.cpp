@@ -7,10 +7,12 @@
 
 #include "platform/clock.h"
 #include "tester/batch/batch_report.h"
+#include "tester/batch/html_report.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/port_worker.h"
 #include "tester/session/refresh.h"
 #include "tester/session/tester_session.h"
+#include "tester/ui/interval_log.h"
 #include "tester/ui/port_commands.h"
 #include "tester/ui/row_store.h"
 
@@ -59,12 +61,13 @@ uint64_t BytesReceived(RowStore& rows) {
 }
 
 // Waits until nothing has arrived on any port for kQuietMs.
-void Drain(RowStore& rows) {
+void Drain(RowStore& rows, IntervalLog* log) {
     const uint32_t start = plat::tickCount();
     uint64_t last = BytesReceived(rows);
     uint32_t lastChange = start;
     for (;;) {
         plat::sleepMs(kPollMs);
+        if (log) log->Poll(rows);
         const uint32_t now = plat::tickCount();
         const uint64_t seen = BytesReceived(rows);
         if (seen != last) {
@@ -82,6 +85,7 @@ void RunFor(RowStore& rows, const BatchOptions& options, std::FILE* out) {
     const uint32_t total = options.seconds * 1000u;
     uint32_t nextProgress = kProgressEveryMs;
     for (;;) {
+        if (options.log) options.log->Poll(rows);
         const uint32_t spent = plat::ticksBetween(start, plat::tickCount());
         if (spent >= total || (options.stopRequested && options.stopRequested())) return;
         if (options.progress && spent >= nextProgress) {
@@ -144,16 +148,19 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         if (options.pairs) {
             RunPortCommand(*rows, PortCommand::Odd);  // the masters
             RunPortCommand(*rows, PortCommand::StartStop);
-            Drain(*rows);
+            Drain(*rows, options.log);
             RunPortCommand(*rows, PortCommand::Even);  // the slaves
             RunPortCommand(*rows, PortCommand::StartStop);
         } else {
             RunPortCommand(*rows, PortCommand::Write);
-            Drain(*rows);
+            Drain(*rows, options.log);
             RunPortCommand(*rows, PortCommand::Read);
         }
         plat::sleepMs(kSettleMs);
-        session.Stop([&] { final = Collect(*rows); });
+        session.Stop([&] {
+            final = Collect(*rows);
+            if (options.log) options.log->Final(*rows);
+        });
         if (session.RowsInUse()) (void)rows.release();
     }
 
@@ -163,5 +170,23 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
     std::fflush(out);
     if (!options.reportPath.empty()) WriteReport(options.reportPath, FormatCsv(final, titles), err);
+    if (!options.htmlPath.empty()) {
+        HtmlReport page;
+        page.programTitle = options.programTitle;
+        page.configPath = configPath;
+        page.seconds = options.seconds;
+        page.pairs = options.pairs;
+        page.summary = summary;
+        page.titles = titles;
+        page.rows = final;
+        if (options.log) {
+            page.intervalSeconds = options.log->IntervalSeconds();
+            page.samples = &options.log->Samples();
+        }
+        WriteReport(options.htmlPath, FormatHtmlReport(page), err);
+    }
+    if (options.log && !options.log->Problem().empty())
+        std::fprintf(err, "vesktest: the log could not be written: %s\n",
+                     options.log->Problem().c_str());
     return summary.exitCode;
 }

@@ -11,6 +11,8 @@
 #include <functional>
 #include <string>
 
+class IntervalLog;
+
 struct BatchOptions {
     uint32_t seconds = 0;    // how long the test directions run
     bool pairs = false;      // half-duplex pairs instead of full duplex
@@ -19,6 +21,12 @@ struct BatchOptions {
     // Asked while the test runs: true cuts the test time short (the run is
     // then drained and reported all the same). Null: never.
     std::function<bool()> stopRequested;
+    // Sampled while the run goes on, and once more at its end. Not owned.
+    IntervalLog* log = nullptr;
+    // The HTML report (html_report.h), from the log's samples, when not
+    // empty; its page names the program by `programTitle`.
+    std::string htmlPath;
+    std::string programTitle;
 };
 
 // How long the run waits for every port to have opened (or failed to):

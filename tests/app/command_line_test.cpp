@@ -69,6 +69,21 @@ TEST(CommandLine, DemoTakesAnOptionalCountOfPairs) {
     EXPECT_FALSE(Parse({"--keep-demo"}).ok);
 }
 
+TEST(CommandLine, LogAndHtmlTakeTheIntervalTheFrontEndTakesTheLog) {
+    const CommandLineResult batch =
+        Parse({"--batch", "60", "--log", "l.csv", "--html=r.html", "--interval", "2", "bench.ini"});
+    ASSERT_TRUE(batch.ok) << batch.error;
+    EXPECT_EQ(batch.line.logPath, "l.csv");
+    EXPECT_EQ(batch.line.htmlPath, "r.html");
+    EXPECT_EQ(batch.line.intervalSeconds, 2u);
+    EXPECT_EQ(batch.line.configPath, "bench.ini");
+
+    const CommandLineResult frontEnd = Parse({"--log", "l.csv", "bench.ini"});
+    ASSERT_TRUE(frontEnd.ok) << frontEnd.error;
+    EXPECT_FALSE(frontEnd.line.batch);
+    EXPECT_EQ(frontEnd.line.intervalSeconds, kDefaultIntervalSeconds);
+}
+
 TEST(CommandLine, RefusesWhatItCannotUse) {
     for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
              {"--batch"},
@@ -82,6 +97,11 @@ TEST(CommandLine, RefusesWhatItCannotUse) {
              {"--batch", "5", "--report"},
              {"--batch", "5", "--report="},
              {"--pairs=1", "--batch", "5"},
+             {"--html", "r.html"},  // a page only of an unattended run
+             {"--log", "l.csv", "--interval", "0"},
+             {"--log", "l.csv", "--interval", "86401"},
+             {"--interval", "5"},  // of nothing
+             {"--batch", "5", "--log"},
              {"-x"},
          }) {
         const CommandLineResult r = Parse(words);
@@ -100,8 +120,9 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
     EXPECT_FALSE(Parse({"--version=1"}).ok);
     const std::string usage = UsageText("Linux");
     EXPECT_NE(usage.find("VeskTest (Linux)"), std::string::npos) << usage;
-    for (const char* option : {"--demo [N]", "--keep-demo", "--batch SECONDS", "--pairs",
-                               "--report FILE", "--help", "--version", "./vesktestw.ini"})
+    for (const char* option :
+         {"--demo [N]", "--keep-demo", "--batch SECONDS", "--pairs", "--report FILE", "--log FILE",
+          "--html FILE", "--interval SECONDS", "--help", "--version", "./vesktestw.ini"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  "})
         EXPECT_NE(usage.find(code), std::string::npos) << code;

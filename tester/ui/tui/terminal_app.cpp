@@ -10,6 +10,7 @@
 
 #include "tester/config/configuration.h"
 #include "tester/session/tester_session.h"
+#include "tester/ui/interval_log.h"
 #include "tester/ui/port_commands.h"
 #include "tester/ui/row_store.h"
 #include "tester/ui/tui/column_layout.h"
@@ -29,7 +30,7 @@ constexpr int kEscape = 27;
 
 class TerminalFrontEnd {
   public:
-    explicit TerminalFrontEnd(RowStore& rows) : rows_(rows) {}
+    TerminalFrontEnd(RowStore& rows, IntervalLog* log) : rows_(rows), log_(log) {}
 
     // Serves keys and draws until the operator chooses Exit (or a stop
     // signal arrives), over a session that has started.
@@ -44,6 +45,7 @@ class TerminalFrontEnd {
     bool OpenMenuFromAlt();
 
     RowStore& rows_;
+    IntervalLog* log_;
     MainScreen screen_;
     ListPosition position_;
     MenuView menu_;
@@ -69,6 +71,7 @@ void TerminalFrontEnd::Run() {
     while (!quit_) {
         Draw();
         const int key = getch();
+        if (log_) log_->Poll(rows_);
         if (StopRequested()) quit_ = true;
         if (key != ERR) OnKey(key);
     }
@@ -221,7 +224,7 @@ void PrintUnshown() {
 
 }  // namespace
 
-int RunTerminalFrontEnd() {
+int RunTerminalFrontEnd(IntervalLog* log) {
     CatchStopSignals();
     if (!StdioIsTerminal()) {
         std::fprintf(stderr,
@@ -247,15 +250,20 @@ int RunTerminalFrontEnd() {
         std::fprintf(stderr, "vesktest: cannot start the test engine\n");
         return kExitNoFrontEnd;
     }
-    TerminalFrontEnd(*rows).Run();
+    TerminalFrontEnd(*rows, log).Run();
 
     // Port threads waiting in a box are let go first: the shut-down joins
     // them.
     TerminalMessages().Close();
-    tester.Stop();
+    tester.Stop([&] {
+        if (log) log->Final(*rows);
+    });
     if (tester.RowsInUse()) (void)rows.release();
     curses.reset();
     PrintUnshown();
+    if (log && !log->Problem().empty())
+        std::fprintf(stderr, "vesktest: the log could not be written: %s\n",
+                     log->Problem().c_str());
     tester.Save();
     return kExitClosed;
 }

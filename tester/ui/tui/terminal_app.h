@@ -3,6 +3,8 @@
 // workers and shut-down.
 #pragma once
 
+class IntervalLog;
+
 // Exit code after Exit (or a stop signal), as the window's close gives.
 constexpr int kExitClosed = 1;
 // Exit code when the front end cannot start: no usable terminal, or the
@@ -14,5 +16,7 @@ constexpr int kExitNoFrontEnd = 5;
 // port and the 500 ms refresh, serves keys and boxes, then the orderly
 // shut-down and the save of the configuration. Messages that could not be
 // shown on the screen are printed to stderr once the terminal is back to
-// normal. Returns kExitClosed, or kExitNoFrontEnd.
-int RunTerminalFrontEnd();
+// normal. Returns kExitClosed, or kExitNoFrontEnd. With `log`, the rows
+// are sampled into it while the front end runs, and once more at the end
+// (interval_log.h); it is not owned.
+int RunTerminalFrontEnd(IntervalLog* log = nullptr);

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The terminal front end driven as a person would, in tmux: start
-# `vesktest --demo 2`, select all, start, watch Rx# and Tx# grow while Err#
-# stays 0/0, open the settings form and type a bad baud rate (the bell
-# rings, the focus stays), cancel, quit; the exit code is 1 and the
-# configuration file is written. Then a copy of the program without the
+# `vesktest --demo 2` with a log, check its title, select all, start, watch
+# Rx# and Tx# grow while Err# stays 0/0 and the log gets its lines, open the
+# settings form and type a bad baud rate (the bell rings, the focus stays),
+# cancel, quit; the exit code is 1 and the configuration file is written. Then a copy of the program without the
 # network library beside it, on a network port: the "Not found qelnet.dll"
 # box is a modal message on the screen, not text over it.
 #
@@ -70,7 +70,7 @@ counters() { # "row rxBytes txBytes err" per row
 
 step "start vesktest --demo 2"
 tmuxc new-session -d -s vt -x 132 -y 34 \
-  "cd '$work' && TMPDIR='$work/tmp' '$program' --demo 2 --keep-demo 2>'$work/err'; echo \$? >'$work/exit'"
+  "cd '$work' && TMPDIR='$work/tmp' '$program' --demo 2 --keep-demo --log live.csv --interval 1 2>'$work/err'; echo \$? >'$work/exit'"
 tmuxc pipe-pane -t vt -o "cat >>'$work/raw'"
 wait_until 30 "the status line" on_screen 'Comm setting: 115200,8,None,1'
 wait_until 30 "every port open and refreshed" all_rows 'f[7] == "....../../0000"'
@@ -99,6 +99,11 @@ paste <(echo "$before") <(echo "$after") | awk '
   { if (!($6 > $2 && $7 > $3)) { print "row " $1 " did not grow: " $0; bad = 1 }
     if ($4 != "0/0" || $8 != "0/0") { print "row " $1 " counted errors: " $0; bad = 1 } }
   END { exit bad }' || fail "counters"
+
+step "the log gets a line per port every second while the test runs"
+running_lines() { grep -c ',Rx/Tx,' "$work/live.csv" || true; }
+wait_until 20 "two samples of every running port in the log" test "$(running_lines)" -ge $((2 * ports))
+head -1 "$work/live.csv" | grep -q '^time,port,rx_bytes,' || fail "the log has no header"
 
 step "settings form: a bad baud rate rings the bell and keeps the focus"
 keys t

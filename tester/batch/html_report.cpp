@@ -1,0 +1,300 @@
+#include "tester/batch/html_report.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string Format(const char* format, double a, double b = 0, double c = 0, double d = 0) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, a, b, c, d);
+    return text;
+}
+
+// "1:02:03", "2:03": elapsed time on the chart's axis and in the marks.
+std::string Duration(double seconds) {
+    const long s = static_cast<long>(seconds + 0.5);
+    char text[32];
+    if (s >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+const char* VerdictName(PortVerdict verdict) {
+    switch (verdict) {
+        case PortVerdict::Clean:
+            return "clean";
+        case PortVerdict::Errors:
+            return "errors";
+        case PortVerdict::NoData:
+            return "no-data";
+        case PortVerdict::NotOpened:
+            return "not-opened";
+    }
+    return "";
+}
+
+// One point of a port's chart: a sample, or a run of samples when the
+// series is longer than the chart can show.
+struct Point {
+    double seconds = 0;
+    uint64_t rate = 0;
+    uint64_t newErrors = 0;  // receive and send errors counted since the point before
+    std::string lineErrors;  // letters seen, or empty
+    int64_t newDrops = 0;
+};
+
+std::vector<Point> SeriesOf(const std::vector<LogSample>& samples, size_t port) {
+    std::vector<Point> points;
+    const PortSample* before = nullptr;
+    for (const LogSample& sample : samples) {
+        if (port >= sample.ports.size()) continue;
+        const PortSample& now = sample.ports[port];
+        Point p;
+        p.seconds = sample.elapsedMs / 1000.0;
+        p.rate = now.rxRate;
+        const uint64_t errors = uint64_t{now.values.rxErrors} + now.values.txErrors;
+        const uint64_t errorsBefore =
+            before ? uint64_t{before->values.rxErrors} + before->values.txErrors : 0;
+        // Counters that went down were cleared: what they hold is new.
+        p.newErrors = errors >= errorsBefore ? errors - errorsBefore : errors;
+        if (now.lineErrors.find_first_not_of('.') != std::string::npos)
+            p.lineErrors = now.lineErrors;
+        const int64_t drops = DropsOf(now.values);
+        const int64_t dropsBefore = before ? std::max<int64_t>(DropsOf(before->values), 0) : 0;
+        if (drops > dropsBefore) p.newDrops = drops - dropsBefore;
+        points.push_back(p);
+        before = &now;
+    }
+    if (points.size() <= kMaxChartPoints) return points;
+
+    const size_t run = (points.size() + kMaxChartPoints - 1) / kMaxChartPoints;
+    std::vector<Point> merged;
+    for (size_t i = 0; i < points.size(); i += run) {
+        Point m;
+        for (size_t j = i; j < std::min(points.size(), i + run); ++j) {
+            const Point& p = points[j];
+            m.seconds = p.seconds;
+            m.rate = std::max(m.rate, p.rate);
+            m.newErrors += p.newErrors;
+            m.newDrops += p.newDrops;
+            if (!p.lineErrors.empty()) m.lineErrors = MergeLineErrors(m.lineErrors, p.lineErrors);
+        }
+        merged.push_back(m);
+    }
+    return merged;
+}
+
+// The smallest of 1, 2, 5 times a power of ten that is at least `value`.
+uint64_t NiceCeiling(uint64_t value) {
+    uint64_t step = 1;
+    for (;;) {
+        for (uint64_t f : {1, 2, 5})
+            if (f * step >= value) return f * step;
+        step *= 10;
+    }
+}
+
+constexpr double kWidth = 760, kHeight = 230;
+constexpr double kLeft = 70, kRight = 16, kTop = 22, kBottom = 40;
+constexpr double kPlotW = kWidth - kLeft - kRight, kPlotH = kHeight - kTop - kBottom;
+
+std::string Chart(const std::string& name, const std::vector<Point>& points) {
+    double lastSeconds = 1;
+    uint64_t topRate = 1;
+    for (const Point& p : points) {
+        lastSeconds = std::max(lastSeconds, p.seconds);
+        topRate = std::max(topRate, p.rate);
+    }
+    topRate = NiceCeiling(topRate);
+    auto x = [&](double seconds) { return kLeft + seconds / lastSeconds * kPlotW; };
+    auto y = [&](uint64_t rate) {
+        return kTop + kPlotH - static_cast<double>(rate) / topRate * kPlotH;
+    };
+
+    std::string svg = Format(
+        "<svg class=\"chart\" width=\"%.0f\" "
+        "height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" role=\"img\" ",
+        kWidth, kHeight, kWidth, kHeight);
+    svg += "aria-label=\"Received bytes per second of " + Escape(name) + " over time\">\n";
+    svg += Format("<rect class=\"plot\" x=\"%.0f\" y=\"%.0f\" width=\"%.0f\" height=\"%.0f\"/>\n",
+                  kLeft, kTop, kPlotW, kPlotH);
+    for (int i = 0; i <= 4; ++i) {
+        const uint64_t rate = topRate * i / 4;
+        svg += Format("<line class=\"grid\" x1=\"%.1f\" x2=\"%.1f\" y1=\"%.1f\" y2=\"%.1f\"/>",
+                      kLeft, kLeft + kPlotW, y(rate), y(rate));
+        svg += Format("<text class=\"axis\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">", kLeft - 6,
+                      y(rate) + 4);
+        svg += std::to_string(rate) + "</text>\n";
+    }
+    // Time ticks on whole seconds, minutes or hours: at most six of them.
+    double step = 1;
+    for (double s : {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600,
+                     43200, 86400}) {
+        step = s;
+        if (lastSeconds / s <= 6) break;
+    }
+    for (double seconds = 0; seconds <= lastSeconds + 1e-9; seconds += step) {
+        svg += Format("<text class=\"axis\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">",
+                      x(seconds), kTop + kPlotH + 16);
+        svg += Duration(seconds) + "</text>\n";
+    }
+    svg += Format("<text class=\"axis\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">", kLeft,
+                  kTop - 8);
+    svg += "B/s</text>";
+    svg += Format("<text class=\"axis\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">",
+                  kWidth - kRight, kHeight - 4);
+    svg += "time since the start (h:mm:ss)</text>\n";
+
+    if (!points.empty()) {
+        svg += "<polyline class=\"rate\" points=\"";
+        for (const Point& p : points)
+            svg += Format("%.1f,%.1f ", x(p.seconds), y(p.rate));
+        svg += "\"/>\n";
+    }
+    for (const Point& p : points) {
+        const double px = x(p.seconds);
+        const std::string at = Duration(p.seconds);
+        if (p.newErrors > 0) {
+            svg += Format("<path class=\"mark errors\" d=\"M%.1f %.1fl-5 -9h10z\">", px, kTop + 9);
+            svg += "<title>" + at + ": " + std::to_string(p.newErrors) +
+                   " new error(s)</title></path>\n";
+            svg += Format(
+                "<line class=\"mark-line errors\" x1=\"%.1f\" x2=\"%.1f\" y1=\"%.1f\" "
+                "y2=\"%.1f\"/>\n",
+                px, px, kTop + 9, kTop + kPlotH);
+        }
+        if (!p.lineErrors.empty()) {
+            svg += Format(
+                "<rect class=\"mark line-errors\" x=\"%.1f\" y=\"%.1f\" width=\"8\" "
+                "height=\"8\">",
+                px - 4, kTop + 12);
+            svg += "<title>" + at + ": line errors " + Escape(p.lineErrors) + "</title></rect>\n";
+        }
+        if (p.newDrops > 0) {
+            svg += Format("<path class=\"mark drops\" d=\"M%.1f %.1fl5 5l-5 5l-5 -5z\">", px,
+                          kTop + 22);
+            svg += "<title>" + at + ": " + std::to_string(p.newDrops) +
+                   " connection(s) lost</title></path>\n";
+        }
+    }
+    if (points.empty())
+        svg += Format("<text class=\"axis\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">",
+                      kLeft + kPlotW / 2, kTop + kPlotH / 2) +
+               "no samples</text>\n";
+    return svg + "</svg>\n";
+}
+
+const char kStyle[] = R"(
+body { font: 14px/1.4 sans-serif; margin: 24px; color: #222; background: #fff; }
+h1 { font-size: 22px; margin: 0 0 8px; }
+h2 { font-size: 18px; margin: 28px 0 8px; }
+h3 { font-size: 15px; margin: 18px 0 4px; font-weight: normal; }
+.verdict { font-size: 17px; font-weight: bold; padding: 6px 10px; display: inline-block; }
+.verdict.passed { background: #dff3df; color: #145214; }
+.verdict.failed { background: #fbe0e0; color: #8a1111; }
+.facts { color: #555; }
+table.rows { border-collapse: collapse; font-family: monospace; }
+table.rows th, table.rows td { border: 1px solid #ccc; padding: 2px 8px; text-align: right; }
+table.rows th { background: #f2f2f2; }
+tr.errors td, tr.not-opened td, tr.no-data td { background: #fdf0f0; }
+span.v { font-weight: bold; }
+span.v.clean { color: #145214; } span.v.errors, span.v.not-opened, span.v.no-data { color: #8a1111; }
+svg.chart { display: block; }
+svg.chart rect.plot { fill: #fbfbfb; stroke: #999; }
+svg.chart line.grid { stroke: #e2e2e2; }
+svg.chart text.axis { font: 11px sans-serif; fill: #555; }
+svg.chart polyline.rate { fill: none; stroke: #1f5fbf; stroke-width: 1.5; }
+svg.chart .mark.errors { fill: #d42020; }
+svg.chart .mark-line.errors { stroke: #d42020; stroke-width: 1; stroke-dasharray: 3 3; }
+svg.chart .mark.line-errors { fill: #e69500; }
+svg.chart .mark.drops { fill: #7b2fbf; }
+.legend { color: #555; font-size: 12px; }
+.legend .errors { color: #d42020; } .legend .line-errors { color: #e69500; }
+.legend .drops { color: #7b2fbf; } .legend .rate { color: #1f5fbf; }
+)";
+
+}  // namespace
+
+std::string FormatHtmlReport(const HtmlReport& r) {
+    const bool passed = r.summary.exitCode == kBatchPassed;
+    const std::vector<LogSample> none;
+    const std::vector<LogSample>& samples = r.samples ? *r.samples : none;
+
+    std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
+    page += "<title>VeskTest report: " + std::string(passed ? "passed" : "FAILED") + "</title>\n";
+    page += "<style>" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
+    page += "<h1>VeskTest report</h1>\n";
+    page += std::string("<p class=\"verdict ") + (passed ? "passed" : "failed") + "\">" +
+            Escape(SummaryLine(r.summary)) + "</p>\n";
+    page += "<p class=\"facts\">" + Escape(r.programTitle) + "<br>Configuration " +
+            Escape(r.configPath) + "; " + std::to_string(r.seconds) + " s of " +
+            (r.pairs ? "half-duplex pairs" : "full duplex on every port");
+    if (!samples.empty())
+        page += "; started " + IsoUtc(samples.front().unixSeconds) + ", a sample every " +
+                std::to_string(r.intervalSeconds) + " s (" + std::to_string(samples.size()) +
+                " samples)";
+    page += "</p>\n";
+
+    page += "<h2>Final rows</h2>\n<table class=\"rows\">\n<thead><tr>";
+    for (const std::string& title : r.titles)
+        page += "<th>" + Escape(title) + "</th>";
+    page += "<th>Verdict</th></tr></thead>\n<tbody>\n";
+    for (const BatchRow& row : r.rows) {
+        const char* verdict = VerdictName(JudgePort(row));
+        page += std::string("<tr class=\"") + verdict + "\">";
+        for (int c = 0; c < kPortListColumns; ++c)
+            page += "<td>" + Escape(row.cells[c]) + "</td>";
+        page +=
+            std::string("<td><span class=\"v ") + verdict + "\">" + verdict + "</span></td></tr>\n";
+    }
+    page += "</tbody>\n</table>\n";
+
+    page += "<h2>Ports over time</h2>\n";
+    page +=
+        "<p class=\"legend\"><span class=\"rate\">&#9472;</span> received bytes per second over "
+        "each interval &#160; <span class=\"errors\">&#9660;</span> receive or send errors "
+        "counted &#160; <span class=\"line-errors\">&#9632;</span> line errors (O F P B R T) "
+        "&#160; <span class=\"drops\">&#9670;</span> connection lost</p>\n";
+    for (size_t i = 0; i < r.rows.size(); ++i) {
+        const BatchRow& row = r.rows[i];
+        const std::string name = row.cells[kColumnName];
+        const char* verdict = VerdictName(JudgePort(row));
+        page += "<section class=\"port\" id=\"port-" + std::to_string(i + 1) + "\" data-port=\"" +
+                Escape(name) + "\" data-verdict=\"" + verdict + "\">\n";
+        page += "<h3>" + Escape(row.cells[kColumnNumber]) + " &#160;<b>" + Escape(name) +
+                "</b> &#160;<span class=\"v " + verdict + "\">" + verdict + "</span></h3>\n";
+        page += Chart(name, SeriesOf(samples, i));
+        page += "</section>\n";
+    }
+    page += "</body>\n</html>\n";
+    return page;
+}

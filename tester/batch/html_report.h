@@ -1,0 +1,40 @@
+// The page an unattended run leaves behind for a person to look at: the
+// verdict, the final table and, for each port, a chart of the received
+// rate over time with marks where errors, line errors and drops happened,
+// drawn from the interval log's samples (interval_log.h).
+//
+// One self-contained HTML file: inline CSS and SVG, no scripts, nothing
+// fetched; any browser shows it, offline and from a mail attachment.
+// Each port is a <section class="port" data-port="NAME"
+// data-verdict="clean|errors|no-data|not-opened"> holding one
+// <svg class="chart">; its marks are elements of class "mark errors",
+// "mark line-errors" and "mark drops", each with a <title> that says when
+// and what.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tester/batch/batch_report.h"
+#include "tester/ui/interval_log.h"
+
+struct HtmlReport {
+    std::string programTitle;  // "VeskTest (Linux) - ver 1.1.2 (build 001)"
+    std::string configPath;
+    uint32_t seconds = 0;  // the test time asked for
+    bool pairs = false;
+    uint32_t intervalSeconds = 0;
+    BatchSummary summary;
+    std::vector<std::string> titles;  // the columns'
+    std::vector<BatchRow> rows;       // as the run ended
+    // Oldest first, ports in row order; null for none. Not owned.
+    const std::vector<LogSample>* samples = nullptr;
+};
+
+// Charts draw at most this many points; longer series are cut into equal
+// runs of samples, each drawn as its highest rate with every mark of the
+// run kept.
+constexpr size_t kMaxChartPoints = 1500;
+
+std::string FormatHtmlReport(const HtmlReport& report);
