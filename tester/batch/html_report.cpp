@@ -82,8 +82,8 @@ std::vector<Point> SeriesOf(const std::vector<LogSample>& samples, size_t port) 
         p.seconds = sample.elapsedMs / 1000.0;
         p.rate = now.rxRate;
         const uint64_t errors = uint64_t{now.values.rxErrors} + now.values.txErrors;
-        const uint64_t errorsBefore =
-            before ? uint64_t{before->values.rxErrors} + before->values.txErrors : 0;
+        uint64_t errorsBefore = 0;
+        if (before) errorsBefore = uint64_t{before->values.rxErrors} + before->values.txErrors;
         // Counters that went down were cleared: what they hold is new.
         p.newErrors = errors >= errorsBefore ? errors - errorsBefore : errors;
         if (now.lineErrors.find_first_not_of('.') != std::string::npos)
