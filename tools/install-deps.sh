@@ -32,7 +32,7 @@ for p in "${packages[@]}"; do
   [ "$status" = "install ok installed" ] || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
-  echo "install-deps: the $set_name packages are installed"
+  echo "install-deps: every package of the '$set_name' set is installed"
   exit 0
 fi
 
