@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tester/batch/html_report.h"
+
 #include <sstream>
 
 #include "tester/engine/port_worker.h"
@@ -140,6 +142,63 @@ TEST(BatchTable, ProgressCountsOnlyReadyPorts) {
     const std::string line =
         ProgressLine(10, 30, {Ready(1, "A", a), Ready(2, "B", Moved(500, 0)), NotOpen(3, "C")});
     EXPECT_EQ(line, "10/30 s: 1 ports running, 1500 bytes received, 2000 sent, 1 errors");
+}
+
+// A night at one sample a second is more than a chart can draw: it is cut
+// into runs of samples, yet no mark may be lost, and a mark stays where
+// in the night it happened.
+TEST(HtmlReport, ALongNightIsDrawnInBoundedPointsWithEveryMark) {
+    std::vector<LogSample> night;
+    RowValues v;
+    for (uint32_t s = 0; s < 43200; ++s) {
+        LogSample sample;
+        sample.unixSeconds = 1700000000 + s;
+        sample.elapsedMs = s * 1000;
+        PortSample port;
+        port.name = "/dev/ttyUSB0";
+        port.ready = true;
+        if (s == 30000) ++v.rxErrors;  // three quarters of the way
+        if (s == 36000) ++v.txErrors;
+        v.bytesRead = s * 11520;
+        port.values = v;
+        port.rxRate = 11520;
+        port.lineErrors = s == 21600 ? "..P..." : "......";
+        sample.ports.push_back(port);
+        night.push_back(sample);
+    }
+    HtmlReport report;
+    report.titles = kTitles;
+    report.rows = {Ready(1, "/dev/ttyUSB0", Moved(1000, 1000))};
+    report.samples = &night;
+    const std::string page = FormatHtmlReport(report);
+
+    const size_t points = page.find("points=\"");
+    ASSERT_NE(points, std::string::npos);
+    const std::string list = page.substr(points + 8, page.find('"', points + 8) - points - 8);
+    size_t count = 0;
+    for (char c : list)
+        count += c == ',';
+    EXPECT_LE(count, kMaxChartPoints);
+    EXPECT_GT(count, kMaxChartPoints / 2);
+
+    // Two error marks and one line-error mark, each at its time: x runs
+    // from 70 to 744 over the night.
+    auto markX = [&](const std::string& cls, size_t from) {
+        const size_t at = page.find("class=\"mark " + cls + "\"", from);
+        if (at == std::string::npos) return std::make_pair(-1.0, at);
+        const size_t tag = page.rfind('<', at);
+        const std::string x = cls == "line-errors" ? "x=\"" : "d=\"M";
+        const size_t value = page.find(x, tag) + x.size();
+        return std::make_pair(std::stod(page.substr(value)), at);
+    };
+    const auto first = markX("errors", 0);
+    const auto second = markX("errors", first.second + 1);
+    EXPECT_NEAR(first.first, 70 + 674.0 * 30000 / 43199, 2.0);
+    EXPECT_NEAR(second.first, 70 + 674.0 * 36000 / 43199, 2.0);
+    EXPECT_EQ(markX("errors", second.second + 1).first, -1.0);
+    EXPECT_NEAR(markX("line-errors", 0).first + 4, 70 + 674.0 * 21600 / 43199, 2.0);
+    EXPECT_NE(page.find("line errors ..P..."), std::string::npos);
+    EXPECT_EQ(page.find("class=\"mark drops\""), std::string::npos);
 }
 
 }  // namespace
