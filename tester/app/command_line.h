@@ -23,6 +23,9 @@ constexpr uint32_t kDefaultDemoPairs = 2;
 // batch run's elapsed time is a 32-bit millisecond count.
 constexpr uint32_t kMaxDemoPairs = 32;
 constexpr uint32_t kMaxBatchSeconds = 2000000;
+// The batch run's drain limit, in seconds.
+constexpr uint32_t kDefaultDrainSeconds = 60;
+constexpr uint32_t kMaxDrainSeconds = 3600;
 
 struct CommandLine {
     std::string configPath;  // the path as given, or "" for the default
@@ -33,6 +36,7 @@ struct CommandLine {
     bool batch = false;
     uint32_t batchSeconds = 0;
     bool pairs = false;
+    uint32_t drainSeconds = kDefaultDrainSeconds;
     std::string reportPath;
 };
 

@@ -64,6 +64,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.reportPath = line.reportPath;
         options.progress = StdoutIsTerminal();
         options.stopRequested = StopRequested;
+        options.drainLimitMs = line.drainSeconds * 1000u;
         code = RunBatch(options, stdout, stderr);
     } else {
         code = RunTerminalFrontEnd();
