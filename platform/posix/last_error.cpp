@@ -1,6 +1,9 @@
 #include "platform/last_error.h"
 
 #include <cerrno>
+#include <cstring>
+
+#include "platform/win32_types.h"
 
 namespace plat {
 
@@ -9,6 +12,44 @@ uint32_t lastError() {
 }
 void setLastError(uint32_t code) {
     errno = static_cast<int>(code);
+}
+
+std::string errorText(uint32_t code) {
+    char buffer[256] = "";
+    // The GNU strerror_r: returns the text, which may or may not be in
+    // `buffer`.
+    const char* text = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+    if (!text || !*text) return "error " + std::to_string(code);
+    return text;
+}
+
+std::string win32ErrorText(uint32_t code) {
+    // Windows' own wording, shortened to the part that says what happened.
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+            return "The system cannot find the file specified";
+        case ERROR_ACCESS_DENIED:
+            return "Access is denied";
+        case ERROR_INVALID_HANDLE:
+            return "The handle is invalid";
+        case ERROR_NOT_ENOUGH_MEMORY:
+            return "Not enough memory resources are available to process this command";
+        case ERROR_GEN_FAILURE:
+            return "A device attached to the system is not functioning";
+        case ERROR_NETNAME_DELETED:
+            return "The specified network name is no longer available";
+        case ERROR_INVALID_PARAMETER:
+            return "The parameter is incorrect";
+        case ERROR_SEM_TIMEOUT:
+            return "The semaphore timeout period has expired";
+        case ERROR_OPERATION_ABORTED:
+            return "The I/O operation has been aborted because of either a thread exit or an "
+                   "application request";
+        case ERROR_CONNECTION_ABORTED:
+            return "The network connection was aborted by the local system";
+        default:
+            return std::string();
+    }
 }
 
 }  // namespace plat

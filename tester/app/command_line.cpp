@@ -95,6 +95,12 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
             line.batch = true;
         } else if (name == "--pairs" && !hasValue) {
             line.pairs = true;
+        } else if (name == "--drain") {
+            std::string seconds;
+            if (!takeValue(seconds)) return fail("--drain needs a number of seconds");
+            if (!ReadBounded(seconds, 1, kMaxDrainSeconds, line.drainSeconds))
+                return fail("--drain takes a number of seconds from 1 to " +
+                            std::to_string(kMaxDrainSeconds) + ", not '" + seconds + "'");
         } else if (name == "--report") {
             if (!takeValue(line.reportPath) || line.reportPath.empty())
                 return fail("--report needs a file name");
@@ -137,6 +143,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
         return fail("--demo writes a configuration of its own; give no configuration path with it");
     if (line.keepDemo && !line.demo) return fail("--keep-demo belongs with --demo");
     if (line.pairs && !line.batch) return fail("--pairs belongs with --batch");
+    if (line.drainSeconds != kDefaultDrainSeconds && !line.batch)
+        return fail("--drain belongs with --batch");
     if (!line.reportPath.empty() && !line.batch) return fail("--report belongs with --batch");
     if (!line.htmlPath.empty() && !line.batch) return fail("--html belongs with --batch");
     if (line.intervalGiven && line.logPath.empty() && line.htmlPath.empty())
@@ -168,6 +176,9 @@ std::string UsageText(const std::string& platform) {
            "                   print the final rows as a table.\n"
            "  --pairs          With --batch: half-duplex pairs (ports 1 and 2, 3 and 4...:\n"
            "                   master and slave) instead of full duplex on every port.\n"
+           "  --drain SECONDS  With --batch: how long the receivers may go on after the\n"
+           "                   senders stop (default 60); lines that are still receiving\n"
+           "                   then fail the run.\n"
            "  --report FILE    With --batch: also write the final rows to FILE as CSV.\n"
            "  --log FILE       While the test runs (with --batch or in the front end),\n"
            "                   append one CSV line per port every interval to FILE: UTC\n"
@@ -185,8 +196,11 @@ std::string UsageText(const std::string& platform) {
            "Exit codes:\n"
            "  1  the front end was closed normally (Exit)\n"
            "  2  the command line could not be used\n"
-           "  0  batch: every open port moved data both ways with no errors\n"
-           "  3  batch: errors were counted, or an open port received or sent nothing\n"
+           "  0  batch: every port opened and moved data both ways with no error, no\n"
+           "     loss, every block back (half duplex), and the lines went quiet\n"
+           "  3  batch: anything else on an open port: receive, send or line errors,\n"
+           "     the port lost, nothing received or sent, blocks that did not come back,\n"
+           "     lines still receiving at the drain's limit (the last line says which)\n"
            "  4  batch: a configured port could not be opened\n"
            "  5  the terminal, the test engine or the demo ports could not be set up\n";
 }

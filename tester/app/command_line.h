@@ -27,6 +27,9 @@ constexpr uint32_t kMaxBatchSeconds = 2000000;
 // longest (a day).
 constexpr uint32_t kDefaultIntervalSeconds = 5;
 constexpr uint32_t kMaxIntervalSeconds = 86400;
+// The batch run's drain limit, in seconds.
+constexpr uint32_t kDefaultDrainSeconds = 60;
+constexpr uint32_t kMaxDrainSeconds = 3600;
 
 struct CommandLine {
     std::string configPath;  // the path as given, or "" for the default
@@ -38,6 +41,7 @@ struct CommandLine {
     bool batch = false;
     uint32_t batchSeconds = 0;
     bool pairs = false;
+    uint32_t drainSeconds = kDefaultDrainSeconds;
     std::string reportPath;
     std::string logPath;   // the interval log (CSV), when not empty
     std::string htmlPath;  // the HTML report of a batch run, when not empty

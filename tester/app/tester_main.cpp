@@ -85,6 +85,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.log = log.get();
         options.htmlPath = line.htmlPath;
         options.programTitle = ProgramTitle(PlatformName());
+        options.drainLimitMs = line.drainSeconds * 1000u;
         code = RunBatch(options, stdout, stderr);
     } else {
         code = RunTerminalFrontEnd(log.get());

@@ -3,43 +3,89 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tester/engine/port_worker.h"
 #include "tester/ui/csv_text.h"
 
-PortVerdict JudgePort(const BatchRow& row) {
-    if (!row.ready) return PortVerdict::NotOpened;
-    const RowValues& v = row.values;
-    if (v.rxErrors != 0 || v.txErrors != 0) return PortVerdict::Errors;
-    if (v.bytesRead == 0 || v.bytesWritten == 0) return PortVerdict::NoData;
-    return PortVerdict::Clean;
+namespace {
+
+std::string Count(uint32_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-BatchSummary Summarise(const std::vector<BatchRow>& rows, uint32_t configuredPorts) {
+std::string Times(uint32_t n) {
+    return n == 1 ? "1 time" : std::to_string(n) + " times";
+}
+
+// "port 2 (COM2)", as the table's first two cells name it.
+std::string PortLabel(const BatchRow& row) {
+    return "port " + row.cells[kColumnNumber] + " (" + row.cells[kColumnName] + ")";
+}
+
+}  // namespace
+
+std::vector<std::string> PortProblems(const BatchRow& row) {
+    std::vector<std::string> problems;
+    if (!row.ready) {
+        const std::string why = !row.openFailure.empty()            ? row.openFailure
+                                : row.cells[kColumnState] == "Open" ? "no buffers for it"
+                                                                    : "";
+        problems.push_back(why.empty() ? "not opened" : "not opened: " + why);
+        return problems;
+    }
+    const RowValues& v = row.values;
+    if (v.rxErrors != 0) problems.push_back(Count(v.rxErrors, "receive error", "receive errors"));
+    if (v.txErrors != 0) problems.push_back(Count(v.txErrors, "send error", "send errors"));
+    if (v.lineErrorCount != 0)
+        problems.push_back("line errors " + FormatCommErrors(v.lineErrorBits) + " " +
+                           Times(v.lineErrorCount));
+    if (v.drops != 0) problems.push_back("lost " + Times(v.drops));
+    if (v.blocksLost != 0) problems.push_back(Count(v.blocksLost, "block lost", "blocks lost"));
+    if (v.mode == ModeMaster) {
+        // The block a stopped master still waited for may be on its way; the
+        // others must all have come back.
+        const uint32_t answered = v.blocksOk + v.replyAwaited;
+        if (v.blocksWritten > answered)
+            problems.push_back(std::to_string(v.blocksWritten - answered) + " of " +
+                               std::to_string(v.blocksWritten) + " blocks did not come back");
+    }
+    if (v.bytesRead == 0) problems.push_back("received nothing");
+    if (v.bytesWritten == 0) problems.push_back("sent nothing");
+    return problems;
+}
+
+BatchSummary Summarise(const std::vector<BatchRow>& rows, uint32_t configuredPorts,
+                       const DrainOutcome& drain) {
     BatchSummary s;
     s.configured = configuredPorts;
-    uint32_t withRow = 0;
     for (const BatchRow& row : rows) {
-        ++withRow;
-        switch (JudgePort(row)) {
-            case PortVerdict::NotOpened:
-                ++s.notOpened;
-                break;
-            case PortVerdict::Errors:
-                ++s.opened;
-                ++s.withErrors;
-                break;
-            case PortVerdict::NoData:
-                ++s.opened;
-                ++s.withoutData;
-                break;
-            case PortVerdict::Clean:
-                ++s.opened;
-                break;
+        const std::vector<std::string> problems = PortProblems(row);
+        if (!row.ready) {
+            ++s.notOpened;
+        } else {
+            ++s.opened;
+            if (!problems.empty()) ++s.failing;
         }
+        if (problems.empty()) continue;
+        std::string reason = PortLabel(row) + ":";
+        for (size_t i = 0; i < problems.size(); ++i)
+            reason += (i == 0 ? " " : ", ") + problems[i];
+        s.reasons.push_back(reason);
     }
-    if (configuredPorts > withRow) s.notOpened += configuredPorts - withRow;
+    const uint32_t withRow = static_cast<uint32_t>(rows.size());
+    if (configuredPorts > withRow) {
+        s.notOpened += configuredPorts - withRow;
+        s.reasons.push_back(std::to_string(configuredPorts - withRow) +
+                            " configured ports got no row (no worker could be made)");
+    }
+    if (!drain.quiet) {
+        std::string reason = "still receiving after " + std::to_string(drain.seconds) + " s";
+        for (size_t i = 0; i < drain.stillReceiving.size(); ++i)
+            reason += (i == 0 ? ": ports " : ", ") + std::to_string(drain.stillReceiving[i] + 1);
+        s.reasons.insert(s.reasons.begin(), reason);
+    }
     if (s.notOpened != 0) {
         s.exitCode = kBatchNotOpened;
-    } else if (s.withErrors != 0 || s.withoutData != 0) {
+    } else if (!s.reasons.empty()) {
         s.exitCode = kBatchErrors;
     } else {
         s.exitCode = kBatchPassed;
@@ -47,57 +93,89 @@ BatchSummary Summarise(const std::vector<BatchRow>& rows, uint32_t configuredPor
     return s;
 }
 
+const std::vector<std::string> kBatchExtraTitles = {"Drops", "Lost", "LineErr", "LineErrSeen"};
+
+namespace {
+
+// The extra cells of a row, in the order of kBatchExtraTitles; empty for a
+// port that did not open.
+std::vector<std::string> ExtraCells(const BatchRow& row) {
+    if (!row.ready) return std::vector<std::string>(kBatchExtraTitles.size());
+    const RowValues& v = row.values;
+    return {std::to_string(v.drops), std::to_string(v.blocksLost), std::to_string(v.lineErrorCount),
+            FormatCommErrors(v.lineErrorBits)};
+}
+
+// Every cell of a row as the table and the CSV show it.
+std::vector<std::string> AllCells(const BatchRow& row) {
+    std::vector<std::string> cells(row.cells, row.cells + kPortListColumns);
+    for (std::string& extra : ExtraCells(row))
+        cells.push_back(std::move(extra));
+    return cells;
+}
+
+std::vector<std::string> AllTitles(const std::vector<std::string>& titles) {
+    std::vector<std::string> all(kPortListColumns);
+    for (int c = 0; c < kPortListColumns && static_cast<size_t>(c) < titles.size(); ++c)
+        all[c] = titles[c];
+    all.insert(all.end(), kBatchExtraTitles.begin(), kBatchExtraTitles.end());
+    return all;
+}
+
+}  // namespace
+
 std::string FormatTable(const std::vector<BatchRow>& rows, const std::vector<std::string>& titles) {
-    std::vector<int> widths(kPortListColumns, 0);
-    for (int c = 0; c < kPortListColumns; ++c) {
-        if (static_cast<size_t>(c) < titles.size()) widths[c] = static_cast<int>(titles[c].size());
-        for (const BatchRow& row : rows)
-            widths[c] = std::max(widths[c], static_cast<int>(row.cells[c].size()));
-    }
+    std::vector<std::vector<std::string>> lines = {AllTitles(titles)};
+    for (const BatchRow& row : rows)
+        lines.push_back(AllCells(row));
+    std::vector<size_t> widths(lines[0].size(), 0);
+    for (const auto& line : lines)
+        for (size_t c = 0; c < line.size(); ++c)
+            widths[c] = std::max(widths[c], line[c].size());
     std::string out;
-    auto line = [&](auto cellOf) {
-        for (int c = 0; c < kPortListColumns; ++c) {
+    for (const auto& line : lines) {
+        for (size_t c = 0; c < line.size(); ++c) {
             if (c > 0) out += ' ';
             // Every column is as wide as its widest text: right-aligned,
             // nothing cut.
-            const std::string text = cellOf(c);
-            out.append(static_cast<size_t>(widths[c]) - text.size(), ' ');
-            out += text;
+            out.append(widths[c] - line[c].size(), ' ');
+            out += line[c];
         }
         out += '\n';
-    };
-    line([&](int c) { return static_cast<size_t>(c) < titles.size() ? titles[c] : std::string(); });
-    for (const BatchRow& row : rows)
-        line([&](int c) { return row.cells[c]; });
+    }
     return out;
 }
 
 std::string FormatCsv(const std::vector<BatchRow>& rows, const std::vector<std::string>& titles) {
-    std::string out;
-    for (int c = 0; c < kPortListColumns; ++c) {
-        if (c > 0) out += ',';
-        if (static_cast<size_t>(c) < titles.size()) out += CsvField(titles[c]);
-    }
-    out += "\r\n";
-    for (const BatchRow& row : rows) {
-        for (int c = 0; c < kPortListColumns; ++c) {
-            if (c > 0) out += ',';
-            out += CsvField(row.cells[c]);
+    auto line = [](const std::vector<std::string>& fields) {
+        std::string text;
+        for (size_t c = 0; c < fields.size(); ++c) {
+            if (c > 0) text += ',';
+            text += CsvField(fields[c]);
         }
-        out += "\r\n";
+        return text + "\r\n";
+    };
+    std::vector<std::string> header = AllTitles(titles);
+    header.push_back("Result");
+    std::string out = line(header);
+    for (const BatchRow& row : rows) {
+        std::vector<std::string> fields = AllCells(row);
+        fields.push_back(!row.ready                  ? "not opened"
+                         : PortProblems(row).empty() ? "passed"
+                                                     : "failed");
+        out += line(fields);
     }
     return out;
 }
 
 std::string SummaryLine(const BatchSummary& s) {
-    char line[256];
-    const char* verdict = s.exitCode == kBatchPassed   ? "passed"
-                          : s.exitCode == kBatchErrors ? "FAILED (errors, or a port moved no data)"
-                                                       : "FAILED (a port could not be opened)";
-    std::snprintf(line, sizeof line,
-                  "%u ports configured, %u opened, %u not opened, %u with errors, "
-                  "%u without data: %s",
-                  s.configured, s.opened, s.notOpened, s.withErrors, s.withoutData, verdict);
+    std::string line = std::to_string(s.configured) + " ports configured, " +
+                       std::to_string(s.opened) + " opened, " + std::to_string(s.notOpened) +
+                       " not opened, " + std::to_string(s.failing) + " failing: ";
+    if (s.exitCode == kBatchPassed) return line + "passed";
+    line += "FAILED";
+    for (size_t i = 0; i < s.reasons.size(); ++i)
+        line += (i == 0 ? ": " : "; ") + s.reasons[i];
     return line;
 }
 

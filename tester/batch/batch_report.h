@@ -1,5 +1,5 @@
 // What an unattended run reports: the final rows as a table and as CSV,
-// the verdict on each port and the exit code.
+// what keeps each port from passing, the verdict and the exit code.
 #pragma once
 
 #include <cstdint>
@@ -18,46 +18,61 @@ struct BatchRow {
     std::string cells[kPortListColumns];  // the texts the list shows
     bool ready = false;                   // the port opened and its worker got its buffers
     RowValues values;                     // the worker's counters at the end (when ready)
+    std::string openFailure;              // why the port could not be opened, when it was not
 };
 
-enum class PortVerdict {
-    NotOpened,  // "Not open", or stuck in "Open" (its buffers could not be had)
-    Errors,     // receive or send errors were counted
-    NoData,     // no errors, but nothing was received or nothing was sent
-    Clean,      // data moved both ways without an error
-};
+// What keeps one port from passing, each in a few words ("3 receive
+// errors", "lost 1 time", "received nothing"); none when it passes. A port
+// passes only when it opened, data went both ways (a line that sends into
+// a broken wire counts no error, its reads just come back empty), no
+// receive, send or line error was counted, the port was never lost, and,
+// for a half-duplex master, every block came back.
+std::vector<std::string> PortProblems(const BatchRow& row);
 
-// A port passes only when data went both ways: a line that sends into a
-// broken wire counts no error (its reads just come back empty), and must
-// not pass for clean.
-PortVerdict JudgePort(const BatchRow& row);
+// How the drain after the test ended: the lines went quiet, or it gave up
+// at its limit while these rows (0-based) were still receiving.
+struct DrainOutcome {
+    bool quiet = true;
+    uint32_t seconds = 0;
+    std::vector<int32_t> stillReceiving;
+};
 
 struct BatchSummary {
     uint32_t configured = 0;  // port names in the configuration
     uint32_t opened = 0;
     uint32_t notOpened = 0;  // includes configured ports that got no row
-    uint32_t withErrors = 0;
-    uint32_t withoutData = 0;
+    uint32_t failing = 0;    // opened ports with problems
+    // Why the run failed, one entry per failing port ("port 2 (COM2): 3
+    // receive errors, lost 1 time") and one for a drain that did not end
+    // ("still receiving after 60 s: ports 1, 2").
+    std::vector<std::string> reasons;
     int exitCode = kBatchPassed;
 };
 
 // kBatchNotOpened when any configured port was not opened (a port without
 // a row included: its worker could not be made), else kBatchErrors when any
-// open port counted errors or moved no data, else kBatchPassed. The first
-// wins because a run that could not reach every line tested less than it
-// was asked to, whatever it found on the others.
-BatchSummary Summarise(const std::vector<BatchRow>& rows, uint32_t configuredPorts);
+// open port has problems or the drain did not end, else kBatchPassed. The
+// first wins because a run that could not reach every line tested less than
+// it was asked to, whatever it found on the others.
+BatchSummary Summarise(const std::vector<BatchRow>& rows, uint32_t configuredPorts,
+                       const DrainOutcome& drain = DrainOutcome());
 
-// The rows under the column titles, one row per line, each cell right-
-// aligned in a column as wide as its widest text, cells separated by one
-// blank (the cells hold no line breaks).
+// The titles the table and the CSV add after the list's nine columns.
+extern const std::vector<std::string> kBatchExtraTitles;
+
+// The rows under the column titles (the list's nine, then
+// kBatchExtraTitles), one row per line, each cell right-aligned in a column
+// as wide as its widest text, cells separated by one blank (the cells hold
+// no line breaks).
 std::string FormatTable(const std::vector<BatchRow>& rows, const std::vector<std::string>& titles);
 
 // The same as CSV (RFC 4180: comma-separated, CRLF line ends, a field
-// quoted when it holds a comma, a quote or a line break), titles first.
+// quoted when it holds a comma, a quote or a line break), titles first,
+// with one more column: the port's result ("passed", "failed", "not
+// opened").
 std::string FormatCsv(const std::vector<BatchRow>& rows, const std::vector<std::string>& titles);
 
-// One line that says how the run went and why, for the end of the output.
+// One line that says how the run went and, when it failed, why.
 std::string SummaryLine(const BatchSummary& summary);
 
 // A progress line for the terminal while the run goes on.

@@ -36,6 +36,7 @@ std::vector<BatchRow> Collect(RowStore& rows) {
             row.cells[c] = std::move(view.cells[c]);
         row.ready = Ready(view.worker);
         if (row.ready) row.values = ReadRowValues(*view.worker);
+        if (view.worker && !row.ready) row.openFailure = view.worker->OpenFailure();
         collected.push_back(std::move(row));
     }
     return collected;
@@ -53,30 +54,40 @@ void WaitForOpens(RowStore& rows, int32_t workers) {
     }
 }
 
-uint64_t BytesReceived(RowStore& rows) {
-    uint64_t total = 0;
-    for (const RowStore::RowView& view : rows.Snapshot())
-        if (Ready(view.worker)) total += view.worker->bytesRead.load(std::memory_order_relaxed);
-    return total;
-}
-
-// Waits until nothing has arrived on any port for kQuietMs.
-void Drain(RowStore& rows, IntervalLog* log) {
+// Waits until nothing has arrived on any port for kQuietMs, or gives up at
+// `limitMs` and says which rows were still receiving then.
+DrainOutcome Drain(RowStore& rows, uint32_t limitMs, IntervalLog* log) {
+    struct Seen {
+        uint32_t bytes = 0;
+        uint32_t changedAt = 0;
+    };
     const uint32_t start = plat::tickCount();
-    uint64_t last = BytesReceived(rows);
+    std::vector<Seen> seen;
     uint32_t lastChange = start;
     for (;;) {
-        plat::sleepMs(kPollMs);
         if (log) log->Poll(rows);
         const uint32_t now = plat::tickCount();
-        const uint64_t seen = BytesReceived(rows);
-        if (seen != last) {
-            last = seen;
-            lastChange = now;
-        } else if (plat::ticksBetween(lastChange, now) >= kQuietMs) {
-            return;
+        const std::vector<RowStore::RowView> views = rows.Snapshot();
+        seen.resize(views.size(), Seen{0, start});
+        for (size_t r = 0; r < views.size(); ++r) {
+            if (!Ready(views[r].worker)) continue;
+            const uint32_t bytes = views[r].worker->bytesRead.load(std::memory_order_relaxed);
+            if (bytes != seen[r].bytes) {
+                seen[r] = Seen{bytes, now};
+                lastChange = now;
+            }
         }
-        if (plat::ticksBetween(start, now) >= kDrainLimitMs) return;
+        if (plat::ticksBetween(lastChange, now) >= kQuietMs) return DrainOutcome();
+        if (plat::ticksBetween(start, now) >= limitMs) {
+            DrainOutcome outcome;
+            outcome.quiet = false;
+            outcome.seconds = limitMs / 1000;
+            for (size_t r = 0; r < seen.size(); ++r)
+                if (plat::ticksBetween(seen[r].changedAt, now) < kQuietMs)
+                    outcome.stillReceiving.push_back(static_cast<int32_t>(r));
+            return outcome;
+        }
+        plat::sleepMs(kPollMs);
     }
 }
 
@@ -126,6 +137,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     // shut-down: such a thread may still write its row.
     auto rows = std::make_unique<RowStore>();
     std::vector<BatchRow> final;
+    DrainOutcome drain;
     {
         TesterSession session(*rows);
         session.LoadConfiguration();
@@ -148,12 +160,12 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         if (options.pairs) {
             RunPortCommand(*rows, PortCommand::Odd);  // the masters
             RunPortCommand(*rows, PortCommand::StartStop);
-            Drain(*rows, options.log);
+            drain = Drain(*rows, options.drainLimitMs, options.log);
             RunPortCommand(*rows, PortCommand::Even);  // the slaves
             RunPortCommand(*rows, PortCommand::StartStop);
         } else {
             RunPortCommand(*rows, PortCommand::Write);
-            Drain(*rows, options.log);
+            drain = Drain(*rows, options.drainLimitMs, options.log);
             RunPortCommand(*rows, PortCommand::Read);
         }
         plat::sleepMs(kSettleMs);
@@ -165,7 +177,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     }
 
     const std::vector<std::string> titles = ColumnTitles();
-    const BatchSummary summary = Summarise(final, configuration.portCount);
+    const BatchSummary summary = Summarise(final, configuration.portCount, drain);
     std::fputs(FormatTable(final, titles).c_str(), out);
     std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
     std::fflush(out);

@@ -11,6 +11,18 @@
 #include <functional>
 #include <string>
 
+// How long the run waits for every port to have opened (or failed to):
+// a network port's connect can take a while.
+constexpr uint32_t kOpenWaitMs = 20000;
+// The receivers are stopped once nothing has arrived for this long (five
+// read time-outs of the workers), or at the latest after the drain limit,
+// which fails the run: on a clean line every block sent arrives soon after
+// the senders stop.
+constexpr uint32_t kQuietMs = 500;
+constexpr uint32_t kDrainLimitMs = 60000;
+// A progress line this often.
+constexpr uint32_t kProgressEveryMs = 5000;
+
 class IntervalLog;
 
 struct BatchOptions {
@@ -21,6 +33,9 @@ struct BatchOptions {
     // Asked while the test runs: true cuts the test time short (the run is
     // then drained and reported all the same). Null: never.
     std::function<bool()> stopRequested;
+    // How long the receivers may go on after the senders have stopped
+    // before the run gives up on the lines going quiet (and fails).
+    uint32_t drainLimitMs = kDrainLimitMs;
     // Sampled while the run goes on, and once more at its end. Not owned.
     IntervalLog* log = nullptr;
     // The HTML report (html_report.h), from the log's samples, when not
@@ -28,16 +43,6 @@ struct BatchOptions {
     std::string htmlPath;
     std::string programTitle;
 };
-
-// How long the run waits for every port to have opened (or failed to):
-// a network port's connect can take a while.
-constexpr uint32_t kOpenWaitMs = 20000;
-// The receivers are stopped once nothing has arrived for this long (five
-// read time-outs of the workers), or at the latest after kDrainLimitMs.
-constexpr uint32_t kQuietMs = 500;
-constexpr uint32_t kDrainLimitMs = 60000;
-// A progress line this often.
-constexpr uint32_t kProgressEveryMs = 5000;
 
 // Loads the configuration from configPath, runs the test (cut short when
 // options.stopRequested says so) and writes the table and a summary line to

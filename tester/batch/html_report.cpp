@@ -48,18 +48,17 @@ std::string Duration(double seconds) {
     return text;
 }
 
-const char* VerdictName(PortVerdict verdict) {
-    switch (verdict) {
-        case PortVerdict::Clean:
-            return "clean";
-        case PortVerdict::Errors:
-            return "errors";
-        case PortVerdict::NoData:
-            return "no-data";
-        case PortVerdict::NotOpened:
-            return "not-opened";
-    }
-    return "";
+// "passed", "failed" or "not-opened", as the CSV report's Result says it.
+const char* VerdictName(const BatchRow& row, const std::vector<std::string>& problems) {
+    if (!row.ready) return "not-opened";
+    return problems.empty() ? "passed" : "failed";
+}
+
+std::string Joined(const std::vector<std::string>& problems) {
+    std::string text;
+    for (const std::string& problem : problems)
+        text += (text.empty() ? "" : ", ") + problem;
+    return text;
 }
 
 // One point of a port's chart: a sample, or a run of samples when the
@@ -69,7 +68,7 @@ struct Point {
     uint64_t rate = 0;
     uint64_t newErrors = 0;  // receive and send errors counted since the point before
     std::string lineErrors;  // letters seen, or empty
-    int64_t newDrops = 0;
+    uint64_t newDrops = 0;
 };
 
 std::vector<Point> SeriesOf(const std::vector<LogSample>& samples, size_t port) {
@@ -86,11 +85,16 @@ std::vector<Point> SeriesOf(const std::vector<LogSample>& samples, size_t port) 
         if (before) errorsBefore = uint64_t{before->values.rxErrors} + before->values.txErrors;
         // Counters that went down were cleared: what they hold is new.
         p.newErrors = errors >= errorsBefore ? errors - errorsBefore : errors;
+        // The letters the log gathered at its polls; a refresh that found
+        // line errors between two polls still counts, and then the letters
+        // of the whole run stand in for the interval's.
+        const uint32_t lineCountBefore = before ? before->values.lineErrorCount : 0;
         if (now.lineErrors.find_first_not_of('.') != std::string::npos)
             p.lineErrors = now.lineErrors;
-        const int64_t drops = DropsOf(now.values);
-        const int64_t dropsBefore = before ? std::max<int64_t>(DropsOf(before->values), 0) : 0;
-        if (drops > dropsBefore) p.newDrops = drops - dropsBefore;
+        else if (now.values.lineErrorCount > lineCountBefore)
+            p.lineErrors = FormatCommErrors(now.values.lineErrorBits);
+        const uint32_t dropsBefore = before ? before->values.drops : 0;
+        if (now.values.drops > dropsBefore) p.newDrops = now.values.drops - dropsBefore;
         points.push_back(p);
         before = &now;
     }
@@ -225,9 +229,10 @@ h3 { font-size: 15px; margin: 18px 0 4px; font-weight: normal; }
 table.rows { border-collapse: collapse; font-family: monospace; }
 table.rows th, table.rows td { border: 1px solid #ccc; padding: 2px 8px; text-align: right; }
 table.rows th { background: #f2f2f2; }
-tr.errors td, tr.not-opened td, tr.no-data td { background: #fdf0f0; }
+tr.failed td, tr.not-opened td { background: #fdf0f0; }
+table.rows td.why, table.rows th.why { text-align: left; font-family: sans-serif; }
 span.v { font-weight: bold; }
-span.v.clean { color: #145214; } span.v.errors, span.v.not-opened, span.v.no-data { color: #8a1111; }
+span.v.passed { color: #145214; } span.v.failed, span.v.not-opened { color: #8a1111; }
 svg.chart { display: block; }
 svg.chart rect.plot { fill: #fbfbfb; stroke: #999; }
 svg.chart line.grid { stroke: #e2e2e2; }
@@ -267,14 +272,15 @@ std::string FormatHtmlReport(const HtmlReport& r) {
     page += "<h2>Final rows</h2>\n<table class=\"rows\">\n<thead><tr>";
     for (const std::string& title : r.titles)
         page += "<th>" + Escape(title) + "</th>";
-    page += "<th>Verdict</th></tr></thead>\n<tbody>\n";
+    page += "<th>Result</th><th class=\"why\">Why</th></tr></thead>\n<tbody>\n";
     for (const BatchRow& row : r.rows) {
-        const char* verdict = VerdictName(JudgePort(row));
+        const std::vector<std::string> problems = PortProblems(row);
+        const char* verdict = VerdictName(row, problems);
         page += std::string("<tr class=\"") + verdict + "\">";
         for (int c = 0; c < kPortListColumns; ++c)
             page += "<td>" + Escape(row.cells[c]) + "</td>";
-        page +=
-            std::string("<td><span class=\"v ") + verdict + "\">" + verdict + "</span></td></tr>\n";
+        page += std::string("<td><span class=\"v ") + verdict + "\">" + verdict +
+                "</span></td><td class=\"why\">" + Escape(Joined(problems)) + "</td></tr>\n";
     }
     page += "</tbody>\n</table>\n";
 
@@ -287,11 +293,13 @@ std::string FormatHtmlReport(const HtmlReport& r) {
     for (size_t i = 0; i < r.rows.size(); ++i) {
         const BatchRow& row = r.rows[i];
         const std::string name = row.cells[kColumnName];
-        const char* verdict = VerdictName(JudgePort(row));
+        const std::vector<std::string> problems = PortProblems(row);
+        const char* verdict = VerdictName(row, problems);
         page += "<section class=\"port\" id=\"port-" + std::to_string(i + 1) + "\" data-port=\"" +
                 Escape(name) + "\" data-verdict=\"" + verdict + "\">\n";
         page += "<h3>" + Escape(row.cells[kColumnNumber]) + " &#160;<b>" + Escape(name) +
-                "</b> &#160;<span class=\"v " + verdict + "\">" + verdict + "</span></h3>\n";
+                "</b> &#160;<span class=\"v " + verdict + "\">" + verdict + "</span> &#160;" +
+                Escape(Joined(problems)) + "</h3>\n";
         page += Chart(name, SeriesOf(samples, i));
         page += "</section>\n";
     }

@@ -1,12 +1,13 @@
 // The page an unattended run leaves behind for a person to look at: the
-// verdict, the final table and, for each port, a chart of the received
+// verdict and its reasons, the final table with each port's result and
+// what kept it from passing, and, for each port, a chart of the received
 // rate over time with marks where errors, line errors and drops happened,
 // drawn from the interval log's samples (interval_log.h).
 //
 // One self-contained HTML file: inline CSS and SVG, no scripts, nothing
 // fetched; any browser shows it, offline and from a mail attachment.
 // Each port is a <section class="port" data-port="NAME"
-// data-verdict="clean|errors|no-data|not-opened"> holding one
+// data-verdict="passed|failed|not-opened"> holding one
 // <svg class="chart">; its marks are elements of class "mark errors",
 // "mark line-errors" and "mark drops", each with a <title> that says when
 // and what.

@@ -50,6 +50,9 @@ struct PortSettings {
     Relaxed<uint32_t> flowControl;  // FlowControlNames index
     Relaxed<LineFlags> lineFlags;
     Relaxed<int32_t> hdTimeout;  // ms; 0 = computed from block size and speed
+    // 1: a port that is lost while open (a device server gone, an adapter
+    // pulled) is closed and opened again by its worker; 0: it stays failed.
+    Relaxed<uint32_t> reconnect;
 };
 
 // A column of the port list. Only `width` is read from and written to the

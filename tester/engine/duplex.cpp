@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/last_error.h"
+#include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
 #include "tester/engine/port_worker.h"
 
@@ -18,51 +19,59 @@ void PortWorker::CountError(std::atomic<uint32_t>& counter, int32_t kind) {
     counter.fetch_add(1, kRelaxed);
 }
 
+PortWorker::Transfer PortWorker::Failure(uint32_t error, std::atomic<uint32_t>& counter,
+                                         int32_t kind) {
+    if (error == ERROR_OPERATION_ABORTED) return Transfer::Aborted;
+    if (configuration.portSettings.reconnect != 0 && portAccess.IsLost(error)) {
+        ReportLost(error);
+        return Transfer::Lost;
+    }
+    lastOsError.store(error, kRelaxed);
+    CountError(counter, kind);
+    return Transfer::Failed;
+}
+
 // A write that the port reports as done but short (some drivers and
 // network libraries end a write early) left a broken block on the line: it
 // counts as a "WR" error with no system error (0), so that the receiver's
 // errors can be traced to this end. bytesWritten counts what the port took,
-// never more; blocksWritten counts the attempt, as for a failed write.
-DWORD PortWorker::WriteBlock(const uint8_t* block, uint32_t size) {
+// never more; blocksWritten the block. A write that took nothing put no
+// block on the line and counts neither.
+PortWorker::Transfer PortWorker::WriteBlock(const uint8_t* block, uint32_t size) {
     DWORD sent = 0;
     BOOL ok;
     uint32_t error;
     {
         std::lock_guard<std::mutex> hold(sendSide);
+        if (portDown.load(kRelaxed) != 0) return Transfer::Lost;
         ok = portAccess.Write(portHandle.load(kRelaxed), block, size, &sent);
         error = ok ? 0 : plat::lastError();
     }
+    if (!ok) return Failure(error, txErrors, kErrorWrite);
     if (sent > size) sent = size;
-    if (!ok && error != ERROR_OPERATION_ABORTED) {
-        lastOsError.store(error, kRelaxed);
-        CountError(txErrors, kErrorWrite);
-    } else if (ok && sent < size) {
+    if (sent < size) {
         lastOsError.store(0, kRelaxed);
         CountError(txErrors, kErrorWrite);
+        if (sent == 0) return Transfer::Failed;
     }
     bytesWritten.fetch_add(sent, kRelaxed);
     blocksWritten.fetch_add(1, kRelaxed);
-    return sent;
+    return Transfer::Done;
 }
 
-bool PortWorker::FillBlock(uint32_t size, uint32_t& fill) {
+PortWorker::Transfer PortWorker::FillBlock(uint32_t size, uint32_t& fill) {
     fill = rxFill.load(kRelaxed);
-    if (fill >= size) return true;
+    if (portDown.load(kRelaxed) != 0) return Transfer::Lost;
+    if (fill >= size) return Transfer::Done;
     const uint32_t want = size - fill;
     DWORD got = 0;
-    if (!portAccess.Read(portHandle.load(kRelaxed), rxBlock.get() + fill, want, &got)) {
-        const uint32_t error = plat::lastError();
-        if (error != ERROR_OPERATION_ABORTED) {
-            lastOsError.store(error, kRelaxed);
-            CountError(rxErrors, kErrorRead);
-        }
-        return false;
-    }
+    if (!portAccess.Read(portHandle.load(kRelaxed), rxBlock.get() + fill, want, &got))
+        return Failure(plat::lastError(), rxErrors, kErrorRead);
     if (got > want) got = want;
     fill += got;
     rxFill.store(fill, kRelaxed);
     bytesRead.fetch_add(got, kRelaxed);
-    return true;
+    return Transfer::Done;
 }
 
 void PortWorker::UpdateRate(uint32_t runStart, uint32_t now) {
@@ -78,8 +87,11 @@ void PortWorker::DuplexWriter() {
     bytesWritten.store(0, kRelaxed);
     uint8_t* block = txBlock.get();
     while (DirectionRuns(txRunEvent)) {
+        if (portDown.load(kRelaxed) != 0 && !AwaitPort(txRunEvent)) return;
         StampBlock(block, nextTxSeq.fetch_add(1, kRelaxed));
-        WriteBlock(block, blockSize.load(kRelaxed));
+        const Transfer t = WriteBlock(block, blockSize.load(kRelaxed));
+        if (t == Transfer::Lost && !AwaitPort(txRunEvent)) return;
+        if (t == Transfer::Failed) Backoff(txRunEvent);
     }
 }
 
@@ -88,12 +100,19 @@ void PortWorker::DuplexReader() {
     elapsedMs.store(0, kRelaxed);
     const uint32_t start = plat::tickCount();
     while (DirectionRuns(rxRunEvent)) {
-        std::lock_guard<std::mutex> hold(receiveSide);
-        const uint32_t size = blockSize.load(kRelaxed);
-        uint32_t fill;
-        if (!FillBlock(size, fill)) continue;
-        UpdateRate(start, plat::tickCount());
-        if (fill >= size && CheckBlock()) blocksOk.fetch_add(1, kRelaxed);
+        Transfer t;
+        {
+            std::lock_guard<std::mutex> hold(receiveSide);
+            const uint32_t size = blockSize.load(kRelaxed);
+            uint32_t fill;
+            t = FillBlock(size, fill);
+            if (t == Transfer::Done) {
+                UpdateRate(start, plat::tickCount());
+                if (fill >= size && CheckBlock()) blocksOk.fetch_add(1, kRelaxed);
+            }
+        }
+        if (t == Transfer::Lost && !Reconnect()) return;
+        if (t == Transfer::Failed) Backoff(rxRunEvent);
     }
 }
 
@@ -108,5 +127,6 @@ bool PortWorker::CheckBlock() {
         lastErrorKind.store(kErrorSync, kRelaxed);
         rxErrors.fetch_add(result.errors, kRelaxed);
     }
+    if (result.lost != 0) blocksLost.fetch_add(result.lost, kRelaxed);
     return result.pass;
 }

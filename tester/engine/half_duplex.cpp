@@ -13,7 +13,6 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr uint32_t kSlowestBaud = 300;
-constexpr uint32_t kReadTimeoutMs = 100;  // the read time-out PortThread sets
 
 }  // namespace
 
@@ -49,13 +48,24 @@ void PortWorker::MasterExchange() {
     bool awaiting = false;
     bool compared = false;
     uint32_t sentAt = runStart;
+    // Whatever way the routine ends, whether a block still waits for its echo.
+    struct NoteAwaiting {
+        std::atomic<uint32_t>& field;
+        const bool& awaiting;
+        ~NoteAwaiting() { field.store(awaiting ? 1 : 0, kRelaxed); }
+    } note{replyAwaited, awaiting};
+    replyAwaited.store(0, kRelaxed);
 
     while (DirectionRuns(txRunEvent)) {
         const uint32_t size = blockSize.load(kRelaxed);
         if (!awaiting) {
+            if (portDown.load(kRelaxed) != 0 && !AwaitPort(txRunEvent)) return;
             StampBlock(sentBlock, nextTxSeq.fetch_add(1, kRelaxed));
             sentAt = plat::tickCount();
-            if (WriteBlock(sentBlock, size) == 0) continue;
+            const Transfer t = WriteBlock(sentBlock, size);
+            if (t == Transfer::Lost && !AwaitPort(txRunEvent)) return;
+            if (t == Transfer::Failed) Backoff(txRunEvent);
+            if (t != Transfer::Done) continue;
             awaiting = true;
             compared = false;
         }
@@ -69,21 +79,33 @@ void PortWorker::MasterExchange() {
             }
             now = plat::tickCount();
         } else {
-            std::lock_guard<std::mutex> hold(receiveSide);
-            uint32_t fill;
-            if (!FillBlock(size, fill)) continue;
-            now = plat::tickCount();
-            if (fill >= size) {
-                UpdateRate(runStart, now);
-                if (std::memcmp(rxBlock.get(), sentBlock, size) == 0) {
-                    blocksOk.fetch_add(1, kRelaxed);
-                    rxFill.store(0, kRelaxed);
-                    awaiting = false;
-                    continue;
+            Transfer t;
+            {
+                std::lock_guard<std::mutex> hold(receiveSide);
+                uint32_t fill;
+                t = FillBlock(size, fill);
+                now = plat::tickCount();
+                if (t == Transfer::Done && fill >= size) {
+                    UpdateRate(runStart, now);
+                    if (std::memcmp(rxBlock.get(), sentBlock, size) == 0) {
+                        blocksOk.fetch_add(1, kRelaxed);
+                        rxFill.store(0, kRelaxed);
+                        awaiting = false;
+                        continue;
+                    }
+                    CountError(rxErrors, kErrorData);
+                    compared = true;
                 }
-                CountError(rxErrors, kErrorData);
-                compared = true;
             }
+            if (t == Transfer::Lost) {
+                // The block in flight went with the port; the next one is
+                // sent once it is back.
+                if (!AwaitPort(txRunEvent)) return;
+                awaiting = false;
+                continue;
+            }
+            if (t == Transfer::Failed) Backoff(txRunEvent);
+            if (t != Transfer::Done) continue;
         }
 
         if (plat::ticksBetween(sentAt, now) > timeout) {
@@ -103,24 +125,33 @@ void PortWorker::SlaveExchange() {
 
     while (DirectionRuns(rxRunEvent)) {
         const uint32_t size = blockSize.load(kRelaxed);
-        // Held across the reply too: the echo is written from rxBlock.
-        std::lock_guard<std::mutex> hold(receiveSide);
-        if (pending) {
-            WriteBlock(rxBlock.get(), size);
-            UpdateRate(runStart, plat::tickCount());
+        Transfer t;
+        {
+            // Held across the reply too: the echo is written from rxBlock.
+            std::lock_guard<std::mutex> hold(receiveSide);
+            if (pending) {
+                t = WriteBlock(rxBlock.get(), size);
+                UpdateRate(runStart, plat::tickCount());
+                pending = false;
+                rxFill.store(0, kRelaxed);
+            } else {
+                if (rxFill.load(kRelaxed) == 0) blockStart = plat::tickCount();
+                uint32_t fill;
+                t = FillBlock(size, fill);
+                if (t == Transfer::Done && fill >= size) {
+                    blocksOk.fetch_add(1, kRelaxed);
+                    pending = true;
+                } else if (t == Transfer::Done &&
+                           plat::ticksBetween(blockStart, plat::tickCount()) > timeout) {
+                    CountError(rxErrors, kErrorTimeout);
+                    rxFill.store(0, kRelaxed);
+                }
+            }
+        }
+        if (t == Transfer::Lost) {
+            if (!Reconnect()) return;
             pending = false;
-            rxFill.store(0, kRelaxed);
-            continue;
         }
-        if (rxFill.load(kRelaxed) == 0) blockStart = plat::tickCount();
-        uint32_t fill;
-        if (!FillBlock(size, fill)) continue;
-        if (fill >= size) {
-            blocksOk.fetch_add(1, kRelaxed);
-            pending = true;
-        } else if (plat::ticksBetween(blockStart, plat::tickCount()) > timeout) {
-            CountError(rxErrors, kErrorTimeout);
-            rxFill.store(0, kRelaxed);
-        }
+        if (t == Transfer::Failed) Backoff(rxRunEvent);
     }
 }

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "platform/clock.h"
+#include "platform/last_error.h"
 #include "platform/message_box.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
@@ -17,6 +18,15 @@ namespace {
 constexpr uint32_t kTxJoinMs = 5000;     // PortThread's wait for TxThread
 constexpr uint32_t kNudgeEveryMs = 100;  // JoinThreads' repeated cancel and purge
 constexpr uint32_t kIdlePassMs = 100;    // a direction with nothing to run in this mode
+// After a failed transfer the direction waits a read time-out, looking at
+// its run event this often, so that a stop is taken at once.
+constexpr uint32_t kBackoffSliceMs = 20;
+// A lost port is opened again after 0.5 s, then twice as long each time it
+// fails, up to 5 s between tries: a rebooting device server is back within
+// seconds of answering, and a port that is gone for good costs one try in
+// five seconds.
+constexpr uint32_t kReopenFirstMs = 500;
+constexpr uint32_t kReopenLastMs = 5000;
 
 uint8_t* NewBlockBuffer() {
     return new (std::nothrow) uint8_t[kBlockBufferSize]();
@@ -76,6 +86,14 @@ void PortWorker::PortThread() {
     const HANDLE handle = portAccess.Open(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                           OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        // The reason goes where the error description stands on a row
+        // that runs; a row that never opened has nothing else there.
+        const std::string why = portAccess.OpenFailure();
+        {
+            std::lock_guard<std::mutex> hold(fieldLock);
+            openFailure = why;
+        }
+        rows.SetCellText(rowIndex, kColumnErrDesc, why.c_str());
         rows.SetCellText(rowIndex, kColumnState, "Not open");
         return;
     }
@@ -93,19 +111,8 @@ void PortWorker::PortThread() {
         ResetState();
         notReady.store(0, std::memory_order_relaxed);
         BuildTestBlock();
-
-        DCB current{};
-        if (portAccess.GetState(handle, &current)) {
-            {
-                std::lock_guard<std::mutex> hold(fieldLock);
-                dcb = current;
-            }
-            ApplyToDcb();
-            DCB wanted = Dcb();
-            portAccess.SetState(handle, &wanted);
-        }
-        COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 100, 0, 0};
-        portAccess.SetTimeouts(handle, &timeouts);
+        ConfigurePort(handle, true);
+        portUp.set();
 
         // Without TxThread the receive direction still runs; the send
         // direction then never does.
@@ -120,8 +127,82 @@ void PortWorker::PortThread() {
         rxBlock.reset();
         txBlock.reset();
     }
-    portAccess.Close(handle);
-    portHandle.store(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
+    // A reconnection cut short by quitEvent has left no port open.
+    const HANDLE last = portHandle.exchange(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
+    if (last != INVALID_HANDLE_VALUE) portAccess.Close(last);
+}
+
+void PortWorker::ConfigurePort(HANDLE handle, bool firstOpen) {
+    DCB current{};
+    if (portAccess.GetState(handle, &current)) {
+        if (firstOpen || !lineKnown_) {
+            {
+                std::lock_guard<std::mutex> hold(fieldLock);
+                dcb = current;
+            }
+            ApplyToDcb();
+        } else {
+            // The settings this port ran with before the loss (the selected
+            // rows' last "Ports settings" included), on the new port's record.
+            std::lock_guard<std::mutex> hold(fieldLock);
+            CopyLineSettings(dcb, current);
+            dcb = current;
+        }
+        lineKnown_ = true;
+        DCB wanted = Dcb();
+        portAccess.SetState(handle, &wanted);
+    }
+    COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, kReadTimeoutMs, 0, 0};
+    portAccess.SetTimeouts(handle, &timeouts);
+}
+
+void PortWorker::ReportLost(uint32_t error) {
+    lastOsError.store(error, std::memory_order_relaxed);
+    bool already = false;
+    if (!lost_.compare_exchange_strong(already, true)) return;
+    drops.fetch_add(1, std::memory_order_relaxed);
+    portDown.store(1, std::memory_order_relaxed);
+    portUp.reset();
+    lostEvent.set();
+}
+
+bool PortWorker::Reconnect() {
+    // Neither thread starts a transfer once portDown is set (each tests it
+    // under its side's lock); the ones in progress are ended, and once both
+    // locks are had, none is inside the port.
+    {
+        std::unique_lock<std::mutex> rx(receiveSide, std::defer_lock);
+        std::unique_lock<std::mutex> tx(sendSide, std::defer_lock);
+        for (;;) {
+            CancelAndPurge();
+            if (std::try_lock(rx, tx) == -1) break;
+            plat::sleepMs(kNudgeEveryMs / 10);
+        }
+        // What was assembled of a block before the loss is gone with it.
+        rxFill.store(0, std::memory_order_relaxed);
+        const HANDLE old = portHandle.exchange(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
+        if (old != INVALID_HANDLE_VALUE) portAccess.Close(old);
+    }
+
+    const std::string name = PortName();
+    uint32_t wait = kReopenFirstMs;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (;;) {
+        if (quitEvent->wait(wait) != plat::kWaitTimeout) return false;
+        handle = portAccess.Open(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) break;
+        // Why it stays down, in the row's error description meanwhile.
+        lastOsError.store(plat::lastError(), std::memory_order_relaxed);
+        wait = wait * 2 < kReopenLastMs ? wait * 2 : kReopenLastMs;
+    }
+    ConfigurePort(handle, false);
+    portHandle.store(handle, std::memory_order_relaxed);
+    lost_.store(false);
+    lostEvent.reset();
+    portUp.set();
+    portDown.store(0, std::memory_order_relaxed);
+    return true;
 }
 
 void PortWorker::ResetState() {
@@ -153,8 +234,13 @@ bool PortWorker::BuildTestBlock() {
 
 void PortWorker::ReceiveLoop() {
     for (;;) {
-        plat::Event* events[2] = {quitEvent, &rxRunEvent};
-        if (plat::waitAny(events, 2, plat::kInfinite) != 1) return;
+        plat::Event* events[3] = {quitEvent, &lostEvent, &rxRunEvent};
+        const int woken = plat::waitAny(events, 3, plat::kInfinite);
+        if (woken == 1) {
+            if (!Reconnect()) return;
+            continue;
+        }
+        if (woken != 2) return;
         DCB current{};
         if (portAccess.GetState(portHandle.load(std::memory_order_relaxed), &current)) {
             std::lock_guard<std::mutex> hold(fieldLock);
@@ -184,6 +270,13 @@ void PortWorker::SendLoop() {
     for (;;) {
         plat::Event* events[2] = {quitEvent, &txRunEvent};
         if (plat::waitAny(events, 2, plat::kInfinite) != 1) break;
+        if (portDown.load(std::memory_order_relaxed) != 0) {
+            // PortThread is opening the port again; the direction goes on
+            // once it is back (or ends with quitEvent).
+            plat::Event* up[2] = {quitEvent, &portUp};
+            plat::waitAny(up, 2, plat::kInfinite);
+            continue;
+        }
         AdoptBlockSize();
         switch (mode.load(std::memory_order_relaxed)) {
             case ModeMaster:
@@ -218,6 +311,21 @@ void PortWorker::ShowGetStateError() {
 bool PortWorker::DirectionRuns(plat::Event& run) {
     plat::Event* events[2] = {quitEvent, &run};
     return plat::waitAny(events, 2, 0) == 1;
+}
+
+bool PortWorker::AwaitPort(plat::Event& run) {
+    for (;;) {
+        if (!DirectionRuns(run)) return false;
+        plat::Event* events[2] = {quitEvent, &portUp};
+        if (plat::waitAny(events, 2, kReadTimeoutMs) == 1) return true;
+    }
+}
+
+void PortWorker::Backoff(plat::Event& run) {
+    for (uint32_t waited = 0; waited < kReadTimeoutMs; waited += kBackoffSliceMs) {
+        if (!DirectionRuns(run)) return;
+        quitEvent->wait(kBackoffSliceMs);
+    }
 }
 
 void PortWorker::CancelAndPurge() {

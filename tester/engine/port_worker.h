@@ -21,6 +21,13 @@
 //   half-duplex routine that keeps running after a mode change and the
 //   routine started on the other thread take turns instead of racing.
 //
+// A lost port (a device server gone, an adapter pulled: PortAccess::IsLost)
+// is closed and opened again by PortThread when [Misc] Reconnect is on,
+// with the settings it had, while both directions wait and then go on as
+// they were; drops counts the losses and portDown is 1 meanwhile. Every
+// other failed transfer is counted and followed by a pause of about one
+// read time-out, so a dead port never spins.
+//
 // Life: Create, Start, then the operations; at shut-down SignalQuit,
 // CancelAndPurge, JoinThreads, and delete only when JoinThreads (or
 // ThreadsEnded) has said both threads have ended. A worker whose thread
@@ -58,6 +65,15 @@ constexpr int32_t kErrorTimeout = 5;  // "TO" a half-duplex block or reply came 
 // The two-letter code of an error kind: "..", "RD", "SY", "DA", "WR", "TO",
 // and "??" for any other value.
 const char* ErrorKindText(int32_t kind);
+
+// The read time-out PortThread sets: every read returns after this at the
+// latest, with nothing when nothing came.
+constexpr uint32_t kReadTimeoutMs = 100;
+
+// Copies the line settings that the settings form controls (speed, data
+// bits, parity, stop bits, handshake flags) from one record to another;
+// every other field of `to` stays.
+void CopyLineSettings(const DCB& from, DCB& to);
 
 // Every purge of the engine and the commands: abort and clear both ways.
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
@@ -128,6 +144,8 @@ class PortWorker {
     // --- Texts and records, copied whole under the worker's lock.
 
     std::string PortName() const;
+    // Why the port could not be opened (PortAccess::OpenFailure), or "".
+    std::string OpenFailure() const;
     std::string CommErrorText() const;
     void SetCommErrorText(const char* text);
     std::string LastErrorKindText() const;
@@ -216,6 +234,16 @@ class PortWorker {
     std::atomic<uint32_t> nextTxSeq{0};
     std::atomic<uint32_t> hdTimeoutMs{0};
 
+    // Beyond the row's cells, for the reports. Zeroed with the counters.
+    std::atomic<uint32_t> drops{0};           // times the open port was lost
+    std::atomic<uint32_t> portDown{0};        // 1 from a loss until the port is open again
+    std::atomic<uint32_t> blocksLost{0};      // blocks whose numbers were skipped
+    std::atomic<uint32_t> lineErrorCount{0};  // line-error reads that found any shown bit
+    std::atomic<uint32_t> lineErrorBits{0};   // every shown line-error bit seen
+    // 1 when a master's direction stopped while its last block waited for
+    // its echo (which may still be on its way): not a block lost.
+    std::atomic<uint32_t> replyAwaited{0};
+
   private:
     plat::Thread txThread;
     plat::Thread portThread;
@@ -238,6 +266,26 @@ class PortWorker {
     // The inner routines' frame: quitEvent clear and `run` set, tested
     // without waiting.
     bool DirectionRuns(plat::Event& run);
+    // After a transfer that failed (not aborted): about one read time-out
+    // before the next try, cut short as soon as quitEvent is set or `run`
+    // is reset. A dead port thus adds a few errors a second, not millions.
+    void Backoff(plat::Event& run);
+
+    // A transfer found the port gone: the first to say so counts a drop,
+    // marks the port down and wakes PortThread to open it again.
+    void ReportLost(uint32_t error);
+    // On TxThread: waits until PortThread has the port open again. False
+    // when quitEvent is set or `run` is reset first.
+    bool AwaitPort(plat::Event& run);
+    // On PortThread: closes the lost port once neither thread is inside it,
+    // opens it again (0.5 s, then twice as long each time up to 5 s), sets
+    // it up as it was and lets the directions go on. False when quitEvent
+    // ended the wait.
+    bool Reconnect();
+    // The line settings and read time-outs of a freshly opened port: the
+    // configured settings the first time, the ones the worker had before a
+    // loss afterwards.
+    void ConfigurePort(HANDLE handle, bool firstOpen);
 
     bool BuildTestBlock();
     bool CheckBlock();
@@ -246,15 +294,24 @@ class PortWorker {
     void MasterExchange();
     void SlaveExchange();
 
-    // One counted write of `size` bytes of `block`: counts bytesWritten
-    // (what the port took), blocksWritten, and a "WR" error for a failure
-    // or a short write. Returns the bytes the port took.
-    DWORD WriteBlock(const uint8_t* block, uint32_t size);
+    // How a transfer ended: moved bytes; ended by a purge or cancel (not
+    // counted); failed (counted: back off before the next); or the port is
+    // lost (reported; the routine returns and waits for the port).
+    enum class Transfer { Done, Aborted, Failed, Lost };
+    // The failure of a transfer, classified, counted against `counter` with
+    // `kind` unless it was aborted or the port is lost.
+    Transfer Failure(uint32_t error, std::atomic<uint32_t>& counter, int32_t kind);
+
+    // One counted write of `size` bytes of `block`. Done when the port took
+    // some of it: bytesWritten counts what it took, blocksWritten the block,
+    // and a short write is a "WR" error. A write that took nothing counts
+    // a "WR" error and neither bytes nor a block.
+    Transfer WriteBlock(const uint8_t* block, uint32_t size);
     // One read towards a whole block of `size` bytes into rxBlock at rxFill
     // (receiveSide held; nothing is read once it is whole): rxFill and
-    // bytesRead grow by what came and `fill` is the new rxFill. False when
-    // the read failed; a "RD" error unless it was aborted.
-    bool FillBlock(uint32_t size, uint32_t& fill);
+    // bytesRead grow by what came and `fill` is the new rxFill. A failed
+    // read is a "RD" error.
+    Transfer FillBlock(uint32_t size, uint32_t& fill);
     void CountError(std::atomic<uint32_t>& counter, int32_t kind);
     // elapsedMs since runStart, and rate = bytesRead x 1000 / elapsedMs.
     void UpdateRate(uint32_t runStart, uint32_t now);
@@ -264,8 +321,18 @@ class PortWorker {
     uint32_t BeginRun();
 
     mutable std::mutex fieldLock;
-    std::mutex receiveSide;  // rxBlock, rxFill, lastRxSeq, port reads
-    std::mutex sendSide;     // port writes
+    std::mutex receiveSide;   // rxBlock, rxFill, lastRxSeq, port reads
+    std::mutex sendSide;      // port writes
+    std::string openFailure;  // under fieldLock
+
+    // A loss: lost_ lets one reporter count it; lostEvent wakes PortThread;
+    // portUp (set while the port is open) wakes a waiting TxThread.
+    std::atomic<bool> lost_{false};
+    plat::Event lostEvent{plat::Event::ManualReset};
+    plat::Event portUp{plat::Event::ManualReset};
+    // The port's line settings in dcb came from the port (GetState
+    // succeeded): a reopened port gets them back.
+    bool lineKnown_ = false;  // PortThread's
     // The payload this worker sends and expects. The receive side checks
     // against it rather than against txBlock, which TxThread stamps (from
     // 10^8 on into the payload) and frees as it ends.

@@ -108,33 +108,40 @@ CheckResult CheckBlock(ReceiveState& s, const BlockPattern& pattern) {
     const int32_t at = FindTag(tag, kTagLength, rx, size);
     if (at < 0) {
         KeepFrom(s, size - (kTagLength - 1));
-        return {false, 1};
+        return {false, 1, 0};
     }
     if (at > 0) {
         KeepFrom(s, static_cast<uint32_t>(at));
-        return {false, 1};
+        return {false, 1, 0};
     }
 
     uint32_t errors = 0;
     const int32_t sequence = ReadSequence(rx + kSequenceOffset, size - kSequenceOffset);
-    if (static_cast<uint32_t>(sequence) != static_cast<uint32_t>(s.lastRxSeq) + 1u) ++errors;
+    const uint32_t skipped =
+        static_cast<uint32_t>(sequence) - (static_cast<uint32_t>(s.lastRxSeq) + 1u);
+    if (skipped != 0) ++errors;
+    const bool first = s.lastRxSeq == -1;
     s.lastRxSeq = sequence;
 
     if (PayloadMatches(rx + kPayloadOffset, size - kPayloadOffset, pattern)) {
         s.rxFill = 0;
-        return {true, errors};
+        // A whole block further on than expected: the ones in between never
+        // came. A step back (the far end started again) loses nothing, and
+        // before the first block nothing was expected yet.
+        const uint32_t lost = !first && skipped < kMaxLostRun ? skipped : 0;
+        return {true, errors, lost};
     }
     ++errors;
     const int32_t next =
         FindTag(tag, kTagWithZeroLength, rx + kSequenceOffset, size - kSequenceOffset);
     if (next >= 0) {
         KeepFrom(s, kSequenceOffset + static_cast<uint32_t>(next));
-        return {false, errors};
+        return {false, errors, 0};
     }
     // No next block starts in this one: a byte was changed, lost or added
     // inside it. Keeping a cut-off tag at the end makes a lost byte cost
     // nothing more; everything else is given up, so the block is not
     // examined again.
     KeepFrom(s, size - CutOffTagAtEnd(rx, size));
-    return {false, errors};
+    return {false, errors, 0};
 }

@@ -73,11 +73,18 @@ struct ReceiveState {
 };
 
 // `errors` receive errors to count (each of them a "SY"); `pass` counts a
-// good block.
+// good block; `lost` blocks never arrived (the numbers a good block skipped
+// ahead of the last one received).
 struct CheckResult {
     bool pass;
     uint32_t errors;
+    uint32_t lost;
 };
+
+// A jump ahead by this many blocks or more is no run of lost blocks but a
+// far end that started counting again (or a number misread): nothing is
+// counted lost for it.
+constexpr uint32_t kMaxLostRun = 0x80000000u;
 
 // Checks the full block in state.rxBlock (state.rxFill >= blockSize >= 32):
 // - no tag anywhere: 1 error; the last 5 bytes (a tag cut off by the block
@@ -85,7 +92,8 @@ struct CheckResult {
 // - tag at p > 0: 1 error; the bytes from p on are kept at the start.
 // - tag at 0: a sequence number that does not follow lastRxSeq is 1 error;
 //   lastRxSeq takes it either way. Then the payload against `pattern`:
-//   equal passes (rxFill 0); different is 1 error, and the block is given
+//   equal passes (rxFill 0), and the numbers it skipped ahead are `lost`
+//   (none for the first block, lastRxSeq -1); different is 1 error, and the block is given
 //   up from the next tag-and-zero in it on, or, when there is none, all but
 //   its longest tail that is a beginning of "[VESK]\0" (the start of the
 //   next block, cut off by this one's end after a lost byte).

@@ -108,6 +108,22 @@ void PortWorker::ApplyToDcb() {
     dcb.fTXContinueOnXoff = flags.txContinueOnXoff;
 }
 
+void CopyLineSettings(const DCB& from, DCB& to) {
+    to.BaudRate = from.BaudRate;
+    to.ByteSize = from.ByteSize;
+    to.Parity = from.Parity;
+    to.fParity = from.fParity;
+    to.StopBits = from.StopBits;
+    to.fRtsControl = from.fRtsControl;
+    to.fDtrControl = from.fDtrControl;
+    to.fOutxCtsFlow = from.fOutxCtsFlow;
+    to.fOutxDsrFlow = from.fOutxDsrFlow;
+    to.fDsrSensitivity = from.fDsrSensitivity;
+    to.fOutX = from.fOutX;
+    to.fInX = from.fInX;
+    to.fTXContinueOnXoff = from.fTXContinueOnXoff;
+}
+
 BOOL PortWorker::ClearCommErrors() {
     DWORD errors = 0;
     COMSTAT status{};
@@ -123,7 +139,8 @@ BOOL PortWorker::ClearCommErrors() {
 void PortWorker::ZeroCounters() {
     for (std::atomic<uint32_t>* field :
          {&rxErrors, &txErrors, &bytesRead, &blocksOk, &bytesWritten, &blocksWritten, &rate,
-          &commErrors, &lastOsError, &elapsedMs})
+          &commErrors, &lastOsError, &elapsedMs, &drops, &blocksLost, &lineErrorCount,
+          &lineErrorBits})
         field->store(0, kRelaxed);
     lastErrorKind.store(kErrorNone, kRelaxed);
 }
@@ -137,6 +154,11 @@ void PortWorker::SetTexts(const char* text) {
 std::string PortWorker::PortName() const {
     std::lock_guard<std::mutex> hold(fieldLock);
     return portName;
+}
+
+std::string PortWorker::OpenFailure() const {
+    std::lock_guard<std::mutex> hold(fieldLock);
+    return openFailure;
 }
 
 std::string PortWorker::CommErrorText() const {

@@ -66,3 +66,7 @@ BOOL NativeClearError(NativePort& port, HANDLE handle, DWORD* errors, COMSTAT* s
 // Ends every transfer in progress on the port, on any thread; transfers
 // that start later run normally.
 BOOL NativeCancelPending(NativePort& port, HANDLE handle);
+
+// A transfer that failed with `error` found the device gone (unplugged,
+// hung up): only closing it and opening it again can help.
+bool NativeIsLost(uint32_t error);

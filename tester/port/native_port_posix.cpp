@@ -10,10 +10,11 @@
 // Only one thread ever reads a direction's eventfd (two reads, or two
 // writes, never run at once), so no wake-up is stolen.
 //
-// Failures the system reports keep their errno values as the last error;
-// our own use Win32 codes (ERROR_OPERATION_ABORTED, ERROR_INVALID_HANDLE,
-// ERROR_FILE_NOT_FOUND for a name with no device, ERROR_ACCESS_DENIED for
-// a port another program holds).
+// Failures the system reports keep their errno values as the last error,
+// and so do the open's own refusals (ENOENT for a name with no device, EBUSY
+// for a port another program holds), so that the system's words for them
+// say why; the portable code's own cases use Win32 codes
+// (ERROR_OPERATION_ABORTED, ERROR_INVALID_HANDLE).
 #include "tester/port/native_port.h"
 
 #include <fcntl.h>
@@ -166,7 +167,7 @@ HANDLE NativeOpen(NativePort& p, const char* name, DWORD access, DWORD shareMode
     if (p.fd >= 0) NativeClose(p, asHandle(p.fd));
     std::string path;
     if (!PosixDevicePath(name, path)) {
-        plat::setLastError(ERROR_FILE_NOT_FOUND);
+        plat::setLastError(ENOENT);
         return INVALID_HANDLE_VALUE;
     }
     const bool in = access & GENERIC_READ, out = access & GENERIC_WRITE;
@@ -180,7 +181,7 @@ HANDLE NativeOpen(NativePort& p, const char* name, DWORD access, DWORD shareMode
         error = static_cast<uint32_t>(ENOTTY);
     } else if (shareMode == 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         // A serial port is one program's at a time, as on Windows.
-        error = errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : static_cast<uint32_t>(errno);
+        error = errno == EWOULDBLOCK ? static_cast<uint32_t>(EBUSY) : static_cast<uint32_t>(errno);
     } else if (!PrepareLine(fd, dcb)) {
         error = plat::lastError();
     }
@@ -331,4 +332,12 @@ BOOL NativeCancelPending(NativePort& p, HANDLE handle) {
         abortTransfers(p, kWrite);
         return TRUE;
     });
+}
+
+// A tty whose device went away answers reads and writes with EIO (a USB
+// adapter pulled, the far side of a pseudo-terminal closed: a hang-up, which
+// the transfers turn into EIO too), or ENODEV/ENXIO from drivers that tear
+// the device down first.
+bool NativeIsLost(uint32_t error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
 }

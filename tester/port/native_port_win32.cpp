@@ -144,3 +144,19 @@ BOOL NativeClearError(NativePort& port, HANDLE handle, DWORD* errors, COMSTAT* s
 BOOL NativeCancelPending(NativePort& port, HANDLE handle) {
     return RunGuarded(port.guard, handle, [&] { return cancelAll(handle); });
 }
+
+// What a removed device's transfers fail with, by driver: the USB serial
+// drivers report the device as not connected or gone, some as a bad
+// command, an access refused to the handle, or a general failure.
+bool NativeIsLost(uint32_t error) {
+    switch (error) {
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_BAD_COMMAND:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_GEN_FAILURE:
+            return true;
+        default:
+            return false;
+    }
+}

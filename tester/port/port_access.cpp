@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/last_error.h"
 #include "tester/port/network_library.h"
 #include "tester/port/port_name.h"
 
@@ -23,16 +24,45 @@ PortAccess::~PortAccess() = default;
 
 HANDLE PortAccess::Open(const char* name, DWORD access, DWORD shareMode, LPVOID security,
                         DWORD disposition, DWORD flags, HANDLE templateFile) {
+    openFailure_.clear();
     const std::string trimmed = NormalizePortName(name);
     const PortKind kind = ClassifyPortName(trimmed.c_str(), kNativeDevicePaths);
-    if (kind == PortKind::Rejected) return INVALID_HANDLE_VALUE;
+    if (kind == PortKind::Rejected) {
+        openFailure_ = kNativeDevicePaths ? "not a port name (COMn, a /dev path or a.b.c.d:port)"
+                                          : "not a port name (COMn or a.b.c.d:port)";
+        return INVALID_HANDLE_VALUE;
+    }
     isNetwork.store(kind == PortKind::Network ? 1 : 0, std::memory_order_relaxed);
-    if (kind == PortKind::Local)
-        return NativeOpen(*native_, trimmed.c_str(), access, shareMode, security, disposition,
-                          flags, templateFile);
-    if (!bound() && !BindNetworkLibrary()) return INVALID_HANDLE_VALUE;
-    return qn().QnCreateFile(trimmed.c_str(), access, shareMode, security, disposition, flags,
-                             templateFile);
+    HANDLE handle;
+    if (kind == PortKind::Local) {
+        handle = NativeOpen(*native_, trimmed.c_str(), access, shareMode, security, disposition,
+                            flags, templateFile);
+    } else if (!bound() && !BindNetworkLibrary()) {
+        openFailure_ = "the network library (qelnet) could not be loaded";
+        return INVALID_HANDLE_VALUE;
+    } else {
+        handle = qn().QnCreateFile(trimmed.c_str(), access, shareMode, security, disposition, flags,
+                                   templateFile);
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        const uint32_t error = plat::lastError();
+        openFailure_ = ErrorText(error);
+        plat::setLastError(error);
+    }
+    return handle;
+}
+
+bool PortAccess::IsLost(uint32_t error) const {
+    if (IsNetwork()) return error == ERROR_NETNAME_DELETED;
+    return NativeIsLost(error);
+}
+
+std::string PortAccess::ErrorText(uint32_t error) const {
+    if (IsNetwork()) {
+        std::string text = plat::win32ErrorText(error);
+        if (!text.empty()) return text;
+    }
+    return plat::errorText(error);
 }
 
 BOOL PortAccess::Close(HANDLE handle) {

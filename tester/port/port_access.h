@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "platform/win32_types.h"
 #include "tester/port/native_port.h"
@@ -65,7 +66,26 @@ class PortAccess {
     // What the last Open decided.
     bool IsNetwork() const { return isNetwork.load(std::memory_order_relaxed) != 0; }
 
+    // Why the last Open gave INVALID_HANDLE_VALUE, in words for the
+    // operator: a name that is no port, a network library that could not be
+    // loaded, or the system's words for the error ("Permission denied",
+    // "Connection refused"); "" after an Open that succeeded. For the thread
+    // that called Open.
+    const std::string& OpenFailure() const { return openFailure_; }
+
+    // Whether a transfer that failed with `error` means the port itself is
+    // gone, so that only closing and opening it again can help: a network
+    // port's connection lost (ERROR_NETNAME_DELETED), a local device that
+    // vanished or hung up (EIO, ENXIO, ENODEV on Linux; a removed device's
+    // errors on Windows). A purge's ERROR_OPERATION_ABORTED never is.
+    bool IsLost(uint32_t error) const;
+
+    // The words for a last error of this port's operations: the system's,
+    // or, for the Win32 codes the network library sets, Windows' wording.
+    std::string ErrorText(uint32_t error) const;
+
   private:
     std::atomic<uint32_t> isNetwork{0};
     NativePortPtr native_;
+    std::string openFailure_;
 };

@@ -23,9 +23,15 @@ bool QuitSignalled() {
 }  // namespace
 
 void RefreshCommErrors(PortWorker& worker) {
-    worker.ClearCommErrors();
+    const bool read = worker.ClearCommErrors() != 0;
     const uint32_t shown = worker.commErrors.load(kRelaxed) & kShownCommErrors;
     worker.commErrors.store(shown, kRelaxed);
+    // Each read clears the port's errors: what it found is new, and the
+    // reports count it. A failed read only shows the last bits again.
+    if (read && shown != 0) {
+        worker.lineErrorCount.fetch_add(1, kRelaxed);
+        worker.lineErrorBits.fetch_or(shown, kRelaxed);
+    }
     worker.SetCommErrorText(FormatCommErrors(shown).c_str());
 }
 
@@ -49,6 +55,12 @@ RowValues ReadRowValues(PortWorker& worker) {
     v.mode = worker.mode.load(kRelaxed);
     v.rxRunning = worker.rxRunning.load(kRelaxed);
     v.txRunning = worker.txRunning.load(kRelaxed);
+    v.portDown = worker.portDown.load(kRelaxed);
+    v.drops = worker.drops.load(kRelaxed);
+    v.blocksLost = worker.blocksLost.load(kRelaxed);
+    v.lineErrorCount = worker.lineErrorCount.load(kRelaxed);
+    v.lineErrorBits = worker.lineErrorBits.load(kRelaxed);
+    v.replyAwaited = worker.replyAwaited.load(kRelaxed);
     return v;
 }
 

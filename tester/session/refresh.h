@@ -23,7 +23,8 @@ void RefreshRows(WorkerGroup& workers, RowSink& rows);
 
 // Reads and clears the port's line errors (ClearError through the worker),
 // keeps the bits of kShownCommErrors in the worker's commErrors and writes
-// their letters into its commErrorText. A ClearError that fails leaves
+// their letters into its commErrorText, and counts a read that found any
+// (lineErrorCount, lineErrorBits). A ClearError that fails leaves
 // commErrors as it was; the text is still made from it.
 void RefreshCommErrors(PortWorker& worker);
 

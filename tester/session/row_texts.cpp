@@ -78,6 +78,6 @@ RowCells FormatRowCells(const RowValues& v) {
         FormatErrorDescription(v.commErrorText, v.lastErrorKindText, v.lastOsError);
     cells.text[kColumnTime - kFirstRefreshedColumn] = FormatElapsed(v.elapsedMs);
     cells.text[kColumnState - kFirstRefreshedColumn] =
-        FormatState(v.mode, v.rxRunning, v.txRunning);
+        v.portDown != 0 ? std::string(kStateDown) : FormatState(v.mode, v.rxRunning, v.txRunning);
     return cells;
 }

@@ -59,13 +59,24 @@ struct RowValues {
     uint32_t mode = 0;
     uint32_t rxRunning = 0;
     uint32_t txRunning = 0;
+    // Not in the cells (but "Down" in State), for the reports.
+    uint32_t portDown = 0;
+    uint32_t drops = 0;
+    uint32_t blocksLost = 0;
+    uint32_t lineErrorCount = 0;
+    uint32_t lineErrorBits = 0;
+    uint32_t replyAwaited = 0;
 };
+
+// State while a lost port is being opened again: short enough for the
+// column, whatever the mode.
+constexpr const char kStateDown[] = "Down";
 
 constexpr int kFirstRefreshedColumn = kColumnRx;
 constexpr int kRefreshedColumns = kColumnState - kColumnRx + 1;
 
 // Cells 2 to 8 in column order: cells.text[c - kFirstRefreshedColumn] is
-// column c.
+// column c. State is kStateDown while the port is down.
 struct RowCells {
     std::string text[kRefreshedColumns];
 };

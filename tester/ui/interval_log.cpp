@@ -34,13 +34,6 @@ uint64_t RatePerSecond(Counter now, Counter before, uint32_t ms) {
 
 }  // namespace
 
-int64_t DropsOf(const RowValues&) {
-    // The engine does not count lost connections yet; when RowValues gets
-    // such a count, it is returned here and flows into the log's drops
-    // column and the report's marks.
-    return -1;
-}
-
 std::string MergeLineErrors(const std::string& seen, const std::string& more) {
     if (seen.empty()) return more;
     std::string merged = seen;
@@ -59,12 +52,11 @@ std::string IsoUtc(int64_t unixSeconds) {
 
 std::string IntervalLogHeader() {
     return "time,port,rx_bytes,rx_blocks,tx_bytes,tx_blocks,rx_rate,tx_rate,rx_errors,"
-           "tx_errors,line_errors,error_kind,os_error,state,drops";
+           "tx_errors,line_errors,line_error_count,error_kind,os_error,state,drops";
 }
 
 std::string IntervalLogLine(const LogSample& sample, const PortSample& port) {
     const RowValues& v = port.values;
-    const int64_t drops = DropsOf(v);
     const std::string fields[] = {
         IsoUtc(sample.unixSeconds),
         port.name,
@@ -77,10 +69,11 @@ std::string IntervalLogLine(const LogSample& sample, const PortSample& port) {
         std::to_string(v.rxErrors),
         std::to_string(v.txErrors),
         port.lineErrors,
-        port.ready ? v.lastErrorKindText : std::string(),
+        std::to_string(v.lineErrorCount),
+        port.ready ? v.lastErrorKindText : port.openFailure,
         port.ready ? std::to_string(v.lastOsError) : std::string(),
         port.state,
-        drops < 0 ? std::string() : std::to_string(drops),
+        std::to_string(v.drops),
     };
     std::string line;
     for (size_t i = 0; i < sizeof fields / sizeof fields[0]; ++i) {
@@ -161,8 +154,8 @@ void IntervalLog::Take(RowStore& rows) {
         port.ready = Ready(view.worker);
         if (port.ready) {
             port.values = ReadRowValues(*view.worker);
-            port.state =
-                FormatState(port.values.mode, port.values.rxRunning, port.values.txRunning);
+            // The State cell's own rule ("Down" for a lost port included).
+            port.state = FormatRowCells(port.values).text[kColumnState - kFirstRefreshedColumn];
             lineErrors_[i] = MergeLineErrors(lineErrors_[i], port.values.commErrorText);
             if (i < last_.size() && last_[i].ready) {
                 const RowValues& before = last_[i].values;
@@ -172,6 +165,7 @@ void IntervalLog::Take(RowStore& rows) {
             }
         } else {
             port.state = view.cells[kColumnState];
+            port.openFailure = view.cells[kColumnErrDesc];
         }
         port.lineErrors = lineErrors_[i].empty() ? FormatCommErrors(0) : lineErrors_[i];
         lineErrors_[i].clear();

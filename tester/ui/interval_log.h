@@ -17,14 +17,19 @@
 // the sample being taken:
 //
 //   time,port,rx_bytes,rx_blocks,tx_bytes,tx_blocks,rx_rate,tx_rate,
-//   rx_errors,tx_errors,line_errors,error_kind,os_error,state,drops
+//   rx_errors,tx_errors,line_errors,line_error_count,error_kind,os_error,
+//   state,drops
 //
 //   time         ISO 8601 UTC, whole seconds: 2024-05-01T22:10:05Z
 //   *_rate       bytes per second over the interval before the sample
 //   line_errors  the O F P B R T letters of every line error seen during
 //                the interval ("......" for none)
-//   state        the State cell: mode and directions, "Open", "Not open"
-//   drops        lost connections; empty while the rows carry no such count
+//   line_error_count  refreshes that found line errors, since the start
+//   error_kind   the last error's kind ("..", "RD", "SY"...); for a port
+//                that did not open, why not
+//   state        the State cell: mode and directions, "Down", "Open",
+//                "Not open"
+//   drops        how often the port was lost (and opened again)
 //
 // A file that exists is appended to; the header goes only into an empty
 // one.
@@ -41,12 +46,13 @@ class RowStore;
 
 // One port row at one sample.
 struct PortSample {
-    std::string name;        // the Name cell
-    bool ready = false;      // the port opened; `values` are its worker's
-    RowValues values;        // all zero when not ready
-    std::string state;       // as the State cell shows it
-    std::string lineErrors;  // letters of every line error of the interval
-    uint64_t rxRate = 0;     // bytes per second over the interval
+    std::string name;         // the Name cell
+    bool ready = false;       // the port opened; `values` are its worker's
+    RowValues values;         // all zero when not ready
+    std::string state;        // as the State cell shows it
+    std::string openFailure;  // why the port did not open (the ErrDesc cell)
+    std::string lineErrors;   // letters of every line error of the interval
+    uint64_t rxRate = 0;      // bytes per second over the interval
     uint64_t txRate = 0;
 };
 
@@ -55,11 +61,6 @@ struct LogSample {
     uint32_t elapsedMs = 0;         // since the first sample
     std::vector<PortSample> ports;  // in row order
 };
-
-// The number of lost connections in `values`, or -1 while the rows carry
-// no such count. The log's drops column and the report's drop marks both
-// come from here.
-int64_t DropsOf(const RowValues& values);
 
 // "O.P..." merged with "..P.R.": "O.P.R.". Either may be empty.
 std::string MergeLineErrors(const std::string& seen, const std::string& more);

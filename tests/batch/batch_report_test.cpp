@@ -45,33 +45,53 @@ BatchRow NotOpen(int number, const char* name) {
     return row;
 }
 
-TEST(BatchVerdict, OnlyDataBothWaysWithoutErrorsPasses) {
-    EXPECT_EQ(JudgePort(Ready(1, "A", Moved(4096, 4096))), PortVerdict::Clean);
+using Problems = std::vector<std::string>;
 
-    RowValues rxError = Moved(4096, 4096);
-    rxError.rxErrors = 1;
-    EXPECT_EQ(JudgePort(Ready(1, "A", rxError)), PortVerdict::Errors);
-    RowValues txError = Moved(4096, 4096);
-    txError.txErrors = 2;
-    EXPECT_EQ(JudgePort(Ready(1, "A", txError)), PortVerdict::Errors);
+TEST(BatchVerdict, APortPassesOnlyWithDataBothWaysAndNothingElse) {
+    EXPECT_EQ(PortProblems(Ready(1, "A", Moved(4096, 4096))), Problems{});
+
+    RowValues v = Moved(4096, 4096);
+    v.rxErrors = 1;
+    v.txErrors = 2;
+    v.lineErrorCount = 3;
+    v.lineErrorBits = CE_OVERRUN | CE_RXPARITY;
+    v.drops = 1;
+    v.blocksLost = 7;
+    EXPECT_EQ(PortProblems(Ready(1, "A", v)),
+              (Problems{"1 receive error", "2 send errors", "line errors O.P... 3 times",
+                        "lost 1 time", "7 blocks lost"}));
 
     // Sending into a broken wire counts no error, but is no pass.
-    EXPECT_EQ(JudgePort(Ready(1, "A", Moved(0, 8192))), PortVerdict::NoData);
-    EXPECT_EQ(JudgePort(Ready(1, "A", Moved(8192, 0))), PortVerdict::NoData);
+    EXPECT_EQ(PortProblems(Ready(1, "A", Moved(0, 8192))), Problems{"received nothing"});
+    EXPECT_EQ(PortProblems(Ready(1, "A", Moved(8192, 0))), Problems{"sent nothing"});
 
-    EXPECT_EQ(JudgePort(NotOpen(1, "COM9")), PortVerdict::NotOpened);
+    BatchRow missing = NotOpen(1, "COM9");
+    missing.openFailure = "Permission denied";
+    EXPECT_EQ(PortProblems(missing), Problems{"not opened: Permission denied"});
     BatchRow stuck = NotOpen(1, "COM9");
     stuck.cells[8] = "Open";  // opened, but its buffers could not be had
-    EXPECT_EQ(JudgePort(stuck), PortVerdict::NotOpened);
+    EXPECT_EQ(PortProblems(stuck), Problems{"not opened: no buffers for it"});
 }
 
-TEST(BatchVerdict, ExitCodeNotOpenedBeatsErrorsBeatsPassed) {
+TEST(BatchVerdict, AMasterFailsUnlessEveryBlockCameBack) {
+    RowValues master = Moved(10240, 10240);  // 10 blocks sent, 10 back
+    master.mode = ModeMaster;
+    EXPECT_EQ(PortProblems(Ready(1, "M", master)), Problems{});
+    master.blocksWritten = 11;  // the last one still on its way at the stop
+    master.replyAwaited = 1;
+    EXPECT_EQ(PortProblems(Ready(1, "M", master)), Problems{});
+    master.blocksWritten = 14;
+    EXPECT_EQ(PortProblems(Ready(1, "M", master)), Problems{"3 of 14 blocks did not come back"});
+}
+
+TEST(BatchVerdict, ExitCodeNotOpenedBeatsFailuresBeatsPassed) {
     const BatchRow clean = Ready(1, "A", Moved(2048, 2048));
     RowValues bad = Moved(2048, 2048);
     bad.rxErrors = 3;
     const BatchRow errors = Ready(2, "B", bad);
     const BatchRow silent = Ready(3, "C", Moved(0, 2048));
-    const BatchRow missing = NotOpen(4, "D");
+    BatchRow missing = NotOpen(4, "D");
+    missing.openFailure = "No such file or directory";
 
     EXPECT_EQ(Summarise({clean, clean}, 2).exitCode, kBatchPassed);
     EXPECT_EQ(Summarise({clean, errors}, 2).exitCode, kBatchErrors);
@@ -83,14 +103,28 @@ TEST(BatchVerdict, ExitCodeNotOpenedBeatsErrorsBeatsPassed) {
     EXPECT_EQ(rowless.exitCode, kBatchNotOpened);
     EXPECT_EQ(rowless.notOpened, 1u);
 
+    // Lines that never went quiet fail a run that is clean otherwise.
+    DrainOutcome trickling;
+    trickling.quiet = false;
+    trickling.seconds = 60;
+    trickling.stillReceiving = {0, 1};
+    const BatchSummary drained = Summarise({clean, clean}, 2, trickling);
+    EXPECT_EQ(drained.exitCode, kBatchErrors);
+    EXPECT_EQ(SummaryLine(drained),
+              "2 ports configured, 2 opened, 0 not opened, 0 failing: FAILED: "
+              "still receiving after 60 s: ports 1, 2");
+
     const BatchSummary all = Summarise({clean, errors, silent, missing}, 4);
     EXPECT_EQ(all.configured, 4u);
     EXPECT_EQ(all.opened, 3u);
     EXPECT_EQ(all.notOpened, 1u);
-    EXPECT_EQ(all.withErrors, 1u);
-    EXPECT_EQ(all.withoutData, 1u);
-    EXPECT_NE(SummaryLine(all).find("FAILED"), std::string::npos);
-    EXPECT_NE(SummaryLine(Summarise({clean}, 1)).find("passed"), std::string::npos);
+    EXPECT_EQ(all.failing, 2u);
+    EXPECT_EQ(SummaryLine(all),
+              "4 ports configured, 3 opened, 1 not opened, 2 failing: FAILED: "
+              "port 2 (B): 3 receive errors; port 3 (C): received nothing; "
+              "port 4 (D): not opened: No such file or directory");
+    EXPECT_EQ(SummaryLine(Summarise({clean}, 1)),
+              "1 ports configured, 1 opened, 0 not opened, 0 failing: passed");
 }
 
 // Splits a table line at blanks.
@@ -115,10 +149,13 @@ TEST(BatchTable, OneRowPerLineWithTheListsCellTexts) {
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(Words(lines[0]), kTitles);
-    EXPECT_EQ(Words(lines[1]),
-              (std::vector<std::string>{"1", "/dev/pts/3", "72704/71", "73728/72", "11520", "0/0",
-                                        "....../../0000", "01:02:03", "Rx/Tx"}));
+    std::vector<std::string> titles = kTitles;
+    titles.insert(titles.end(), {"Drops", "Lost", "LineErr", "LineErrSeen"});
+    EXPECT_EQ(Words(lines[0]), titles);
+    EXPECT_EQ(
+        Words(lines[1]),
+        (std::vector<std::string>{"1", "/dev/pts/3", "72704/71", "73728/72", "11520", "0/0",
+                                  "....../../0000", "01:02:03", "Rx/Tx", "0", "0", "0", "......"}));
     EXPECT_EQ(Words(lines[2]), (std::vector<std::string>{"2", "/dev/ttyS9", "Not", "open"}));
     // Right-aligned columns: every line is as long as the header.
     EXPECT_EQ(lines[1].size(), lines[0].size());
@@ -130,9 +167,9 @@ TEST(BatchTable, CsvQuotesOnlyWhatNeedsIt) {
     odd.cells[1] = "say \"hi\", twice";
     const std::string csv = FormatCsv({odd, Ready(2, "/dev/pts/4", Moved(1024, 1024))}, kTitles);
     EXPECT_EQ(csv,
-              "#,Name,Rx#,Tx#,CPS,Err#,ErrDesc,Time,State\r\n"
-              "1,\"say \"\"hi\"\", twice\",,,,,,,Not open\r\n"
-              "2,/dev/pts/4,1024/1,1024/1,0,0/0,....../../0000,00:00:00,\r\n");
+              "#,Name,Rx#,Tx#,CPS,Err#,ErrDesc,Time,State,Drops,Lost,LineErr,LineErrSeen,Result\r\n"
+              "1,\"say \"\"hi\"\", twice\",,,,,,,Not open,,,,,not opened\r\n"
+              "2,/dev/pts/4,1024/1,1024/1,0,0/0,....../../0000,00:00:00,,0,0,0,......,passed\r\n");
 }
 
 TEST(BatchTable, ProgressCountsOnlyReadyPorts) {

@@ -16,6 +16,7 @@ void UseDefaultTestSettings() {
     s.flowControl = 0;
     s.lineFlags = LineFlags::fromWord(0);
     s.hdTimeout = 0;
+    s.reconnect = 1;
 }
 
 bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs) {

@@ -1,7 +1,8 @@
 // A stand-in for the network serial library whose answers a test scripts:
 // a line state that cannot be read, writes that fail, fall short or take
-// nothing, and reads that find nothing (after a short wait, like the read
-// time-out). It gives the engine the failures a pseudo-terminal never has.
+// nothing, reads that find nothing (after a short wait, like the read
+// time-out) or fail at once, and opens that fail for a while. It gives the
+// engine the failures a pseudo-terminal never has.
 #include "tests/engine/scripted_qelnet.h"
 
 #include <chrono>
@@ -23,17 +24,30 @@ SCRIPTED_EXPORT ScriptedQn* ScriptedQnState() {
 }
 
 SCRIPTED_EXPORT HANDLE WINAPI QnCreateFile(LPCSTR, DWORD, DWORD, LPVOID, DWORD, DWORD, HANDLE) {
+    script.creates.fetch_add(1, kRelaxed);
+    uint32_t fails = script.createsToFail.load(kRelaxed);
+    if (fails != 0) {
+        script.createsToFail.store(fails - 1, kRelaxed);
+        plat::setLastError(ERROR_SEM_TIMEOUT);
+        return INVALID_HANDLE_VALUE;
+    }
+    script.readError.store(0, kRelaxed);
     return SCRIPTED_QN_HANDLE;
 }
 
 SCRIPTED_EXPORT BOOL WINAPI QnCloseHandle(HANDLE) {
+    script.closes.fetch_add(1, kRelaxed);
     return TRUE;
 }
 
 SCRIPTED_EXPORT BOOL WINAPI QnReadFile(HANDLE, LPVOID, DWORD, LPDWORD got, LPVOID) {
     script.reads.fetch_add(1, kRelaxed);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
     *got = 0;
+    if (const uint32_t error = script.readError.load(kRelaxed)) {
+        plat::setLastError(error);
+        return FALSE;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return TRUE;
 }
 
@@ -63,11 +77,14 @@ SCRIPTED_EXPORT BOOL WINAPI QnSetCommState(HANDLE, LPDCB dcb) {
     return TRUE;
 }
 
+// A port that keeps the speed it was given; everything else as a fresh
+// port has it.
 SCRIPTED_EXPORT BOOL WINAPI QnGetCommState(HANDLE, LPDCB dcb) {
     if (script.getStateFails.load(kRelaxed)) return FALSE;
+    const uint32_t baud = script.lastBaudSet.load(kRelaxed);
     *dcb = DCB{};
+    dcb->BaudRate = baud != 0 ? baud : 9600;
     dcb->DCBlength = sizeof(DCB);
-    dcb->BaudRate = 9600;
     dcb->ByteSize = 8;
     dcb->fBinary = 1;
     dcb->XonChar = 0x11;

@@ -15,7 +15,14 @@ struct ScriptedQn {
     std::atomic<int> write{kWriteAll};    // short: half the block
     std::atomic<uint32_t> writeError{0};  // the last error of a failed write
     std::atomic<int> getStateFails{0};
+    // Reads fail with this error when it is not 0 (they find nothing
+    // otherwise). The next `createsToFail` opens fail; the first open that
+    // succeeds after a read failed clears readError: a server that came back.
+    std::atomic<uint32_t> readError{0};
+    std::atomic<uint32_t> createsToFail{0};
 
+    std::atomic<uint32_t> creates{0};
+    std::atomic<uint32_t> closes{0};
     std::atomic<uint32_t> reads{0};
     std::atomic<uint32_t> writes{0};
     std::atomic<uint32_t> setStates{0};

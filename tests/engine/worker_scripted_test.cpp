@@ -13,6 +13,7 @@
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
 #include "tester/port/network_library.h"
+#include "tester/session/refresh.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/engine/scripted_qelnet.h"
 
@@ -50,9 +51,14 @@ class ScriptedPort : public ::testing::Test {
         ScriptedQn& s = Script();
         s.write = ScriptedQn::kWriteAll;
         s.getStateFails = 0;
+        s.readError = 0;
+        s.createsToFail = 0;
+        s.creates = 0;
+        s.closes = 0;
         s.reads = 0;
         s.writes = 0;
         s.setStates = 0;
+        s.lastBaudSet = 0;
         boxes = 0;
         previousHook_ = plat::setMessageBoxHook(CountingBox);
     }
@@ -136,18 +142,21 @@ TEST_F(ScriptedPort, GetStateFailureShowsOneBoxPerPass) {
     EXPECT_EQ(Get(w.rxErrors), 0u) << "reads that find nothing are no errors";
 }
 
-// bytesWritten counts only what the port took; blocksWritten every
-// attempt; a failed or short write is a "WR" error, an aborted one nothing.
+// bytesWritten counts only what the port took and blocksWritten the blocks
+// it took some of; a failed or short write is a "WR" error, an aborted one
+// nothing. A write that fails is not tried again at once: a dead port must
+// not spin.
 TEST_F(ScriptedPort, WritesCountWhatThePortTook) {
     struct Case {
         int write;
         uint32_t error;
-        uint32_t bytesPerBlock;
+        uint32_t bytesPerBlock;  // 0: no block counted
         bool counted;
         uint32_t osError;  // a short write has none
     };
     const Case cases[] = {
         {ScriptedQn::kWriteFail, ERROR_GEN_FAILURE, 0, true, ERROR_GEN_FAILURE},
+        {ScriptedQn::kWriteNothing, 0, 0, true, 0},
         {ScriptedQn::kWriteShort, 0, 512, true, 0},
         {ScriptedQn::kWriteFail, ERROR_OPERATION_ABORTED, 0, false, 0},
     };
@@ -155,16 +164,25 @@ TEST_F(ScriptedPort, WritesCountWhatThePortTook) {
         SCOPED_TRACE(c.write * 10000 + c.error);
         Script().write = c.write;
         Script().writeError = c.error;
+        Script().writes = 0;
         PortWorker& w = engine_.Add(kNetName);
+        const uint32_t start = plat::tickCount();
         w.ToggleWrite();
-        ASSERT_TRUE(WaitUntil([&] { return Get(w.blocksWritten) >= 5; }, 5000));
+        ASSERT_TRUE(WaitUntil([&] { return Script().writes.load() >= 5; }, 5000));
         w.ToggleWrite();
-        ASSERT_TRUE(WaitSettled(w.blocksWritten));
-        const uint32_t blocks = Get(w.blocksWritten);
-        EXPECT_EQ(Get(w.txErrors), c.counted ? blocks : 0u);
-        EXPECT_EQ(Get(w.bytesWritten), blocks * c.bytesPerBlock);
+        ASSERT_TRUE(WaitSettled(Script().writes));
+        const uint32_t tried = Script().writes.load();
+        const uint32_t took = plat::ticksBetween(start, plat::tickCount());
+        EXPECT_EQ(Get(w.txErrors), c.counted ? tried : 0u);
+        EXPECT_EQ(Get(w.blocksWritten), c.bytesPerBlock ? tried : 0u);
+        EXPECT_EQ(Get(w.bytesWritten), Get(w.blocksWritten) * c.bytesPerBlock);
         EXPECT_EQ(Get(w.lastErrorKind), c.counted ? kErrorWrite : kErrorNone);
         EXPECT_EQ(Get(w.lastOsError), c.osError);
+        // A failure waits about a read time-out before the next try (a
+        // generous bound: 5 tries within 200 ms would be a spin).
+        if (c.bytesPerBlock == 0 && c.counted) {
+            EXPECT_GE(took, 4 * kReadTimeoutMs / 2);
+        }
     }
 }
 
@@ -173,12 +191,57 @@ TEST_F(ScriptedPort, MasterSendsAgainWhenAWriteTakesNothing) {
     PortWorker& w = engine_.Add(kNetName);
     w.SetMode(ModeMaster);
     w.ToggleRun();
-    ASSERT_TRUE(WaitUntil([&] { return Get(w.blocksWritten) >= 20; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return Get(w.txErrors) >= 5; }, 5000));
     w.ToggleRun();
-    ASSERT_TRUE(WaitSettled(w.blocksWritten));
+    ASSERT_TRUE(WaitSettled(w.txErrors));
     EXPECT_EQ(Script().reads.load(), 0u) << "no reply is awaited for a block not sent";
-    EXPECT_EQ(Get(w.nextTxSeq), Get(w.blocksWritten)) << "each attempt takes the next number";
+    EXPECT_EQ(Get(w.blocksWritten), 0u);
+    EXPECT_EQ(Get(w.nextTxSeq), Get(w.txErrors)) << "each attempt takes the next number";
     EXPECT_EQ(Get(w.rxErrors), 0u);
+}
+
+// A read that fails with the connection lost is no error: the worker
+// closes the port, opens it again with the settings it had (0.5 s, then
+// 1 s, 2 s... between tries) and the direction goes on, counting on.
+TEST_F(ScriptedPort, ALostPortIsOpenedAgainAndTheDirectionGoesOn) {
+    PortWorker& w = engine_.Add(kNetName);
+    ASSERT_EQ(Script().creates.load(), 1u);
+    w.ToggleRead();
+    ASSERT_TRUE(WaitUntil([&] { return Script().reads.load() >= 3; }, 5000));
+    Script().createsToFail = 2;
+    Script().readError = ERROR_NETNAME_DELETED;
+    ASSERT_TRUE(WaitUntil([&] { return Get(w.portDown) == 1u; }, 5000));
+    EXPECT_EQ(Get(w.drops), 1u);
+    // Down: the refresh shows it, and nothing is read meanwhile.
+    EXPECT_EQ(FormatRowCells(ReadRowValues(w)).text[kColumnState - kFirstRefreshedColumn], "Down");
+    ASSERT_TRUE(WaitUntil([&] { return Get(w.portDown) == 0u; }, 15000));
+    EXPECT_EQ(Script().creates.load(), 4u) << "two failed tries, then the port is back";
+    EXPECT_EQ(Script().closes.load(), 1u);
+    EXPECT_EQ(Get(w.lastOsError), static_cast<uint32_t>(ERROR_SEM_TIMEOUT)) << "why it stayed down";
+    const uint32_t readsBack = Script().reads.load();
+    ASSERT_TRUE(WaitUntil([&] { return Script().reads.load() > readsBack + 3; }, 5000));
+    EXPECT_EQ(Get(w.rxRunning), 1u);
+    EXPECT_EQ(Get(w.drops), 1u);
+    EXPECT_EQ(Get(w.rxErrors), 0u) << "a loss is a drop, not a flood of read errors";
+    EXPECT_EQ(Script().lastBaudSet.load(), configuration.portSettings.baudRate.load())
+        << "the settings go back onto the new port";
+}
+
+TEST_F(ScriptedPort, WithReconnectOffALostPortStaysFailedWithoutSpinning) {
+    configuration.portSettings.reconnect = 0;
+    PortWorker& w = engine_.Add(kNetName);
+    Script().readError = ERROR_NETNAME_DELETED;
+    const uint32_t start = plat::tickCount();
+    w.ToggleRead();
+    ASSERT_TRUE(WaitUntil([&] { return Get(w.rxErrors) >= 5; }, 5000));
+    w.ToggleRead();
+    ASSERT_TRUE(WaitSettled(w.rxErrors));
+    // At most about ten a second; a spinning direction makes thousands.
+    const uint32_t seconds = plat::ticksBetween(start, plat::tickCount()) / 1000 + 1;
+    EXPECT_LE(Get(w.rxErrors), 15 * seconds);
+    EXPECT_EQ(Get(w.drops), 0u);
+    EXPECT_EQ(Script().creates.load(), 1u);
+    EXPECT_EQ(Get(w.lastErrorKind), kErrorRead);
 }
 
 TEST_F(ScriptedPort, MasterWithUnknownSpeedWaitsTheSlowLineTimeOut) {

@@ -2,6 +2,8 @@
 // the line settings, and the null-modem cable between two ports for data.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
@@ -300,7 +302,8 @@ TEST(NativePort, StatusQueuesExclusiveUseAndStaleHandles) {
     // A second open of a held port is refused, as Windows refuses it.
     PortAccess other;
     EXPECT_EQ(openPort(other, ports.cable.pathB()), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(EBUSY));
+    EXPECT_EQ(other.OpenFailure(), "Device or resource busy");
 
     ASSERT_TRUE(ports.b.Close(ports.hb));
     char c;
@@ -321,7 +324,8 @@ TEST(NativePort, StatusQueuesExclusiveUseAndStaleHandles) {
 TEST(NativePort, NamesWithoutADeviceDoNotOpen) {
     PortAccess port;
     EXPECT_EQ(openPort(port, "COM12X"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ENOENT));
+    EXPECT_EQ(port.OpenFailure(), "No such file or directory");
     EXPECT_EQ(openPort(port, "/no/such/device"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(openPort(port, "/dev/null"), INVALID_HANDLE_VALUE) << "not a tty";
     EXPECT_EQ(openPort(port, "COM0"), INVALID_HANDLE_VALUE);

@@ -161,12 +161,13 @@ bool Ser2net::start(std::string* error) {
                 why = "no free port on 127.0.0.1: " + sock::errorText(sock::lastError());
                 break;
             }
+            if (options_.telnetPort != 0) telnetPort_ = options_.telnetPort;
             rawPort_ = options_.rawAccepter ? raw : 0;
             if (launch(&why) && waitListening(&why)) return true;
             const bool portTaken = log().find(kCannotListen) != std::string::npos;
             why += "\nser2net said:\n" + log();
             stop();
-            if (!portTaken) break;
+            if (!portTaken || options_.telnetPort != 0) break;
         }
     }
     telnetPort_ = rawPort_ = 0;

@@ -47,6 +47,7 @@ class Ser2net {
         std::string device;                      // e.g. a cable's pathA()
         std::string lineSettings = "115200n81";  // ser2net's initial settings
         bool rawAccepter = false;                // also a plain tcp(nodelay) accepter
+        uint16_t telnetPort = 0;                 // 0: a free port; else this one (a restart)
     };
 
     // Where the ser2net program is: $SER2NET when set, else the PATH, then

@@ -61,8 +61,12 @@ TEST(RefreshRows, NeverTouchesARowWhosePortDidNotOpen) {
     for (int tick = 0; tick < 3; ++tick)
         run.Refresh();
     for (int32_t row = 0; row < 2; ++row) {
-        for (int c = 2; c <= 7; ++c)
-            EXPECT_EQ(Cell(run.rows, row, c), "") << "row " << row << " column " << c;
+        for (int c = 2; c <= 7; ++c) {
+            // The error description holds why the port did not open.
+            const std::string want = c == kColumnErrDesc ? run.Worker(row).OpenFailure() : "";
+            EXPECT_EQ(Cell(run.rows, row, c), want) << "row " << row << " column " << c;
+        }
+        EXPECT_NE(run.Worker(row).OpenFailure(), "");
         EXPECT_EQ(run.State(row), "Not open");
     }
 }

@@ -38,6 +38,7 @@ class TerminalFrontEnd {
 
   private:
     void Draw();
+    std::string StatusText() const;
     void OnKey(int key);
     void OnMainKey(int key);
     void RunItem(const MenuItem& item);
@@ -77,9 +78,21 @@ void TerminalFrontEnd::Run() {
     }
 }
 
+// The settings summary; on a row whose port did not open, why not, in full
+// (the error description cell may be too narrow for it).
+std::string TerminalFrontEnd::StatusText() const {
+    const int row = position_.cursor;
+    if (row >= 0 && row < static_cast<int>(shown_.size())) {
+        const RowStore::RowView& view = shown_[row];
+        if (view.cells[kColumnState] == "Not open" && !view.cells[kColumnErrDesc].empty())
+            return view.cells[kColumnName] + ": not opened: " + view.cells[kColumnErrDesc];
+    }
+    return configuration.summaryText;
+}
+
 void TerminalFrontEnd::Draw() {
     shown_ = rows_.Snapshot();
-    screen_.statusText = menu_.IsOpen() ? menu_.Help() : configuration.summaryText;
+    screen_.statusText = menu_.IsOpen() ? menu_.Help() : StatusText();
     erase();
     DrawMainScreen(screen_, shown_, position_);
     menu_.DrawBar();

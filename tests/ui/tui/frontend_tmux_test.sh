@@ -152,7 +152,10 @@ lib_shows 'DLL Loading' || fail "the box has no caption"
 # The port thread waits for the operator: the row still says "Open".
 lib_shows '127\.0\.0\.1:1 +Open' || fail "the row went on before the box was closed"
 tmuxc send-keys -t lib Enter
-wait_until 10 "the row to say Not open" lib_shows '127\.0\.0\.1:1 +Not open'
+wait_until 10 "the row to say Not open" lib_shows '127\.0\.0\.1:1 .*Not open'
+# Why, in full, in the status line while the cursor is on that row.
+lib_shows '127\.0\.0\.1:1: not opened: the network library \(qelnet\) could not be loaded' ||
+  fail "the status line does not say why the port did not open"
 lib_shows 'Not found' && fail "the box stayed"
 tmuxc send-keys -t lib q
 wait_until 60 "the program to end" test -s "$work/exit"

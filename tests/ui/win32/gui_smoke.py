@@ -191,11 +191,15 @@ def main():
             fail("states %r: both network ports must open" % states(window))
         if not window["status"].startswith("Comm setting: 115200,8,None,1"):
             fail("status bar %r" % window["status"])
-        # The refresh fills the open rows' counters; the missing port's stay empty.
+        # The refresh fills the open rows' counters; the missing port's stay
+        # empty but for why it did not open, in the error description.
         window = wait_for("the first refresh", window_where(lambda w: all(
             r["cells"][6] == "....../../0000" for r in w["rows"][:2])), 10, probe_text)
-        if window["rows"][2]["cells"][2:8] != [""] * 6:
-            fail("the missing port's row was refreshed")
+        missing = window["rows"][2]["cells"]
+        if missing[2:6] != [""] * 4 or missing[7] != "":
+            fail("the missing port's row was refreshed: %r" % missing)
+        if not missing[6] or missing[6].startswith("...."):
+            fail("the missing port's row does not say why it did not open: %r" % missing)
 
         windows = subprocess.run(["xdotool", "search", "--name", "^VeskTest \\(Win32\\)"],
                                  capture_output=True, text=True).stdout.split()
