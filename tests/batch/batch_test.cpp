@@ -401,7 +401,6 @@ TEST_F(ReplugRun, AnAdapterPulledAndPluggedBackIsOpenedAgainAndBlocksFlow) {
     }
     EXPECT_NE(run.output.find("port 1 (" + a + "):"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("lost 1 time"), std::string::npos) << run.output;
-
 }
 
 // A port that dies for good does not make the tester spin: with Reconnect
