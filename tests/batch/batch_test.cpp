@@ -298,17 +298,22 @@ TEST_F(BatchRun, LinesThatDoNotGoQuietFailTheRun) {
 }
 
 // Symbolic links stand for udev's /dev/serial/by-id names: the adapter
-// behind them goes (its pseudo-terminals vanish: reads and writes fail with
-// EIO) and a new one comes under the same names.
+// behind them goes (its pseudo-terminals vanish, so reads and writes fail
+// with EIO, and udev takes the names away) and a new one comes under the
+// same names.
 class ReplugRun : public BatchRun {
   protected:
     std::string Link(const std::string& name, const std::string& target) {
         const std::string link = dir_ + "/" + name;
-        const std::string fresh = link + ".new";
-        std::filesystem::remove(fresh);
-        std::filesystem::create_symlink(target, fresh);
-        std::filesystem::rename(fresh, link);  // at once, as udev swaps it
+        std::filesystem::create_symlink(target, link);
         return link;
+    }
+    // Pulls the adapter: its names go first (another test's new pty may
+    // take its number at once), then its pseudo-terminals.
+    void Pull(std::unique_ptr<demo::NullModemCable>& cable) {
+        std::filesystem::remove(dir_ + "/by-id-a");
+        std::filesystem::remove(dir_ + "/by-id-b");
+        cable.reset();
     }
 };
 
@@ -322,7 +327,7 @@ TEST_F(ReplugRun, AnAdapterPulledAndPluggedBackIsOpenedAgainAndBlocksFlow) {
     std::thread tester([&] { run = Batch({"--batch", "6"}, config); });
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const uint64_t before = first->taken(demo::Dir::AtoB);
-    first.reset();  // pulled
+    Pull(first);
     demo::NullModemCable second(demo::Pacing::followPort());
     Link("by-id-a", second.pathA());
     Link("by-id-b", second.pathB());
@@ -363,7 +368,7 @@ TEST_F(ReplugRun, ADeadPortCostsNeitherCpuNorAFloodOfErrors) {
         Outcome run;
         std::thread tester([&] { run = Batch({"--batch", "6"}, config); });
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-        cable.reset();  // gone, and nothing comes back under its names
+        Pull(cable);  // gone, and nothing comes back under its names
         tester.join();
         const double cpu = ChildCpuSeconds() - cpuBefore;
 
