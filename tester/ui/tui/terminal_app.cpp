@@ -268,6 +268,6 @@ int RunTerminalFrontEnd() {
     if (tester.RowsInUse()) (void)rows.release();
     curses.reset();
     PrintUnshown();
-    tester.Save();
+    if (!tester.Save()) std::fprintf(stderr, "vesktest: %s\n", tester.SaveFailure().c_str());
     return kExitClosed;
 }
