@@ -280,6 +280,24 @@ TEST_F(BatchRun, APortThatCannotBeOpenedFailsTheRunAndSaysWhy) {
         << run.output;
 }
 
+// Settings the ports refuse (1.5 stop bits with 8 data bits): the ports
+// keep theirs and test on, and the run fails saying why.
+TEST_F(BatchRun, SettingsThePortsRefuseFailTheRun) {
+    demo::NullModemCable cable(demo::Pacing::followPort());
+    const std::string config = WriteConfig({cable.pathA(), cable.pathB()}, "StopBits=1\n");
+    const Outcome run = Batch({"--batch", "2"}, config);
+    ASSERT_EQ(run.exitCode, 3) << run.output;
+    for (const Row& row : Rows()) {
+        EXPECT_EQ(row[kErrDesc], "....../SE/0087") << row[kName];
+        EXPECT_EQ(row[kErr], "0/0") << "the line itself is clean";
+        EXPECT_GT(Blocks(row[kRx]), 3u);
+    }
+    EXPECT_NE(run.output.find("port 1 (" + cable.pathA() +
+                              "): line settings refused: The parameter is incorrect"),
+              std::string::npos)
+        << run.output;
+}
+
 // The line keeps trickling long after the senders stopped (a cable much
 // slower than the ports, its buffers full): the drain gives up, and the
 // run fails saying so, however clean the blocks that did arrive.
