@@ -92,7 +92,7 @@ uint32_t PortWorker::TakeSequence() {
 }
 
 void PortWorker::DuplexWriter() {
-    bytesWritten.store(counterOrigin_.bytes, kRelaxed);
+    bytesWritten.store(originBytes_.load(kRelaxed), kRelaxed);
     uint8_t* block = txBlock.get();
     while (DirectionRuns(txRunEvent)) {
         if (portDown.load(kRelaxed) != 0 && !AwaitPort(txRunEvent)) return;
@@ -104,8 +104,8 @@ void PortWorker::DuplexWriter() {
 }
 
 void PortWorker::DuplexReader() {
-    bytesRead.store(counterOrigin_.bytes, kRelaxed);
-    elapsedMs.store(counterOrigin_.elapsedMs, kRelaxed);
+    bytesRead.store(originBytes_.load(kRelaxed), kRelaxed);
+    elapsedMs.store(originElapsedMs_.load(kRelaxed), kRelaxed);
     uint32_t lastTick = plat::tickCount();
     while (DirectionRuns(rxRunEvent)) {
         Transfer t;

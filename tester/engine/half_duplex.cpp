@@ -26,8 +26,8 @@ uint32_t PortWorker::BeginRun() {
         std::lock_guard<std::mutex> hold(receiveSide);
         rxFill.store(0, kRelaxed);
     }
-    bytesRead.store(counterOrigin_.bytes, kRelaxed);
-    elapsedMs.store(counterOrigin_.elapsedMs, kRelaxed);
+    bytesRead.store(originBytes_.load(kRelaxed), kRelaxed);
+    elapsedMs.store(originElapsedMs_.load(kRelaxed), kRelaxed);
     return plat::tickCount();
 }
 

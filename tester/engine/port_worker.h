@@ -190,7 +190,10 @@ class PortWorker {
         uint64_t bytes = 0;
         uint64_t elapsedMs = 0;
     };
-    void SetCounterOriginForTesting(const CounterOrigin& origin) { counterOrigin_ = origin; }
+    void SetCounterOriginForTesting(const CounterOrigin& origin) {
+        originBytes_.store(origin.bytes, std::memory_order_relaxed);
+        originElapsedMs_.store(origin.elapsedMs, std::memory_order_relaxed);
+    }
 
     // --- The worker's fields, in the order of the design. The commands and
     // the refresh read the atomics with memory_order_relaxed.
@@ -386,7 +389,8 @@ class PortWorker {
     uint32_t rxRoutineStops_ = 0;
     uint32_t txRoutineStops_ = 0;
     uint32_t txByteSize_ = 0;  // of txBlock, its owner's
-    CounterOrigin counterOrigin_;
+    std::atomic<uint64_t> originBytes_{0};
+    std::atomic<uint64_t> originElapsedMs_{0};
     // The payload this worker sends and expects. The receive side checks
     // against it rather than against txBlock, which TxThread stamps (from
     // 10^8 on into the payload) and frees as it ends.

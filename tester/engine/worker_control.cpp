@@ -182,11 +182,11 @@ void PortWorker::ZeroCounters() {
     for (std::atomic<uint32_t>* field : {&rxErrors, &txErrors, &rate, &commErrors, &lastOsError,
                                          &drops, &blocksLost, &lineErrorCount, &lineErrorBits})
         field->store(0, kRelaxed);
-    bytesRead.store(counterOrigin_.bytes, kRelaxed);
-    bytesWritten.store(counterOrigin_.bytes, kRelaxed);
+    bytesRead.store(originBytes_.load(kRelaxed), kRelaxed);
+    bytesWritten.store(originBytes_.load(kRelaxed), kRelaxed);
     blocksOk.store(0, kRelaxed);
     blocksWritten.store(0, kRelaxed);
-    elapsedMs.store(counterOrigin_.elapsedMs, kRelaxed);
+    elapsedMs.store(originElapsedMs_.load(kRelaxed), kRelaxed);
     lastErrorKind.store(kErrorNone, kRelaxed);
 }
 
