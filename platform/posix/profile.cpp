@@ -145,6 +145,9 @@ bool writeWhole(const char* path, const std::vector<Line>& lines) {
     name.push_back('\0');
     int fd = mkstemp(name.data());
     if (fd < 0) return false;
+    // The errno of the step that failed is what the caller reports; the
+    // clean-up below must not replace it.
+    int error = 0;
     struct stat st {};
     if (stat(path, &st) == 0)
         fchmod(fd, st.st_mode & 07777);
@@ -157,14 +160,20 @@ bool writeWhole(const char* path, const std::vector<Line>& lines) {
     for (size_t done = 0; done < all.size();) {
         ssize_t n = ::write(fd, all.data() + done, all.size() - done);
         if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
             ok = false;
             break;
         }
         done += static_cast<size_t>(n);
     }
-    ok = ::close(fd) == 0 && ok;
+    if (::close(fd) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
     if (ok && std::rename(name.data(), path) == 0) return true;
+    if (ok) error = errno;
     std::remove(name.data());
+    errno = error;
     return false;
 }
 

@@ -38,12 +38,15 @@ std::vector<std::string> PortProblems(const BatchRow& row) {
     if (v.lineErrorCount != 0)
         problems.push_back("line errors " + FormatCommErrors(v.lineErrorBits) + " " +
                            Times(v.lineErrorCount));
+    if (v.settingsRefused != 0)
+        problems.push_back("line settings refused" +
+                           (row.settingsRefused.empty() ? "" : ": " + row.settingsRefused));
     if (v.drops != 0) problems.push_back("lost " + Times(v.drops));
     if (v.blocksLost != 0) problems.push_back(Count(v.blocksLost, "block lost", "blocks lost"));
     if (v.mode == ModeMaster) {
         // The block a stopped master still waited for may be on its way; the
         // others must all have come back.
-        const uint32_t answered = v.blocksOk + v.replyAwaited;
+        const uint64_t answered = v.blocksOk + v.replyAwaited;
         if (v.blocksWritten > answered)
             problems.push_back(std::to_string(v.blocksWritten - answered) + " of " +
                                std::to_string(v.blocksWritten) + " blocks did not come back");

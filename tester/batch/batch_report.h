@@ -19,6 +19,7 @@ struct BatchRow {
     bool ready = false;                   // the port opened and its worker got its buffers
     RowValues values;                     // the worker's counters at the end (when ready)
     std::string openFailure;              // why the port could not be opened, when it was not
+    std::string settingsRefused;          // why the port refused the line settings, when it did
 };
 
 // What keeps one port from passing, each in a few words ("3 receive

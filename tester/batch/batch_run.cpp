@@ -35,7 +35,11 @@ std::vector<BatchRow> Collect(RowStore& rows) {
         for (int c = 0; c < kPortListColumns; ++c)
             row.cells[c] = std::move(view.cells[c]);
         row.ready = Ready(view.worker);
-        if (row.ready) row.values = ReadRowValues(*view.worker);
+        if (row.ready) {
+            row.values = ReadRowValues(*view.worker);
+            if (row.values.settingsRefused != 0)
+                row.settingsRefused = view.worker->portAccess.ErrorText(row.values.settingsRefused);
+        }
         if (view.worker && !row.ready) row.openFailure = view.worker->OpenFailure();
         collected.push_back(std::move(row));
     }
@@ -58,7 +62,7 @@ void WaitForOpens(RowStore& rows, int32_t workers) {
 // `limitMs` and says which rows were still receiving then.
 DrainOutcome Drain(RowStore& rows, uint32_t limitMs, IntervalLog* log) {
     struct Seen {
-        uint32_t bytes = 0;
+        uint64_t bytes = 0;
         uint32_t changedAt = 0;
     };
     const uint32_t start = plat::tickCount();
@@ -71,7 +75,7 @@ DrainOutcome Drain(RowStore& rows, uint32_t limitMs, IntervalLog* log) {
         seen.resize(views.size(), Seen{0, start});
         for (size_t r = 0; r < views.size(); ++r) {
             if (!Ready(views[r].worker)) continue;
-            const uint32_t bytes = views[r].worker->bytesRead.load(std::memory_order_relaxed);
+            const uint64_t bytes = views[r].worker->bytesRead.load(std::memory_order_relaxed);
             if (bytes != seen[r].bytes) {
                 seen[r] = Seen{bytes, now};
                 lastChange = now;

@@ -79,7 +79,10 @@ const Key kSchema[] = {
     {"Misc", "BlockSize", 1024, [](uint32_t v) { return v < 32 || v > 64000 ? 1024u : v; },
      [](Configuration& c, uint32_t v) { c.portSettings.blockSize = v; },
      [](const Configuration& c) { return s(c.portSettings.blockSize); }},
-    {"Misc", "HDTimeout", 1, asIs,
+    // The settings form's range, 0..300000 ms: a negative value would be
+    // read as a reply wait of weeks.
+    {"Misc", "HDTimeout", 1,
+     [](uint32_t v) { return static_cast<int32_t>(v) < 0 || v > 300000 ? 1u : v; },
      [](Configuration& c, uint32_t v) { c.portSettings.hdTimeout = s(v); },
      [](const Configuration& c) { return c.portSettings.hdTimeout.load(); }},
     {"Misc", "Reconnect", 1, [](uint32_t v) { return v != 0 ? 1u : 0u; },
@@ -218,10 +221,15 @@ void BuildSummary() {
 
 int SaveConfiguration() {
     const char* path = configPath.c_str();
+    // The first write that fails ends the save: the rest would fail the
+    // same way, and its error is the one to report.
     for (const Key& k : kSchema)
-        plat::profileWriteString(k.section, k.name, decimal(k.get(configuration)).c_str(), path);
+        if (!plat::profileWriteString(k.section, k.name, decimal(k.get(configuration)).c_str(),
+                                      path))
+            return -1;
     for (int i = 0; i < kColumnCount; ++i)
-        plat::profileWriteString(kColumnsSection, columnKey(i).c_str(),
-                                 decimal(configuration.columns[i].width).c_str(), path);
+        if (!plat::profileWriteString(kColumnsSection, columnKey(i).c_str(),
+                                      decimal(configuration.columns[i].width).c_str(), path))
+            return -1;
     return 0;
 }

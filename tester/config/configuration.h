@@ -127,5 +127,6 @@ int GetPortName(uint32_t index, std::string& name);
 void BuildSummary();
 
 // Writes every setting except [Ports] (which is never written) to
-// configPath, each as "%d". Failed writes are not reported. Returns 0.
+// configPath, each as "%d". Returns 0, or -1 at the first write that
+// failed, with the reason left as the last error (plat::lastError).
 int SaveConfiguration();

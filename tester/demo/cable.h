@@ -70,6 +70,8 @@ class NullModemCable {
 
     void setPacing(const Pacing& pacing);  // both directions
     void setPacing(Dir dir, const Pacing& pacing);
+    // Both directions carry only `dataBits` (5..8) of every byte from now on.
+    void setDataBits(uint32_t dataBits);
 
     // Schedules a drop, change or insert; offsets count the bytes the sender
     // wrote in that direction since the cable was made. False when the

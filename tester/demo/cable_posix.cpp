@@ -76,6 +76,11 @@ void NullModemCable::setPacing(const Pacing& pacing) {
     pump_->setPacing(lane(Dir::BtoA), pacing);
 }
 
+void NullModemCable::setDataBits(uint32_t dataBits) {
+    pump_->setDataBits(lane(Dir::AtoB), dataBits);
+    pump_->setDataBits(lane(Dir::BtoA), dataBits);
+}
+
 void NullModemCable::setPacing(Dir dir, const Pacing& pacing) {
     pump_->setPacing(lane(dir), pacing);
 }

@@ -65,6 +65,9 @@ class LinePump {
     // setPaused(lane, true) returns, no further byte moves on that lane.
     void setPacing(size_t lane, const Pacing& pacing);
     void setPaused(size_t lane, bool paused);
+    // A line of fewer data bits than 8 drops the high bits of every byte,
+    // as a UART does; a pty carries all 8 whatever its settings say.
+    void setDataBits(size_t lane, uint32_t dataBits);
     // See InjectionSchedule::add; offsets count the bytes taken on the lane.
     bool inject(size_t lane, const Injection& entry);
 

@@ -45,6 +45,7 @@ struct LinePump::Lane {
     Pacing pacing;
     bool paused = false;
     InjectionSchedule schedule;  // also applied by the thread under mutex_
+    uint32_t dataBits = 8;       // read by the thread under mutex_
 
     // The thread's own.
     Pacing running;
@@ -126,6 +127,10 @@ void LinePump::setPacing(size_t lane, const Pacing& pacing) {
 
 void LinePump::setPaused(size_t lane, bool paused) {
     control([&] { return lanes_.at(lane)->paused = paused; });
+}
+
+void LinePump::setDataBits(size_t lane, uint32_t dataBits) {
+    control([&] { return lanes_.at(lane)->dataBits = dataBits; });
 }
 
 bool LinePump::inject(size_t lane, const Injection& entry) {
@@ -237,6 +242,11 @@ void LinePump::take(Lane& lane, std::vector<uint8_t>& buf) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lane.schedule.apply(buf.data(), static_cast<size_t>(n), lane.out);
+        if (lane.dataBits < 8) {
+            const uint8_t mask = static_cast<uint8_t>((1u << lane.dataBits) - 1);
+            for (uint8_t& byte : lane.out)
+                byte &= mask;
+        }
     }
     lane.taken.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
     if (charNs > 0) {

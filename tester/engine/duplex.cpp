@@ -74,21 +74,29 @@ PortWorker::Transfer PortWorker::FillBlock(uint32_t size, uint32_t& fill) {
     return Transfer::Done;
 }
 
-void PortWorker::UpdateRate(uint32_t runStart, uint32_t now) {
-    const uint32_t elapsed = plat::ticksBetween(runStart, now);
-    elapsedMs.store(elapsed, kRelaxed);
+void PortWorker::UpdateRate(uint32_t& lastTick, uint32_t now) {
+    const uint64_t step = plat::ticksBetween(lastTick, now);
+    lastTick = now;
+    const uint64_t elapsed = elapsedMs.fetch_add(step, kRelaxed) + step;
     if (elapsed != 0) {
-        const uint64_t bytes = bytesRead.load(kRelaxed);
-        rate.store(static_cast<uint32_t>(bytes * 1000u / elapsed), kRelaxed);
+        const uint64_t perSecond = bytesRead.load(kRelaxed) * 1000u / elapsed;
+        rate.store(perSecond > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(perSecond),
+                   kRelaxed);
     }
 }
 
+uint32_t PortWorker::TakeSequence() {
+    const uint32_t sequence = nextTxSeq.load(kRelaxed);
+    nextTxSeq.store(NextSequence(sequence), kRelaxed);
+    return sequence;
+}
+
 void PortWorker::DuplexWriter() {
-    bytesWritten.store(0, kRelaxed);
+    bytesWritten.store(originBytes_.load(kRelaxed), kRelaxed);
     uint8_t* block = txBlock.get();
     while (DirectionRuns(txRunEvent)) {
         if (portDown.load(kRelaxed) != 0 && !AwaitPort(txRunEvent)) return;
-        StampBlock(block, nextTxSeq.fetch_add(1, kRelaxed));
+        StampBlock(block, TakeSequence());
         const Transfer t = WriteBlock(block, blockSize.load(kRelaxed));
         if (t == Transfer::Lost && !AwaitPort(txRunEvent)) return;
         if (t == Transfer::Failed) Backoff(txRunEvent);
@@ -96,9 +104,9 @@ void PortWorker::DuplexWriter() {
 }
 
 void PortWorker::DuplexReader() {
-    bytesRead.store(0, kRelaxed);
-    elapsedMs.store(0, kRelaxed);
-    const uint32_t start = plat::tickCount();
+    bytesRead.store(originBytes_.load(kRelaxed), kRelaxed);
+    elapsedMs.store(originElapsedMs_.load(kRelaxed), kRelaxed);
+    uint32_t lastTick = plat::tickCount();
     while (DirectionRuns(rxRunEvent)) {
         Transfer t;
         {
@@ -107,7 +115,7 @@ void PortWorker::DuplexReader() {
             uint32_t fill;
             t = FillBlock(size, fill);
             if (t == Transfer::Done) {
-                UpdateRate(start, plat::tickCount());
+                UpdateRate(lastTick, plat::tickCount());
                 if (fill >= size && CheckBlock()) blocksOk.fetch_add(1, kRelaxed);
             }
         }

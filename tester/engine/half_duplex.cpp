@@ -26,8 +26,8 @@ uint32_t PortWorker::BeginRun() {
         std::lock_guard<std::mutex> hold(receiveSide);
         rxFill.store(0, kRelaxed);
     }
-    bytesRead.store(0, kRelaxed);
-    elapsedMs.store(0, kRelaxed);
+    bytesRead.store(originBytes_.load(kRelaxed), kRelaxed);
+    elapsedMs.store(originElapsedMs_.load(kRelaxed), kRelaxed);
     return plat::tickCount();
 }
 
@@ -44,6 +44,7 @@ uint32_t PortWorker::ReplyTimeoutMs() {
 void PortWorker::MasterExchange() {
     const uint32_t timeout = ReplyTimeoutMs();
     const uint32_t runStart = BeginRun();
+    uint32_t lastTick = runStart;
     uint8_t* sentBlock = txBlock.get();
     bool awaiting = false;
     bool compared = false;
@@ -60,7 +61,7 @@ void PortWorker::MasterExchange() {
         const uint32_t size = blockSize.load(kRelaxed);
         if (!awaiting) {
             if (portDown.load(kRelaxed) != 0 && !AwaitPort(txRunEvent)) return;
-            StampBlock(sentBlock, nextTxSeq.fetch_add(1, kRelaxed));
+            StampBlock(sentBlock, TakeSequence());
             sentAt = plat::tickCount();
             const Transfer t = WriteBlock(sentBlock, size);
             if (t == Transfer::Lost && !AwaitPort(txRunEvent)) return;
@@ -86,7 +87,7 @@ void PortWorker::MasterExchange() {
                 t = FillBlock(size, fill);
                 now = plat::tickCount();
                 if (t == Transfer::Done && fill >= size) {
-                    UpdateRate(runStart, now);
+                    UpdateRate(lastTick, now);
                     if (std::memcmp(rxBlock.get(), sentBlock, size) == 0) {
                         blocksOk.fetch_add(1, kRelaxed);
                         rxFill.store(0, kRelaxed);
@@ -120,6 +121,7 @@ void PortWorker::MasterExchange() {
 void PortWorker::SlaveExchange() {
     const uint32_t timeout = ReplyTimeoutMs();
     const uint32_t runStart = BeginRun();
+    uint32_t lastTick = runStart;
     bool pending = false;
     uint32_t blockStart = runStart;
 
@@ -131,7 +133,7 @@ void PortWorker::SlaveExchange() {
             std::lock_guard<std::mutex> hold(receiveSide);
             if (pending) {
                 t = WriteBlock(rxBlock.get(), size);
-                UpdateRate(runStart, plat::tickCount());
+                UpdateRate(lastTick, plat::tickCount());
                 pending = false;
                 rxFill.store(0, kRelaxed);
             } else {

@@ -35,8 +35,8 @@ uint8_t* NewBlockBuffer() {
 }  // namespace
 
 const char* ErrorKindText(int32_t kind) {
-    static const char* const kCodes[] = {"..", "RD", "SY", "DA", "WR", "TO"};
-    return kind >= 0 && kind <= kErrorTimeout ? kCodes[kind] : "??";
+    static const char* const kCodes[] = {"..", "RD", "SY", "DA", "WR", "TO", "SE"};
+    return kind >= 0 && kind <= kErrorSettings ? kCodes[kind] : "??";
 }
 
 std::unique_ptr<PortWorker> PortWorker::Create(int32_t rowIndex, const char* portName,
@@ -110,8 +110,8 @@ void PortWorker::PortThread() {
         // the worker ready is not undone by the reset.
         ResetState();
         notReady.store(0, std::memory_order_relaxed);
-        BuildTestBlock();
         ConfigurePort(handle, true);
+        BuildTestBlock();
         portUp.set();
 
         // Without TxThread the receive direction still runs; the send
@@ -135,22 +135,19 @@ void PortWorker::PortThread() {
 void PortWorker::ConfigurePort(HANDLE handle, bool firstOpen) {
     DCB current{};
     if (portAccess.GetState(handle, &current)) {
-        if (firstOpen || !lineKnown_) {
-            {
-                std::lock_guard<std::mutex> hold(fieldLock);
-                dcb = current;
-            }
+        {
+            std::lock_guard<std::mutex> hold(fieldLock);
+            dcb = current;
+        }
+        if (firstOpen || lineByteSize_.load(std::memory_order_relaxed) == 0) {
             ApplyToDcb();
         } else {
             // The settings this port ran with before the loss (the selected
             // rows' last "Ports settings" included), on the new port's record.
             std::lock_guard<std::mutex> hold(fieldLock);
-            CopyLineSettings(dcb, current);
-            dcb = current;
+            CopyLineSettings(lineWanted_, dcb);
         }
-        lineKnown_ = true;
-        DCB wanted = Dcb();
-        portAccess.SetState(handle, &wanted);
+        PutLineSettings(handle, Dcb());
     }
     COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, kReadTimeoutMs, 0, 0};
     portAccess.SetTimeouts(handle, &timeouts);
@@ -206,6 +203,7 @@ bool PortWorker::Reconnect() {
 }
 
 void PortWorker::ResetState() {
+    settingsRefused.store(0, std::memory_order_relaxed);
     lastOsError.store(0, std::memory_order_relaxed);
     lastErrorKind.store(kErrorNone, std::memory_order_relaxed);
     commErrors.store(0, std::memory_order_relaxed);
@@ -227,9 +225,36 @@ void PortWorker::ResetState() {
 
 bool PortWorker::BuildTestBlock() {
     if (!txBlock) return false;
-    pattern = MakeBlockPattern(configuration.portSettings.byteSize);
+    const uint32_t bits = PatternByteSize();
+    pattern = MakeBlockPattern(bits);
+    patternByteSize_ = txByteSize_ = bits;
     ::BuildTestBlock(txBlock.get(), pattern);
     return true;
+}
+
+uint32_t PortWorker::PatternByteSize() const {
+    const uint32_t line = lineByteSize_.load(std::memory_order_relaxed);
+    return line >= 5 && line <= 8 ? line : configuration.portSettings.byteSize.load();
+}
+
+void PortWorker::AdoptReceiveSettings() {
+    AdoptBlockSize();
+    const uint32_t bits = PatternByteSize();
+    std::lock_guard<std::mutex> hold(receiveSide);
+    if (bits != patternByteSize_) {
+        pattern = MakeBlockPattern(bits);
+        patternByteSize_ = bits;
+        rxFill.store(0, std::memory_order_relaxed);
+    }
+}
+
+void PortWorker::AdoptSendSettings() {
+    AdoptBlockSize();
+    const uint32_t bits = PatternByteSize();
+    if (bits != txByteSize_) {
+        ::BuildTestBlock(txBlock.get(), MakeBlockPattern(bits));
+        txByteSize_ = bits;
+    }
 }
 
 void PortWorker::ReceiveLoop() {
@@ -248,7 +273,8 @@ void PortWorker::ReceiveLoop() {
         } else {
             ShowGetStateError();
         }
-        AdoptBlockSize();
+        rxRoutineStops_ = rxStops_.load(std::memory_order_relaxed);
+        AdoptReceiveSettings();
         switch (mode.load(std::memory_order_relaxed)) {
             case ModeSlave:
                 SlaveExchange();
@@ -277,7 +303,8 @@ void PortWorker::SendLoop() {
             plat::waitAny(up, 2, plat::kInfinite);
             continue;
         }
-        AdoptBlockSize();
+        txRoutineStops_ = txStops_.load(std::memory_order_relaxed);
+        AdoptSendSettings();
         switch (mode.load(std::memory_order_relaxed)) {
             case ModeMaster:
                 MasterExchange();
@@ -310,7 +337,9 @@ void PortWorker::ShowGetStateError() {
 
 bool PortWorker::DirectionRuns(plat::Event& run) {
     plat::Event* events[2] = {quitEvent, &run};
-    return plat::waitAny(events, 2, 0) == 1;
+    if (plat::waitAny(events, 2, 0) != 1) return false;
+    if (&run == &rxRunEvent) return rxStops_.load(std::memory_order_relaxed) == rxRoutineStops_;
+    return txStops_.load(std::memory_order_relaxed) == txRoutineStops_;
 }
 
 bool PortWorker::AwaitPort(plat::Event& run) {

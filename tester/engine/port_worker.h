@@ -8,12 +8,15 @@
 // quitEvent (engine.h) ends both threads.
 //
 // Threads and sharing:
-// - Counters, flags and mode are relaxed 32-bit atomics: the worker's
+// - Counters, flags and mode are relaxed atomics: the worker's
 //   threads, the window's thread (Clear, settings) and the refresh timer
 //   read and write them without a lock, and a reader may combine values
 //   taken a step apart. Counters are added to with fetch_add, so that two
 //   threads counting into one field (a master's TxThread and a reader
-//   started on the same port) lose nothing.
+//   started on the same port) lose nothing. The byte and block counters
+//   and the time are 64 bits wide, so that nothing wraps in any run (a
+//   32-bit byte count wraps within hours at 921600 bit/s), and lock-free
+//   on every target we ship, 32-bit Windows included (checked below).
 // - portName, the two error texts, dcb and comStat are read and written
 //   whole under a small lock, through the accessors.
 // - The receive side (rxBlock, rxFill, lastRxSeq, reads of the port) and
@@ -55,20 +58,24 @@ constexpr uint32_t ModeMaster = 1;
 constexpr uint32_t ModeSlave = 2;
 
 // Error kinds (`lastErrorKind`).
-constexpr int32_t kErrorNone = 0;     // ".."
-constexpr int32_t kErrorRead = 1;     // "RD" a read failed
-constexpr int32_t kErrorSync = 2;     // "SY" block out of place or out of sequence
-constexpr int32_t kErrorData = 3;     // "DA" an echo differed from the block sent
-constexpr int32_t kErrorWrite = 4;    // "WR" a write failed or fell short
-constexpr int32_t kErrorTimeout = 5;  // "TO" a half-duplex block or reply came too late
+constexpr int32_t kErrorNone = 0;      // ".."
+constexpr int32_t kErrorRead = 1;      // "RD" a read failed
+constexpr int32_t kErrorSync = 2;      // "SY" block out of place or out of sequence
+constexpr int32_t kErrorData = 3;      // "DA" an echo differed from the block sent
+constexpr int32_t kErrorWrite = 4;     // "WR" a write failed or fell short
+constexpr int32_t kErrorTimeout = 5;   // "TO" a half-duplex block or reply came too late
+constexpr int32_t kErrorSettings = 6;  // "SE" the port refused the line settings
 
 // The two-letter code of an error kind: "..", "RD", "SY", "DA", "WR", "TO",
-// and "??" for any other value.
+// "SE", and "??" for any other value.
 const char* ErrorKindText(int32_t kind);
 
 // The read time-out PortThread sets: every read returns after this at the
 // latest, with nothing when nothing came.
 constexpr uint32_t kReadTimeoutMs = 100;
+
+static_assert(std::atomic<uint64_t>::is_always_lock_free,
+              "the 64-bit counters are shared without locks: they must be lock-free");
 
 // Copies the line settings that the settings form controls (speed, data
 // bits, parity, stop bits, handshake flags) from one record to another;
@@ -129,7 +136,11 @@ class PortWorker {
     void Purge();
     // After the settings form's OK: stops both directions, zeroes as Clear
     // does (mode kept), ApplyToDcb, SetState, and takes the half-duplex
-    // time-out from the settings. Sequence numbers and blocks stay.
+    // time-out from the settings. Sequence numbers stay; the blocks follow
+    // a new byte size when each direction next starts. Settings the port
+    // refuses leave it with the ones it has, which dcb then holds: the
+    // refusal is an "SE" error and stays in settingsRefused. A port that is
+    // down takes the new settings when it is open again.
     void ApplySettings();
 
     // Copies the settings' line fields (speed, data bits, parity, stop bits,
@@ -171,6 +182,19 @@ class PortWorker {
     // Both threads have ended (JoinThreads without waiting).
     bool ThreadsEnded() { return JoinThreads(0); }
 
+    // A test seam: what the byte counters and the time start from whenever
+    // a direction starts or the counters are cleared (0 in the program), so
+    // that a test can take a worker across large totals in seconds. Set it
+    // before the direction starts; the block counters a test sets itself.
+    struct CounterOrigin {
+        uint64_t bytes = 0;
+        uint64_t elapsedMs = 0;
+    };
+    void SetCounterOriginForTesting(const CounterOrigin& origin) {
+        originBytes_.store(origin.bytes, std::memory_order_relaxed);
+        originElapsedMs_.store(origin.elapsedMs, std::memory_order_relaxed);
+    }
+
     // --- The worker's fields, in the order of the design. The commands and
     // the refresh read the atomics with memory_order_relaxed.
 
@@ -196,14 +220,14 @@ class PortWorker {
   public:
     std::atomic<uint32_t> blockSize{0};
     std::atomic<uint32_t> rxFill{0};
-    std::atomic<uint32_t> elapsedMs{0};
+    std::atomic<uint64_t> elapsedMs{0};
     std::atomic<uint32_t> rate{0};
     std::atomic<uint32_t> rxErrors{0};
     std::atomic<uint32_t> txErrors{0};
-    std::atomic<uint32_t> bytesWritten{0};
-    std::atomic<uint32_t> bytesRead{0};
-    std::atomic<uint32_t> blocksWritten{0};
-    std::atomic<uint32_t> blocksOk{0};
+    std::atomic<uint64_t> bytesWritten{0};
+    std::atomic<uint64_t> bytesRead{0};
+    std::atomic<uint64_t> blocksWritten{0};
+    std::atomic<uint64_t> blocksOk{0};
     std::atomic<uint32_t> commErrors{0};
 
   private:
@@ -243,6 +267,10 @@ class PortWorker {
     // 1 when a master's direction stopped while its last block waited for
     // its echo (which may still be on its way): not a block lost.
     std::atomic<uint32_t> replyAwaited{0};
+    // The error of the last SetState the port refused; 0 once it takes
+    // settings again (not zeroed with the counters: the line still has the
+    // settings it kept).
+    std::atomic<uint32_t> settingsRefused{0};
 
   private:
     plat::Thread txThread;
@@ -259,12 +287,25 @@ class PortWorker {
     // Takes the configured block size as a direction starts; a new size
     // drops what was assembled of a block of the old one.
     void AdoptBlockSize();
+    // As the receive or the send direction starts: the block size, and a
+    // pattern for the data bits the line now has (a new byte size from the
+    // settings), for the receiver's check or the blocks sent.
+    void AdoptReceiveSettings();
+    void AdoptSendSettings();
+    // The data bits the blocks are made for: the line's as last put on the
+    // port, or the configured ones while that is not known.
+    uint32_t PatternByteSize() const;
+    // Puts `wanted` on the port. When the port refuses it, reads back what
+    // it kept instead (dcb, and what a reopened port gets back) and reports
+    // the refusal ("SE", settingsRefused). The result of SetState.
+    bool PutLineSettings(HANDLE handle, const DCB& wanted);
     void ZeroCounters();
     void SetTexts(const char* text);
     void ShowGetStateError();
 
     // The inner routines' frame: quitEvent clear and `run` set, tested
-    // without waiting.
+    // without waiting, and the direction not stopped since its routine
+    // began (a stop and a start in between still end the routine).
     bool DirectionRuns(plat::Event& run);
     // After a transfer that failed (not aborted): about one read time-out
     // before the next try, cut short as soon as quitEvent is set or `run`
@@ -287,6 +328,9 @@ class PortWorker {
     // loss afterwards.
     void ConfigurePort(HANDLE handle, bool firstOpen);
 
+    // The number for the next block sent (nextTxSeq), which moves on to the
+    // one after it. TxThread's alone.
+    uint32_t TakeSequence();
     bool BuildTestBlock();
     bool CheckBlock();
     void DuplexWriter();
@@ -313,8 +357,10 @@ class PortWorker {
     // read is a "RD" error.
     Transfer FillBlock(uint32_t size, uint32_t& fill);
     void CountError(std::atomic<uint32_t>& counter, int32_t kind);
-    // elapsedMs since runStart, and rate = bytesRead x 1000 / elapsedMs.
-    void UpdateRate(uint32_t runStart, uint32_t now);
+    // elapsedMs grows by the time since `lastTick` (which becomes `now`),
+    // and rate = bytesRead x 1000 / elapsedMs. Adding up tick differences
+    // keeps the time right past the 32-bit tick count's wrap (49.7 days).
+    void UpdateRate(uint32_t& lastTick, uint32_t now);
     uint32_t ReplyTimeoutMs();
     // The start of a half-duplex run: nothing assembled, bytesRead and
     // elapsedMs 0. Returns the run's start tick.
@@ -330,9 +376,21 @@ class PortWorker {
     std::atomic<bool> lost_{false};
     plat::Event lostEvent{plat::Event::ManualReset};
     plat::Event portUp{plat::Event::ManualReset};
-    // The port's line settings in dcb came from the port (GetState
-    // succeeded): a reopened port gets them back.
-    bool lineKnown_ = false;  // PortThread's
+    // The line settings last put on the port (or, after a refusal, kept by
+    // it): what a reopened port gets back, and whose data bits the blocks
+    // are made for. Under fieldLock; lineByteSize_ 0 while unknown.
+    DCB lineWanted_{};
+    std::atomic<uint32_t> lineByteSize_{0};
+    uint32_t patternByteSize_ = 0;  // of `pattern`, under receiveSide
+    // Stops of each direction so far (the commands'), and their count when
+    // the direction's routine began (its own thread's).
+    std::atomic<uint32_t> rxStops_{0};
+    std::atomic<uint32_t> txStops_{0};
+    uint32_t rxRoutineStops_ = 0;
+    uint32_t txRoutineStops_ = 0;
+    uint32_t txByteSize_ = 0;  // of txBlock, its owner's
+    std::atomic<uint64_t> originBytes_{0};
+    std::atomic<uint64_t> originElapsedMs_{0};
     // The payload this worker sends and expects. The receive side checks
     // against it rather than against txBlock, which TxThread stamps (from
     // 10^8 on into the payload) and frees as it ends.

@@ -32,6 +32,10 @@ void BuildTestBlock(uint8_t* block, const BlockPattern& pattern) {
     }
 }
 
+uint32_t NextSequence(uint32_t sequence) {
+    return sequence + 1 >= kSequenceLimit ? 0 : sequence + 1;
+}
+
 void StampBlock(uint8_t* block, uint32_t sequence) {
     char digits[16];
     const int n = std::snprintf(digits, sizeof digits, "%08u", sequence);
@@ -117,8 +121,14 @@ CheckResult CheckBlock(ReceiveState& s, const BlockPattern& pattern) {
 
     uint32_t errors = 0;
     const int32_t sequence = ReadSequence(rx + kSequenceOffset, size - kSequenceOffset);
-    const uint32_t skipped =
-        static_cast<uint32_t>(sequence) - (static_cast<uint32_t>(s.lastRxSeq) + 1u);
+    const uint32_t expected =
+        s.lastRxSeq == -1 ? 0 : NextSequence(static_cast<uint32_t>(s.lastRxSeq));
+    const uint32_t got = static_cast<uint32_t>(sequence);
+    // How far ahead of the expected number this one is, counted round the
+    // numbers' circle (a number a peer stamped past it is simply far off).
+    const uint32_t skipped = got < kSequenceLimit && expected < kSequenceLimit
+                                 ? (got + kSequenceLimit - expected) % kSequenceLimit
+                                 : got - expected;
     if (skipped != 0) ++errors;
     const bool first = s.lastRxSeq == -1;
     s.lastRxSeq = sequence;

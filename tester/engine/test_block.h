@@ -5,13 +5,20 @@
 // A block on the line, `blockSize` bytes:
 //   offset 0   "[VESK]"                     the tag
 //   offset 6   0
-//   offset 7   the sequence number, "%08u"  (more digits from 10^8 on)
+//   offset 7   the sequence number, "%08u"  (a ninth digit from 10^8 on)
 //   offset 15  0                            (the digits' terminator)
 //   offset 16  the pattern: payload byte k is (k mod 256) masked to the
 //              data bits, with XON (0x11) sent as 0x12 and XOFF (0x13) as
 //              0x14, so that a line with XON/XOFF flow control carries it.
 // Both ends must use the same block size and data bits: each end checks
 // what it receives against its own pattern.
+//
+// Sequence numbers run from 0 to 999 999 999 and then start again at 0,
+// which the receiver takes as the number that follows. Up to there the
+// block is what it always was: eight digits, and from 10^8 a ninth on the
+// zero at offset 15, whose terminator then falls on payload byte 0, itself
+// 0. A tenth digit would fall on the payload and fail every block on a
+// clean line, which a night at 921600 bit/s with small blocks reaches.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +53,11 @@ BlockPattern MakeBlockPattern(uint32_t byteSize);
 // zero, then the pattern for payload positions below 63984 and zeroes
 // beyond them.
 void BuildTestBlock(uint8_t* block, const BlockPattern& pattern);
+
+// The numbers a sender stamps: 0 to kSequenceLimit - 1, then 0 again.
+constexpr uint32_t kSequenceLimit = 1000000000;
+// The number after `sequence` on the line.
+uint32_t NextSequence(uint32_t sequence);
 
 // Writes `sequence` as at least 8 decimal digits with leading zeros and a
 // zero byte after them at offset 7. Up to 11 bytes: from 10^8 on the digits
@@ -84,13 +96,14 @@ struct CheckResult {
 // A jump ahead by this many blocks or more is no run of lost blocks but a
 // far end that started counting again (or a number misread): nothing is
 // counted lost for it.
-constexpr uint32_t kMaxLostRun = 0x80000000u;
+constexpr uint32_t kMaxLostRun = kSequenceLimit / 2;
 
 // Checks the full block in state.rxBlock (state.rxFill >= blockSize >= 32):
 // - no tag anywhere: 1 error; the last 5 bytes (a tag cut off by the block
 //   end, maybe) are kept at the start.
 // - tag at p > 0: 1 error; the bytes from p on are kept at the start.
-// - tag at 0: a sequence number that does not follow lastRxSeq is 1 error;
+// - tag at 0: a sequence number that does not follow lastRxSeq (the number
+//   after kSequenceLimit - 1 is 0) is 1 error;
 //   lastRxSeq takes it either way. Then the payload against `pattern`:
 //   equal passes (rxFill 0), and the numbers it skipped ahead are `lost`
 //   (none for the first block, lastRxSeq -1); different is 1 error, and the block is given

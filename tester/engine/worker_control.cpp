@@ -4,6 +4,7 @@
 // when a direction next starts.
 #include <mutex>
 
+#include "platform/last_error.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/port_worker.h"
 
@@ -11,21 +12,25 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
+// A stop is counted before the event is reset: a routine that finds the
+// count moved ends, even when the direction was started again before the
+// routine's next look at its event (so it starts anew and takes the new
+// settings and mode).
+void Stop(plat::Event& run, std::atomic<uint32_t>& running, std::atomic<uint32_t>& stops) {
+    stops.fetch_add(1, kRelaxed);
+    run.reset();
+    running.store(0, kRelaxed);
+}
+
 // Flips one direction; a wait that fails changes nothing.
-void Toggle(plat::Event& run, std::atomic<uint32_t>& running) {
+void Toggle(plat::Event& run, std::atomic<uint32_t>& running, std::atomic<uint32_t>& stops) {
     const int state = run.wait(0);
     if (state == 0) {
-        run.reset();
-        running.store(0, kRelaxed);
+        Stop(run, running, stops);
     } else if (state == plat::kWaitTimeout) {
         run.set();
         running.store(1, kRelaxed);
     }
-}
-
-void Stop(plat::Event& run, std::atomic<uint32_t>& running) {
-    run.reset();
-    running.store(0, kRelaxed);
 }
 
 void Go(plat::Event& run, std::atomic<uint32_t>& running) {
@@ -39,8 +44,8 @@ void PortWorker::ToggleRun() {
     const bool txSet = txRunEvent.tryWait();
     const bool rxSet = rxRunEvent.tryWait();
     if (txSet || rxSet) {
-        Stop(txRunEvent, txRunning);
-        Stop(rxRunEvent, rxRunning);
+        Stop(txRunEvent, txRunning, txStops_);
+        Stop(rxRunEvent, rxRunning, rxStops_);
         return;
     }
     const uint32_t m = mode.load(kRelaxed);
@@ -50,12 +55,12 @@ void PortWorker::ToggleRun() {
 
 void PortWorker::ToggleRead() {
     mode.store(ModeDuplex, kRelaxed);
-    Toggle(rxRunEvent, rxRunning);
+    Toggle(rxRunEvent, rxRunning, rxStops_);
 }
 
 void PortWorker::ToggleWrite() {
     mode.store(ModeDuplex, kRelaxed);
-    Toggle(txRunEvent, txRunning);
+    Toggle(txRunEvent, txRunning, txStops_);
 }
 
 void PortWorker::SetMode(uint32_t newMode) {
@@ -78,14 +83,51 @@ void PortWorker::Purge() {
 }
 
 void PortWorker::ApplySettings() {
-    Stop(txRunEvent, txRunning);
-    Stop(rxRunEvent, rxRunning);
+    Stop(txRunEvent, txRunning, txStops_);
+    Stop(rxRunEvent, rxRunning, rxStops_);
     ZeroCounters();
     SetTexts("  ");
     ApplyToDcb();
-    DCB wanted = Dcb();
-    portAccess.SetState(portHandle.load(kRelaxed), &wanted);
+    const DCB wanted = Dcb();
+    const HANDLE handle = portHandle.load(kRelaxed);
+    if (portDown.load(kRelaxed) == 0 && handle != INVALID_HANDLE_VALUE) {
+        PutLineSettings(handle, wanted);
+    } else if (notReady.load(kRelaxed) == 0) {
+        // Down: the port gets them when it is open again.
+        std::lock_guard<std::mutex> hold(fieldLock);
+        CopyLineSettings(wanted, lineWanted_);
+        lineByteSize_.store(wanted.ByteSize, kRelaxed);
+    }
     hdTimeoutMs.store(static_cast<uint32_t>(configuration.portSettings.hdTimeout.load()), kRelaxed);
+}
+
+bool PortWorker::PutLineSettings(HANDLE handle, const DCB& wanted) {
+    DCB line = wanted;
+    if (portAccess.SetState(handle, &line)) {
+        std::lock_guard<std::mutex> hold(fieldLock);
+        dcb = wanted;
+        lineWanted_ = wanted;
+        lineByteSize_.store(wanted.ByteSize, kRelaxed);
+        settingsRefused.store(0, kRelaxed);
+        return true;
+    }
+    uint32_t error = plat::lastError();
+    if (error == 0) error = ERROR_INVALID_PARAMETER;
+    // The port keeps what it had: the worker goes by that from now on.
+    DCB kept{};
+    const bool read = portAccess.GetState(handle, &kept) != 0;
+    {
+        std::lock_guard<std::mutex> hold(fieldLock);
+        if (read) {
+            dcb = kept;
+            lineWanted_ = kept;
+            lineByteSize_.store(kept.ByteSize, kRelaxed);
+        }
+    }
+    settingsRefused.store(error, kRelaxed);
+    lastOsError.store(error, kRelaxed);
+    lastErrorKind.store(kErrorSettings, kRelaxed);
+    return false;
 }
 
 void PortWorker::ApplyToDcb() {
@@ -137,11 +179,14 @@ BOOL PortWorker::ClearCommErrors() {
 }
 
 void PortWorker::ZeroCounters() {
-    for (std::atomic<uint32_t>* field :
-         {&rxErrors, &txErrors, &bytesRead, &blocksOk, &bytesWritten, &blocksWritten, &rate,
-          &commErrors, &lastOsError, &elapsedMs, &drops, &blocksLost, &lineErrorCount,
-          &lineErrorBits})
+    for (std::atomic<uint32_t>* field : {&rxErrors, &txErrors, &rate, &commErrors, &lastOsError,
+                                         &drops, &blocksLost, &lineErrorCount, &lineErrorBits})
         field->store(0, kRelaxed);
+    bytesRead.store(originBytes_.load(kRelaxed), kRelaxed);
+    bytesWritten.store(originBytes_.load(kRelaxed), kRelaxed);
+    blocksOk.store(0, kRelaxed);
+    blocksWritten.store(0, kRelaxed);
+    elapsedMs.store(originElapsedMs_.load(kRelaxed), kRelaxed);
     lastErrorKind.store(kErrorNone, kRelaxed);
 }
 

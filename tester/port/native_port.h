@@ -17,6 +17,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/win32_types.h"
 
@@ -70,3 +71,7 @@ BOOL NativeCancelPending(NativePort& port, HANDLE handle);
 // A transfer that failed with `error` found the device gone (unplugged,
 // hung up): only closing it and opening it again can help.
 bool NativeIsLost(uint32_t error);
+
+// The words for a last error of a local port's operations: the system's,
+// or Windows' for the Win32 codes the backend sets itself.
+std::string NativeErrorText(uint32_t error);

@@ -341,3 +341,11 @@ BOOL NativeCancelPending(NativePort& p, HANDLE handle) {
 bool NativeIsLost(uint32_t error) {
     return error == EIO || error == ENXIO || error == ENODEV;
 }
+
+// Line settings the port cannot take, and a cancelled transfer, are the
+// Win32 codes this backend stores itself; everything else is an errno.
+std::string NativeErrorText(uint32_t error) {
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_OPERATION_ABORTED)
+        return plat::win32ErrorText(error);
+    return plat::errorText(error);
+}

@@ -145,6 +145,10 @@ BOOL NativeCancelPending(NativePort& port, HANDLE handle) {
     return RunGuarded(port.guard, handle, [&] { return cancelAll(handle); });
 }
 
+std::string NativeErrorText(uint32_t error) {
+    return plat::errorText(error);
+}
+
 // What a removed device's transfers fail with, by driver: the USB serial
 // drivers report the device as not connected or gone, some as a bad
 // command, an access refused to the handle, or a general failure.

@@ -62,7 +62,7 @@ std::string PortAccess::ErrorText(uint32_t error) const {
         std::string text = plat::win32ErrorText(error);
         if (!text.empty()) return text;
     }
-    return plat::errorText(error);
+    return NativeErrorText(error);
 }
 
 BOOL PortAccess::Close(HANDLE handle) {

@@ -61,6 +61,7 @@ RowValues ReadRowValues(PortWorker& worker) {
     v.lineErrorCount = worker.lineErrorCount.load(kRelaxed);
     v.lineErrorBits = worker.lineErrorBits.load(kRelaxed);
     v.replyAwaited = worker.replyAwaited.load(kRelaxed);
+    v.settingsRefused = worker.settingsRefused.load(kRelaxed);
     return v;
 }
 

@@ -5,15 +5,6 @@
 #include "platform/win32_types.h"
 #include "tester/engine/port_worker.h"
 
-namespace {
-
-// The counters are unsigned words shown with the signed "%d".
-int Signed(uint32_t value) {
-    return static_cast<int>(static_cast<int32_t>(value));
-}
-
-}  // namespace
-
 std::string FormatCommErrors(uint32_t commErrors) {
     const uint32_t shown = commErrors & kShownCommErrors;
     if (shown == 0) return "......";
@@ -29,30 +20,31 @@ std::string FormatCommErrors(uint32_t commErrors) {
     return text;
 }
 
-std::string FormatCounterPair(uint32_t first, uint32_t second) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%d/%d", Signed(first), Signed(second));
+std::string FormatCounterPair(uint64_t first, uint64_t second) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%llu/%llu", static_cast<unsigned long long>(first),
+                  static_cast<unsigned long long>(second));
     return text;
 }
 
-std::string FormatCounter(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", Signed(value));
+std::string FormatCounter(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
     return text;
 }
 
 std::string FormatErrorDescription(const std::string& commErrorText, const std::string& kindText,
                                    uint32_t lastOsError) {
     char code[16];
-    std::snprintf(code, sizeof code, "%04d", Signed(lastOsError));
+    std::snprintf(code, sizeof code, "%04u", static_cast<unsigned>(lastOsError));
     return commErrorText + "/" + kindText + "/" + code;
 }
 
-std::string FormatElapsed(uint32_t elapsedMs) {
-    const uint32_t s = elapsedMs / 1000;
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d", Signed(s / 3600), Signed((s % 3600) / 60),
-                  Signed(s % 60));
+std::string FormatElapsed(uint64_t elapsedMs) {
+    const uint64_t s = elapsedMs / 1000;
+    char text[48];
+    std::snprintf(text, sizeof text, "%02llu:%02u:%02u", static_cast<unsigned long long>(s / 3600),
+                  static_cast<unsigned>((s % 3600) / 60), static_cast<unsigned>(s % 60));
     return text;
 }
 

@@ -2,9 +2,8 @@
 // the refresh, the terminal front end's unattended table and the tests all
 // print a worker the same way.
 //
-// Counters are the workers' unsigned 32-bit words printed with signed
-// formats ("%d"): a counter past 2^31 shows negative, as the window always
-// has shown it.
+// Counters are printed unsigned and in full: the byte and block counters
+// are 64 bits wide and pass 2^31 within hours on a fast line.
 #pragma once
 
 #include <cstdint>
@@ -21,11 +20,11 @@ constexpr uint32_t kShownCommErrors = 0x11F;
 // for a clear bit; "......" when none of the shown bits is set.
 std::string FormatCommErrors(uint32_t commErrors);
 
-// "%d/%d" (Rx#, Tx#, Err#).
-std::string FormatCounterPair(uint32_t first, uint32_t second);
+// "%llu/%llu" (Rx#, Tx#, Err#).
+std::string FormatCounterPair(uint64_t first, uint64_t second);
 
-// "%d" (CPS).
-std::string FormatCounter(uint32_t value);
+// "%llu" (CPS).
+std::string FormatCounter(uint64_t value);
 
 // ErrDesc: the line-error letters, "/", the error kind's code, "/", then
 // the system error as "%04d": "....../../0000", "O...../RD/0031".
@@ -34,7 +33,7 @@ std::string FormatErrorDescription(const std::string& commErrorText, const std::
 
 // Time: whole seconds of `elapsedMs` as "%02d:%02d:%02d"; hours are not
 // wrapped at 24 ("100:00:00").
-std::string FormatElapsed(uint32_t elapsedMs);
+std::string FormatElapsed(uint64_t elapsedMs);
 
 // State: the mode letter ("" duplex, "M" master, "S" any other mode), "/"
 // when a half-duplex mode has a running direction, then "Rx", "/" when
@@ -45,17 +44,17 @@ std::string FormatState(uint32_t mode, uint32_t rxRunning, uint32_t txRunning);
 // Everything cells 2 to 8 are made from, as read from a worker at one
 // refresh (ReadRowValues in refresh.h).
 struct RowValues {
-    uint32_t bytesRead = 0;
-    uint32_t blocksOk = 0;
-    uint32_t bytesWritten = 0;
-    uint32_t blocksWritten = 0;
+    uint64_t bytesRead = 0;
+    uint64_t blocksOk = 0;
+    uint64_t bytesWritten = 0;
+    uint64_t blocksWritten = 0;
     uint32_t rate = 0;
     uint32_t rxErrors = 0;
     uint32_t txErrors = 0;
     std::string commErrorText;
     std::string lastErrorKindText;
     uint32_t lastOsError = 0;
-    uint32_t elapsedMs = 0;
+    uint64_t elapsedMs = 0;
     uint32_t mode = 0;
     uint32_t rxRunning = 0;
     uint32_t txRunning = 0;
@@ -66,6 +65,7 @@ struct RowValues {
     uint32_t lineErrorCount = 0;
     uint32_t lineErrorBits = 0;
     uint32_t replyAwaited = 0;
+    uint32_t settingsRefused = 0;
 };
 
 // State while a lost port is being opened again: short enough for the

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/last_error.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
 #include "tester/session/refresh.h"
@@ -49,7 +50,11 @@ void TesterSession::Stop(const LastLook& lastLook) {
 }
 
 bool TesterSession::Save() {
-    return SaveConfiguration() == 0;
+    saveFailure_.clear();
+    if (SaveConfiguration() == 0) return true;
+    saveFailure_ =
+        "Cannot save the settings to " + configPath + ": " + plat::errorText(plat::lastError());
+    return false;
 }
 
 bool TesterSession::RowsInUse() const {

@@ -20,6 +20,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "tester/engine/worker_group.h"
 
@@ -57,8 +58,10 @@ class TesterSession {
     // (WorkerGroup::ShutDown). Runs once; later calls do nothing.
     void Stop(const LastLook& lastLook = nullptr);
 
-    // Writes the configuration file. False when it could not be written.
+    // Writes the configuration file. False when it could not be written:
+    // SaveFailure() then says so in a sentence for the operator.
     bool Save();
+    const std::string& SaveFailure() const { return saveFailure_; }
 
     // After Stop: a worker's thread or the refresh outlived its bound and
     // may still write the rows (and the workers it uses are left
@@ -75,4 +78,5 @@ class TesterSession {
     bool started_ = false;
     bool stopped_ = false;
     bool rowsInUse_ = false;
+    std::string saveFailure_;
 };

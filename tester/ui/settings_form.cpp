@@ -310,6 +310,10 @@ FormCheck PortSettingsForm::Ok() {
     if (!ReadSignedDecimal(baudRateText_, baudRate) || baudRate < kMinBaudRate ||
         baudRate > kMaxBaudRate)
         return FormCheck{false, IDC_BAUD_RATE};
+    // A size the line cannot have would be stored and sent to every port
+    // the form is applied to, where the driver refuses it.
+    const uint32_t byteSize = LeadingNumber(values_.byteSizeText);
+    if (byteSize < kMinByteSize || byteSize > kMaxByteSize) return FormCheck{false, IDC_BYTE_SIZE};
     int32_t hdTimeout = 0;
     if (!ReadSignedDecimal(hdTimeoutText_, hdTimeout) || hdTimeout < kMinHdTimeout ||
         hdTimeout > kMaxHdTimeout)
@@ -318,7 +322,7 @@ FormCheck PortSettingsForm::Ok() {
     PortSettings& s = configuration.portSettings;
     s.blockSize = static_cast<uint32_t>(blockSize);
     s.baudRate = static_cast<uint32_t>(baudRate);
-    s.byteSize = LeadingNumber(values_.byteSizeText);
+    s.byteSize = byteSize;
     const int32_t parity = PositionOf(ParityNames, values_.parityText);
     if (parity >= 0) s.parity = static_cast<uint32_t>(parity);
     const int32_t stopBits = PositionOf(StopBitsNames, values_.stopBitsText);

@@ -67,6 +67,8 @@ class PortSettingsForm {
     static constexpr int32_t kMaxBlockSize = 64000;
     static constexpr int32_t kMinBaudRate = 300;
     static constexpr int32_t kMaxBaudRate = 921600;
+    static constexpr uint32_t kMinByteSize = 5;
+    static constexpr uint32_t kMaxByteSize = 8;
     static constexpr int32_t kMinHdTimeout = 0;
     static constexpr int32_t kMaxHdTimeout = 300000;
 

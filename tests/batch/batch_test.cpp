@@ -337,6 +337,24 @@ TEST_F(BatchRun, APortThatCannotBeOpenedFailsTheRunAndSaysWhy) {
         << run.output;
 }
 
+// Settings the ports refuse (1.5 stop bits with 8 data bits): the ports
+// keep theirs and test on, and the run fails saying why.
+TEST_F(BatchRun, SettingsThePortsRefuseFailTheRun) {
+    demo::NullModemCable cable(demo::Pacing::followPort());
+    const std::string config = WriteConfig({cable.pathA(), cable.pathB()}, "StopBits=1\n");
+    const Outcome run = Batch({"--batch", "2"}, config);
+    ASSERT_EQ(run.exitCode, 3) << run.output;
+    for (const Row& row : Rows()) {
+        EXPECT_EQ(row[kErrDesc], "....../SE/0087") << row[kName];
+        EXPECT_EQ(row[kErr], "0/0") << "the line itself is clean";
+        EXPECT_GT(Blocks(row[kRx]), 3u);
+    }
+    EXPECT_NE(run.output.find("port 1 (" + cable.pathA() +
+                              "): line settings refused: The parameter is incorrect"),
+              std::string::npos)
+        << run.output;
+}
+
 // The line keeps trickling long after the senders stopped (a cable much
 // slower than the ports, its buffers full): the drain gives up, and the
 // run fails saying so, however clean the blocks that did arrive.
@@ -355,17 +373,22 @@ TEST_F(BatchRun, LinesThatDoNotGoQuietFailTheRun) {
 }
 
 // Symbolic links stand for udev's /dev/serial/by-id names: the adapter
-// behind them goes (its pseudo-terminals vanish: reads and writes fail with
-// EIO) and a new one comes under the same names.
+// behind them goes (its pseudo-terminals vanish, so reads and writes fail
+// with EIO, and udev takes the names away) and a new one comes under the
+// same names.
 class ReplugRun : public BatchRun {
   protected:
     std::string Link(const std::string& name, const std::string& target) {
         const std::string link = dir_ + "/" + name;
-        const std::string fresh = link + ".new";
-        std::filesystem::remove(fresh);
-        std::filesystem::create_symlink(target, fresh);
-        std::filesystem::rename(fresh, link);  // at once, as udev swaps it
+        std::filesystem::create_symlink(target, link);
         return link;
+    }
+    // Pulls the adapter: its names go first (another test's new pty may
+    // take its number at once), then its pseudo-terminals.
+    void Pull(std::unique_ptr<demo::NullModemCable>& cable) {
+        std::filesystem::remove(dir_ + "/by-id-a");
+        std::filesystem::remove(dir_ + "/by-id-b");
+        cable.reset();
     }
 };
 
@@ -379,7 +402,7 @@ TEST_F(ReplugRun, AnAdapterPulledAndPluggedBackIsOpenedAgainAndBlocksFlow) {
     std::thread tester([&] { run = Batch({"--batch", "6"}, config); });
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const uint64_t before = first->taken(demo::Dir::AtoB);
-    first.reset();  // pulled
+    Pull(first);
     demo::NullModemCable second(demo::Pacing::followPort());
     Link("by-id-a", second.pathA());
     Link("by-id-b", second.pathB());
@@ -420,7 +443,7 @@ TEST_F(ReplugRun, ADeadPortCostsNeitherCpuNorAFloodOfErrors) {
         Outcome run;
         std::thread tester([&] { run = Batch({"--batch", "6"}, config); });
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-        cable.reset();  // gone, and nothing comes back under its names
+        Pull(cable);  // gone, and nothing comes back under its names
         tester.join();
         const double cpu = ChildCpuSeconds() - cpuBefore;
 

@@ -104,8 +104,21 @@ TEST_F(ConfigFile, OutOfRangeValuesReadAsTheirDefaults) {
         loaded(c.section, c.key, c.value);
         EXPECT_EQ((settings().*c.field).load(), c.expected) << c.key << "=" << c.value;
     }
-    loaded("Misc", "HDTimeout", "-250");
-    EXPECT_EQ(settings().hdTimeout, -250) << "HDTimeout has no load check";
+    // The half-duplex time-out the settings form allows, 0..300000 ms; a
+    // negative one (about 49 days as a reply wait) or a larger one is the
+    // key's default, 1, as an out-of-range value of any key is.
+    for (const char* bad : {"-250", "-1", "300001", "4000000000"}) {
+        loaded("Misc", "HDTimeout", bad);
+        EXPECT_EQ(settings().hdTimeout, 1) << "HDTimeout=" << bad;
+    }
+    for (int32_t good : {0, 1, 250, 300000}) {
+        loaded("Misc", "HDTimeout", std::to_string(good).c_str());
+        EXPECT_EQ(settings().hdTimeout, good);
+    }
+    loaded("Misc", "Reconnect", "0");
+    EXPECT_EQ(settings().reconnect, 0u);
+    loaded("Misc", "Reconnect", "7");
+    EXPECT_EQ(settings().reconnect, 1u) << "any other value is on";
 }
 
 TEST_F(ConfigFile, LineFlagsTakeTheLowBitsOfEachValue) {

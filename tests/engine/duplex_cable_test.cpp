@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tester/config/configuration.h"
+#include "tester/session/refresh.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/support/cable.h"
 #include "tests/support/line_format.h"
@@ -60,6 +61,55 @@ TEST(Duplex, CablePairBothWaysFromAFreshOpen) {
         EXPECT_EQ(Get(from->bytesWritten), Get(from->blocksWritten) * B);
         EXPECT_EQ(Get(to->lastRxSeq), static_cast<int32_t>(Get(from->blocksWritten)) - 1);
         EXPECT_GT(Get(to->rate), 0u);
+    }
+}
+
+// A long run's totals in seconds: the counters start just below 2^32 (where
+// 32-bit counters wrapped, and printed negative from 2^31), as if the line
+// had run at 11520 bytes a second for 103 hours, and the sequence numbers
+// just below their limit. Every block passes across both, the cells show
+// the totals in full, and the rate is the long run's.
+TEST(Duplex, CountersAndNumbersGoPastTheirLimitsOnACleanLine) {
+    Cabled c;
+    c.Open();
+    const uint64_t bytes = (uint64_t{1} << 32) - 2 * 1024 * 1024;
+    const uint64_t blocks = (uint64_t{1} << 32) - 100;
+    const uint64_t elapsed = bytes * 1000 / 11520;
+    for (PortWorker* w : {c.a, c.b}) {
+        w->SetCounterOriginForTesting({bytes, elapsed});
+        w->blocksOk = blocks;
+        w->blocksWritten = blocks;
+        w->nextTxSeq = kSequenceLimit - 50;
+        w->lastRxSeq = static_cast<int32_t>(kSequenceLimit - 51);
+    }
+    c.a->ToggleRun();
+    c.b->ToggleRun();
+    ASSERT_TRUE(WaitUntil([&] {
+        return Get(c.a->bytesRead) > bytes + 4 * 1024 * 1024 &&
+               Get(c.b->bytesRead) > bytes + 4 * 1024 * 1024;
+    }));
+    c.a->ToggleWrite();
+    c.b->ToggleWrite();
+    ASSERT_TRUE(WaitSettled(c.a->blocksWritten));
+    ASSERT_TRUE(WaitSettled(c.b->blocksWritten));
+    ASSERT_TRUE(Drained(*c.b, [&] { return bytes + c.cable.delivered(rig::Dir::AtoB); }));
+    ASSERT_TRUE(Drained(*c.a, [&] { return bytes + c.cable.delivered(rig::Dir::BtoA); }));
+    for (auto [from, to] : {std::pair{c.a, c.b}, std::pair{c.b, c.a}}) {
+        ExpectClean(*to);
+        EXPECT_EQ(Get(to->blocksLost), 0u);
+        EXPECT_EQ(Get(to->blocksOk), Get(from->blocksWritten));
+        EXPECT_GT(Get(to->blocksOk), uint64_t{1} << 32);
+        EXPECT_EQ(Get(to->bytesRead), Get(from->bytesWritten));
+        EXPECT_GT(Get(to->bytesRead), uint64_t{1} << 32);
+        EXPECT_LT(static_cast<uint32_t>(Get(to->lastRxSeq)), kSequenceLimit / 2)
+            << "the numbers started again at 0";
+        // Over 103 hours a few more megabytes move the rate very little.
+        EXPECT_GE(Get(to->rate), 11520u);
+        EXPECT_LE(Get(to->rate), 11600u);
+        const RowCells cells = FormatRowCells(ReadRowValues(*to));
+        EXPECT_EQ(cells.text[kColumnRx - kFirstRefreshedColumn],
+                  std::to_string(Get(to->bytesRead)) + "/" + std::to_string(Get(to->blocksOk)));
+        EXPECT_EQ(cells.text[kColumnTime - kFirstRefreshedColumn].substr(0, 4), "103:");
     }
 }
 

@@ -28,14 +28,14 @@ bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
     }
 }
 
-bool WaitSettled(const std::atomic<uint32_t>& field, uint32_t quietMs, uint32_t timeoutMs) {
+bool WaitSettled(const std::function<uint64_t()>& changes, uint32_t quietMs, uint32_t timeoutMs) {
     const uint32_t start = plat::tickCount();
-    uint32_t seen = Get(field);
+    uint64_t seen = changes();
     uint32_t since = start;
     for (;;) {
         plat::sleepMs(10);
         const uint32_t now = plat::tickCount();
-        const uint32_t value = Get(field);
+        const uint64_t value = changes();
         if (value != seen) {
             seen = value;
             since = now;

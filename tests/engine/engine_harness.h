@@ -20,17 +20,19 @@ void UseDefaultTestSettings();
 // Polls `done` every 2 ms for up to timeoutMs; true once it holds.
 bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs = 20000);
 
-inline uint32_t Get(const std::atomic<uint32_t>& field) {
-    return field.load(std::memory_order_relaxed);
-}
-inline int32_t Get(const std::atomic<int32_t>& field) {
+template <typename T>
+T Get(const std::atomic<T>& field) {
     return field.load(std::memory_order_relaxed);
 }
 
-// Waits until `field` has not changed for quietMs (a counter whose source
+// Waits until `changes` has not changed for quietMs (a counter whose source
 // has stopped), for up to timeoutMs in all.
-bool WaitSettled(const std::atomic<uint32_t>& field, uint32_t quietMs = 300,
+bool WaitSettled(const std::function<uint64_t()>& changes, uint32_t quietMs = 300,
                  uint32_t timeoutMs = 20000);
+template <typename T>
+bool WaitSettled(const std::atomic<T>& field, uint32_t quietMs = 300, uint32_t timeoutMs = 20000) {
+    return WaitSettled([&field] { return static_cast<uint64_t>(Get(field)); }, quietMs, timeoutMs);
+}
 
 class EngineHarness {
   public:

@@ -18,12 +18,13 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Blocks first .. first+count-1 as the sender puts them on the line.
+// `count` blocks from number `first` on, as the sender puts them on the
+// line.
 Bytes Blocks(uint32_t first, uint32_t count, uint32_t size, uint32_t byteSize = 8) {
     Bytes block(kBlockBufferSize);
     BuildTestBlock(block.data(), MakeBlockPattern(byteSize));
     Bytes line;
-    for (uint32_t n = first; n < first + count; ++n) {
+    for (uint32_t i = 0, n = first; i < count; ++i, n = NextSequence(n)) {
         StampBlock(block.data(), n);
         line.insert(line.end(), block.begin(), block.begin() + size);
     }
@@ -49,6 +50,7 @@ struct Reader {
             ASSERT_LT(state.rxFill, state.blockSize) << "a check must consume bytes";
             errors += r.errors;
             ok += r.pass ? 1 : 0;
+            lost += r.lost;
         }
     }
 
@@ -58,6 +60,7 @@ struct Reader {
     ReceiveState state;
     uint32_t errors = 0;
     uint32_t ok = 0;
+    uint32_t lost = 0;
 };
 
 constexpr uint32_t B = 1024;  // its last pattern byte, k = 1007, is 0xEF: no '['
@@ -142,6 +145,27 @@ TEST(ReadSequence, ReadsLikeTheNumberRuleAndWraps) {
     EXPECT_EQ(read("x1", 2), 0);
 }
 
+// Past the last number the next is 0, on both ends: no error, nothing
+// lost, and the ninth digit never reaches the payload's compared bytes.
+TEST(CheckBlock, NumbersStartAgainAfterTheLastWithoutAnError) {
+    EXPECT_EQ(NextSequence(kSequenceLimit - 1), 0u);
+    Reader r(B);
+    r.state.lastRxSeq = static_cast<int32_t>(kSequenceLimit - 101);
+    r.Feed(Blocks(kSequenceLimit - 100, 200, B));
+    EXPECT_EQ(r.errors, 0u);
+    EXPECT_EQ(r.ok, 200u);
+    EXPECT_EQ(r.lost, 0u);
+    EXPECT_EQ(r.state.lastRxSeq, 99);
+    // A block lost right at the turn is one lost block, not a billion.
+    Bytes line = Blocks(kSequenceLimit - 3, 6, B);
+    line.erase(line.begin() + 2 * B, line.begin() + 3 * B);  // kSequenceLimit - 1
+    Reader gap(B);
+    gap.state.lastRxSeq = static_cast<int32_t>(kSequenceLimit - 4);
+    gap.Feed(line);
+    EXPECT_EQ(gap.errors, 1u);
+    EXPECT_EQ(gap.lost, 1u);
+}
+
 TEST(CheckBlock, CleanStreamPassesEveryBlockInAnyChunking) {
     for (unsigned seed = 1; seed <= 5; ++seed) {
         Reader r(B, 8, seed);
@@ -159,6 +183,7 @@ struct Fault {
     void (*apply)(Bytes&);
     uint32_t errors;
     uint32_t ok;
+    uint32_t lost = 0;
 };
 
 const Fault kFaults[] = {
@@ -184,7 +209,9 @@ const Fault kFaults[] = {
      40},
     // Block 5 never arrives: block 6 is whole, its number does not follow
     // 4 (1), its payload passes.
-    {"lost block", [](Bytes& s) { s.erase(s.begin() + 5 * B, s.begin() + 6 * B); }, 1, 39},
+    {"lost block", [](Bytes& s) { s.erase(s.begin() + 5 * B, s.begin() + 6 * B); }, 1, 39, 1},
+    // Blocks 5 to 9 never arrive: one error, five lost.
+    {"lost run", [](Bytes& s) { s.erase(s.begin() + 5 * B, s.begin() + 10 * B); }, 1, 35, 5},
     // The reader comes in at byte 300 of block 2: tag of block 3 at 724
     // (1); block 3 then passes its payload but does not follow -1 (1).
     {"start in mid-block", [](Bytes& s) { s.erase(s.begin(), s.begin() + 2 * B + 300); }, 2, 37},
@@ -199,6 +226,7 @@ TEST(CheckBlock, EachFaultCostsItsCountAndRecovers) {
             r.Feed(line);
             EXPECT_EQ(r.errors, f.errors) << f.name;
             EXPECT_EQ(r.ok, f.ok) << f.name;
+            EXPECT_EQ(r.lost, f.lost) << f.name;
             EXPECT_EQ(r.state.rxFill, 0u) << f.name << ": the stream ends on a block boundary";
             EXPECT_EQ(r.state.lastRxSeq, 39) << f.name;
         }
@@ -292,7 +320,7 @@ TEST(Engine, SmallTables) {
     EXPECT_EQ(DefaultReplyTimeoutMs(1024, 115200), 266u);
     EXPECT_EQ(DefaultReplyTimeoutMs(64000, 300), 6400000u);
     EXPECT_EQ(DefaultReplyTimeoutMs(1024, 0), DefaultReplyTimeoutMs(1024, 300));
-    const std::string codes[] = {"..", "RD", "SY", "DA", "WR", "TO", "??", "??"};
+    const std::string codes[] = {"..", "RD", "SY", "DA", "WR", "TO", "SE", "??"};
     for (int32_t kind = 0; kind < 8; ++kind)
         EXPECT_EQ(ErrorKindText(kind), codes[kind]);
     EXPECT_STREQ(ErrorKindText(-1), "??");

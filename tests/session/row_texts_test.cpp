@@ -67,13 +67,16 @@ TEST(FormatState, FollowsTheStateTable) {
             << "mode " << r.mode << " rx " << r.rx << " tx " << r.tx;
 }
 
-TEST(FormatCounters, PrintTheUnsignedWordsSigned) {
+TEST(FormatCounters, PrintTheWholeCountUnsigned) {
     EXPECT_EQ(FormatCounterPair(0, 0), "0/0");
     EXPECT_EQ(FormatCounterPair(1048576, 1024), "1048576/1024");
     EXPECT_EQ(FormatCounter(11520), "11520");
-    // Past 2^31 the window has always shown a negative count.
-    EXPECT_EQ(FormatCounter(0x80000000u), "-2147483648");
-    EXPECT_EQ(FormatCounterPair(0xFFFFFFFFu, 2), "-1/2");
+    // Past 2^31, 2^32 and far beyond: never negative, never wrapped.
+    EXPECT_EQ(FormatCounter(0x80000000u), "2147483648");
+    EXPECT_EQ(FormatCounterPair(0xFFFFFFFFu, 2), "4294967295/2");
+    EXPECT_EQ(FormatCounterPair(uint64_t{1} << 40, (uint64_t{1} << 32) + 1),
+              "1099511627776/4294967297");
+    EXPECT_EQ(FormatElapsed(uint64_t{5000} * 3600 * 1000 + 61000), "5000:01:01");
 }
 
 TEST(FormatRowCells, PutsEachValueInItsColumn) {

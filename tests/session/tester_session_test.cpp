@@ -89,5 +89,12 @@ TEST(TesterSession, RunsFromTheFileToTheFileOverACable) {
     const std::string saved = rig::ScratchDir::read(ini);
     EXPECT_NE(saved.find("BlockSize=2048"), std::string::npos) << saved;
     EXPECT_NE(saved.find(cable.pathB()), std::string::npos) << "[Ports] is kept";
+
+    // A file that cannot be written says so, and why.
+    const std::string gone = dir.file("gone") + "/bench.ini";
+    SetConfigPath(gone.c_str());
+    EXPECT_FALSE(session.Save());
+    EXPECT_EQ(session.SaveFailure(),
+              "Cannot save the settings to " + gone + ": No such file or directory");
     ClearQuitForTesting();
 }

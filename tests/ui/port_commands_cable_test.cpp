@@ -249,6 +249,69 @@ TEST(CableRows, PortsSettingsReachOnlyTheSelectedRows) {
     EXPECT_EQ(run.Worker(0).hdTimeoutMs.load(), 2000u);
 }
 
+// 8, 7 and 8 data bits again, set through "Ports settings" between runs,
+// on a cable that (as a UART) carries only the line's data bits: the blocks
+// of both ends follow each change, and every run is clean.
+TEST(CableRows, AByteSizeChangedBetweenRunsKeepsTheLineClean) {
+    Cables cables;
+    CableRun run(cables, 2);
+    ASSERT_TRUE(run.Settled());
+    run.Select({0, 1});
+    PortWorker& a = run.Worker(0);
+    PortWorker& b = run.Worker(1);
+    for (uint32_t bits : {8u, 7u, 8u}) {
+        SCOPED_TRACE(bits);
+        configuration.portSettings.byteSize = bits;
+        ApplySettingsToSelected(run.rows);
+        cables.first.setDataBits(bits);
+        run.Command(PortCommand::StartStop);
+        ASSERT_TRUE(WaitUntil([&] { return a.blocksOk.load() >= 20 && b.blocksOk.load() >= 20; }))
+            << a.rxErrors.load() << " and " << b.rxErrors.load() << " receive errors";
+        // Senders first, then the receivers once they have every byte.
+        run.Command(PortCommand::Write);
+        ASSERT_TRUE(WaitUntil([&] {
+            return a.bytesRead.load() == b.bytesWritten.load() &&
+                   b.bytesRead.load() == a.bytesWritten.load() && a.rxFill.load() == 0 &&
+                   b.rxFill.load() == 0;
+        }));
+        run.Command(PortCommand::Read);
+        for (PortWorker* w : {&a, &b}) {
+            EXPECT_EQ(w->rxErrors.load(), 0u);
+            EXPECT_EQ(w->blocksLost.load(), 0u);
+            EXPECT_EQ(w->settingsRefused.load(), 0u);
+        }
+        EXPECT_EQ(a.blocksOk.load(), b.blocksWritten.load());
+        EXPECT_EQ(b.blocksOk.load(), a.blocksWritten.load());
+    }
+}
+
+// A setting the port refuses (1.5 stop bits with 8 data bits, which a
+// UART cannot send) leaves the line as it was: the row says so in its
+// error description, and the worker goes by what the port really has.
+TEST(CableRows, SettingsThePortRefusesAreShownAndTheLineKeepsItsOwn) {
+    Cables cables;
+    CableRun run(cables, 2);
+    ASSERT_TRUE(run.Settled());
+    run.Select({0});
+    configuration.portSettings.baudRate = 9600;
+    configuration.portSettings.stopBits = ONE5STOPBITS;
+    ApplySettingsToSelected(run.rows);
+    PortWorker& w = run.Worker(0);
+    EXPECT_EQ(w.settingsRefused.load(), static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(run.PortBaud(0), 115200u) << "the port kept its settings";
+    EXPECT_EQ(w.Dcb().BaudRate, 115200u) << "and the worker knows it";
+    EXPECT_EQ(w.Dcb().StopBits, ONESTOPBIT);
+    run.Refresh();
+    EXPECT_EQ(Cell(run.rows, 0, 6), "....../SE/0087");
+    EXPECT_EQ(w.portAccess.ErrorText(w.settingsRefused.load()), "The parameter is incorrect");
+
+    // Settings it can take clear the refusal.
+    configuration.portSettings.stopBits = ONESTOPBIT;
+    ApplySettingsToSelected(run.rows);
+    EXPECT_EQ(w.settingsRefused.load(), 0u);
+    EXPECT_EQ(run.PortBaud(0), 9600u);
+}
+
 TEST(CableRows, NoCellChangesOnceQuitIsSignalled) {
     Cables cables;
     CableRun run(cables, 2);

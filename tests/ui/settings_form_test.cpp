@@ -264,19 +264,23 @@ TEST_F(SettingsForm, UnknownNamesLeaveTheirSettingsAsTheyWere) {
     EXPECT_EQ(configuration.portSettings.lineFlags.load().rtsControl, 1u);
 }
 
-TEST_F(SettingsForm, ByteSizeIsTheLeadingNumberWithoutARangeTest) {
+// The byte size is the text's leading number, and OK refuses one that no
+// line can have, like the other fields: beep, focus, nothing stored.
+TEST_F(SettingsForm, ByteSizeIsTheLeadingNumberFromFiveToEight) {
     Open();
-    form.TextChanged(IDC_BYTE_SIZE, "9");
-    ASSERT_TRUE(form.Ok().ok);
-    EXPECT_EQ(configuration.portSettings.byteSize, 9u);
-    EXPECT_NE(configuration.summaryText.find("115200,9,None,1"), std::string::npos)
-        << configuration.summaryText;
+    for (const char* bad : {"9", "4", "eight", ""}) {
+        SCOPED_TRACE(bad);
+        form.TextChanged(IDC_BYTE_SIZE, bad);
+        const FormCheck check = form.Ok();
+        EXPECT_FALSE(check.ok);
+        EXPECT_EQ(check.focus, IDC_BYTE_SIZE);
+        EXPECT_EQ(configuration.portSettings.byteSize, 8u) << "nothing stored";
+    }
     form.TextChanged(IDC_BYTE_SIZE, "7 bits");
     ASSERT_TRUE(form.Ok().ok);
     EXPECT_EQ(configuration.portSettings.byteSize, 7u);
-    form.TextChanged(IDC_BYTE_SIZE, "eight");
-    ASSERT_TRUE(form.Ok().ok);
-    EXPECT_EQ(configuration.portSettings.byteSize, 0u);
+    EXPECT_NE(configuration.summaryText.find("115200,7,None,1"), std::string::npos)
+        << configuration.summaryText;
 }
 
 TEST_F(SettingsForm, OkWithNothingChangedKeepsTheSettingsAndRebuildsTheSummary) {

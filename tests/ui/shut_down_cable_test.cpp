@@ -23,9 +23,9 @@ namespace {
 constexpr uint32_t kShutDownLimitMs = kShutDownJoinMs + 3000;
 
 // True once `counter` has not moved for `quietMs`.
-bool Stalls(const std::atomic<uint32_t>& counter, uint32_t quietMs) {
+bool Stalls(const std::atomic<uint64_t>& counter, uint32_t quietMs) {
     return WaitUntil([&] {
-        const uint32_t seen = counter.load();
+        const uint64_t seen = counter.load();
         plat::sleepMs(quietMs);
         return counter.load() == seen;
     });

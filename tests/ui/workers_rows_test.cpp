@@ -108,7 +108,7 @@ TEST(RefreshCommErrors, KeepsOnlyTheShownBitsAndSpellsThem) {
     w.lastErrorKind = kErrorWrite;
     UpdateErrorKindText(w);
     EXPECT_EQ(w.LastErrorKindText(), "WR");
-    w.lastErrorKind = 6;
+    w.lastErrorKind = 7;
     UpdateErrorKindText(w);
     EXPECT_EQ(w.LastErrorKindText(), "??");
 }

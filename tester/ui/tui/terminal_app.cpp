@@ -277,6 +277,6 @@ int RunTerminalFrontEnd(IntervalLog* log) {
     if (log && !log->Problem().empty())
         std::fprintf(stderr, "vesktest: the log could not be written: %s\n",
                      log->Problem().c_str());
-    tester.Save();
+    if (!tester.Save()) std::fprintf(stderr, "vesktest: %s\n", tester.SaveFailure().c_str());
     return kExitClosed;
 }

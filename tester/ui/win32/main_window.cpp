@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "platform/message_box.h"
 #include "tester/config/configuration.h"
 #include "tester/ui/port_commands.h"
 #include "tester/ui/win32/about_dialog.h"
@@ -141,7 +142,9 @@ void MainWindow::OnDestroy() {
         portList_.CloseToOtherThreads(kCloseListMs);
         session_.Stop();
         CapturePlacement();
-        session_.Save();
+        // The settings changed in this session would be lost without a word.
+        if (!session_.Save())
+            plat::messageBox(session_.SaveFailure().c_str(), "Error", MB_OK | MB_ICONWARNING);
     }
     if (MessageLoop* loop = appModule.GetMessageLoop()) {
         loop->RemoveMessageFilter(this);

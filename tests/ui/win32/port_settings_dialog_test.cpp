@@ -59,7 +59,10 @@ int FocusId(HWND dialog) {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
     GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
-    return info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0;
+    HWND focus = info.hwndFocus;
+    // A combo box with an edit field gives the focus to that edit, its child.
+    if (focus && GetParent(focus) != dialog) focus = GetParent(focus);
+    return focus ? GetDlgCtrlID(focus) : 0;
 }
 
 // Sets an edit's whole text, as pasting it would: one change.
@@ -250,7 +253,13 @@ TEST_F(PortSettingsDialogTest, OkRefusesABadTimeoutThenStoresWhatTheControlsHold
         EXPECT_EQ(FocusId(d), IDC_HD_TIMEOUT);
         ASSERT_TRUE(IsWindow(d));
         SetEdit(d, IDC_HD_TIMEOUT, "500");
+        // A byte size no line has is refused the same way.
         TypeCombo(d, IDC_BYTE_SIZE, "9");
+        SendMessageA(d, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(dialog.beeps.load(), 2);
+        EXPECT_EQ(FocusId(d), IDC_BYTE_SIZE);
+        ASSERT_TRUE(IsWindow(d));
+        TypeCombo(d, IDC_BYTE_SIZE, "6");
         TypeCombo(d, IDC_PARITY, "none");  // no entry is equal: parity stays
         // Chosen from the list: the selection notification carries it.
         HWND stopBits = Control(d, IDC_STOP_BITS);
@@ -265,14 +274,14 @@ TEST_F(PortSettingsDialogTest, OkRefusesABadTimeoutThenStoresWhatTheControlsHold
     EXPECT_EQ(result, IDOK);
     const PortSettings& s = configuration.portSettings;
     EXPECT_EQ(s.hdTimeout.load(), 500);
-    EXPECT_EQ(s.byteSize.load(), 9u);
+    EXPECT_EQ(s.byteSize.load(), 6u);
     EXPECT_EQ(s.parity.load(), 0u);
     EXPECT_EQ(s.stopBits.load(), 2u);
     EXPECT_EQ(s.flowControl.load(), 4u);
     EXPECT_EQ(s.lineFlags.load().outxDsrFlow, 1u);
     EXPECT_EQ(s.lineFlags.load().dtrControl, 2u);
     EXPECT_EQ(s.baudRate.load(), 115200u);
-    EXPECT_NE(configuration.summaryText.find("115200,9,None,2"), std::string::npos)
+    EXPECT_NE(configuration.summaryText.find("115200,6,None,2"), std::string::npos)
         << configuration.summaryText;
 }
 
