@@ -374,11 +374,8 @@ TelnetCommand BuildOpeningNegotiation(bool remoteState, bool doubling) {
 }
 
 bool BaudRateAccepted(uint32_t rate) {
-    static const uint32_t kRates[] = {50,   75,   110,  134,  150,   200,   300,   600,   1200,
-                                      1800, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-    for (uint32_t r : kRates)
-        if (r == rate) return true;
-    return false;
+    // RFC 2217 carries any 32-bit rate; 0 is the query for the current one.
+    return rate != 0;
 }
 
 uint8_t DataSizeValue(uint32_t byteSize) {

@@ -194,7 +194,9 @@ TelnetCommand BuildPurgeData(uint8_t value);
 TelnetCommand BuildOpeningNegotiation(bool remoteState, bool doubling);
 
 // Conversions from the serial API's values to the values sent. Each returns
-// 0 for a value that is refused (nothing is then sent).
+// 0 for a value that is refused (nothing is then sent). Every rate but 0 is
+// sent as it is: whether the server's UART can run at it is the server's to
+// answer.
 bool BaudRateAccepted(uint32_t rate);
 uint8_t DataSizeValue(uint32_t byteSize);
 uint8_t ParityValue(uint32_t parity);

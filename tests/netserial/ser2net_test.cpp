@@ -149,7 +149,9 @@ TEST_F(Ser2netPeer, LineSettingsReachTheServedPort) {
     const Case cases[] = {{9600, 8, NOPARITY, ONESTOPBIT, B9600, 8, 1, 1},
                           {19200, 7, EVENPARITY, TWOSTOPBITS, B19200, 7, 3, 2},
                           {1200, 6, ODDPARITY, ONESTOPBIT, B1200, 6, 2, 1},
-                          {57600, 5, NOPARITY, TWOSTOPBITS, B57600, 5, 1, 2}};
+                          {57600, 5, NOPARITY, TWOSTOPBITS, B57600, 5, 1, 2},
+                          {460800, 7, EVENPARITY, ONESTOPBIT, B460800, 7, 3, 1},
+                          {921600, 8, ODDPARITY, TWOSTOPBITS, B921600, 8, 2, 2}};
     for (const Case& c : cases) {
         DCB dcb{};
         ASSERT_TRUE(QnGetCommState(h, &dcb));

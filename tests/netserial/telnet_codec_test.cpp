@@ -318,10 +318,9 @@ TEST(TelnetCommands, OpeningNegotiationDoublesMaskValues) {
 }
 
 TEST(TelnetConversions, RefuseWhatTheServerCannotBeAskedFor) {
-    EXPECT_TRUE(BaudRateAccepted(300));
-    EXPECT_TRUE(BaudRateAccepted(115200));
-    EXPECT_FALSE(BaudRateAccepted(14400));
-    EXPECT_FALSE(BaudRateAccepted(0));
+    for (uint32_t rate : {1u, 300u, 14400u, 115200u, 230400u, 921600u, 0xFFFFFFFFu})
+        EXPECT_TRUE(BaudRateAccepted(rate)) << rate;
+    EXPECT_FALSE(BaudRateAccepted(0));  // that would ask for the current rate
     EXPECT_EQ(DataSizeValue(5), 5);
     EXPECT_EQ(DataSizeValue(4), 0);
     EXPECT_EQ(DataSizeValue(9), 0);
