@@ -1,5 +1,6 @@
 #include "netserial/net_port.h"
 
+#include "netserial/handle_table.h"
 #include "netserial/settings.h"
 #include "platform/last_error.h"
 
@@ -12,38 +13,6 @@
 namespace qelnet {
 
 namespace {
-
-// The live handles. A handle is looked up here before it is used, so a
-// closed or made-up handle is refused rather than dereferenced.
-std::mutex& registryLock() {
-    static std::mutex lock;
-    return lock;
-}
-
-std::vector<NetPort*>& registry() {
-    static std::vector<NetPort*> ports;
-    return ports;
-}
-
-bool registerPort(NetPort* port) {
-    std::lock_guard<std::mutex> hold(registryLock());
-    try {
-        registry().push_back(port);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
-}
-
-NetPort* unregisterPort(HANDLE handle) {
-    std::lock_guard<std::mutex> hold(registryLock());
-    auto& ports = registry();
-    auto it = std::find(ports.begin(), ports.end(), static_cast<NetPort*>(handle));
-    if (it == ports.end()) return nullptr;
-    NetPort* port = *it;
-    ports.erase(it);
-    return port;
-}
 
 // The port part of a name, read like atoi and kept in 16 bits: larger
 // numbers wrap (65537 is port 1), text that is not a number reads as 0.
@@ -84,13 +53,7 @@ void shutDown(NetPort* port) {
 }  // namespace
 
 NetPort* AcquirePort(HANDLE handle) {
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
-    std::lock_guard<std::mutex> hold(registryLock());
-    auto& ports = registry();
-    auto it = std::find(ports.begin(), ports.end(), static_cast<NetPort*>(handle));
-    if (it == ports.end()) return nullptr;
-    (*it)->refs.fetch_add(1, std::memory_order_relaxed);
-    return *it;
+    return LookUpHandle(handle);
 }
 
 void ReleasePort(NetPort* port) {
@@ -104,7 +67,7 @@ void ReleasePort(NetPort* port) {
     plat::setLastError(error);
 }
 
-NetPort* OpenNetPort(const char* portName) {
+HANDLE OpenNetPort(const char* portName) {
     if (!portName) return nullptr;
     // Split at colons the way strtok does: empty parts are skipped, and
     // whatever follows the port part is ignored.
@@ -149,16 +112,13 @@ NetPort* OpenNetPort(const char* portName) {
         *port,
         BuildOpeningNegotiation(settings.disableRemoteState == 0, settings.subnegIacDoubling != 0),
         QueueWait::ForRoom);
-    if (!registerPort(port)) {
-        shutDown(port);
-        return nullptr;
-    }
-    return port;
+    HANDLE handle = RegisterHandle(port);
+    if (!handle) shutDown(port);
+    return handle;
 }
 
 bool CloseNetPort(HANDLE handle) {
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
-    NetPort* port = unregisterPort(handle);
+    NetPort* port = UnregisterHandle(handle);
     if (!port) return false;
     shutDown(port);
     return true;

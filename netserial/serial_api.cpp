@@ -2,13 +2,15 @@
 // time-outs, purge, errors, event masks, modem status, escape functions and
 // the two stubs.
 //
-// Common rules: a null, invalid, closed or unknown handle, or a null pointer
-// that the call reads or writes, gives FALSE at once with nothing changed.
-// The calls marked "refused when lost" also give FALSE once the connection
-// is lost; the others go on reporting the last known state.
+// Common rules: a null, invalid, closed or unknown handle gives FALSE with
+// ERROR_INVALID_HANDLE, a null pointer that the call reads or writes FALSE
+// with ERROR_INVALID_PARAMETER, at once and with nothing changed. The calls
+// marked "refused when lost" also give FALSE (ERROR_NETNAME_DELETED) once
+// the connection is lost; the others go on reporting the last known state.
 #include "netserial/net_port.h"
 #include "netserial/qelnet.h"
 #include "netserial/settings.h"
+#include "platform/last_error.h"
 
 #include <cstring>
 
@@ -16,8 +18,21 @@ using namespace qelnet;
 
 namespace {
 
+BOOL fail(uint32_t error) {
+    plat::setLastError(error);
+    return FALSE;
+}
+
 bool lost(const NetPort& port) {
     return port.connectionLost.load(std::memory_order_relaxed) != 0;
+}
+
+// The common rules: 0 when the call may go on, else the error that ends it.
+uint32_t refused(const PortRef& port, bool pointersGiven, bool refusedWhenLost) {
+    if (!port) return ERROR_INVALID_HANDLE;
+    if (!pointersGiven) return ERROR_INVALID_PARAMETER;
+    if (refusedWhenLost && lost(*port)) return ERROR_NETNAME_DELETED;
+    return 0;
 }
 
 // Queues one line command; false when it cannot be queued (lost, closed).
@@ -39,12 +54,12 @@ bool applySetting(NetPort& port, T wanted, T& stored, bool all, bool accepted, B
 }  // namespace
 
 HANDLE WINAPI QnCreateFile(LPCSTR portName, DWORD, DWORD, LPVOID, DWORD, DWORD, HANDLE) {
-    NetPort* port = OpenNetPort(portName);
-    return port ? static_cast<HANDLE>(port) : INVALID_HANDLE_VALUE;
+    HANDLE handle = OpenNetPort(portName);
+    return handle ? handle : INVALID_HANDLE_VALUE;
 }
 
 BOOL WINAPI QnCloseHandle(HANDLE handle) {
-    return CloseNetPort(handle) ? TRUE : FALSE;
+    return CloseNetPort(handle) ? TRUE : fail(ERROR_INVALID_HANDLE);
 }
 
 // The four line settings go on the wire only when they change (all four on
@@ -53,7 +68,7 @@ BOOL WINAPI QnCloseHandle(HANDLE handle) {
 // receives 1, 2, RTS on, 3 in that order.
 BOOL WINAPI QnSetCommState(HANDLE handle, const DCB* dcb) {
     PortRef port(handle);
-    if (!port || !dcb || lost(*port)) return FALSE;
+    if (uint32_t error = refused(port, dcb != nullptr, true)) return fail(error);
     std::lock_guard<std::mutex> hold(port->dcbLock);
     DCB& stored = port->dcb;
     const bool all = port->sendAllSettings;
@@ -95,7 +110,7 @@ BOOL WINAPI QnSetCommState(HANDLE handle, const DCB* dcb) {
 // field, DCBlength included, reads 0.
 BOOL WINAPI QnGetCommState(HANDLE handle, DCB* dcb) {
     PortRef port(handle);
-    if (!port || !dcb) return FALSE;
+    if (uint32_t error = refused(port, dcb != nullptr, false)) return fail(error);
     std::lock_guard<std::mutex> hold(port->dcbLock);
     std::memcpy(dcb, &port->dcb, sizeof(DCB));
     return TRUE;
@@ -103,7 +118,7 @@ BOOL WINAPI QnGetCommState(HANDLE handle, DCB* dcb) {
 
 BOOL WINAPI QnSetCommTimeouts(HANDLE handle, const COMMTIMEOUTS* timeouts) {
     PortRef port(handle);
-    if (!port || !timeouts || lost(*port)) return FALSE;
+    if (uint32_t error = refused(port, timeouts != nullptr, true)) return fail(error);
     std::lock_guard<std::mutex> hold(port->timeoutsLock);
     port->timeouts = *timeouts;
     return TRUE;
@@ -111,7 +126,7 @@ BOOL WINAPI QnSetCommTimeouts(HANDLE handle, const COMMTIMEOUTS* timeouts) {
 
 BOOL WINAPI QnGetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
     PortRef port(handle);
-    if (!port || !timeouts) return FALSE;
+    if (uint32_t error = refused(port, timeouts != nullptr, false)) return fail(error);
     std::lock_guard<std::mutex> hold(port->timeoutsLock);
     *timeouts = port->timeouts;
     return TRUE;
@@ -125,7 +140,7 @@ BOOL WINAPI QnGetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
 // server would otherwise misframe everything after it.
 BOOL WINAPI QnPurgeComm(HANDLE handle, DWORD flags) {
     PortRef port(handle);
-    if (!port || lost(*port)) return FALSE;
+    if (uint32_t error = refused(port, true, true)) return fail(error);
     if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) {
         std::lock_guard<std::mutex> hold(port->txLock);
         if (flags & PURGE_TXABORT) ++port->writeAbort;
@@ -156,7 +171,7 @@ BOOL WINAPI QnPurgeComm(HANDLE handle, DWORD flags) {
 // the errors are the line errors the server has reported.
 BOOL WINAPI QnClearCommError(HANDLE handle, LPDWORD errors, COMSTAT* stat) {
     PortRef port(handle);
-    if (!port || !errors) return FALSE;
+    if (uint32_t error = refused(port, errors != nullptr, false)) return fail(error);
     *errors = port->errorWord.exchange(0, std::memory_order_relaxed);
     if (stat) {
         std::memset(stat, 0, sizeof(COMSTAT));
@@ -169,7 +184,7 @@ BOOL WINAPI QnClearCommError(HANDLE handle, LPDWORD errors, COMSTAT* stat) {
 // they are taken out of the mask.
 BOOL WINAPI QnSetCommMask(HANDLE handle, DWORD mask) {
     PortRef port(handle);
-    if (!port || lost(*port)) return FALSE;
+    if (uint32_t error = refused(port, true, true)) return fail(error);
     mask &= ~static_cast<DWORD>(EV_RXFLAG | EV_TXEMPTY | EV_BREAK | EV_ERR | EV_RING);
     std::lock_guard<std::mutex> hold(port->eventLock);
     port->eventMask.store(mask, std::memory_order_relaxed);
@@ -179,7 +194,7 @@ BOOL WINAPI QnSetCommMask(HANDLE handle, DWORD mask) {
 
 BOOL WINAPI QnGetCommMask(HANDLE handle, LPDWORD mask) {
     PortRef port(handle);
-    if (!port || !mask) return FALSE;
+    if (uint32_t error = refused(port, mask != nullptr, false)) return fail(error);
     std::lock_guard<std::mutex> hold(port->eventLock);
     *mask = port->eventMask.load(std::memory_order_relaxed);
     return TRUE;
@@ -187,7 +202,7 @@ BOOL WINAPI QnGetCommMask(HANDLE handle, LPDWORD mask) {
 
 BOOL WINAPI QnGetCommModemStatus(HANDLE handle, LPDWORD status) {
     PortRef port(handle);
-    if (!port || !status) return FALSE;
+    if (uint32_t error = refused(port, status != nullptr, false)) return fail(error);
     *status = port->modemState.load(std::memory_order_relaxed) &
               (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
     return TRUE;
@@ -195,7 +210,7 @@ BOOL WINAPI QnGetCommModemStatus(HANDLE handle, LPDWORD status) {
 
 BOOL WINAPI QnEscapeCommFunction(HANDLE handle, DWORD function) {
     PortRef port(handle);
-    if (!port || lost(*port)) return FALSE;
+    if (uint32_t error = refused(port, true, true)) return fail(error);
     const uint8_t control = EscapeFunctionControl(function);
     return control && send(*port, BuildSetControl(control)) ? TRUE : FALSE;
 }

@@ -6,6 +6,7 @@
 #include "platform/last_error.h"
 
 #include <atomic>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -142,6 +143,65 @@ TEST_F(Connection, CloseRefusesDeadHandlesAndClosesInOrder) {
     EXPECT_FALSE(QnCloseHandle(h));  // already closed: refused, not freed twice
     int somewhere = 0;
     EXPECT_FALSE(QnCloseHandle(&somewhere));
+}
+
+// A handle kept after its close names nothing, even once its slot serves a
+// new connection (the next open takes the freed slot): every export refuses
+// it with ERROR_INVALID_HANDLE, and nothing reaches the new connection.
+TEST_F(Connection, StaleHandleIsRefusedAfterANewConnection) {
+    DeviceServer first;
+    HANDLE stale = openOn(first);
+    ASSERT_TRUE(QnCloseHandle(stale));
+    DeviceServer second;
+    HANDLE h = openOn(second);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(setTimeouts(h, MAXDWORD, 0, 0));
+    ASSERT_TRUE(second.sendPayload({1, 2, 3}));
+    ASSERT_TRUE(waitUnread(h, 3));
+
+    uint8_t buffer[16] = {'x'};
+    DWORD count = 77, value = 0;
+    DCB dcb{};
+    dcb.BaudRate = 9600;
+    dcb.ByteSize = 8;
+    COMMTIMEOUTS timeouts{};
+    COMSTAT stat{};
+    const std::pair<const char*, std::function<BOOL(HANDLE)>> calls[] = {
+        {"QnReadFile", [&](HANDLE x) { return QnReadFile(x, buffer, 3, &count, nullptr); }},
+        {"QnWriteFile", [&](HANDLE x) { return QnWriteFile(x, buffer, 1, &count, nullptr); }},
+        {"QnSetCommState", [&](HANDLE x) { return QnSetCommState(x, &dcb); }},
+        {"QnGetCommState", [&](HANDLE x) { return QnGetCommState(x, &dcb); }},
+        {"QnSetCommTimeouts", [&](HANDLE x) { return QnSetCommTimeouts(x, &timeouts); }},
+        {"QnGetCommTimeouts", [&](HANDLE x) { return QnGetCommTimeouts(x, &timeouts); }},
+        {"QnPurgeComm", [&](HANDLE x) { return QnPurgeComm(x, PURGE_RXCLEAR | PURGE_TXCLEAR); }},
+        {"QnClearCommError", [&](HANDLE x) { return QnClearCommError(x, &value, &stat); }},
+        {"QnSetCommMask", [&](HANDLE x) { return QnSetCommMask(x, EV_RXCHAR); }},
+        {"QnGetCommMask", [&](HANDLE x) { return QnGetCommMask(x, &value); }},
+        {"QnWaitCommEvent", [&](HANDLE x) { return QnWaitCommEvent(x, &value, nullptr); }},
+        {"QnGetCommModemStatus", [&](HANDLE x) { return QnGetCommModemStatus(x, &value); }},
+        {"QnEscapeCommFunction", [&](HANDLE x) { return QnEscapeCommFunction(x, SETDTR); }},
+        {"QnSetCommBreak", [&](HANDLE x) { return QnSetCommBreak(x); }},
+        {"QnClearCommBreak", [&](HANDLE x) { return QnClearCommBreak(x); }},
+        {"QnCloseHandle", [&](HANDLE x) { return QnCloseHandle(x); }},
+    };
+    for (const auto& [name, call] : calls) {
+        plat::setLastError(0);
+        EXPECT_FALSE(call(stale)) << name;
+        EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_INVALID_HANDLE)) << name;
+    }
+    EXPECT_EQ(count, 77u) << "a refused call wrote its count";
+
+    // The new connection saw none of it: its bytes are unread, its settings
+    // untouched, and the first thing its server receives is what h sends.
+    EXPECT_EQ(unread(h), 3u);
+    ASSERT_TRUE(QnGetCommState(h, &dcb));
+    EXPECT_EQ(dcb.BaudRate, 0u);
+    ASSERT_TRUE(QnEscapeCommFunction(h, CLRBREAK));
+    ASSERT_TRUE(second.waitCommands(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(second.commands(), std::vector<ComPortCommand>{Command(5, {6})});
+    EXPECT_TRUE(second.payload().empty());
+    EXPECT_TRUE(QnCloseHandle(h));
 }
 
 TEST_F(Connection, HandleOfALostConnectionClosesNormally) {

@@ -75,9 +75,12 @@ inline std::vector<uint8_t> testPattern(size_t n, uint32_t seed = 1) {
     return data;
 }
 
-// The NetPort behind a handle, for the tests that look inside.
+// The NetPort behind a live handle, for the tests that look inside. The
+// handle's own reference keeps it alive until the test closes the handle.
 inline qelnet::NetPort& portOf(HANDLE h) {
-    return *static_cast<qelnet::NetPort*>(h);
+    qelnet::PortRef port(h);
+    EXPECT_TRUE(port) << "not a live handle";
+    return *port;
 }
 
 // Waits until the server's suspend has reached the port.
