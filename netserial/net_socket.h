@@ -11,8 +11,8 @@
 namespace qelnet {
 
 // Starts the system's sockets layer for the process (Winsock 2.0 on
-// Windows). False when it cannot be started.
-bool NetStartup();
+// Windows). 0, or the system's error code when it cannot be started.
+uint32_t NetStartup();
 
 // Numeric IPv4 address text to the address in network byte order, by the
 // system's inet_addr (which takes the shortened and octal/hex forms too).
@@ -36,14 +36,16 @@ enum WaitResult : unsigned {
 
 class NetSocket {
   public:
-    NetSocket();
+    NetSocket() = default;
     ~NetSocket();  // closes what is still open
     NetSocket(const NetSocket&) = delete;
     NetSocket& operator=(const NetSocket&) = delete;
 
-    // Creates the socket and the wake and stop objects. False when any of
-    // them cannot be created; whatever was created is released again.
-    bool create();
+    // Creates the socket and the wake and stop objects: 0, or the error
+    // (ERROR_NOT_ENOUGH_MEMORY when memory ran out, else the system's code)
+    // with whatever was created released again. Nothing else may be called
+    // before it has succeeded.
+    uint32_t create();
 
     // Connects while the socket still blocks: lasts as long as the system's
     // connection attempt. `address` in network byte order.
@@ -85,7 +87,7 @@ class NetSocket {
     struct Impl;
 
   private:
-    Impl* impl_;
+    Impl* impl_ = nullptr;
 };
 
 }  // namespace qelnet

@@ -5,7 +5,8 @@
 #include "platform/profile.h"
 #include "platform/win32_types.h"
 
-#include <cstdlib>
+#include <cstring>
+#include <mutex>
 
 namespace qelnet {
 
@@ -34,12 +35,51 @@ LibrarySettings ReadLibrarySettings(const char* path) {
     return s;
 }
 
-void LibraryAttach() {
-    if (!NetStartup()) {
-        plat::messageBox("Problem with WinSock2 DLL", "QELNET.DLL", MB_OK);
-        std::exit(1);
+namespace {
+
+// The settings file's path, as LibraryAttach found it.
+char settingsFile[4096];
+
+uint32_t (*startSockets)() = NetStartup;
+
+enum class StartState { NotTried, Started, Failed };
+std::mutex startLock;
+StartState startState = StartState::NotTried;
+uint32_t startError = 0;
+
+}  // namespace
+
+void LibraryAttach(const char* settingsPath) {
+    settingsFile[0] = '\0';
+    if (!settingsPath) return;
+    const size_t length = std::strlen(settingsPath);
+    if (length < sizeof settingsFile) std::memcpy(settingsFile, settingsPath, length + 1);
+}
+
+uint32_t LibraryStart() {
+    std::lock_guard<std::mutex> hold(startLock);
+    if (startState == StartState::NotTried) {
+        startError = startSockets();
+        if (startError == 0) {
+            // Read before the start counts as done: should reading fail
+            // (for want of memory), the next first use reads again.
+            if (settingsFile[0]) gLibrarySettings = ReadLibrarySettings(settingsFile);
+            startState = StartState::Started;
+        } else {
+            // Shown once, while the lock holds back the other first callers:
+            // they fail with the same error when the box is closed.
+            startState = StartState::Failed;
+            plat::messageBox("Problem with WinSock2 DLL", "QELNET.DLL", MB_OK);
+        }
     }
-    gLibrarySettings = ReadLibrarySettings("./qelnet.ini");
+    return startState == StartState::Started ? 0 : startError;
+}
+
+void ResetLibraryStart(uint32_t (*startup)()) {
+    std::lock_guard<std::mutex> hold(startLock);
+    startState = StartState::NotTried;
+    startError = 0;
+    startSockets = startup ? startup : NetStartup;
 }
 
 }  // namespace qelnet

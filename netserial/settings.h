@@ -1,5 +1,8 @@
-// The library's settings: section [General] of "./qelnet.ini", read once when
-// the library is loaded into a process and shared by every connection.
+// The library's settings: section [General] of "./qelnet.ini", read once and
+// shared by every connection of the process. The file is the one in the
+// current directory at the time the library was loaded; it is read when the
+// library is first used (the first QnCreateFile), together with the start of
+// the sockets layer, because neither belongs in the loader's lock.
 #pragma once
 
 #include <cstdint>
@@ -25,13 +28,28 @@ constexpr int32_t kMaxWriteBlockSize = 16384;
 // and normalises the values.
 LibrarySettings ReadLibrarySettings(const char* path);
 
-// The settings in force. Written at load (and by tests before they open a
-// port); read-only while connections exist.
+// The settings in force. Written on first use (and by tests before they
+// open a port); read-only while connections exist.
 extern LibrarySettings gLibrarySettings;
 
-// What the library does when it is loaded into a process: starts the sockets
-// layer (if that fails, says so in a message box and ends the process with
-// exit code 1), then reads "./qelnet.ini".
-void LibraryAttach();
+// What the library does when it is loaded into a process: bookkeeping only.
+// Remembers `settingsPath` (the full path of "./qelnet.ini" as the loader's
+// current directory names it) for LibraryStart; null or too long leaves the
+// settings file unread. Safe under the loader's lock: no allocation, no
+// other library's code.
+void LibraryAttach(const char* settingsPath);
+
+// The first use of the library: starts the sockets layer and reads the
+// settings file that LibraryAttach remembered, once per process. Returns 0,
+// or the error with which the sockets layer failed to start; that failure is
+// shown once in the box "Problem with WinSock2 DLL" (caption "QELNET.DLL"),
+// and every call that needs the sockets layer then fails with the same
+// error. The process goes on either way.
+uint32_t LibraryStart();
+
+// For tests: forgets the first use, so that the next LibraryStart runs
+// again, with `startup` in place of the system's start of the sockets layer
+// (null: the system's).
+void ResetLibraryStart(uint32_t (*startup)() = nullptr);
 
 }  // namespace qelnet

@@ -7,10 +7,13 @@
 // reports POLLHUP whatever is asked) cannot make the loop spin.
 #include "netserial/net_socket.h"
 
+#include "platform/win32_types.h"
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <new>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -23,8 +26,8 @@
 
 namespace qelnet {
 
-bool NetStartup() {
-    return true;
+uint32_t NetStartup() {
+    return 0;
 }
 
 bool ParseIpv4(const char* text, uint32_t* address) {
@@ -52,20 +55,27 @@ bool wouldBlock(int e) {
     return e == EAGAIN || e == EWOULDBLOCK || e == EINTR;
 }
 
+// The system's error as the library reports it: running out of memory or
+// buffers is ERROR_NOT_ENOUGH_MEMORY, anything else keeps its errno value.
+uint32_t systemError(int e) {
+    return e == ENOMEM || e == ENOBUFS ? ERROR_NOT_ENOUGH_MEMORY : static_cast<uint32_t>(e);
+}
+
 }  // namespace
 
-NetSocket::NetSocket() : impl_(new Impl) {}
-
 NetSocket::~NetSocket() {
+    if (!impl_) return;
     close();
     closeFd(impl_->wakeRead);
     closeFd(impl_->wakeWrite);
     delete impl_;
 }
 
-bool NetSocket::create() {
+uint32_t NetSocket::create() {
+    if (!impl_) impl_ = new (std::nothrow) Impl;
+    if (!impl_) return ERROR_NOT_ENOUGH_MEMORY;
     int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return false;
+    if (::pipe(pipeFds) != 0) return systemError(errno);
     for (int fd : pipeFds) {
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -74,11 +84,12 @@ bool NetSocket::create() {
     impl_->wakeWrite = pipeFds[1];
     impl_->fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (impl_->fd < 0) {
+        const int e = errno;
         closeFd(impl_->wakeRead);
         closeFd(impl_->wakeWrite);
-        return false;
+        return systemError(e);
     }
-    return true;
+    return 0;
 }
 
 bool NetSocket::connect(uint32_t address, uint16_t port) {
@@ -155,7 +166,7 @@ void NetSocket::stop() {
 }
 
 void NetSocket::close() {
-    if (impl_->fd < 0) return;
+    if (!impl_ || impl_->fd < 0) return;
     ::shutdown(impl_->fd, SHUT_RDWR);
     closeFd(impl_->fd);
 }

@@ -11,11 +11,13 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <new>
+
 namespace qelnet {
 
-bool NetStartup() {
+uint32_t NetStartup() {
     WSADATA data;
-    return WSAStartup(MAKEWORD(2, 0), &data) == 0;
+    return static_cast<uint32_t>(WSAStartup(MAKEWORD(2, 0), &data));
 }
 
 bool ParseIpv4(const char* text, uint32_t* address) {
@@ -34,9 +36,8 @@ struct NetSocket::Impl {
     bool quiet = false;
 };
 
-NetSocket::NetSocket() : impl_(new Impl) {}
-
 NetSocket::~NetSocket() {
+    if (!impl_) return;
     close();
     if (impl_->netEvent != WSA_INVALID_EVENT) WSACloseEvent(impl_->netEvent);
     if (impl_->txWakeEvent) CloseHandle(impl_->txWakeEvent);
@@ -44,19 +45,29 @@ NetSocket::~NetSocket() {
     delete impl_;
 }
 
-bool NetSocket::create() {
+uint32_t NetSocket::create() {
+    if (!impl_) impl_ = new (std::nothrow) Impl;
+    if (!impl_) return ERROR_NOT_ENOUGH_MEMORY;
+    uint32_t error = 0;
     impl_->stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     impl_->txWakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    impl_->netEvent = WSACreateEvent();
-    if (impl_->stopEvent && impl_->txWakeEvent && impl_->netEvent != WSA_INVALID_EVENT)
+    if (!impl_->stopEvent || !impl_->txWakeEvent) error = GetLastError();
+    if (!error) {
+        impl_->netEvent = WSACreateEvent();
+        if (impl_->netEvent == WSA_INVALID_EVENT) error = static_cast<uint32_t>(WSAGetLastError());
+    }
+    if (!error) {
         impl_->socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (impl_->socket != INVALID_SOCKET) return true;
+        if (impl_->socket == INVALID_SOCKET) error = static_cast<uint32_t>(WSAGetLastError());
+    }
+    if (!error) return 0;
     if (impl_->netEvent != WSA_INVALID_EVENT) WSACloseEvent(impl_->netEvent);
     if (impl_->txWakeEvent) CloseHandle(impl_->txWakeEvent);
     if (impl_->stopEvent) CloseHandle(impl_->stopEvent);
     impl_->netEvent = WSA_INVALID_EVENT;
     impl_->txWakeEvent = impl_->stopEvent = nullptr;
-    return false;
+    // WSA_NOT_ENOUGH_MEMORY is ERROR_NOT_ENOUGH_MEMORY already.
+    return error == WSAENOBUFS || error == ERROR_OUTOFMEMORY ? ERROR_NOT_ENOUGH_MEMORY : error;
 }
 
 bool NetSocket::connect(uint32_t address, uint16_t port) {
@@ -135,7 +146,7 @@ void NetSocket::stop() {
 }
 
 void NetSocket::close() {
-    if (impl_->socket == INVALID_SOCKET) return;
+    if (!impl_ || impl_->socket == INVALID_SOCKET) return;
     // Back to blocking mode (which needs the event selection cancelled
     // first) before the graceful close.
     WSAEventSelect(impl_->socket, nullptr, 0);

@@ -21,7 +21,7 @@ namespace qtest {
 class NetTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(qelnet::NetStartup());
+        ASSERT_EQ(qelnet::NetStartup(), 0u);
         qelnet::gLibrarySettings = qelnet::LibrarySettings();
     }
     void TearDown() override { qelnet::gLibrarySettings = qelnet::LibrarySettings(); }
