@@ -134,7 +134,9 @@ HANDLE OpenNetPort(const char* portName) {
         return nullptr;
     }
     NetPort* running = port.release();
-    running->socket.setOptions(settings.tcpNoDelay, settings.recvBufSize, settings.sendBufSize);
+    const int32_t segment = running->socket.segmentSize();
+    running->socket.setOptions(settings.tcpNoDelay, SocketBufferFor(settings.recvBufSize, segment),
+                               SocketBufferFor(settings.sendBufSize, segment));
     QueueSend(
         *running,
         BuildOpeningNegotiation(settings.disableRemoteState == 0, settings.subnegIacDoubling != 0),

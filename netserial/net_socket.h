@@ -57,6 +57,11 @@ class NetSocket {
     // TCP_NODELAY, SO_RCVBUF and SO_SNDBUF, in this order; results ignored.
     void setOptions(int32_t noDelay, int32_t receiveBuffer, int32_t sendBuffer);
 
+    // The largest segment TCP sends on this connection (TCP_MAXSEG), 0 when
+    // the system does not tell. Once connected.
+    int32_t segmentSize();
+
+
     // Non-blocking transfers: a byte count (0 from receive = orderly end of
     // the stream), kIoWouldBlock or kIoFailed.
     int receive(uint8_t* buffer, int size);

@@ -5,6 +5,7 @@
 #include "platform/profile.h"
 #include "platform/win32_types.h"
 
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -33,6 +34,13 @@ LibrarySettings ReadLibrarySettings(const char* path) {
     s.disableRemoteState = readInt("DisableRemoteState", s.disableRemoteState, path) != 0 ? 1 : 0;
     s.subnegIacDoubling = readInt("SubnegIacDoubling", s.subnegIacDoubling, path) != 0 ? 1 : 0;
     return s;
+}
+
+int32_t SocketBufferFor(int32_t configured, int32_t segmentSize) {
+    constexpr int32_t kSegments = 2;
+    const int32_t least =
+        segmentSize > 0 && segmentSize < INT32_MAX / kSegments ? kSegments * segmentSize : 0;
+    return configured > least ? configured : least;
 }
 
 namespace {

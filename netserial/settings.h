@@ -28,6 +28,18 @@ constexpr int32_t kMaxWriteBlockSize = 16384;
 // and normalises the values.
 LibrarySettings ReadLibrarySettings(const char* path);
 
+// The socket buffer (SO_RCVBUF from RecvBufSize, SO_SNDBUF from
+// SendBufSize) of a connection whose segments are `segmentSize` bytes: the
+// setting, but never less than two segments. A receive window narrower than
+// that makes the server's TCP hold back data it has queued in segment-sized
+// pieces until its persist timer fires (200 ms and more each time): over
+// loopback, where segments are 32 to 64 KiB, the old RecvBufSize of 4096
+// slowed a connection to about 50 kB/s. A send buffer narrower than that
+// keeps the connection thread and the writer handing over a kilobyte at a
+// time. On a network with segments of 1460 bytes the settings keep their
+// meaning. 0 for an unknown segment size leaves the setting as it is.
+int32_t SocketBufferFor(int32_t configured, int32_t segmentSize);
+
 // The settings in force. Written on first use (and by tests before they
 // open a port); read-only while connections exist.
 extern LibrarySettings gLibrarySettings;

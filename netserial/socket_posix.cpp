@@ -115,6 +115,13 @@ void NetSocket::setOptions(int32_t noDelay, int32_t receiveBuffer, int32_t sendB
     ::setsockopt(impl_->fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
 }
 
+int32_t NetSocket::segmentSize() {
+    int mss = 0;
+    socklen_t size = sizeof mss;
+    if (::getsockopt(impl_->fd, IPPROTO_TCP, TCP_MAXSEG, &mss, &size) != 0) return 0;
+    return mss;
+}
+
 int NetSocket::receive(uint8_t* buffer, int size) {
     ssize_t n = ::recv(impl_->fd, buffer, static_cast<size_t>(size), 0);
     if (n >= 0) return static_cast<int>(n);

@@ -15,6 +15,13 @@
 
 namespace qelnet {
 
+namespace {
+
+// TCP_MAXSEG, which mingw-w64's headers lack.
+constexpr int kTcpMaxSeg = 4;
+
+}  // namespace
+
 uint32_t NetStartup() {
     WSADATA data;
     return static_cast<uint32_t>(WSAStartup(MAKEWORD(2, 0), &data));
@@ -90,6 +97,15 @@ void NetSocket::setOptions(int32_t noDelay, int32_t receiveBuffer, int32_t sendB
                sizeof receiveBuffer);
     setsockopt(impl_->socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBuffer),
                sizeof sendBuffer);
+}
+
+int32_t NetSocket::segmentSize() {
+    int mss = 0;
+    int size = sizeof mss;
+    if (getsockopt(impl_->socket, IPPROTO_TCP, kTcpMaxSeg, reinterpret_cast<char*>(&mss), &size) !=
+        0)
+        return 0;
+    return mss;
 }
 
 int NetSocket::receive(uint8_t* buffer, int size) {

@@ -129,3 +129,14 @@ TEST(PlanWrite, NoLimitOnlyWhenBothFieldsAreZero) {
     COMMTIMEOUTS constantOnly{0, 0, 0, 0, 7};
     EXPECT_EQ(PlanWrite(constantOnly, 100000, fakeTicks).left(), 7u);
 }
+
+// Never less than two of the connection's segments, whatever the setting
+// says; the setting where it is larger, or where the segment size is
+// unknown.
+TEST(LibrarySettings, SocketBuffersHoldTwoSegmentsAtLeast) {
+    EXPECT_EQ(SocketBufferFor(4096, 1460), 4096);
+    EXPECT_EQ(SocketBufferFor(1024, 1460), 2920);
+    EXPECT_EQ(SocketBufferFor(4096, 32741), 65482);
+    EXPECT_EQ(SocketBufferFor(4096, 0), 4096);
+    EXPECT_EQ(SocketBufferFor(262144, 65483), 262144);
+}
