@@ -137,6 +137,7 @@ HANDLE OpenNetPort(const char* portName) {
     const int32_t segment = running->socket.segmentSize();
     running->socket.setOptions(settings.tcpNoDelay, SocketBufferFor(settings.recvBufSize, segment),
                                SocketBufferFor(settings.sendBufSize, segment));
+    running->socket.setLostTimeout(static_cast<uint32_t>(settings.serverLostTimeout));
     QueueSend(
         *running,
         BuildOpeningNegotiation(settings.disableRemoteState == 0, settings.subnegIacDoubling != 0),

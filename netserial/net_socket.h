@@ -61,6 +61,12 @@ class NetSocket {
     // the system does not tell. Once connected.
     int32_t segmentSize();
 
+    // Bounds how long the server may stay silent, or leave data
+    // unacknowledged, before the connection fails as lost: keep-alive
+    // probes when the line is idle, and on Linux TCP_USER_TIMEOUT for data
+    // (on Windows TCP_MAXRT). 0 leaves TCP's own bounds (minutes to hours).
+    // Best effort; results ignored.
+    void setLostTimeout(uint32_t seconds);
 
     // Non-blocking transfers: a byte count (0 from receive = orderly end of
     // the stream), kIoWouldBlock or kIoFailed.

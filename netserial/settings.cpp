@@ -33,6 +33,9 @@ LibrarySettings ReadLibrarySettings(const char* path) {
     if (s.writeBlockSize < 1) s.writeBlockSize = 1024;
     s.disableRemoteState = readInt("DisableRemoteState", s.disableRemoteState, path) != 0 ? 1 : 0;
     s.subnegIacDoubling = readInt("SubnegIacDoubling", s.subnegIacDoubling, path) != 0 ? 1 : 0;
+    s.serverLostTimeout = readInt("ServerLostTimeout", s.serverLostTimeout, path);
+    if (s.serverLostTimeout < 0) s.serverLostTimeout = kDefaultServerLostTimeout;
+    if (s.serverLostTimeout > kMaxServerLostTimeout) s.serverLostTimeout = kMaxServerLostTimeout;
     return s;
 }
 

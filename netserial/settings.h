@@ -9,6 +9,10 @@
 
 namespace qelnet {
 
+constexpr int32_t kDefaultServerLostTimeout = 10;
+// An hour: beyond that TCP's own bounds serve as well.
+constexpr int32_t kMaxServerLostTimeout = 3600;
+
 struct LibrarySettings {
     int32_t sendBufSize = 1024;      // SO_SNDBUF of every new socket
     int32_t recvBufSize = 4096;      // SO_RCVBUF of every new socket
@@ -18,6 +22,9 @@ struct LibrarySettings {
     // 1: double 255 inside subnegotiations as RFC 855 asks; 0: the single-byte
     // form, for servers that count value bytes.
     int32_t subnegIacDoubling = 1;
+    // Seconds the server may stay silent, or leave data unacknowledged,
+    // before the connection is reported lost; 0 leaves TCP's own bounds.
+    int32_t serverLostTimeout = kDefaultServerLostTimeout;
 };
 
 // The largest WriteBlockSize: 16384 bytes of 255 escape to 32768, the whole

@@ -122,6 +122,24 @@ int32_t NetSocket::segmentSize() {
     return mss;
 }
 
+// Idle: probes from half the bound on, one a second. With TCP_USER_TIMEOUT
+// set, Linux drops the connection once nothing has come back for the whole
+// bound, whether keep-alive probes or data went unanswered; the probe count
+// gives the same bound where the user time-out is not known.
+void NetSocket::setLostTimeout(uint32_t seconds) {
+    if (seconds == 0) return;
+    const int on = 1;
+    const int idle = static_cast<int>(seconds / 2 > 0 ? seconds / 2 : 1);
+    const int interval = 1;
+    const int probes = static_cast<int>(seconds) - idle > 0 ? static_cast<int>(seconds) - idle : 1;
+    const unsigned int userTimeout = seconds * 1000u;
+    ::setsockopt(impl_->fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
+}
+
 int NetSocket::receive(uint8_t* buffer, int size) {
     ssize_t n = ::recv(impl_->fd, buffer, static_cast<size_t>(size), 0);
     if (n >= 0) return static_cast<int>(n);

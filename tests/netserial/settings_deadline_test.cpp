@@ -39,6 +39,7 @@ TEST(LibrarySettings, MissingFileGivesTheDefaults) {
     EXPECT_EQ(s.writeBlockSize, 1024);
     EXPECT_EQ(s.disableRemoteState, 0);
     EXPECT_EQ(s.subnegIacDoubling, 1);
+    EXPECT_EQ(s.serverLostTimeout, 10);
 }
 
 TEST(LibrarySettings, ValuesAreReadAndNormalised) {
@@ -128,6 +129,17 @@ TEST(PlanWrite, NoLimitOnlyWhenBothFieldsAreZero) {
     EXPECT_EQ(PlanWrite(limited, 100, fakeTicks).left(), 230u);
     COMMTIMEOUTS constantOnly{0, 0, 0, 0, 7};
     EXPECT_EQ(PlanWrite(constantOnly, 100000, fakeTicks).left(), 7u);
+}
+
+// 0 leaves TCP's own bounds; a negative bound means nothing and gives the
+// default; beyond an hour TCP's own bounds serve as well.
+TEST(LibrarySettings, ServerLostTimeoutIsKeptWithinAnHour) {
+    const std::pair<const char*, int32_t> cases[] = {
+        {"0", 0}, {"3", 3}, {"3600", 3600}, {"3601", 3600}, {"-1", 10}};
+    for (const auto& [value, expected] : cases) {
+        IniFile ini(std::string("[General]\nServerLostTimeout=") + value + "\n");
+        EXPECT_EQ(ReadLibrarySettings(ini.path()).serverLostTimeout, expected) << value;
+    }
 }
 
 // Never less than two of the connection's segments, whatever the setting
