@@ -83,6 +83,7 @@ size_t TelnetScanner::scan(const uint8_t* in, size_t count, uint8_t* out, Telnet
                 break;
             case State::Option:
                 state_ = State::Data;
+                sink.onNegotiation(code_, b);
                 break;
             case State::SbOption:
                 state_ = b == kOptionComPort ? State::SbCode
@@ -171,6 +172,7 @@ void TelnetScanner::command(uint8_t b) {
         case DO:
         case DONT:
             state_ = State::Option;
+            code_ = b;
             break;
         default:
             state_ = State::Data;
@@ -354,6 +356,13 @@ TelnetCommand BuildFlowControlResume() {
 
 TelnetCommand BuildPurgeData(uint8_t value) {
     return BuildComPortCommand(kPurgeData, {value}, true);
+}
+
+TelnetCommand BuildWillBinary() {
+    TelnetCommand c;
+    for (uint8_t b : {IAC, WILL, kOptionBinary})
+        c.bytes[c.size++] = b;
+    return c;
 }
 
 TelnetCommand BuildOpeningNegotiation(bool remoteState, bool doubling) {

@@ -72,6 +72,12 @@ class TelnetSink {
     virtual void onModemState(uint8_t value) = 0;
     // The server's flow control: false = stop sending data, true = go on.
     virtual void onServerFlow(bool allowed) = 0;
+    // An option negotiation from the server: WILL, WONT, DO or DONT and the
+    // option code.
+    virtual void onNegotiation(uint8_t command, uint8_t option) {
+        (void)command;
+        (void)option;
+    }
     // A line command with its value (4 bytes for SET-BAUDRATE, most
     // significant first; 1 byte for SET-DATASIZE, SET-PARITY, SET-STOPSIZE,
     // SET-CONTROL, the two masks and PURGE-DATA). Only a server's side of
@@ -186,6 +192,8 @@ TelnetCommand BuildHardwareFlow();
 TelnetCommand BuildFlowControlSuspend();
 TelnetCommand BuildFlowControlResume();
 TelnetCommand BuildPurgeData(uint8_t value);
+// IAC WILL TRANSMIT-BINARY: the answer to a server's DO TRANSMIT-BINARY.
+TelnetCommand BuildWillBinary();
 
 // DO TRANSMIT-BINARY, WILL COM-PORT-OPTION, DO COM-PORT-OPTION, then
 // SET-LINESTATE-MASK, SET-MODEMSTATE-MASK (255 each, or 0 when the server is

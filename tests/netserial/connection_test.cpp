@@ -97,6 +97,22 @@ TEST_F(Connection, OpeningNegotiationFollowsTheSettings) {
                                     kBaudZero}));
 }
 
+// The library's data is binary (255 doubled, nothing else changed); a
+// server that asks for binary transmission is told so once, whatever else
+// it asks, and the payload around the requests is untouched.
+TEST_F(Connection, ServerAskingForBinaryIsAnsweredOnce) {
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    ASSERT_TRUE(server.send({'a', 255, 253, 0, 255, 253, 1, 'b', 255, 251, 0, 255, 253, 0, 'c'}));
+    ASSERT_TRUE(setTimeouts(h, MAXDWORD, MAXDWORD, 1000));
+    EXPECT_EQ(readAll(h, 3), (std::vector<uint8_t>{'a', 'b', 'c'}));
+    ASSERT_TRUE(server.waitRaw(3));
+    ASSERT_TRUE(QnEscapeCommFunction(h, CLRBREAK));  // a marker behind any answer
+    ASSERT_TRUE(server.waitCommands(1));
+    EXPECT_EQ(server.raw(), (std::vector<uint8_t>{255, 251, 0, 255, 250, 44, 5, 6, 255, 240}));
+    QnCloseHandle(h);
+}
+
 TEST_F(Connection, BadNamesAreRefusedWithoutConnecting) {
     DeviceServer server;
     const std::string port = std::to_string(server.port());
