@@ -5,8 +5,7 @@
 // keeps neither data size nor parity (the driver forces CS8 without parity),
 // so those are checked in ser2net's answers, recorded by a relay between the
 // library and ser2net.
-#include "tests/netserial/far_end.h"
-#include "tests/netserial/net_test.h"
+#include "tests/netserial/duplex_transfer.h"
 #include "tests/support/cable.h"
 #include "tests/support/ser2net.h"
 
@@ -206,47 +205,7 @@ TEST_F(Ser2netPeer, DataBothWaysArrivesIntact) {
     HANDLE h = QnCreateFile(("127.0.0.1:" + std::to_string(s2n.telnetPort())).c_str(),
                             GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    DCB dcb{};
-    ASSERT_TRUE(QnGetCommState(h, &dcb));
-    dcb.BaudRate = 115200;
-    dcb.ByteSize = 8;
-    ASSERT_TRUE(QnSetCommState(h, &dcb));
-    ASSERT_TRUE(setTimeouts(h, MAXDWORD, MAXDWORD, 1000));
-
-    constexpr size_t kSize = 3 * 1024 * 1024;
-    std::vector<uint8_t> up = testPattern(kSize, 7);
-    std::vector<uint8_t> down = testPattern(kSize, 8);
-    std::fill(up.begin() + 1000, up.begin() + 70000, 0xFF);
-    std::fill(down.begin() + 5000, down.begin() + 80000, 0xFF);
-
-    std::vector<uint8_t> arrivedFar;
-    std::thread farReader([&] { arrivedFar = far.read(kSize, 30000); });
-    std::thread farWriter([&] { far.write(down); });
-    std::thread writer([&] {
-        for (size_t at = 0; at < kSize; at += 64000) {
-            DWORD count = 0;
-            const DWORD n = static_cast<DWORD>(std::min<size_t>(64000, kSize - at));
-            if (!QnWriteFile(h, up.data() + at, n, &count, nullptr) || count != n) return;
-        }
-    });
-    std::vector<uint8_t> arrivedHere;
-    std::vector<uint8_t> buffer(64000);
-    Stopwatch clock;
-    while (arrivedHere.size() < kSize && clock.ms() < 30000) {
-        DWORD count = 0;
-        if (!QnReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr))
-            break;
-        arrivedHere.insert(arrivedHere.end(), buffer.begin(), buffer.begin() + count);
-    }
-    writer.join();
-    farWriter.join();
-    farReader.join();
-    EXPECT_EQ(arrivedHere.size(), kSize);
-    EXPECT_TRUE(arrivedHere == down) << "device to client differs";
-    EXPECT_EQ(arrivedFar.size(), kSize);
-    EXPECT_TRUE(arrivedFar == up) << "client to device differs";
-    DWORD errors = 0;
-    ASSERT_TRUE(QnClearCommError(h, &errors, nullptr));
-    EXPECT_EQ(errors, 0u);
+    ASSERT_TRUE(setUpLine(h));
+    ExpectBothWaysIntact(h, far, 3 * 1024 * 1024, 64000, 30000);
     EXPECT_TRUE(QnCloseHandle(h));
 }
