@@ -134,7 +134,7 @@ HANDLE OpenNetPort(const char* portName) {
         return nullptr;
     }
     NetPort* running = port.release();
-    const int32_t segment = running->socket.segmentSize();
+    const int32_t segment = PathSegmentSize(running->socket.segmentSize(), address);
     running->socket.setOptions(settings.tcpNoDelay, SocketBufferFor(settings.recvBufSize, segment),
                                SocketBufferFor(settings.sendBufSize, segment));
     running->socket.setLostTimeout(static_cast<uint32_t>(settings.serverLostTimeout));

@@ -46,6 +46,15 @@ int32_t SocketBufferFor(int32_t configured, int32_t segmentSize) {
     return configured > least ? configured : least;
 }
 
+int32_t PathSegmentSize(int32_t reported, uint32_t remoteAddress) {
+    // Linux's loopback MTU is 65536 (a segment of 65483 bytes with
+    // timestamps), Windows' 65495.
+    constexpr int32_t kLoopbackSegment = 65483;
+    if (reported > 0) return reported;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&remoteAddress);
+    return bytes[0] == 127 ? kLoopbackSegment : 0;
+}
+
 namespace {
 
 // The settings file's path, as LibraryAttach found it.

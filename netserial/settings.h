@@ -47,6 +47,13 @@ LibrarySettings ReadLibrarySettings(const char* path);
 // meaning. 0 for an unknown segment size leaves the setting as it is.
 int32_t SocketBufferFor(int32_t configured, int32_t segmentSize);
 
+// The segment size to plan the buffers for: what the system reported
+// (`reported`, 0 when it does not say), else for a server on the loopback
+// network (127.0.0.0/8, `remoteAddress` in network byte order) the
+// loopback's segment, else 0 (unknown: the settings hold). Windows before
+// 10 and Wine do not report TCP_MAXSEG.
+int32_t PathSegmentSize(int32_t reported, uint32_t remoteAddress);
+
 // The settings in force. Written on first use (and by tests before they
 // open a port); read-only while connections exist.
 extern LibrarySettings gLibrarySettings;

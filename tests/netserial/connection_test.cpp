@@ -252,6 +252,33 @@ TEST_F(Connection, FullRingHoldsTheServerBackAndLosesNothing) {
     QnCloseHandle(h);
 }
 
+// A server on the same machine streams megabytes to a reader, with the
+// default settings. Over loopback TCP's segments are 32 to 64 KiB; a
+// receive window narrower than that holds the server back for its persist
+// timer (200 ms) every time it fills, and this transfer took minutes. The
+// bound catches that stall, not timing: it normally takes well under a
+// second.
+TEST_F(Connection, LoopbackServerStreamsWithoutStalling) {
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    ASSERT_TRUE(setTimeouts(h, MAXDWORD, MAXDWORD, 1000));
+    const std::vector<uint8_t> data = testPattern(8 * 1024 * 1024, 9);
+    std::thread sender([&] { server.sendPayload(data); });
+    std::vector<uint8_t> got;
+    std::vector<uint8_t> buffer(65536);
+    Stopwatch clock;
+    while (got.size() < data.size() && clock.ms() < 30000) {
+        DWORD count = 0;
+        if (!QnReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr))
+            break;
+        got.insert(got.end(), buffer.begin(), buffer.begin() + count);
+    }
+    EXPECT_EQ(got.size(), data.size()) << "after " << clock.ms() << " ms";
+    EXPECT_TRUE(got == data);
+    QnCloseHandle(h);
+    sender.join();
+}
+
 TEST_F(Connection, SuspendOnceAt8192UnreadAndResumeBelow4096) {
     DeviceServer server;
     HANDLE h = openOn(server);

@@ -1,4 +1,5 @@
 #include "netserial/deadline.h"
+#include "netserial/net_socket.h"
 #include "netserial/settings.h"
 
 #include <gtest/gtest.h>
@@ -151,4 +152,17 @@ TEST(LibrarySettings, SocketBuffersHoldTwoSegmentsAtLeast) {
     EXPECT_EQ(SocketBufferFor(4096, 32741), 65482);
     EXPECT_EQ(SocketBufferFor(4096, 0), 4096);
     EXPECT_EQ(SocketBufferFor(262144, 65483), 262144);
+}
+
+// Where the system does not tell the segment size (Wine, older Windows), a
+// loopback server is planned for as the loopback's segment; any other
+// server leaves the settings as they are.
+TEST(LibrarySettings, UnreportedSegmentSizeIsTheLoopbacksOnLoopbackOnly) {
+    uint32_t loopback = 0, other = 0;
+    ASSERT_TRUE(ParseIpv4("127.0.0.1", &loopback));
+    ASSERT_TRUE(ParseIpv4("192.168.1.20", &other));
+    EXPECT_EQ(PathSegmentSize(1460, loopback), 1460);
+    EXPECT_GE(PathSegmentSize(0, loopback), 65000);
+    EXPECT_EQ(PathSegmentSize(0, other), 0);
+    EXPECT_EQ(PathSegmentSize(1460, other), 1460);
 }
