@@ -187,10 +187,6 @@ bool QueueSend(NetPort& port, const uint8_t* bytes, size_t length, QueueWait wai
 }
 
 void FlowControlStep(NetPort& port) {
-    if (port.binaryOwed && QueueSend(port, BuildWillBinary(), QueueWait::Never)) {
-        port.binaryOwed = false;
-        port.binaryAnswered = true;
-    }
     const int32_t unread = port.rxCount.load(std::memory_order_relaxed);
     if (!port.rxSuspended && unread >= kSuspendAt) {
         if (QueueSend(port, BuildFlowControlSuspend(), QueueWait::Never)) port.rxSuspended = true;
@@ -244,17 +240,6 @@ void NetPort::onModemState(uint8_t value) {
     if (changed & 0x8) pendingEvents |= EV_RLSD;
     pendingEvents &= mask;
     if (waitActive && pendingEvents) commEvent.notify_all();
-}
-
-// The library sends data as it is (255 doubled, nothing else changed), which
-// is Telnet's binary transmission. A server that asks for it is told so,
-// once; left unanswered, a server that keeps to the network virtual terminal
-// drops every NUL after a CR of our data (sredird does). Other requests
-// (echo, suppress-go-ahead...) have nothing to do with a serial line and
-// go unanswered, as before.
-void NetPort::onNegotiation(uint8_t command, uint8_t option) {
-    if (command == telnet::DO && option == telnet::kOptionBinary && !binaryAnswered)
-        binaryOwed = true;
 }
 
 void NetPort::onServerFlow(bool allowed) {

@@ -75,11 +75,7 @@ struct NetPort final : TelnetSink {
     bool rxSuspended = false;  // FLOWCONTROL-SUSPEND sent, RESUME not yet
     bool rxPaused = false;     // the thread stopped taking from the socket: the ring was full
     bool rxEnd = false;        // the socket reported the end of the stream or an error
-    // The server asked us to send binary (DO TRANSMIT-BINARY); the answer
-    // is owed until it could be queued, and given once.
-    bool binaryOwed = false;
-    bool binaryAnswered = false;
-    uint32_t readAbort = 0;  // bumped to end the reads waiting at that moment
+    uint32_t readAbort = 0;    // bumped to end the reads waiting at that moment
 
     // Send side, all under txLock.
     std::mutex txLock;
@@ -109,7 +105,6 @@ struct NetPort final : TelnetSink {
     void onLineState(uint8_t value) override;
     void onModemState(uint8_t value) override;
     void onServerFlow(bool allowed) override;
-    void onNegotiation(uint8_t command, uint8_t option) override;
 };
 
 // Handles and references.
@@ -173,9 +168,8 @@ bool MakeTxRoom(NetPort& port, int32_t length);
 
 // Receive-side flow control: queues FLOWCONTROL-SUSPEND once `kSuspendAt`
 // bytes are unread and FLOWCONTROL-RESUME once fewer than `kResumeBelow`
-// are; also the owed answer to DO TRANSMIT-BINARY. A command that does not
-// fit now is retried at the next call (after every receive, read, purge and
-// send). rxLock held.
+// are. A command that does not fit now is retried at the next call (after
+// every receive, read, purge and send). rxLock held.
 void FlowControlStep(NetPort& port);
 
 // Marks the connection lost and wakes every waiter that cares.

@@ -83,7 +83,6 @@ size_t TelnetScanner::scan(const uint8_t* in, size_t count, uint8_t* out, Telnet
                 break;
             case State::Option:
                 state_ = State::Data;
-                sink.onNegotiation(code_, b);
                 break;
             case State::SbOption:
                 state_ = b == kOptionComPort ? State::SbCode
@@ -172,7 +171,6 @@ void TelnetScanner::command(uint8_t b) {
         case DO:
         case DONT:
             state_ = State::Option;
-            code_ = b;
             break;
         default:
             state_ = State::Data;
@@ -358,16 +356,11 @@ TelnetCommand BuildPurgeData(uint8_t value) {
     return BuildComPortCommand(kPurgeData, {value}, true);
 }
 
-TelnetCommand BuildWillBinary() {
-    TelnetCommand c;
-    for (uint8_t b : {IAC, WILL, kOptionBinary})
-        c.bytes[c.size++] = b;
-    return c;
-}
-
 TelnetCommand BuildOpeningNegotiation(bool remoteState, bool doubling) {
     static const uint8_t kOptions[] = {IAC, DO, kOptionBinary, IAC, WILL, kOptionComPort,
                                        IAC, DO, kOptionComPort};
+    // Behind the rest, so that the bytes before it keep their places.
+    static const uint8_t kWillBinary[] = {IAC, WILL, kOptionBinary};
     const uint8_t mask = remoteState ? 0xFF : 0x00;
     TelnetCommand parts[] = {BuildComPortCommand(kSetLineStateMask, {mask}, doubling),
                              BuildComPortCommand(kSetModemStateMask, {mask}, doubling),
@@ -379,6 +372,8 @@ TelnetCommand BuildOpeningNegotiation(bool remoteState, bool doubling) {
         std::memcpy(c.bytes + c.size, part.bytes, part.size);
         c.size += part.size;
     }
+    std::memcpy(c.bytes + c.size, kWillBinary, sizeof kWillBinary);
+    c.size += sizeof kWillBinary;
     return c;
 }
 

@@ -72,12 +72,6 @@ class TelnetSink {
     virtual void onModemState(uint8_t value) = 0;
     // The server's flow control: false = stop sending data, true = go on.
     virtual void onServerFlow(bool allowed) = 0;
-    // An option negotiation from the server: WILL, WONT, DO or DONT and the
-    // option code.
-    virtual void onNegotiation(uint8_t command, uint8_t option) {
-        (void)command;
-        (void)option;
-    }
     // A line command with its value (4 bytes for SET-BAUDRATE, most
     // significant first; 1 byte for SET-DATASIZE, SET-PARITY, SET-STOPSIZE,
     // SET-CONTROL, the two masks and PURGE-DATA). Only a server's side of
@@ -192,13 +186,20 @@ TelnetCommand BuildHardwareFlow();
 TelnetCommand BuildFlowControlSuspend();
 TelnetCommand BuildFlowControlResume();
 TelnetCommand BuildPurgeData(uint8_t value);
-// IAC WILL TRANSMIT-BINARY: the answer to a server's DO TRANSMIT-BINARY.
-TelnetCommand BuildWillBinary();
 
 // DO TRANSMIT-BINARY, WILL COM-PORT-OPTION, DO COM-PORT-OPTION, then
 // SET-LINESTATE-MASK, SET-MODEMSTATE-MASK (255 each, or 0 when the server is
-// to send no notifications) and SET-BAUDRATE 0. 33 bytes with masks of 0 or
-// without doubling; 35 with masks of 255 doubled.
+// to send no notifications) and SET-BAUDRATE 0, then WILL TRANSMIT-BINARY.
+// 36 bytes with masks of 0 or without doubling; 38 with masks of 255
+// doubled.
+//
+// WILL TRANSMIT-BINARY: the library sends data as it is (255 doubled,
+// nothing else changed), which is binary transmission, and says so before
+// any data. A server that holds a direction nobody declared binary to the
+// network virtual terminal drops every NUL after a CR (sredird does); a
+// declaration that came only as the answer to the server's DO could arrive
+// behind the first data. It goes last, so the bytes before it keep their
+// places.
 TelnetCommand BuildOpeningNegotiation(bool remoteState, bool doubling);
 
 // Conversions from the serial API's values to the values sent. Each returns

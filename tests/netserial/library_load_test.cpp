@@ -54,7 +54,7 @@ std::vector<uint8_t> openingMasks(QnCreateFileFn create, QnCloseHandleFn close) 
     EXPECT_NE(h, INVALID_HANDLE_VALUE);
     if (h == INVALID_HANDLE_VALUE) return {};
     EXPECT_TRUE(server.accept());
-    EXPECT_TRUE(server.waitRaw(33));
+    EXPECT_TRUE(server.waitRaw(36));
     const std::vector<uint8_t> raw = server.raw();
     close(h);
     if (raw.size() < 21) return {};
@@ -98,9 +98,9 @@ TEST(QelnetLibrary, LoadsReadsItsSettingsAndServesTheBoundExports) {
                       OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(server.accept());
-    ASSERT_TRUE(server.waitRaw(33));
+    ASSERT_TRUE(server.waitRaw(36));
     const std::vector<uint8_t> opening = server.raw();
-    EXPECT_EQ(opening.size(), 33u);
+    EXPECT_EQ(opening.size(), 36u);
     EXPECT_EQ(opening[13], 0);
     EXPECT_EQ(opening[20], 0);
     server.forget();

@@ -40,7 +40,7 @@ class NetTest : public ::testing::Test {
 
     size_t openingSize() const {
         const qelnet::LibrarySettings& s = qelnet::gLibrarySettings;
-        return s.disableRemoteState == 0 && s.subnegIacDoubling ? 35 : 33;
+        return s.disableRemoteState == 0 && s.subnegIacDoubling ? 38 : 36;
     }
 
     static bool setTimeouts(HANDLE h, DWORD interval, DWORD multiplier, DWORD constant,

@@ -300,18 +300,22 @@ TEST(TelnetCommands, LineCommandsHaveTheirExactBytes) {
 TEST(TelnetCommands, OpeningNegotiationDoublesMaskValues) {
     const Bytes head = {255, 253, 0, 255, 251, 44, 255, 253, 44};
     const Bytes baud0 = {255, 250, 44, 1, 0, 0, 0, 0, 255, 240};
+    const Bytes willBinary = {255, 251, 0};
     Bytes doubled = toBytes(BuildOpeningNegotiation(true, true));
-    EXPECT_EQ(doubled.size(), 35u);
+    EXPECT_EQ(doubled.size(), 38u);
     EXPECT_EQ(doubled, cat({head,
                             {255, 250, 44, 10, 255, 255, 255, 240},
                             {255, 250, 44, 11, 255, 255, 255, 240},
-                            baud0}));
+                            baud0,
+                            willBinary}));
     Bytes single = toBytes(BuildOpeningNegotiation(true, false));
-    EXPECT_EQ(
-        single,
-        cat({head, {255, 250, 44, 10, 255, 255, 240}, {255, 250, 44, 11, 255, 255, 240}, baud0}));
+    EXPECT_EQ(single, cat({head,
+                           {255, 250, 44, 10, 255, 255, 240},
+                           {255, 250, 44, 11, 255, 255, 240},
+                           baud0,
+                           willBinary}));
     Bytes quiet = toBytes(BuildOpeningNegotiation(false, true));
-    ASSERT_EQ(quiet.size(), 33u);
+    ASSERT_EQ(quiet.size(), 36u);
     EXPECT_EQ(quiet[13], 0);
     EXPECT_EQ(quiet[20], 0);
     EXPECT_EQ(toBytes(BuildOpeningNegotiation(false, false)), quiet);
