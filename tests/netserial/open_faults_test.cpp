@@ -7,6 +7,7 @@
 #include "netserial/settings.h"
 #include "platform/last_error.h"
 #include "platform/message_box.h"
+#include "platform/win32_types.h"
 #include "tests/support/alloc_trigger.h"
 #include "tests/support/tcp_server.h"
 
