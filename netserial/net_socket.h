@@ -63,9 +63,10 @@ class NetSocket {
 
     // Bounds how long the server may stay silent, or leave data
     // unacknowledged, before the connection fails as lost: keep-alive
-    // probes when the line is idle, and on Linux TCP_USER_TIMEOUT for data
-    // (on Windows TCP_MAXRT). 0 leaves TCP's own bounds (minutes to hours).
-    // Best effort; results ignored.
+    // probes when the line is idle; for data, on Linux wait() watching TCP's
+    // own account of the connection (a server that holds its window shut
+    // but answers is alive), on Windows TCP_MAXRT. 0 leaves TCP's own
+    // bounds (minutes to hours). Best effort; results ignored.
     void setLostTimeout(uint32_t seconds);
 
     // Non-blocking transfers: a byte count (0 from receive = orderly end of

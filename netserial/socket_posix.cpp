@@ -7,6 +7,7 @@
 // reports POLLHUP whatever is asked) cannot make the loop spin.
 #include "netserial/net_socket.h"
 
+#include "platform/clock.h"
 #include "platform/win32_types.h"
 
 #include <arpa/inet.h>
@@ -42,6 +43,14 @@ struct NetSocket::Impl {
     int wakeRead = -1;
     int wakeWrite = -1;
     std::atomic<bool> stopped{false};
+    // The lost-server bound in ms (0: none); set by the opening thread while
+    // the connection thread may already wait.
+    std::atomic<uint32_t> lostMs{0};
+    // The connection thread's own: when it next asks TCP whether the server
+    // still answers (armed at its first look), and whether it found it gone.
+    bool checkArmed = false;
+    uint32_t nextCheck = 0;
+    bool lostFound = false;
 };
 
 namespace {
@@ -122,22 +131,24 @@ int32_t NetSocket::segmentSize() {
     return mss;
 }
 
-// Idle: probes from half the bound on, one a second. With TCP_USER_TIMEOUT
-// set, Linux drops the connection once nothing has come back for the whole
-// bound, whether keep-alive probes or data went unanswered; the probe count
-// gives the same bound where the user time-out is not known.
+// Idle: keep-alive probes from half the bound on, one a second, and the
+// kernel drops the connection once the bound has passed unanswered.
+// Data waiting for an acknowledgement is watched by wait() instead, not by
+// TCP_USER_TIMEOUT: Linux applies that bound to a shut receive window too,
+// and a device server whose serial line is held off (hardware flow control,
+// a slow baud rate) keeps its window shut for as long as it likes while
+// answering every probe. That server is alive.
 void NetSocket::setLostTimeout(uint32_t seconds) {
     if (seconds == 0) return;
     const int on = 1;
     const int idle = static_cast<int>(seconds / 2 > 0 ? seconds / 2 : 1);
     const int interval = 1;
     const int probes = static_cast<int>(seconds) - idle > 0 ? static_cast<int>(seconds) - idle : 1;
-    const unsigned int userTimeout = seconds * 1000u;
     ::setsockopt(impl_->fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
-    ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
+    impl_->lostMs.store(seconds * 1000u, std::memory_order_relaxed);
 }
 
 int NetSocket::receive(uint8_t* buffer, int size) {
@@ -154,14 +165,46 @@ int NetSocket::send(const uint8_t* data, int size) {
     return wouldBlock(errno) ? kIoWouldBlock : kIoFailed;
 }
 
+namespace {
+
+// How often the connection thread asks TCP about the server at most.
+constexpr uint32_t kSilenceCheckMs = 1000;
+
+// Data sent and not acknowledged, or window probes going unanswered, while
+// nothing at all has come back for the whole bound: the server is gone.
+// An answered probe of a shut window resets both the probe count and the
+// time of the last acknowledgement, so a held-off server never counts.
+bool serverSilent(NetSocket::Impl& impl) {
+    const uint32_t now = plat::tickCount();
+    if (impl.checkArmed && plat::ticksLeft(now, impl.nextCheck) > 0) return false;
+    impl.checkArmed = true;
+    impl.nextCheck = now + kSilenceCheckMs;
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (::getsockopt(impl.fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return false;
+    const bool waiting = info.tcpi_unacked > 0 || info.tcpi_probes >= 2;
+    return waiting && info.tcpi_last_ack_recv >= impl.lostMs.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
 unsigned NetSocket::wait(Interest interest) {
     if (impl_->stopped.load(std::memory_order_relaxed)) return kNetStopped;
     short events = (interest.read ? POLLIN : 0) | (interest.write ? POLLOUT : 0) |
                    (interest.close ? POLLRDHUP : 0);
     pollfd fds[2] = {{impl_->wakeRead, POLLIN, 0}, {events ? impl_->fd : -1, events, 0}};
-    int r = ::poll(fds, 2, -1);
+    const bool watch =
+        impl_->lostMs.load(std::memory_order_relaxed) != 0 && !impl_->lostFound && impl_->fd >= 0;
+    int r = ::poll(fds, 2, watch ? static_cast<int>(kSilenceCheckMs) : -1);
     if (r < 0) return errno == EINTR ? 0u : unsigned{kNetFailed};
     unsigned result = 0;
+    if (watch && serverSilent(*impl_)) {
+        // Receiving then reports the end of the stream, and the connection
+        // is lost the way a closed one is.
+        impl_->lostFound = true;
+        ::shutdown(impl_->fd, SHUT_RDWR);
+        result |= kNetClosed | kNetReadable;
+    }
     if (fds[0].revents) {
         uint8_t drain[64];
         while (::read(impl_->wakeRead, drain, sizeof drain) > 0) {

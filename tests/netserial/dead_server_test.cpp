@@ -5,7 +5,8 @@
 // up, so that every packet is dropped. With the default ServerLostTimeout
 // the library must report both connections lost within the bound, the
 // idle one and the one with data in flight, and wake everything waiting on
-// them. Linux only; where no namespace can be made the test fails.
+// them. Linux only; where no namespace can be made the test fails. A
+// server that answers but holds its window shut must not count as gone.
 #include "tests/netserial/net_test.h"
 
 #include "platform/last_error.h"
@@ -162,4 +163,43 @@ TEST_F(DeadServer, IsReportedLostWithinTheBoundIdleOrWithDataInFlight) {
         idle = busy = INVALID_HANDLE_VALUE;
     });
     inside.join();
+}
+
+// The other side of the bound: a device server whose serial line is held
+// off keeps its TCP window shut for as long as it likes, and answers every
+// probe. With a 2 s bound and a window shut for three times as long, the
+// writer must stay blocked, not fail, and its data must all arrive once the
+// server reads again.
+TEST_F(DeadServer, AServerThatHoldsItsWindowShutIsNotLost) {
+    qelnet::gLibrarySettings.serverLostTimeout = 2;
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(setTimeouts(h, 0, 0, 0));
+    server.pauseReading();
+
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> written{0};
+    auto writer = std::async(std::launch::async, [&] {
+        const std::vector<uint8_t> block = testPattern(16384);
+        while (!stop.load()) {
+            DWORD count = 0;
+            if (!QnWriteFile(h, block.data(), static_cast<DWORD>(block.size()), &count, nullptr))
+                return plat::lastError();
+            written += count;
+        }
+        return uint32_t{0};
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    ASSERT_EQ(writer.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
+        << "the write ended with error " << writer.get() << " while the server held off";
+    const uint64_t heldOff = written.load();
+    EXPECT_GT(heldOff, 0u) << "the window never filled";
+
+    stop = true;
+    server.resumeReading();
+    ASSERT_EQ(writer.wait_for(std::chrono::seconds(kLong / 1000)), std::future_status::ready);
+    EXPECT_EQ(writer.get(), 0u);
+    EXPECT_TRUE(server.waitPayload(written.load())) << "sent " << written.load();
+    EXPECT_TRUE(QnCloseHandle(h));
 }
