@@ -392,6 +392,7 @@ bool NativeIsLost(uint32_t error) {
 // Line settings the port cannot take, and a cancelled transfer, are the
 // Win32 codes this backend stores itself; everything else is an errno.
 std::string NativeErrorText(uint32_t error) {
+    if (error == kErrorNoRs485Mode) return "the driver has no RS-485 mode (RtsControl Toggle)";
     if (error == ERROR_INVALID_PARAMETER || error == ERROR_OPERATION_ABORTED)
         return plat::win32ErrorText(error);
     return plat::errorText(error);
