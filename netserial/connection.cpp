@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <exception>
 
 namespace qelnet {
 
@@ -54,7 +55,18 @@ void runConnection(NetPort& port) {
 void ConnectionThread(void* arg) {
     NetPort& port = *static_cast<NetPort*>(arg);
     plat::raiseThreadPriority();
-    runConnection(port);
+    try {
+        runConnection(port);
+    } catch (const std::exception&) {
+        // Nothing in the loop allocates; a lock the system cannot take is
+        // all that could end up here. The connection is then unusable, and
+        // saying so ends every call waiting on it.
+        try {
+            MarkConnectionLost(port);
+        } catch (const std::exception&) {
+            port.connectionLost.store(1, std::memory_order_relaxed);
+        }
+    }
     plat::restoreThreadPriority();
     ReleasePort(&port);
 }

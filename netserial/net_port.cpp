@@ -1,49 +1,16 @@
 #include "netserial/net_port.h"
 
+#include "netserial/handle_table.h"
 #include "netserial/settings.h"
 #include "platform/last_error.h"
 
-#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
-#include <string>
-#include <vector>
 
 namespace qelnet {
 
 namespace {
-
-// The live handles. A handle is looked up here before it is used, so a
-// closed or made-up handle is refused rather than dereferenced.
-std::mutex& registryLock() {
-    static std::mutex lock;
-    return lock;
-}
-
-std::vector<NetPort*>& registry() {
-    static std::vector<NetPort*> ports;
-    return ports;
-}
-
-bool registerPort(NetPort* port) {
-    std::lock_guard<std::mutex> hold(registryLock());
-    try {
-        registry().push_back(port);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
-}
-
-NetPort* unregisterPort(HANDLE handle) {
-    std::lock_guard<std::mutex> hold(registryLock());
-    auto& ports = registry();
-    auto it = std::find(ports.begin(), ports.end(), static_cast<NetPort*>(handle));
-    if (it == ports.end()) return nullptr;
-    NetPort* port = *it;
-    ports.erase(it);
-    return port;
-}
 
 // The port part of a name, read like atoi and kept in 16 bits: larger
 // numbers wrap (65537 is port 1), text that is not a number reads as 0.
@@ -58,8 +25,31 @@ uint16_t portNumber(const char* text) {
     return static_cast<uint16_t>(negative ? 0u - value : value);
 }
 
+// Splits "a.b.c.d:port" at colons the way strtok does (empty parts are
+// skipped, whatever follows the port part is ignored), without allocating.
+// False when a part is missing or the address is not numeric IPv4.
+bool parsePortName(const char* name, uint32_t* address, uint16_t* port) {
+    while (*name == ':')
+        ++name;
+    const char* colon = std::strchr(name, ':');
+    if (!colon) return false;
+    const char* portPart = colon;
+    while (*portPart == ':')
+        ++portPart;
+    if (!*portPart) return false;
+    // The longest IPv4 text inet_addr takes is far shorter; longer is no address.
+    char text[64];
+    const size_t length = static_cast<size_t>(colon - name);
+    if (length >= sizeof text) return false;
+    std::memcpy(text, name, length);
+    text[length] = '\0';
+    if (!ParseIpv4(text, address)) return false;
+    *port = portNumber(portPart);
+    return true;
+}
+
 // Stops the thread, ends every wait on the port and drops the handle's
-// reference. The port is already out of the registry.
+// reference. The port is no longer behind a handle.
 void shutDown(NetPort* port) {
     port->closing.store(1, std::memory_order_relaxed);
     port->socket.stop();
@@ -84,13 +74,7 @@ void shutDown(NetPort* port) {
 }  // namespace
 
 NetPort* AcquirePort(HANDLE handle) {
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
-    std::lock_guard<std::mutex> hold(registryLock());
-    auto& ports = registry();
-    auto it = std::find(ports.begin(), ports.end(), static_cast<NetPort*>(handle));
-    if (it == ports.end()) return nullptr;
-    (*it)->refs.fetch_add(1, std::memory_order_relaxed);
-    return *it;
+    return LookUpHandle(handle);
 }
 
 void ReleasePort(NetPort* port) {
@@ -104,35 +88,38 @@ void ReleasePort(NetPort* port) {
     plat::setLastError(error);
 }
 
-NetPort* OpenNetPort(const char* portName) {
-    if (!portName) return nullptr;
-    // Split at colons the way strtok does: empty parts are skipped, and
-    // whatever follows the port part is ignored.
-    std::string name;
-    try {
-        name = portName;
-    } catch (const std::bad_alloc&) {
+HANDLE OpenNetPort(const char* portName) {
+    uint32_t address = 0;
+    uint16_t remotePort = 0;
+    if (!portName || !parsePortName(portName, &address, &remotePort)) {
+        plat::setLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    std::vector<std::string> parts;
-    size_t at = 0;
-    while (parts.size() < 2 && at < name.size()) {
-        size_t end = name.find(':', at);
-        if (end == std::string::npos) end = name.size();
-        if (end > at) parts.push_back(name.substr(at, end - at));
-        at = end + 1;
+    if (const uint32_t error = LibraryStart()) {
+        plat::setLastError(error);
+        return nullptr;
     }
-    uint32_t address = 0;
-    if (parts.size() < 2 || !ParseIpv4(parts[0].c_str(), &address)) return nullptr;
-
-    NetPort* port = new (std::nothrow) NetPort;
-    if (!port) return nullptr;
+    // Until the thread runs, the port is this function's alone: anything
+    // that fails (an allocation of the thread's start included, which
+    // throws) frees it whole, socket and all.
+    std::unique_ptr<NetPort> port(new (std::nothrow) NetPort);
+    if (!port) {
+        plat::setLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     port->remoteAddress = address;
-    port->remotePort = portNumber(parts[1].c_str());
+    port->remotePort = remotePort;
     const LibrarySettings& settings = gLibrarySettings;
     port->sentFrames.reset(settings.subnegIacDoubling != 0);
-    if (!port->socket.create() || !port->socket.connect(address, port->remotePort)) {
-        delete port;
+    if (const uint32_t error = port->socket.create()) {
+        port.reset();
+        plat::setLastError(error);
+        return nullptr;
+    }
+    if (!port->socket.connect(address, port->remotePort)) {
+        const uint32_t error = plat::lastError();
+        port.reset();
+        plat::setLastError(error);
         return nullptr;
     }
     // Cannot fail for a socket just created; were it to, the open would go
@@ -140,25 +127,31 @@ NetPort* OpenNetPort(const char* portName) {
     port->socket.setNonBlocking();
     port->connectionLost.store(0, std::memory_order_relaxed);
     port->refs.store(2, std::memory_order_relaxed);  // the handle's and the thread's
-    if (!port->thread.start(ConnectionThread, port)) {
-        delete port;
+    if (!port->thread.start(ConnectionThread, port.get())) {
+        // Only a lack of memory or of threads stops a thread from starting.
+        port.reset();
+        plat::setLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    port->socket.setOptions(settings.tcpNoDelay, settings.recvBufSize, settings.sendBufSize);
+    NetPort* running = port.release();
+    const int32_t segment = PathSegmentSize(running->socket.segmentSize(), address);
+    running->socket.setOptions(settings.tcpNoDelay, SocketBufferFor(settings.recvBufSize, segment),
+                               SocketBufferFor(settings.sendBufSize, segment));
+    running->socket.setLostTimeout(static_cast<uint32_t>(settings.serverLostTimeout));
     QueueSend(
-        *port,
+        *running,
         BuildOpeningNegotiation(settings.disableRemoteState == 0, settings.subnegIacDoubling != 0),
         QueueWait::ForRoom);
-    if (!registerPort(port)) {
-        shutDown(port);
-        return nullptr;
+    HANDLE handle = RegisterHandle(running);
+    if (!handle) {
+        shutDown(running);
+        plat::setLastError(ERROR_NOT_ENOUGH_MEMORY);
     }
-    return port;
+    return handle;
 }
 
 bool CloseNetPort(HANDLE handle) {
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
-    NetPort* port = unregisterPort(handle);
+    NetPort* port = UnregisterHandle(handle);
     if (!port) return false;
     shutDown(port);
     return true;

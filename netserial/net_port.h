@@ -10,12 +10,12 @@
 // purge, a lost connection or a close ends every wait it concerns at once,
 // however many threads wait.
 //
-// Lifetime. The handle is the NetPort's address, and a handle is live while
-// it is in the registry. Every export takes a reference for the length of
-// the call (AcquirePort), the connection thread holds one until it returns,
-// and the handle holds one until QnCloseHandle; the last one released frees
-// the object. So the object is never freed while its thread or a caller
-// still uses it, and a closed or made-up handle is refused instead of used.
+// Lifetime. A handle names a slot of the handle table (handle_table.h), not
+// the object. Every export takes a reference for the length of the call
+// (AcquirePort), the connection thread holds one until it returns, and the
+// handle holds one until QnCloseHandle; the last one released frees the
+// object. So the object is never freed while its thread or a caller still
+// uses it, and a closed, stale or made-up handle is refused instead of used.
 //
 // Lock order: rxLock before txLock and rxLock before eventLock; txLock and
 // eventLock are never held together; dcbLock (held across QnSetCommState)
@@ -133,9 +133,9 @@ class PortRef {
 };
 
 // Opens a connection for a port name ("a.b.c.d:port"): the NetPort with its
-// connection thread running and the opening negotiation queued, registered
-// as a handle; null on any failure, with everything released.
-NetPort* OpenNetPort(const char* portName);
+// connection thread running and the opening negotiation queued, behind a new
+// handle; null on any failure, with everything released.
+HANDLE OpenNetPort(const char* portName);
 
 // Unregisters the handle, stops the thread (waiting up to 1000 ms for it),
 // ends every waiting call and drops the handle's reference. False for a

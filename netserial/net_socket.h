@@ -11,8 +11,8 @@
 namespace qelnet {
 
 // Starts the system's sockets layer for the process (Winsock 2.0 on
-// Windows). False when it cannot be started.
-bool NetStartup();
+// Windows). 0, or the system's error code when it cannot be started.
+uint32_t NetStartup();
 
 // Numeric IPv4 address text to the address in network byte order, by the
 // system's inet_addr (which takes the shortened and octal/hex forms too).
@@ -36,14 +36,16 @@ enum WaitResult : unsigned {
 
 class NetSocket {
   public:
-    NetSocket();
+    NetSocket() = default;
     ~NetSocket();  // closes what is still open
     NetSocket(const NetSocket&) = delete;
     NetSocket& operator=(const NetSocket&) = delete;
 
-    // Creates the socket and the wake and stop objects. False when any of
-    // them cannot be created; whatever was created is released again.
-    bool create();
+    // Creates the socket and the wake and stop objects: 0, or the error
+    // (ERROR_NOT_ENOUGH_MEMORY when memory ran out, else the system's code)
+    // with whatever was created released again. Nothing else may be called
+    // before it has succeeded.
+    uint32_t create();
 
     // Connects while the socket still blocks: lasts as long as the system's
     // connection attempt. `address` in network byte order.
@@ -54,6 +56,17 @@ class NetSocket {
 
     // TCP_NODELAY, SO_RCVBUF and SO_SNDBUF, in this order; results ignored.
     void setOptions(int32_t noDelay, int32_t receiveBuffer, int32_t sendBuffer);
+
+    // The largest segment TCP sends on this connection (TCP_MAXSEG), 0 when
+    // the system does not tell. Once connected.
+    int32_t segmentSize();
+
+    // Bounds how long the server may stay silent, or leave data
+    // unacknowledged, before the connection fails as lost: keep-alive
+    // probes when the line is idle, and on Linux TCP_USER_TIMEOUT for data
+    // (on Windows TCP_MAXRT). 0 leaves TCP's own bounds (minutes to hours).
+    // Best effort; results ignored.
+    void setLostTimeout(uint32_t seconds);
 
     // Non-blocking transfers: a byte count (0 from receive = orderly end of
     // the stream), kIoWouldBlock or kIoFailed.
@@ -85,7 +98,7 @@ class NetSocket {
     struct Impl;
 
   private:
-    Impl* impl_;
+    Impl* impl_ = nullptr;
 };
 
 }  // namespace qelnet

@@ -18,11 +18,21 @@
  * ERROR_OPERATION_ABORTED after QnCloseHandle or an abort purge
  * (PURGE_RXABORT ends waiting reads, PURGE_TXABORT waiting writes),
  * ERROR_NETNAME_DELETED once the connection is lost, ERROR_INVALID_HANDLE
- * and ERROR_INVALID_PARAMETER for bad arguments.
+ * and ERROR_INVALID_PARAMETER for bad arguments. Every export that takes a
+ * handle fails a closed or unknown one with ERROR_INVALID_HANDLE. A failed
+ * QnCreateFile leaves ERROR_NOT_ENOUGH_MEMORY when memory ran out.
  *
- * Settings: section [General] of "./qelnet.ini", read once when the library
- * is loaded: SendBufSize, RecvBufSize, TcpNoDelay, WriteBlockSize,
- * DisableRemoteState, SubnegIacDoubling.
+ * Settings: section [General] of "qelnet.ini" in the folder that was current
+ * when the library was loaded, read once, at the first QnCreateFile:
+ * SendBufSize, RecvBufSize, TcpNoDelay, WriteBlockSize, DisableRemoteState,
+ * SubnegIacDoubling, ServerLostTimeout. The sockets layer also starts at the
+ * first QnCreateFile; if it cannot, a message box says so once and the
+ * opens fail with the system's error.
+ *
+ * A server that stops answering without closing (power lost, cable pulled)
+ * is reported as a lost connection (ERROR_NETNAME_DELETED, every waiting
+ * call woken) within ServerLostTimeout seconds (10 by default), whether
+ * data is waiting to be acknowledged or the line is idle.
  *
  * Windows: qelnet.dll exports the nineteen functions under these plain
  * names (no @N decoration on 32-bit). Linux: libqelnet.so exports the same

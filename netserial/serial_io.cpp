@@ -6,6 +6,7 @@
 // purge issued after the call began. A failure leaves a definite last error
 // so that the caller can tell a cancellation from an I/O error.
 #include "netserial/deadline.h"
+#include "netserial/export_guard.h"
 #include "netserial/net_port.h"
 #include "netserial/qelnet.h"
 #include "netserial/settings.h"
@@ -75,113 +76,119 @@ uint32_t TakeReceived(NetPort& port, uint8_t* to, uint32_t most) {
 using namespace qelnet;
 
 BOOL WINAPI QnReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD readCount, LPVOID) {
-    PortRef port(handle);
-    if (!port) return fail(ERROR_INVALID_HANDLE);
-    if (!buffer || !readCount) return fail(ERROR_INVALID_PARAMETER);
-    const ReadPlan plan = PlanRead(currentTimeouts(*port), toRead);
-    uint8_t* out = static_cast<uint8_t*>(buffer);
-    DWORD got = 0;
+    return Guarded(FALSE, [&]() -> BOOL {
+        PortRef port(handle);
+        if (!port) return fail(ERROR_INVALID_HANDLE);
+        if (!buffer || !readCount) return fail(ERROR_INVALID_PARAMETER);
+        const ReadPlan plan = PlanRead(currentTimeouts(*port), toRead);
+        uint8_t* out = static_cast<uint8_t*>(buffer);
+        DWORD got = 0;
 
-    std::unique_lock<std::mutex> hold(port->rxLock);
-    // Refused when lost, but only once everything received before the loss
-    // has been read.
-    if (port->rxEnd && port->rxCount.load(std::memory_order_relaxed) == 0)
-        return fail(ERROR_NETNAME_DELETED);
-    *readCount = 0;
-    if (toRead == 0) return TRUE;
-    const uint32_t abortAt = port->readAbort;
-    for (;;) {
-        got += TakeReceived(*port, out + got, toRead - got);
-        *readCount = got;
-        if (got == toRead || (plan.anyByte && got > 0)) return TRUE;
-        // Bytes already copied are reported in the count also on failure:
-        // they are no longer in the ring.
-        if (closing(*port) || port->readAbort != abortAt) return fail(ERROR_OPERATION_ABORTED);
+        std::unique_lock<std::mutex> hold(port->rxLock);
+        // Refused when lost, but only once everything received before the loss
+        // has been read.
         if (port->rxEnd && port->rxCount.load(std::memory_order_relaxed) == 0)
-            return got > 0 ? TRUE : fail(ERROR_NETNAME_DELETED);
-        if (!waitUntil(port->rxEvent, hold, plan.deadline)) return TRUE;
-    }
+            return fail(ERROR_NETNAME_DELETED);
+        *readCount = 0;
+        if (toRead == 0) return TRUE;
+        const uint32_t abortAt = port->readAbort;
+        for (;;) {
+            got += TakeReceived(*port, out + got, toRead - got);
+            *readCount = got;
+            if (got == toRead || (plan.anyByte && got > 0)) return TRUE;
+            // Bytes already copied are reported in the count also on failure:
+            // they are no longer in the ring.
+            if (closing(*port) || port->readAbort != abortAt) return fail(ERROR_OPERATION_ABORTED);
+            if (port->rxEnd && port->rxCount.load(std::memory_order_relaxed) == 0)
+                return got > 0 ? TRUE : fail(ERROR_NETNAME_DELETED);
+            if (!waitUntil(port->rxEvent, hold, plan.deadline)) return TRUE;
+        }
+    });
 }
 
 BOOL WINAPI QnWriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD writtenCount,
                         LPVOID) {
-    PortRef port(handle);
-    if (!port) return fail(ERROR_INVALID_HANDLE);
-    if (!buffer || !writtenCount) return fail(ERROR_INVALID_PARAMETER);
-    if (closing(*port)) return fail(ERROR_OPERATION_ABORTED);
-    if (lost(*port)) return fail(ERROR_NETNAME_DELETED);
-    *writtenCount = 0;
-    if (toWrite == 0) return TRUE;
-    const Deadline deadline = PlanWrite(currentTimeouts(*port), toWrite);
-    const uint32_t block = static_cast<uint32_t>(gLibrarySettings.writeBlockSize);
-    const uint8_t* in = static_cast<const uint8_t*>(buffer);
-    DWORD queued = 0;
+    return Guarded(FALSE, [&]() -> BOOL {
+        PortRef port(handle);
+        if (!port) return fail(ERROR_INVALID_HANDLE);
+        if (!buffer || !writtenCount) return fail(ERROR_INVALID_PARAMETER);
+        if (closing(*port)) return fail(ERROR_OPERATION_ABORTED);
+        if (lost(*port)) return fail(ERROR_NETNAME_DELETED);
+        *writtenCount = 0;
+        if (toWrite == 0) return TRUE;
+        const Deadline deadline = PlanWrite(currentTimeouts(*port), toWrite);
+        const uint32_t block = static_cast<uint32_t>(gLibrarySettings.writeBlockSize);
+        const uint8_t* in = static_cast<const uint8_t*>(buffer);
+        DWORD queued = 0;
 
-    std::unique_lock<std::mutex> hold(port->txLock);
-    const uint32_t abortAt = port->writeAbort;
-    // 0 while the write may go on; otherwise the error that ends it.
-    auto ended = [&]() -> uint32_t {
-        if (closing(*port) || port->writeAbort != abortAt) return ERROR_OPERATION_ABORTED;
-        if (lost(*port)) return ERROR_NETNAME_DELETED;
-        return 0;
-    };
-    while (queued < toWrite) {
-        // A chunk goes in only when everything queued before it (commands
-        // included) has been handed to the socket, and while the server
-        // lets us send.
+        std::unique_lock<std::mutex> hold(port->txLock);
+        const uint32_t abortAt = port->writeAbort;
+        // 0 while the write may go on; otherwise the error that ends it.
+        auto ended = [&]() -> uint32_t {
+            if (closing(*port) || port->writeAbort != abortAt) return ERROR_OPERATION_ABORTED;
+            if (lost(*port)) return ERROR_NETNAME_DELETED;
+            return 0;
+        };
+        while (queued < toWrite) {
+            // A chunk goes in only when everything queued before it (commands
+            // included) has been handed to the socket, and while the server
+            // lets us send.
+            for (;;) {
+                if (uint32_t error = ended()) return fail(error);
+                if (port->txPending == 0 && port->txFlowAllowed) break;
+                if (!waitUntil(port->txEmptyEvent, hold, deadline)) {
+                    *writtenCount = queued;
+                    return TRUE;
+                }
+            }
+            const uint32_t chunk = std::min<uint32_t>(toWrite - queued, block);
+            MakeTxRoom(*port, static_cast<int32_t>(2 * chunk));  // empty: always fits
+            port->txPending += static_cast<int32_t>(
+                EscapeIac(port->txBuffer + port->txOffset + port->txPending, in + queued, chunk));
+            queued += chunk;
+            // The writer hands its chunk to the socket itself, sparing the two
+            // thread switches of a hand-over per chunk; the connection thread
+            // takes over when the socket would block (or has failed).
+            if (SendPending(*port) != SendResult::Empty) port->socket.wake();
+        }
+        // Everything is queued; wait until it has been handed to the socket.
+        // Running out of time here does not change the result.
         for (;;) {
             if (uint32_t error = ended()) return fail(error);
-            if (port->txPending == 0 && port->txFlowAllowed) break;
-            if (!waitUntil(port->txEmptyEvent, hold, deadline)) {
-                *writtenCount = queued;
-                return TRUE;
-            }
+            if (port->txPending == 0 || !waitUntil(port->txEmptyEvent, hold, deadline)) break;
         }
-        const uint32_t chunk = std::min<uint32_t>(toWrite - queued, block);
-        MakeTxRoom(*port, static_cast<int32_t>(2 * chunk));  // empty: always fits
-        port->txPending += static_cast<int32_t>(
-            EscapeIac(port->txBuffer + port->txOffset + port->txPending, in + queued, chunk));
-        queued += chunk;
-        // The writer hands its chunk to the socket itself, sparing the two
-        // thread switches of a hand-over per chunk; the connection thread
-        // takes over when the socket would block (or has failed).
-        if (SendPending(*port) != SendResult::Empty) port->socket.wake();
-    }
-    // Everything is queued; wait until it has been handed to the socket.
-    // Running out of time here does not change the result.
-    for (;;) {
-        if (uint32_t error = ended()) return fail(error);
-        if (port->txPending == 0 || !waitUntil(port->txEmptyEvent, hold, deadline)) break;
-    }
-    *writtenCount = queued;
-    return TRUE;
+        *writtenCount = queued;
+        return TRUE;
+    });
 }
 
 BOOL WINAPI QnWaitCommEvent(HANDLE handle, LPDWORD events, LPVOID) {
-    PortRef port(handle);
-    if (!port) return fail(ERROR_INVALID_HANDLE);
-    if (!events) return fail(ERROR_INVALID_PARAMETER);
-    if (lost(*port)) return fail(ERROR_NETNAME_DELETED);
-    std::unique_lock<std::mutex> hold(port->eventLock);
-    // Events already pending end the wait at once, as with the serial API:
-    // an event that came just before the call is not missed.
-    ++port->waitActive;
-    uint32_t error = 0;
-    for (;;) {
-        if (port->pendingEvents) break;
-        if (closing(*port)) {
-            error = ERROR_OPERATION_ABORTED;
-            break;
+    return Guarded(FALSE, [&]() -> BOOL {
+        PortRef port(handle);
+        if (!port) return fail(ERROR_INVALID_HANDLE);
+        if (!events) return fail(ERROR_INVALID_PARAMETER);
+        if (lost(*port)) return fail(ERROR_NETNAME_DELETED);
+        std::unique_lock<std::mutex> hold(port->eventLock);
+        // Events already pending end the wait at once, as with the serial API:
+        // an event that came just before the call is not missed.
+        ++port->waitActive;
+        uint32_t error = 0;
+        for (;;) {
+            if (port->pendingEvents) break;
+            if (closing(*port)) {
+                error = ERROR_OPERATION_ABORTED;
+                break;
+            }
+            if (lost(*port)) {
+                error = ERROR_NETNAME_DELETED;
+                break;
+            }
+            port->commEvent.wait(hold);
         }
-        if (lost(*port)) {
-            error = ERROR_NETNAME_DELETED;
-            break;
-        }
-        port->commEvent.wait(hold);
-    }
-    --port->waitActive;
-    if (error) return fail(error);
-    *events = port->pendingEvents;
-    port->pendingEvents = 0;
-    return TRUE;
+        --port->waitActive;
+        if (error) return fail(error);
+        *events = port->pendingEvents;
+        port->pendingEvents = 0;
+        return TRUE;
+    });
 }

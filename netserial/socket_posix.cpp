@@ -7,10 +7,13 @@
 // reports POLLHUP whatever is asked) cannot make the loop spin.
 #include "netserial/net_socket.h"
 
+#include "platform/win32_types.h"
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <new>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -23,8 +26,8 @@
 
 namespace qelnet {
 
-bool NetStartup() {
-    return true;
+uint32_t NetStartup() {
+    return 0;
 }
 
 bool ParseIpv4(const char* text, uint32_t* address) {
@@ -52,20 +55,27 @@ bool wouldBlock(int e) {
     return e == EAGAIN || e == EWOULDBLOCK || e == EINTR;
 }
 
+// The system's error as the library reports it: running out of memory or
+// buffers is ERROR_NOT_ENOUGH_MEMORY, anything else keeps its errno value.
+uint32_t systemError(int e) {
+    return e == ENOMEM || e == ENOBUFS ? ERROR_NOT_ENOUGH_MEMORY : static_cast<uint32_t>(e);
+}
+
 }  // namespace
 
-NetSocket::NetSocket() : impl_(new Impl) {}
-
 NetSocket::~NetSocket() {
+    if (!impl_) return;
     close();
     closeFd(impl_->wakeRead);
     closeFd(impl_->wakeWrite);
     delete impl_;
 }
 
-bool NetSocket::create() {
+uint32_t NetSocket::create() {
+    if (!impl_) impl_ = new (std::nothrow) Impl;
+    if (!impl_) return ERROR_NOT_ENOUGH_MEMORY;
     int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return false;
+    if (::pipe(pipeFds) != 0) return systemError(errno);
     for (int fd : pipeFds) {
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -74,11 +84,12 @@ bool NetSocket::create() {
     impl_->wakeWrite = pipeFds[1];
     impl_->fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (impl_->fd < 0) {
+        const int e = errno;
         closeFd(impl_->wakeRead);
         closeFd(impl_->wakeWrite);
-        return false;
+        return systemError(e);
     }
-    return true;
+    return 0;
 }
 
 bool NetSocket::connect(uint32_t address, uint16_t port) {
@@ -102,6 +113,31 @@ void NetSocket::setOptions(int32_t noDelay, int32_t receiveBuffer, int32_t sendB
     ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     ::setsockopt(impl_->fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     ::setsockopt(impl_->fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+}
+
+int32_t NetSocket::segmentSize() {
+    int mss = 0;
+    socklen_t size = sizeof mss;
+    if (::getsockopt(impl_->fd, IPPROTO_TCP, TCP_MAXSEG, &mss, &size) != 0) return 0;
+    return mss;
+}
+
+// Idle: probes from half the bound on, one a second. With TCP_USER_TIMEOUT
+// set, Linux drops the connection once nothing has come back for the whole
+// bound, whether keep-alive probes or data went unanswered; the probe count
+// gives the same bound where the user time-out is not known.
+void NetSocket::setLostTimeout(uint32_t seconds) {
+    if (seconds == 0) return;
+    const int on = 1;
+    const int idle = static_cast<int>(seconds / 2 > 0 ? seconds / 2 : 1);
+    const int interval = 1;
+    const int probes = static_cast<int>(seconds) - idle > 0 ? static_cast<int>(seconds) - idle : 1;
+    const unsigned int userTimeout = seconds * 1000u;
+    ::setsockopt(impl_->fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
 }
 
 int NetSocket::receive(uint8_t* buffer, int size) {
@@ -155,7 +191,7 @@ void NetSocket::stop() {
 }
 
 void NetSocket::close() {
-    if (impl_->fd < 0) return;
+    if (!impl_ || impl_->fd < 0) return;
     ::shutdown(impl_->fd, SHUT_RDWR);
     closeFd(impl_->fd);
 }

@@ -9,13 +9,24 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 #include <windows.h>
+
+#include <new>
 
 namespace qelnet {
 
-bool NetStartup() {
+namespace {
+
+// TCP_MAXSEG and TCP_MAXRT (Vista and later), which mingw-w64's headers lack.
+constexpr int kTcpMaxSeg = 4;
+constexpr int kTcpMaxRt = 5;
+
+}  // namespace
+
+uint32_t NetStartup() {
     WSADATA data;
-    return WSAStartup(MAKEWORD(2, 0), &data) == 0;
+    return static_cast<uint32_t>(WSAStartup(MAKEWORD(2, 0), &data));
 }
 
 bool ParseIpv4(const char* text, uint32_t* address) {
@@ -34,9 +45,8 @@ struct NetSocket::Impl {
     bool quiet = false;
 };
 
-NetSocket::NetSocket() : impl_(new Impl) {}
-
 NetSocket::~NetSocket() {
+    if (!impl_) return;
     close();
     if (impl_->netEvent != WSA_INVALID_EVENT) WSACloseEvent(impl_->netEvent);
     if (impl_->txWakeEvent) CloseHandle(impl_->txWakeEvent);
@@ -44,19 +54,29 @@ NetSocket::~NetSocket() {
     delete impl_;
 }
 
-bool NetSocket::create() {
+uint32_t NetSocket::create() {
+    if (!impl_) impl_ = new (std::nothrow) Impl;
+    if (!impl_) return ERROR_NOT_ENOUGH_MEMORY;
+    uint32_t error = 0;
     impl_->stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     impl_->txWakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    impl_->netEvent = WSACreateEvent();
-    if (impl_->stopEvent && impl_->txWakeEvent && impl_->netEvent != WSA_INVALID_EVENT)
+    if (!impl_->stopEvent || !impl_->txWakeEvent) error = GetLastError();
+    if (!error) {
+        impl_->netEvent = WSACreateEvent();
+        if (impl_->netEvent == WSA_INVALID_EVENT) error = static_cast<uint32_t>(WSAGetLastError());
+    }
+    if (!error) {
         impl_->socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (impl_->socket != INVALID_SOCKET) return true;
+        if (impl_->socket == INVALID_SOCKET) error = static_cast<uint32_t>(WSAGetLastError());
+    }
+    if (!error) return 0;
     if (impl_->netEvent != WSA_INVALID_EVENT) WSACloseEvent(impl_->netEvent);
     if (impl_->txWakeEvent) CloseHandle(impl_->txWakeEvent);
     if (impl_->stopEvent) CloseHandle(impl_->stopEvent);
     impl_->netEvent = WSA_INVALID_EVENT;
     impl_->txWakeEvent = impl_->stopEvent = nullptr;
-    return false;
+    // WSA_NOT_ENOUGH_MEMORY is ERROR_NOT_ENOUGH_MEMORY already.
+    return error == WSAENOBUFS || error == ERROR_OUTOFMEMORY ? ERROR_NOT_ENOUGH_MEMORY : error;
 }
 
 bool NetSocket::connect(uint32_t address, uint16_t port) {
@@ -79,6 +99,33 @@ void NetSocket::setOptions(int32_t noDelay, int32_t receiveBuffer, int32_t sendB
                sizeof receiveBuffer);
     setsockopt(impl_->socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBuffer),
                sizeof sendBuffer);
+}
+
+int32_t NetSocket::segmentSize() {
+    int mss = 0;
+    int size = sizeof mss;
+    if (getsockopt(impl_->socket, IPPROTO_TCP, kTcpMaxSeg, reinterpret_cast<char*>(&mss), &size) !=
+        0)
+        return 0;
+    return mss;
+}
+
+// Idle: the keep-alive control code, probes from half the bound on. Windows
+// sends ten probes before it gives up (a number it does not let us set), so
+// they go a twentieth of the bound apart. Data left unacknowledged:
+// TCP_MAXRT, in seconds, where the system knows it.
+void NetSocket::setLostTimeout(uint32_t seconds) {
+    if (seconds == 0) return;
+    tcp_keepalive values{};
+    values.onoff = 1;
+    values.keepalivetime = seconds * 1000u / 2;
+    values.keepaliveinterval = seconds * 1000u / 20 > 0 ? seconds * 1000u / 20 : 1;
+    DWORD returned = 0;
+    WSAIoctl(impl_->socket, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+             nullptr, nullptr);
+    const DWORD maxRetransmit = seconds;
+    setsockopt(impl_->socket, IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&maxRetransmit),
+               sizeof maxRetransmit);
 }
 
 int NetSocket::receive(uint8_t* buffer, int size) {
@@ -135,7 +182,7 @@ void NetSocket::stop() {
 }
 
 void NetSocket::close() {
-    if (impl_->socket == INVALID_SOCKET) return;
+    if (!impl_ || impl_->socket == INVALID_SOCKET) return;
     // Back to blocking mode (which needs the event selection cancelled
     // first) before the graceful close.
     WSAEventSelect(impl_->socket, nullptr, 0);

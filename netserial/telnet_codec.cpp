@@ -359,6 +359,8 @@ TelnetCommand BuildPurgeData(uint8_t value) {
 TelnetCommand BuildOpeningNegotiation(bool remoteState, bool doubling) {
     static const uint8_t kOptions[] = {IAC, DO, kOptionBinary, IAC, WILL, kOptionComPort,
                                        IAC, DO, kOptionComPort};
+    // Behind the rest, so that the bytes before it keep their places.
+    static const uint8_t kWillBinary[] = {IAC, WILL, kOptionBinary};
     const uint8_t mask = remoteState ? 0xFF : 0x00;
     TelnetCommand parts[] = {BuildComPortCommand(kSetLineStateMask, {mask}, doubling),
                              BuildComPortCommand(kSetModemStateMask, {mask}, doubling),
@@ -370,15 +372,14 @@ TelnetCommand BuildOpeningNegotiation(bool remoteState, bool doubling) {
         std::memcpy(c.bytes + c.size, part.bytes, part.size);
         c.size += part.size;
     }
+    std::memcpy(c.bytes + c.size, kWillBinary, sizeof kWillBinary);
+    c.size += sizeof kWillBinary;
     return c;
 }
 
 bool BaudRateAccepted(uint32_t rate) {
-    static const uint32_t kRates[] = {50,   75,   110,  134,  150,   200,   300,   600,   1200,
-                                      1800, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-    for (uint32_t r : kRates)
-        if (r == rate) return true;
-    return false;
+    // RFC 2217 carries any 32-bit rate; 0 is the query for the current one.
+    return rate != 0;
 }
 
 uint8_t DataSizeValue(uint32_t byteSize) {

@@ -189,12 +189,23 @@ TelnetCommand BuildPurgeData(uint8_t value);
 
 // DO TRANSMIT-BINARY, WILL COM-PORT-OPTION, DO COM-PORT-OPTION, then
 // SET-LINESTATE-MASK, SET-MODEMSTATE-MASK (255 each, or 0 when the server is
-// to send no notifications) and SET-BAUDRATE 0. 33 bytes with masks of 0 or
-// without doubling; 35 with masks of 255 doubled.
+// to send no notifications) and SET-BAUDRATE 0, then WILL TRANSMIT-BINARY.
+// 36 bytes with masks of 0 or without doubling; 38 with masks of 255
+// doubled.
+//
+// WILL TRANSMIT-BINARY: the library sends data as it is (255 doubled,
+// nothing else changed), which is binary transmission, and says so before
+// any data. A server that holds a direction nobody declared binary to the
+// network virtual terminal drops every NUL after a CR (sredird does); a
+// declaration that came only as the answer to the server's DO could arrive
+// behind the first data. It goes last, so the bytes before it keep their
+// places.
 TelnetCommand BuildOpeningNegotiation(bool remoteState, bool doubling);
 
 // Conversions from the serial API's values to the values sent. Each returns
-// 0 for a value that is refused (nothing is then sent).
+// 0 for a value that is refused (nothing is then sent). Every rate but 0 is
+// sent as it is: whether the server's UART can run at it is the server's to
+// answer.
 bool BaudRateAccepted(uint32_t rate);
 uint8_t DataSizeValue(uint32_t byteSize);
 uint8_t ParityValue(uint32_t parity);

@@ -16,7 +16,7 @@ all=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine64 xvfb xauth imagemagick x11-utils xdotool
-  ser2net socat python3 python3-serial tmux file
+  ser2net sredird socat python3 python3-serial tmux file
   dpkg-dev pkg-config help2man chromium
 )
 

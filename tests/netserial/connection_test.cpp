@@ -6,6 +6,7 @@
 #include "platform/last_error.h"
 
 #include <atomic>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -50,6 +51,7 @@ bool waitUnread(HANDLE h, DWORD n) {
 
 const std::vector<uint8_t> kOptions = {255, 253, 0, 255, 251, 44, 255, 253, 44};
 const std::vector<uint8_t> kBaudZero = {255, 250, 44, 1, 0, 0, 0, 0, 255, 240};
+const std::vector<uint8_t> kWillBinary = {255, 251, 0};
 
 std::vector<uint8_t> join(std::initializer_list<std::vector<uint8_t>> parts) {
     std::vector<uint8_t> all;
@@ -76,24 +78,27 @@ std::vector<uint8_t> firstBytes(size_t n) {
 class Connection : public NetTest {};
 
 TEST_F(Connection, OpeningNegotiationComesFirstWithDoubledMasks) {
-    EXPECT_EQ(firstBytes(35), join({kOptions,
+    EXPECT_EQ(firstBytes(38), join({kOptions,
                                     {255, 250, 44, 10, 255, 255, 255, 240},
                                     {255, 250, 44, 11, 255, 255, 255, 240},
-                                    kBaudZero}));
+                                    kBaudZero,
+                                    kWillBinary}));
 }
 
 TEST_F(Connection, OpeningNegotiationFollowsTheSettings) {
     qelnet::gLibrarySettings.disableRemoteState = 1;
-    EXPECT_EQ(firstBytes(33), join({kOptions,
+    EXPECT_EQ(firstBytes(36), join({kOptions,
                                     {255, 250, 44, 10, 0, 255, 240},
                                     {255, 250, 44, 11, 0, 255, 240},
-                                    kBaudZero}));
+                                    kBaudZero,
+                                    kWillBinary}));
     qelnet::gLibrarySettings.disableRemoteState = 0;
     qelnet::gLibrarySettings.subnegIacDoubling = 0;
-    EXPECT_EQ(firstBytes(33), join({kOptions,
+    EXPECT_EQ(firstBytes(36), join({kOptions,
                                     {255, 250, 44, 10, 255, 255, 240},
                                     {255, 250, 44, 11, 255, 255, 240},
-                                    kBaudZero}));
+                                    kBaudZero,
+                                    kWillBinary}));
 }
 
 TEST_F(Connection, BadNamesAreRefusedWithoutConnecting) {
@@ -144,6 +149,65 @@ TEST_F(Connection, CloseRefusesDeadHandlesAndClosesInOrder) {
     EXPECT_FALSE(QnCloseHandle(&somewhere));
 }
 
+// A handle kept after its close names nothing, even once its slot serves a
+// new connection (the next open takes the freed slot): every export refuses
+// it with ERROR_INVALID_HANDLE, and nothing reaches the new connection.
+TEST_F(Connection, StaleHandleIsRefusedAfterANewConnection) {
+    DeviceServer first;
+    HANDLE stale = openOn(first);
+    ASSERT_TRUE(QnCloseHandle(stale));
+    DeviceServer second;
+    HANDLE h = openOn(second);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(setTimeouts(h, MAXDWORD, 0, 0));
+    ASSERT_TRUE(second.sendPayload({1, 2, 3}));
+    ASSERT_TRUE(waitUnread(h, 3));
+
+    uint8_t buffer[16] = {'x'};
+    DWORD count = 77, value = 0;
+    DCB dcb{};
+    dcb.BaudRate = 9600;
+    dcb.ByteSize = 8;
+    COMMTIMEOUTS timeouts{};
+    COMSTAT stat{};
+    const std::pair<const char*, std::function<BOOL(HANDLE)>> calls[] = {
+        {"QnReadFile", [&](HANDLE x) { return QnReadFile(x, buffer, 3, &count, nullptr); }},
+        {"QnWriteFile", [&](HANDLE x) { return QnWriteFile(x, buffer, 1, &count, nullptr); }},
+        {"QnSetCommState", [&](HANDLE x) { return QnSetCommState(x, &dcb); }},
+        {"QnGetCommState", [&](HANDLE x) { return QnGetCommState(x, &dcb); }},
+        {"QnSetCommTimeouts", [&](HANDLE x) { return QnSetCommTimeouts(x, &timeouts); }},
+        {"QnGetCommTimeouts", [&](HANDLE x) { return QnGetCommTimeouts(x, &timeouts); }},
+        {"QnPurgeComm", [&](HANDLE x) { return QnPurgeComm(x, PURGE_RXCLEAR | PURGE_TXCLEAR); }},
+        {"QnClearCommError", [&](HANDLE x) { return QnClearCommError(x, &value, &stat); }},
+        {"QnSetCommMask", [&](HANDLE x) { return QnSetCommMask(x, EV_RXCHAR); }},
+        {"QnGetCommMask", [&](HANDLE x) { return QnGetCommMask(x, &value); }},
+        {"QnWaitCommEvent", [&](HANDLE x) { return QnWaitCommEvent(x, &value, nullptr); }},
+        {"QnGetCommModemStatus", [&](HANDLE x) { return QnGetCommModemStatus(x, &value); }},
+        {"QnEscapeCommFunction", [&](HANDLE x) { return QnEscapeCommFunction(x, SETDTR); }},
+        {"QnSetCommBreak", [&](HANDLE x) { return QnSetCommBreak(x); }},
+        {"QnClearCommBreak", [&](HANDLE x) { return QnClearCommBreak(x); }},
+        {"QnCloseHandle", [&](HANDLE x) { return QnCloseHandle(x); }},
+    };
+    for (const auto& [name, call] : calls) {
+        plat::setLastError(0);
+        EXPECT_FALSE(call(stale)) << name;
+        EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_INVALID_HANDLE)) << name;
+    }
+    EXPECT_EQ(count, 77u) << "a refused call wrote its count";
+
+    // The new connection saw none of it: its bytes are unread, its settings
+    // untouched, and the first thing its server receives is what h sends.
+    EXPECT_EQ(unread(h), 3u);
+    ASSERT_TRUE(QnGetCommState(h, &dcb));
+    EXPECT_EQ(dcb.BaudRate, 0u);
+    ASSERT_TRUE(QnEscapeCommFunction(h, CLRBREAK));
+    ASSERT_TRUE(second.waitCommands(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(second.commands(), std::vector<ComPortCommand>{Command(5, {6})});
+    EXPECT_TRUE(second.payload().empty());
+    EXPECT_TRUE(QnCloseHandle(h));
+}
+
 TEST_F(Connection, HandleOfALostConnectionClosesNormally) {
     DeviceServer server;
     HANDLE h = openOn(server);
@@ -174,6 +238,33 @@ TEST_F(Connection, FullRingHoldsTheServerBackAndLosesNothing) {
     ASSERT_TRUE(QnClearCommError(h, &errors, &stat));
     EXPECT_EQ(errors, 0u);
     QnCloseHandle(h);
+}
+
+// A server on the same machine streams megabytes to a reader, with the
+// default settings. Over loopback TCP's segments are 32 to 64 KiB; a
+// receive window narrower than that holds the server back for its persist
+// timer (200 ms) every time it fills, and this transfer took minutes. The
+// bound catches that stall, not timing: it normally takes well under a
+// second.
+TEST_F(Connection, LoopbackServerStreamsWithoutStalling) {
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    ASSERT_TRUE(setTimeouts(h, MAXDWORD, MAXDWORD, 1000));
+    const std::vector<uint8_t> data = testPattern(8 * 1024 * 1024, 9);
+    std::thread sender([&] { server.sendPayload(data); });
+    std::vector<uint8_t> got;
+    std::vector<uint8_t> buffer(65536);
+    Stopwatch clock;
+    while (got.size() < data.size() && clock.ms() < 30000) {
+        DWORD count = 0;
+        if (!QnReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr))
+            break;
+        got.insert(got.end(), buffer.begin(), buffer.begin() + count);
+    }
+    EXPECT_EQ(got.size(), data.size()) << "after " << clock.ms() << " ms";
+    EXPECT_TRUE(got == data);
+    QnCloseHandle(h);
+    sender.join();
 }
 
 TEST_F(Connection, SuspendOnceAt8192UnreadAndResumeBelow4096) {

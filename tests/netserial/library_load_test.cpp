@@ -1,7 +1,7 @@
 // The built library itself (qelnet.dll or libqelnet.so), loaded at run time
-// by name the way the tester binds it: it reads ./qelnet.ini once when it is
-// loaded, exports the nineteen functions by their plain names, and works
-// through them against the device server.
+// by name the way the tester binds it: it reads the qelnet.ini of the folder
+// that was current when it was loaded, once, exports the nineteen functions
+// by their plain names, and works through them against the device server.
 #include "netserial/qelnet.h"
 #include "platform/dynlib.h"
 #include "tests/netserial/device_server.h"
@@ -23,34 +23,56 @@ const char* const kExports[] = {
     "QnWaitCommEvent",  "QnGetCommModemStatus", "QnEscapeCommFunction", "QnSetCommBreak",
     "QnClearCommBreak", "QnSetupComm",          "QnSetCommConfig"};
 
-// Runs the test in a folder of its own holding the library's settings file,
-// and goes back afterwards.
+// A folder of the test's own holding a settings file; the current
+// directory goes back to where it was at the end.
 class LibraryFolder {
   public:
-    explicit LibraryFolder(const std::string& ini)
-        : home_(fs::current_path()), dir_(home_ / "library_load_test") {
+    LibraryFolder(const std::string& name, const std::string& ini)
+        : home_(fs::current_path()), dir_(home_ / name) {
         fs::create_directories(dir_);
-        std::ofstream(dir_ / "qelnet.ini") << ini;
-        fs::current_path(dir_);
+        write(ini);
     }
     ~LibraryFolder() {
         fs::current_path(home_);
         std::error_code ignored;
         fs::remove_all(dir_, ignored);
     }
+    void enter() const { fs::current_path(dir_); }
+    void write(const std::string& ini) const { std::ofstream(dir_ / "qelnet.ini") << ini; }
 
   private:
     fs::path home_;
     fs::path dir_;
 };
 
+// The mask bytes of the opening negotiation on a fresh connection: 0 with
+// DisableRemoteState=1, 255 (doubled) without.
+std::vector<uint8_t> openingMasks(QnCreateFileFn create, QnCloseHandleFn close) {
+    DeviceServer server;
+    HANDLE h = create(server.name().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                      OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    EXPECT_TRUE(server.accept());
+    EXPECT_TRUE(server.waitRaw(36));
+    const std::vector<uint8_t> raw = server.raw();
+    close(h);
+    if (raw.size() < 21) return {};
+    return {raw[13], raw[20]};
+}
+
 }  // namespace
 
 TEST(QelnetLibrary, LoadsReadsItsSettingsAndServesTheBoundExports) {
-    // The masks of the opening negotiation show that the file was read.
-    LibraryFolder folder("[General]\nDisableRemoteState=1\nWriteBlockSize=100\n");
+    // The masks of the opening negotiation show which file was read. The
+    // library is loaded in one folder and first used in another: the
+    // settings are those of the folder it was loaded in, read once.
+    LibraryFolder loadedIn("library_load_test", "[General]\nDisableRemoteState=1\n");
+    LibraryFolder usedIn("library_use_test", "[General]\nDisableRemoteState=0\n");
+    loadedIn.enter();
     plat::LibraryHandle lib = plat::loadLibrary("qelnet");
     ASSERT_NE(lib, nullptr);
+    usedIn.enter();
     for (const char* name : kExports)
         EXPECT_NE(plat::findSymbol(lib, name), nullptr) << name;
 
@@ -67,15 +89,18 @@ TEST(QelnetLibrary, LoadsReadsItsSettingsAndServesTheBoundExports) {
         reinterpret_cast<QnClearCommErrorFn>(plat::findSymbol(lib, "QnClearCommError"));
     ASSERT_TRUE(create && close && read && write && setState && getState && setTimeouts && purge &&
                 clearError);
+    EXPECT_EQ(openingMasks(create, close), (std::vector<uint8_t>{0, 0}));
+    loadedIn.write("[General]\nDisableRemoteState=0\n");
+    EXPECT_EQ(openingMasks(create, close), (std::vector<uint8_t>{0, 0})) << "read again";
 
     DeviceServer server;
     HANDLE h = create(server.name().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                       OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(server.accept());
-    ASSERT_TRUE(server.waitRaw(33));
+    ASSERT_TRUE(server.waitRaw(36));
     const std::vector<uint8_t> opening = server.raw();
-    EXPECT_EQ(opening.size(), 33u);
+    EXPECT_EQ(opening.size(), 36u);
     EXPECT_EQ(opening[13], 0);
     EXPECT_EQ(opening[20], 0);
     server.forget();

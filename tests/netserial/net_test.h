@@ -21,7 +21,7 @@ namespace qtest {
 class NetTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(qelnet::NetStartup());
+        ASSERT_EQ(qelnet::NetStartup(), 0u);
         qelnet::gLibrarySettings = qelnet::LibrarySettings();
     }
     void TearDown() override { qelnet::gLibrarySettings = qelnet::LibrarySettings(); }
@@ -40,7 +40,7 @@ class NetTest : public ::testing::Test {
 
     size_t openingSize() const {
         const qelnet::LibrarySettings& s = qelnet::gLibrarySettings;
-        return s.disableRemoteState == 0 && s.subnegIacDoubling ? 35 : 33;
+        return s.disableRemoteState == 0 && s.subnegIacDoubling ? 38 : 36;
     }
 
     static bool setTimeouts(HANDLE h, DWORD interval, DWORD multiplier, DWORD constant,
@@ -75,9 +75,12 @@ inline std::vector<uint8_t> testPattern(size_t n, uint32_t seed = 1) {
     return data;
 }
 
-// The NetPort behind a handle, for the tests that look inside.
+// The NetPort behind a live handle, for the tests that look inside. The
+// handle's own reference keeps it alive until the test closes the handle.
 inline qelnet::NetPort& portOf(HANDLE h) {
-    return *static_cast<qelnet::NetPort*>(h);
+    qelnet::PortRef port(h);
+    EXPECT_TRUE(port) << "not a live handle";
+    return *port;
 }
 
 // Waits until the server's suspend has reached the port.

@@ -1,4 +1,5 @@
 #include "netserial/deadline.h"
+#include "netserial/net_socket.h"
 #include "netserial/settings.h"
 
 #include <gtest/gtest.h>
@@ -39,6 +40,7 @@ TEST(LibrarySettings, MissingFileGivesTheDefaults) {
     EXPECT_EQ(s.writeBlockSize, 1024);
     EXPECT_EQ(s.disableRemoteState, 0);
     EXPECT_EQ(s.subnegIacDoubling, 1);
+    EXPECT_EQ(s.serverLostTimeout, 10);
 }
 
 TEST(LibrarySettings, ValuesAreReadAndNormalised) {
@@ -128,4 +130,39 @@ TEST(PlanWrite, NoLimitOnlyWhenBothFieldsAreZero) {
     EXPECT_EQ(PlanWrite(limited, 100, fakeTicks).left(), 230u);
     COMMTIMEOUTS constantOnly{0, 0, 0, 0, 7};
     EXPECT_EQ(PlanWrite(constantOnly, 100000, fakeTicks).left(), 7u);
+}
+
+// 0 leaves TCP's own bounds; a negative bound means nothing and gives the
+// default; beyond an hour TCP's own bounds serve as well.
+TEST(LibrarySettings, ServerLostTimeoutIsKeptWithinAnHour) {
+    const std::pair<const char*, int32_t> cases[] = {
+        {"0", 0}, {"3", 3}, {"3600", 3600}, {"3601", 3600}, {"-1", 10}};
+    for (const auto& [value, expected] : cases) {
+        IniFile ini(std::string("[General]\nServerLostTimeout=") + value + "\n");
+        EXPECT_EQ(ReadLibrarySettings(ini.path()).serverLostTimeout, expected) << value;
+    }
+}
+
+// Never less than two of the connection's segments, whatever the setting
+// says; the setting where it is larger, or where the segment size is
+// unknown.
+TEST(LibrarySettings, SocketBuffersHoldTwoSegmentsAtLeast) {
+    EXPECT_EQ(SocketBufferFor(4096, 1460), 4096);
+    EXPECT_EQ(SocketBufferFor(1024, 1460), 2920);
+    EXPECT_EQ(SocketBufferFor(4096, 32741), 65482);
+    EXPECT_EQ(SocketBufferFor(4096, 0), 4096);
+    EXPECT_EQ(SocketBufferFor(262144, 65483), 262144);
+}
+
+// Where the system does not tell the segment size (Wine, older Windows), a
+// loopback server is planned for as the loopback's segment; any other
+// server leaves the settings as they are.
+TEST(LibrarySettings, UnreportedSegmentSizeIsTheLoopbacksOnLoopbackOnly) {
+    uint32_t loopback = 0, other = 0;
+    ASSERT_TRUE(ParseIpv4("127.0.0.1", &loopback));
+    ASSERT_TRUE(ParseIpv4("192.168.1.20", &other));
+    EXPECT_EQ(PathSegmentSize(1460, loopback), 1460);
+    EXPECT_GE(PathSegmentSize(0, loopback), 65000);
+    EXPECT_EQ(PathSegmentSize(0, other), 0);
+    EXPECT_EQ(PathSegmentSize(1460, other), 1460);
 }

@@ -300,28 +300,31 @@ TEST(TelnetCommands, LineCommandsHaveTheirExactBytes) {
 TEST(TelnetCommands, OpeningNegotiationDoublesMaskValues) {
     const Bytes head = {255, 253, 0, 255, 251, 44, 255, 253, 44};
     const Bytes baud0 = {255, 250, 44, 1, 0, 0, 0, 0, 255, 240};
+    const Bytes willBinary = {255, 251, 0};
     Bytes doubled = toBytes(BuildOpeningNegotiation(true, true));
-    EXPECT_EQ(doubled.size(), 35u);
+    EXPECT_EQ(doubled.size(), 38u);
     EXPECT_EQ(doubled, cat({head,
                             {255, 250, 44, 10, 255, 255, 255, 240},
                             {255, 250, 44, 11, 255, 255, 255, 240},
-                            baud0}));
+                            baud0,
+                            willBinary}));
     Bytes single = toBytes(BuildOpeningNegotiation(true, false));
-    EXPECT_EQ(
-        single,
-        cat({head, {255, 250, 44, 10, 255, 255, 240}, {255, 250, 44, 11, 255, 255, 240}, baud0}));
+    EXPECT_EQ(single, cat({head,
+                           {255, 250, 44, 10, 255, 255, 240},
+                           {255, 250, 44, 11, 255, 255, 240},
+                           baud0,
+                           willBinary}));
     Bytes quiet = toBytes(BuildOpeningNegotiation(false, true));
-    ASSERT_EQ(quiet.size(), 33u);
+    ASSERT_EQ(quiet.size(), 36u);
     EXPECT_EQ(quiet[13], 0);
     EXPECT_EQ(quiet[20], 0);
     EXPECT_EQ(toBytes(BuildOpeningNegotiation(false, false)), quiet);
 }
 
 TEST(TelnetConversions, RefuseWhatTheServerCannotBeAskedFor) {
-    EXPECT_TRUE(BaudRateAccepted(300));
-    EXPECT_TRUE(BaudRateAccepted(115200));
-    EXPECT_FALSE(BaudRateAccepted(14400));
-    EXPECT_FALSE(BaudRateAccepted(0));
+    for (uint32_t rate : {1u, 300u, 14400u, 115200u, 230400u, 921600u, 0xFFFFFFFFu})
+        EXPECT_TRUE(BaudRateAccepted(rate)) << rate;
+    EXPECT_FALSE(BaudRateAccepted(0));  // that would ask for the current rate
     EXPECT_EQ(DataSizeValue(5), 5);
     EXPECT_EQ(DataSizeValue(4), 0);
     EXPECT_EQ(DataSizeValue(9), 0);
