@@ -39,13 +39,13 @@ struct Halt {
 
 // `dcb` with the lines in the check's hands.
 DCB Freed(const DCB& dcb) {
-    DCB free = dcb;
-    free.fRtsControl = RTS_CONTROL_DISABLE;
-    free.fDtrControl = DTR_CONTROL_DISABLE;
-    free.fOutxCtsFlow = 0;
-    free.fOutxDsrFlow = 0;
-    free.fDsrSensitivity = 0;
-    return free;
+    DCB freed = dcb;
+    freed.fRtsControl = RTS_CONTROL_DISABLE;
+    freed.fDtrControl = DTR_CONTROL_DISABLE;
+    freed.fOutxCtsFlow = 0;
+    freed.fOutxDsrFlow = 0;
+    freed.fDsrSensitivity = 0;
+    return freed;
 }
 
 // The same line settings (the fields CopyLineSettings takes).
@@ -89,8 +89,8 @@ class Checker {
     // stop the escapes.
     bool TakeLines(PortWorker& w, DCB& before) {
         before = w.Dcb();
-        DCB free = Freed(before);
-        w.OnPort([&](PortAccess& port, HANDLE handle) { return port.SetState(handle, &free); });
+        DCB freed = Freed(before);
+        w.OnPort([&](PortAccess& port, HANDLE handle) { return port.SetState(handle, &freed); });
         DWORD status = 0;
         return Escape(w, CLRRTS) && Escape(w, CLRDTR) && Status(w, status);
     }
