@@ -21,6 +21,10 @@
 
 #include "netserial/qelnet_types.h"
 
+/* Error codes the tester sets itself beyond the library's. */
+#define ERROR_NOT_READY 21
+#define ERROR_NOT_SUPPORTED 50
+
 /* MessageBox flags and results. */
 #define MB_OK 0x00000000u
 #define MB_ICONERROR 0x00000010u

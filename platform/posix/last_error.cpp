@@ -36,6 +36,10 @@ std::string win32ErrorText(uint32_t code) {
             return "Not enough memory resources are available to process this command";
         case ERROR_GEN_FAILURE:
             return "A device attached to the system is not functioning";
+        case ERROR_NOT_READY:
+            return "The device is not ready";
+        case ERROR_NOT_SUPPORTED:
+            return "The request is not supported";
         case ERROR_NETNAME_DELETED:
             return "The specified network name is no longer available";
         case ERROR_INVALID_PARAMETER:

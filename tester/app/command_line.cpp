@@ -95,6 +95,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
             line.batch = true;
         } else if (name == "--pairs" && !hasValue) {
             line.pairs = true;
+        } else if (name == "--lines" && !hasValue) {
+            line.lines = true;
         } else if (name == "--drain") {
             std::string seconds;
             if (!takeValue(seconds)) return fail("--drain needs a number of seconds");
@@ -143,6 +145,7 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
         return fail("--demo writes a configuration of its own; give no configuration path with it");
     if (line.keepDemo && !line.demo) return fail("--keep-demo belongs with --demo");
     if (line.pairs && !line.batch) return fail("--pairs belongs with --batch");
+    if (line.lines && !line.batch) return fail("--lines belongs with --batch");
     if (line.drainSeconds != kDefaultDrainSeconds && !line.batch)
         return fail("--drain belongs with --batch");
     if (!line.reportPath.empty() && !line.batch) return fail("--report belongs with --batch");
@@ -176,6 +179,11 @@ std::string UsageText(const std::string& platform) {
            "                   print the final rows as a table.\n"
            "  --pairs          With --batch: half-duplex pairs (ports 1 and 2, 3 and 4...:\n"
            "                   master and slave) instead of full duplex on every port.\n"
+           "  --lines          With --batch: first check the modem lines of ports 1 and 2,\n"
+           "                   3 and 4... (a last odd port with a loop-back plug): which of\n"
+           "                   CTS, DSR, DCD and RI follow RTS and DTR, both ways. An output\n"
+           "                   line that reaches nothing fails the run; ports without modem\n"
+           "                   lines are \"not supported\".\n"
            "  --drain SECONDS  With --batch: how long the receivers may go on after the\n"
            "                   senders stop (default 60); lines that are still receiving\n"
            "                   then fail the run.\n"
@@ -201,6 +209,7 @@ std::string UsageText(const std::string& platform) {
            "  3  batch: anything else on an open port: receive, send or line errors,\n"
            "     the port lost, nothing received or sent, blocks that did not come back,\n"
            "     lines still receiving at the drain's limit (the last line says which)\n"
+           "     and, with --lines, a modem-line check that failed\n"
            "  4  batch: a configured port could not be opened\n"
            "  5  the terminal, the test engine or the demo ports could not be set up\n";
 }

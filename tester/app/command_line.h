@@ -41,6 +41,7 @@ struct CommandLine {
     bool batch = false;
     uint32_t batchSeconds = 0;
     bool pairs = false;
+    bool lines = false;  // --lines: the modem-line check before the test
     uint32_t drainSeconds = kDefaultDrainSeconds;
     std::string reportPath;
     std::string logPath;   // the interval log (CSV), when not empty

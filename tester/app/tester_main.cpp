@@ -79,6 +79,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         BatchOptions options;
         options.seconds = line.batchSeconds;
         options.pairs = line.pairs;
+        options.lines = line.lines;
         options.reportPath = line.reportPath;
         options.progress = StdoutIsTerminal();
         options.stopRequested = StopRequested;

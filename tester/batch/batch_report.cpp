@@ -41,6 +41,7 @@ std::vector<std::string> PortProblems(const BatchRow& row) {
     if (v.settingsRefused != 0)
         problems.push_back("line settings refused" +
                            (row.settingsRefused.empty() ? "" : ": " + row.settingsRefused));
+    AddLineCheckProblem(row, problems);
     if (v.drops != 0) problems.push_back("lost " + Times(v.drops));
     if (v.blocksLost != 0) problems.push_back(Count(v.blocksLost, "block lost", "blocks lost"));
     if (v.mode == ModeMaster) {
@@ -158,14 +159,19 @@ std::string FormatCsv(const std::vector<BatchRow>& rows, const std::vector<std::
         }
         return text + "\r\n";
     };
+    const bool lines = LinesChecked(rows);
     std::vector<std::string> header = AllTitles(titles);
     header.push_back("Result");
+    if (lines) header.insert(header.end(), kLineCheckTitles.begin(), kLineCheckTitles.end());
     std::string out = line(header);
     for (const BatchRow& row : rows) {
         std::vector<std::string> fields = AllCells(row);
         fields.push_back(!row.ready                  ? "not opened"
                          : PortProblems(row).empty() ? "passed"
                                                      : "failed");
+        if (lines)
+            for (std::string& cell : LineCheckCells(row))
+                fields.push_back(std::move(cell));
         out += line(fields);
     }
     return out;

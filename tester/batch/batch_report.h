@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tester/batch/line_check_report.h"
 #include "tester/session/row_texts.h"
 
 // Exit codes of an unattended run.
@@ -20,6 +21,7 @@ struct BatchRow {
     RowValues values;                     // the worker's counters at the end (when ready)
     std::string openFailure;              // why the port could not be opened, when it was not
     std::string settingsRefused;          // why the port refused the line settings, when it did
+    BatchLineCheck lines;                 // the modem-line check (--lines), when it ran
 };
 
 // What keeps one port from passing, each in a few words ("3 receive
@@ -70,7 +72,8 @@ std::string FormatTable(const std::vector<BatchRow>& rows, const std::vector<std
 // The same as CSV (RFC 4180: comma-separated, CRLF line ends, a field
 // quoted when it holds a comma, a quote or a line break), titles first,
 // with one more column: the port's result ("passed", "failed", "not
-// opened").
+// opened"); then, when the rows carry the modem-line check, its columns
+// (kLineCheckTitles).
 std::string FormatCsv(const std::vector<BatchRow>& rows, const std::vector<std::string>& titles);
 
 // One line that says how the run went and, when it failed, why.

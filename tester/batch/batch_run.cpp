@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "tester/batch/batch_report.h"
 #include "tester/batch/html_report.h"
+#include "tester/batch/line_check_report.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/port_worker.h"
 #include "tester/session/refresh.h"
@@ -141,6 +142,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     // shut-down: such a thread may still write its row.
     auto rows = std::make_unique<RowStore>();
     std::vector<BatchRow> final;
+    std::vector<BatchLineCheck> lineChecks;
     DrainOutcome drain;
     {
         TesterSession session(*rows);
@@ -150,6 +152,11 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
             return kBatchNotOpened;
         }
         WaitForOpens(*rows, session.Workers().Count());
+        // The lines while the ports are still quiet: a line whose flow
+        // control is paused for the check cannot then cost the test data.
+        if (options.lines)
+            lineChecks =
+                RunBatchLineCheck(session.Workers(), LineCheckTiming(), options.stopRequested);
 
         if (options.pairs) {
             RunPortCommand(*rows, PortCommand::HdPairs);
@@ -180,9 +187,11 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         if (session.RowsInUse()) (void)rows.release();
     }
 
+    if (options.lines) AttachLineChecks(final, lineChecks);
     const std::vector<std::string> titles = ColumnTitles();
     const BatchSummary summary = Summarise(final, configuration.portCount, drain);
     std::fputs(FormatTable(final, titles).c_str(), out);
+    if (options.lines) std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
     std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
     std::fflush(out);
     if (!options.reportPath.empty()) WriteReport(options.reportPath, FormatCsv(final, titles), err);

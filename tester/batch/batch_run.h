@@ -42,6 +42,9 @@ struct BatchOptions {
     // empty; its page names the program by `programTitle`.
     std::string htmlPath;
     std::string programTitle;
+    // Check the modem lines of every port before the test (--lines;
+    // line_check_report.h).
+    bool lines = false;
 };
 
 // Loads the configuration from configPath, runs the test (cut short when

@@ -217,6 +217,25 @@ std::string Chart(const std::string& name, const std::vector<Point>& points) {
     return svg + "</svg>\n";
 }
 
+// The modem-line check's results (--lines), one row per port; nothing
+// when the run did not check the lines.
+std::string LinesSection(const std::vector<BatchRow>& rows) {
+    if (!LinesChecked(rows)) return std::string();
+    std::string html = "<h2>Modem lines</h2>\n<p>" + Escape(LinesVerdictLine(rows)) +
+                       "</p>\n<table class=\"rows lines\">\n<thead><tr><th>#</th><th>Name</th>"
+                       "<th>Far end</th><th>Result</th><th class=\"why\">Lines</th></tr>"
+                       "</thead>\n<tbody>\n";
+    for (const BatchRow& row : rows) {
+        const std::string verdict = LineVerdictName(row.lines.verdict);
+        html += "<tr class=\"" +
+                std::string(row.lines.verdict == LineVerdict::Failed ? "failed" : "") + "\"><td>" +
+                Escape(row.cells[kColumnNumber]) + "</td><td>" + Escape(row.cells[kColumnName]) +
+                "</td><td>" + Escape(row.lines.farEnd) + "</td><td>" + verdict +
+                "</td><td class=\"why\">" + Escape(row.lines.text) + "</td></tr>\n";
+    }
+    return html + "</tbody>\n</table>\n";
+}
+
 const char kStyle[] = R"(
 body { font: 14px/1.4 sans-serif; margin: 24px; color: #222; background: #fff; }
 h1 { font-size: 22px; margin: 0 0 8px; }
@@ -283,6 +302,7 @@ std::string FormatHtmlReport(const HtmlReport& r) {
                 "</span></td><td class=\"why\">" + Escape(Joined(problems)) + "</td></tr>\n";
     }
     page += "</tbody>\n</table>\n";
+    page += LinesSection(r.rows);
 
     page += "<h2>Ports over time</h2>\n";
     page +=

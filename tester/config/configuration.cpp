@@ -56,9 +56,12 @@ struct Key {
 uint32_t asIs(uint32_t v) {
     return v;
 }
-// The two-bit line controls know 0..2; 3 never occurs.
+// The two-bit line controls: DTR knows 0..2, RTS also 3 (Toggle).
 uint32_t lineControl(uint32_t v) {
     return (v & 3) == 3 ? 0 : v & 3;
+}
+uint32_t rtsControl(uint32_t v) {
+    return v & 3;
 }
 uint32_t oneBit(uint32_t v) {
     return v & 1;
@@ -103,7 +106,7 @@ const Key kSchema[] = {
     {"Serial", "FlowCtrl", 0, [](uint32_t v) { return v > 4 ? 0u : v; },
      [](Configuration& c, uint32_t v) { c.portSettings.flowControl = v; },
      [](const Configuration& c) { return s(c.portSettings.flowControl); }},
-    {"Serial", "RtsControl", 0, lineControl,
+    {"Serial", "RtsControl", 0, rtsControl,
      [](Configuration& c, uint32_t v) { setFlags(c, [v](LineFlags& f) { f.rtsControl = v; }); },
      [](const Configuration& c) { return s(c.portSettings.lineFlags.load().rtsControl); }},
     {"Serial", "DtrControl", 0, lineControl,

@@ -19,7 +19,8 @@
 // rtsControl 0-1, dtrControl 2-3, then one bit each for outxCtsFlow,
 // outxDsrFlow, dsrSensitivity, outX, inX and txContinueOnXoff; the other 22
 // bits stay zero. rtsControl and dtrControl hold 0 = "Low", 1 = "High",
-// 2 = "Control" (the serial API's disable, enable and handshake codes).
+// 2 = "Control" (the serial API's disable, enable and handshake codes);
+// rtsControl also 3 = "Toggle" (RTS on while sending: RS-485).
 struct LineFlags {
     uint32_t rtsControl : 2;
     uint32_t dtrControl : 2;
@@ -94,6 +95,8 @@ inline constexpr const char* ByteSizeNames[] = {"5", "6", "7", "8"};
 inline constexpr const char* ParityNames[] = {"None", "Odd", "Even", "Mark", "Space"};
 inline constexpr const char* StopBitsNames[] = {"1", "1.5", "2"};
 inline constexpr const char* LineControlNames[] = {"Low", "High", "Control"};
+// RTS alone can also be switched by the driver around each send (RS-485).
+inline constexpr const char* RtsControlNames[] = {"Low", "High", "Control", "Toggle"};
 inline constexpr const char* FlowControlNames[] = {"None", "Rts/Cts", "Dtr/Dsr", "Xon/Xoff",
                                                    "Custom"};
 

@@ -15,6 +15,7 @@ namespace demo {
 
 class NullModemCable;
 class DeviceServer;
+class ModemLink;
 
 // The line speed the demo configuration sets: fast enough to watch
 // traffic flow, slow enough that the pacing shows in CPS.
@@ -24,9 +25,10 @@ class DemoPorts {
   public:
     struct Options {
         uint32_t pairs = 2;
-        // Adds a pair whose first port is a network port ("127.0.0.1:n",
-        // through the network library and the device server) and whose
-        // second port is the far end of the device server's serial line.
+        // Adds a pair of network ports ("127.0.0.1:n", through the network
+        // library): the two ports of the device server, one on each end of
+        // a cable of their own, whose modem lines the server joins as a
+        // null-modem cable would (ModemLink).
         bool networkPair = false;
     };
 
@@ -46,7 +48,7 @@ class DemoPorts {
     // The ports in the configuration's order: pair by pair, the network
     // pair last.
     const std::vector<std::string>& PortNames() const { return portNames_; }
-    bool HasNetworkPair() const { return server_ != nullptr; }
+    bool HasNetworkPair() const { return !servers_.empty(); }
 
     void KeepDirectory() { keep_ = true; }
 
@@ -55,7 +57,8 @@ class DemoPorts {
     bool WriteConfiguration(std::string& error);
 
     std::vector<std::unique_ptr<NullModemCable>> cables_;
-    std::unique_ptr<DeviceServer> server_;
+    std::unique_ptr<ModemLink> link_;
+    std::vector<std::unique_ptr<DeviceServer>> servers_;  // after the link: they use it
     std::vector<std::string> portNames_;
     std::string directory_;
     std::string configPath_;

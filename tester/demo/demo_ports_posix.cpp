@@ -9,6 +9,7 @@
 
 #include "tester/demo/cable.h"
 #include "tester/demo/device_server.h"
+#include "tester/demo/modem_link.h"
 
 namespace demo {
 
@@ -59,13 +60,17 @@ std::unique_ptr<DemoPorts> DemoPorts::Create(const Options& options, std::string
             ports->portNames_.push_back(ports->cables_.back()->pathB());
         }
         if (options.networkPair) {
-            // The device server's serial line is end A of a cable of its
-            // own; the tester's second port of the pair is end B.
+            // The device server's two serial lines are the two ends of a
+            // cable of their own, and its two ports the tester's pair.
             ports->cables_.push_back(std::make_unique<NullModemCable>(Pacing::followPort()));
             const NullModemCable& line = *ports->cables_.back();
-            ports->server_ = std::make_unique<DeviceServer>(line.pathA(), kDemoBaudRate);
-            ports->portNames_.push_back(ports->server_->PortName());
-            ports->portNames_.push_back(line.pathB());
+            ports->link_ = std::make_unique<ModemLink>();
+            const std::string ends[2] = {line.pathA(), line.pathB()};
+            for (int side = 0; side < 2; ++side) {
+                ports->servers_.push_back(std::make_unique<DeviceServer>(ends[side], kDemoBaudRate,
+                                                                         ports->link_.get(), side));
+                ports->portNames_.push_back(ports->servers_.back()->PortName());
+            }
         }
     } catch (const std::exception& e) {
         error = std::string("cannot make the demo lines: ") + e.what();
@@ -78,9 +83,9 @@ std::unique_ptr<DemoPorts> DemoPorts::Create(const Options& options, std::string
 }
 
 bool DemoPorts::WriteConfiguration(std::string& error) {
-    const uint32_t pairs = static_cast<uint32_t>(cables_.size()) - (server_ ? 1 : 0);
+    const uint32_t pairs = static_cast<uint32_t>(cables_.size()) - (HasNetworkPair() ? 1 : 0);
     std::ofstream file(configPath_, std::ios::binary);
-    file << DemoConfigurationText(portNames_, pairs, server_ != nullptr);
+    file << DemoConfigurationText(portNames_, pairs, HasNetworkPair());
     file.close();
     if (!file) {
         error = "cannot write " + configPath_;
@@ -90,7 +95,8 @@ bool DemoPorts::WriteConfiguration(std::string& error) {
 }
 
 DemoPorts::~DemoPorts() {
-    server_.reset();
+    servers_.clear();
+    link_.reset();
     cables_.clear();
     if (!keep_ && !directory_.empty()) {
         std::error_code ignored;

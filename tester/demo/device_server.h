@@ -19,6 +19,17 @@
 //   paces the network pair at the speed the operator sets; data size and
 //   parity are acknowledged as asked, since a pseudo-terminal stays 8N.
 //   PURGE-DATA empties the tty queues it names.
+// - Modem lines, when the server is one side of a ModemLink (two servers
+//   on the two ends of one cable): the client's SET-CONTROL DTR and RTS
+//   on and off (8, 9, 11, 12) set this side's lines, and the other side's
+//   client is told what its port now sees by NOTIFY-MODEMSTATE (CTS from
+//   RTS, DSR and DCD from DTR), with RFC 2217's delta bits and under the
+//   mask its SET-MODEMSTATE-MASK asked for. A client is sent the state once
+//   it has set that mask, and again whenever the state changes. A client
+//   that connects raises both lines, as a port opened for it would; one
+//   that goes drops them. SET-CONTROL 7 and 10 ask for the DTR and RTS
+//   state. A pseudo-terminal has no modem lines: these are the server's
+//   own, between its two ports only.
 //
 // Linux only. Needs the network library's codec: a build without the
 // library has a DeviceServer whose construction fails.
@@ -34,11 +45,16 @@ namespace demo {
 // False in a build without the network library's codec.
 bool DeviceServerAvailable();
 
+class ModemLink;
+
 class DeviceServer {
   public:
     // Opens the line (a tty path, set to `baudRate`), listens on 127.0.0.1
-    // on a free port and starts serving. Throws std::system_error.
-    DeviceServer(const std::string& linePath, uint32_t baudRate);
+    // on a free port and starts serving. With a `link`, it is side `side`
+    // (0 or 1) of it; the link must outlive the server. Throws
+    // std::system_error.
+    DeviceServer(const std::string& linePath, uint32_t baudRate, ModemLink* link = nullptr,
+                 int side = 0);
     // Stops serving, closes the client, the listener and the line.
     ~DeviceServer();
     DeviceServer(const DeviceServer&) = delete;
@@ -65,6 +81,8 @@ class DeviceServer {
     int wake_ = -1;
     uint16_t port_ = 0;
     uint32_t baudRate_ = 0;
+    ModemLink* link_ = nullptr;
+    int side_ = 0;
     std::atomic<uint64_t> toLine_{0};
     std::atomic<uint64_t> toClient_{0};
     std::atomic<uint32_t> clients_{0};

@@ -11,7 +11,7 @@ bool DeviceServerAvailable() {
     return false;
 }
 
-DeviceServer::DeviceServer(const std::string&, uint32_t) {
+DeviceServer::DeviceServer(const std::string&, uint32_t, ModemLink*, int) {
     throw std::system_error(ENOTSUP, std::generic_category(),
                             "this build has no network library for a device server");
 }

@@ -16,12 +16,17 @@
 
 #include "netserial/telnet_codec.h"
 #include "tester/demo/line_format.h"
+#include "tester/demo/modem_link.h"
 
 namespace demo {
 
 namespace {
 
 constexpr size_t kChunk = 4096;
+
+// SET-CONTROL values that ask for the state of DTR and of RTS.
+constexpr uint8_t kDtrQuery = 7;
+constexpr uint8_t kRtsQuery = 10;
 
 [[noreturn]] void Fail(const char* what) {
     throw std::system_error(errno, std::generic_category(), what);
@@ -62,10 +67,15 @@ int ListenLoopback(uint16_t& port) {
 // The client's side of the session: its socket, what waits to go each way,
 // and whether it lets the line's data come.
 struct Session : qelnet::TelnetSink {
-    explicit Session(int lineFd, uint32_t baudRate) : line(lineFd), baud(baudRate) {}
+    Session(int lineFd, uint32_t baudRate, ModemLink* modemLink, int linkSide)
+        : line(lineFd), baud(baudRate), link(modemLink), side(linkSide) {}
 
     const int line;
     uint32_t baud;  // the line's speed, as the client last set it
+    ModemLink* const link;
+    const int side;
+    uint8_t modemMask = 0;  // the client's SET-MODEMSTATE-MASK
+    int modemSent = -1;     // the modem state the client last heard of; -1: none yet
     int fd = -1;
     qelnet::TelnetScanner scanner;
     std::vector<uint8_t> toLine;
@@ -111,10 +121,68 @@ struct Session : qelnet::TelnetSink {
                 if (value[0] & 1) tcflush(line, TCIFLUSH);
                 if (value[0] & 2) tcflush(line, TCOFLUSH);
                 break;
+            case kSetControl:
+                if (link) answer[0] = Control(value[0]);
+                break;
+            case kSetModemStateMask:
+                modemMask = value[0];
+                break;
             default:
                 break;
         }
         Answer(static_cast<uint8_t>(code + 100), answer);
+        // The state as it is now, once the client has said what it wants
+        // to hear of: it starts from nothing (the library from all off).
+        if (code == kSetModemStateMask) NotifyModem(true);
+    }
+
+    // SET-CONTROL on the linked lines; the value RFC 2217 answers with.
+    uint8_t Control(uint8_t value) {
+        using namespace qelnet::telnet;
+        switch (value) {
+            case kControlDtrOn:
+            case kControlDtrOff:
+                link->SetDtr(side, value == kControlDtrOn);
+                return value;
+            case kControlRtsOn:
+            case kControlRtsOff:
+                link->SetRts(side, value == kControlRtsOn);
+                return value;
+            case kDtrQuery:
+                return link->Dtr(side) ? kControlDtrOn : kControlDtrOff;
+            case kRtsQuery:
+                return link->Rts(side) ? kControlRtsOn : kControlRtsOff;
+            default:
+                return value;
+        }
+    }
+
+    // Tells the client what its port's modem lines are when that changed
+    // (or `force`): NOTIFY-MODEMSTATE with the lines in the upper four
+    // bits and what changed since the last one in the lower four (delta
+    // CTS, delta DSR, RI's trailing edge, delta DCD), under its mask.
+    void NotifyModem(bool force) {
+        if (!link || fd < 0) return;
+        const uint8_t state = link->InputsOf(side);
+        if (!force && state == modemSent) return;
+        const uint8_t before = modemSent < 0 ? 0 : static_cast<uint8_t>(modemSent);
+        const uint8_t changed = static_cast<uint8_t>(state ^ before);
+        uint8_t deltas = 0;
+        if (changed & 0x10) deltas |= 0x01;
+        if (changed & 0x20) deltas |= 0x02;
+        if ((before & 0x40) && !(state & 0x40)) deltas |= 0x04;
+        if (changed & 0x80) deltas |= 0x08;
+        modemSent = state;
+        if (modemMask == 0) return;
+        Answer(qelnet::telnet::kNotifyModemState,
+               {static_cast<uint8_t>((state | deltas) & modemMask)});
+    }
+
+    // A client connected: the port is opened for it, which raises its
+    // lines; one that goes drops them.
+    void Opened(int client) {
+        fd = client;
+        if (link) link->SetBoth(side, true);
     }
 
     void Answer(uint8_t code, const std::vector<uint8_t>& value) {
@@ -127,6 +195,9 @@ struct Session : qelnet::TelnetSink {
 
     void Reset() {
         CloseFd(fd);
+        if (link) link->SetBoth(side, false);
+        modemMask = 0;
+        modemSent = -1;
         scanner = qelnet::TelnetScanner();
         toLine.clear();
         toLinePos = 0;
@@ -158,7 +229,9 @@ bool DeviceServerAvailable() {
     return true;
 }
 
-DeviceServer::DeviceServer(const std::string& linePath, uint32_t baudRate) {
+DeviceServer::DeviceServer(const std::string& linePath, uint32_t baudRate, ModemLink* link,
+                           int side)
+    : link_(link), side_(side) {
     try {
         line_ = open(linePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (line_ < 0) Fail("open the device server's line");
@@ -191,11 +264,15 @@ std::string DeviceServer::PortName() const {
 }
 
 void DeviceServer::Run() {
-    Session session(line_, baudRate_);
+    Session session(line_, baudRate_, link_, side_);
     std::vector<uint8_t> buffer(kChunk);
     for (;;) {
         const bool connected = session.fd >= 0;
-        pollfd fds[4] = {{wake_, POLLIN, 0}, {listener_, POLLIN, 0}, {line_, 0, 0}, {-1, 0, 0}};
+        pollfd fds[5] = {{wake_, POLLIN, 0},
+                         {listener_, POLLIN, 0},
+                         {line_, 0, 0},
+                         {-1, 0, 0},
+                         {link_ ? link_->WakeFd(side_) : -1, POLLIN, 0}};
         // The line is read only when its bytes have somewhere to go (or,
         // without a client, to be dropped), written when payload waits.
         if (!connected || (!session.ClientPending() && session.flowAllowed))
@@ -206,11 +283,15 @@ void DeviceServer::Run() {
             if (!session.LinePending()) fds[3].events |= POLLIN;
             if (session.ClientPending()) fds[3].events |= POLLOUT;
         }
-        if (poll(fds, 4, -1) < 0) {
+        if (poll(fds, 5, -1) < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (fds[0].revents) return;
+        if (fds[4].revents & POLLIN) {
+            link_->Drain(side_);
+            session.NotifyModem(false);
+        }
 
         if (fds[1].revents & POLLIN) {
             const int client = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -219,7 +300,7 @@ void DeviceServer::Run() {
             } else if (client >= 0) {
                 const int on = 1;
                 setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-                session.fd = client;
+                session.Opened(client);
                 clients_.fetch_add(1, std::memory_order_relaxed);
                 hasClient_.store(1, std::memory_order_relaxed);
                 continue;

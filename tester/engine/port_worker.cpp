@@ -170,9 +170,10 @@ bool PortWorker::Reconnect() {
     {
         std::unique_lock<std::mutex> rx(receiveSide, std::defer_lock);
         std::unique_lock<std::mutex> tx(sendSide, std::defer_lock);
+        std::unique_lock<std::mutex> other(otherSide, std::defer_lock);
         for (;;) {
             CancelAndPurge();
-            if (std::try_lock(rx, tx) == -1) break;
+            if (std::try_lock(rx, tx, other) == -1) break;
             plat::sleepMs(kNudgeEveryMs / 10);
         }
         // What was assembled of a block before the loss is gone with it.

@@ -40,6 +40,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -151,6 +152,14 @@ class PortWorker {
     // line-error read, and the end of Purge). Both stay as they were when
     // the call fails. Returns the call's result.
     BOOL ClearCommErrors();
+
+    // Runs op(portAccess, handle) on the open port for a thread that is not
+    // one of the worker's own (the modem-line check, line_check.h), under a
+    // lock that a reconnection takes before it closes the port, so that op
+    // never reaches a port being closed. FALSE, with ERROR_NOT_READY, while
+    // the port is not open or is down. Keep op short: a reconnection waits
+    // for it. op's last error is the caller's afterwards.
+    BOOL OnPort(const std::function<BOOL(PortAccess&, HANDLE)>& op);
 
     // --- Texts and records, copied whole under the worker's lock.
 
@@ -369,6 +378,7 @@ class PortWorker {
     mutable std::mutex fieldLock;
     std::mutex receiveSide;   // rxBlock, rxFill, lastRxSeq, port reads
     std::mutex sendSide;      // port writes
+    std::mutex otherSide;     // OnPort's calls
     std::string openFailure;  // under fieldLock
 
     // A loss: lost_ lets one reporter count it; lostEvent wakes PortThread;

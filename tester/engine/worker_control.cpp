@@ -166,6 +166,22 @@ void CopyLineSettings(const DCB& from, DCB& to) {
     to.fTXContinueOnXoff = from.fTXContinueOnXoff;
 }
 
+BOOL PortWorker::OnPort(const std::function<BOOL(PortAccess&, HANDLE)>& op) {
+    BOOL ok = FALSE;
+    uint32_t error = ERROR_NOT_READY;
+    {
+        std::lock_guard<std::mutex> hold(otherSide);
+        const HANDLE handle = portHandle.load(kRelaxed);
+        if (notReady.load(kRelaxed) == 0 && portDown.load(kRelaxed) == 0 &&
+            handle != INVALID_HANDLE_VALUE) {
+            ok = op(portAccess, handle);
+            error = plat::lastError();
+        }
+    }
+    plat::setLastError(error);
+    return ok;
+}
+
 BOOL PortWorker::ClearCommErrors() {
     DWORD errors = 0;
     COMSTAT status{};

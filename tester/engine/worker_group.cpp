@@ -66,7 +66,7 @@ int32_t WorkerGroup::CreateWorkers() {
     return created;
 }
 
-ShutDownResult WorkerGroup::ShutDown(uint32_t joinBoundMs) {
+ShutDownResult WorkerGroup::ShutDown(uint32_t joinBoundMs, bool othersDone) {
     ShutDownResult result;
     if (shutDown_) return result;
     shutDown_ = true;
@@ -88,6 +88,7 @@ ShutDownResult WorkerGroup::ShutDown(uint32_t joinBoundMs) {
     }
     for (size_t i = 0; i < workers_.size(); ++i)
         if (!ended[i]) ended[i] = workers_[i]->ThreadsEnded();
+    if (!othersDone) ended.assign(workers_.size(), false);
 
     // The rows first, so that nothing reaches a worker through them once
     // it is freed. The threads of these workers have ended: none of them

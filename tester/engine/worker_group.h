@@ -67,8 +67,10 @@ class WorkerGroup {
     //    left allocated for the rest of the process, with its row pointer:
     //    freeing it would free memory its thread still uses.
     // Runs once; a second call returns what is left (nothing). quitEvent
-    // stays set: the engine has ended for this process.
-    ShutDownResult ShutDown(uint32_t joinBoundMs = kShutDownJoinMs);
+    // stays set: the engine has ended for this process. With `othersDone`
+    // false a thread outside the workers (a line check that outlived its
+    // bound) may still use them: every worker is then left allocated.
+    ShutDownResult ShutDown(uint32_t joinBoundMs = kShutDownJoinMs, bool othersDone = true);
 
     // Workers owned now (created and not yet shut down), and the one with
     // row index `i` (null past the end). The list changes only in

@@ -3,13 +3,32 @@
 #include "tester/port/line_settings_posix.h"
 
 #include <asm/termbits.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/last_error.h"
 
 namespace {
+
+int systemIoctl(int fd, unsigned long request, void* argument) {
+    return ::ioctl(fd, request, argument);
+}
+
+std::atomic<LineIoctl> lineIoctl{systemIoctl};
+
+int io(int fd, unsigned long request, void* argument) {
+    return lineIoctl.load(std::memory_order_relaxed)(fd, request, argument);
+}
+
+// Drivers without the RS-485 mode answer its request as one they do not
+// know (ENOTTY), or, in older kernels, as an argument they cannot take.
+bool noRs485Mode(int error) {
+    return error == ENOTTY || error == EINVAL || error == EOPNOTSUPP;
+}
 
 struct Speed {
     uint32_t rate;
@@ -147,7 +166,7 @@ void TermiosToDcb(const termios2& t, DCB& dcb) {
 
 bool PrepareLine(int fd, DCB& dcb) {
     termios2 t{};
-    if (ioctl(fd, TCGETS2, &t) != 0) return false;
+    if (io(fd, TCGETS2, &t) != 0) return false;
     // Raw, as a Windows serial port always is.
     t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
                    IXANY | INPCK | IUCLC | IMAXBEL);
@@ -160,7 +179,7 @@ bool PrepareLine(int fd, DCB& dcb) {
     t.c_cc[VTIME] = 0;
     t.c_cc[VSTART] = 0x11;
     t.c_cc[VSTOP] = 0x13;
-    if (ioctl(fd, TCSETS2, &t) != 0) return false;
+    if (io(fd, TCSETS2, &t) != 0) return false;
 
     dcb = DCB{};
     dcb.fBinary = 1;
@@ -174,25 +193,53 @@ bool PrepareLine(int fd, DCB& dcb) {
 
 bool ApplyLineSettings(int fd, const DCB& dcb) {
     termios2 t{};
-    if (ioctl(fd, TCGETS2, &t) != 0) return false;
+    if (io(fd, TCGETS2, &t) != 0) return false;
     uint32_t error = 0;
     if (!DcbToTermios(dcb, t, error)) {
         plat::setLastError(error);
         return false;
     }
-    if (ioctl(fd, TCSETS2, &t) != 0) return false;
+    // The RS-485 mode first: a driver that cannot switch the transmitter
+    // refuses the settings before anything of them has reached the line.
+    // Its delays and other flags stay as the system set them up.
+    const bool toggle = dcb.fRtsControl == RTS_CONTROL_TOGGLE;
+    serial_rs485 before{};
+    const bool haveRs485 = io(fd, TIOCGRS485, &before) == 0;
+    if (toggle) {
+        serial_rs485 on = haveRs485 ? before : serial_rs485{};
+        on.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        on.flags &= ~static_cast<uint32_t>(SER_RS485_RTS_AFTER_SEND);
+        if (io(fd, TIOCSRS485, &on) != 0) {
+            if (noRs485Mode(errno)) plat::setLastError(kErrorNoRs485Mode);
+            return false;
+        }
+    }
+    if (io(fd, TCSETS2, &t) != 0) {
+        const uint32_t failed = plat::lastError();
+        if (toggle && haveRs485) io(fd, TIOCSRS485, &before);
+        plat::setLastError(failed);
+        return false;
+    }
+    if (!toggle && haveRs485 && (before.flags & SER_RS485_ENABLED)) {
+        // Best effort, as the line levels below: RTS is then the
+        // settings' again.
+        serial_rs485 off = before;
+        off.flags &= ~static_cast<uint32_t>(SER_RS485_ENABLED);
+        io(fd, TIOCSRS485, &off);
+    }
     // Best effort: devices without modem lines (ptys, some USB adapters)
-    // refuse these, and the settings above still hold.
+    // refuse these, and the settings above still hold. With handshake or
+    // RS-485 the driver drives RTS itself.
     int rts = TIOCM_RTS, dtr = TIOCM_DTR;
-    if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE)
-        ioctl(fd, dcb.fRtsControl == RTS_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &rts);
-    ioctl(fd, dcb.fDtrControl == DTR_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &dtr);
+    if (dcb.fRtsControl == RTS_CONTROL_DISABLE || dcb.fRtsControl == RTS_CONTROL_ENABLE)
+        io(fd, dcb.fRtsControl == RTS_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &rts);
+    io(fd, dcb.fDtrControl == DTR_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &dtr);
     return true;
 }
 
 bool ReadLineSettings(int fd, const DCB& accepted, DCB& dcb) {
     termios2 t{};
-    if (ioctl(fd, TCGETS2, &t) != 0) return false;
+    if (io(fd, TCGETS2, &t) != 0) return false;
     dcb = accepted;
     TermiosToDcb(t, dcb);
     return true;
@@ -200,5 +247,10 @@ bool ReadLineSettings(int fd, const DCB& accepted, DCB& dcb) {
 
 bool FlushLine(int fd, bool input, bool output) {
     if (!input && !output) return true;
-    return ioctl(fd, TCFLSH, input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH) == 0;
+    const intptr_t queues = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+    return io(fd, TCFLSH, reinterpret_cast<void*>(queues)) == 0;
+}
+
+void SetLineIoctlForTesting(LineIoctl ioctl) {
+    lineIoctl.store(ioctl ? ioctl : systemIoctl, std::memory_order_relaxed);
 }

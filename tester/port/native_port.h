@@ -68,6 +68,14 @@ BOOL NativeClearError(NativePort& port, HANDLE handle, DWORD* errors, COMSTAT* s
 // that start later run normally.
 BOOL NativeCancelPending(NativePort& port, HANDLE handle);
 
+// The modem lines: raise or drop RTS or DTR (SETRTS, CLRRTS, SETDTR,
+// CLRDTR), and read CTS, DSR, RI and DCD as the MS_* bits. Neither waits.
+BOOL NativeEscapeFunction(NativePort& port, HANDLE handle, DWORD function);
+BOOL NativeGetModemStatus(NativePort& port, HANDLE handle, DWORD* status);
+
+// Those two failed with `error` because the device has no modem lines.
+bool NativeNoModemLines(uint32_t error);
+
 // A transfer that failed with `error` found the device gone (unplugged,
 // hung up): only closing it and opening it again can help.
 bool NativeIsLost(uint32_t error);

@@ -334,6 +334,53 @@ BOOL NativeCancelPending(NativePort& p, HANDLE handle) {
     });
 }
 
+BOOL NativeEscapeFunction(NativePort& p, HANDLE handle, DWORD function) {
+    return RunGuarded(p.guard, handle, [&] {
+        int bits = 0;
+        unsigned long request = TIOCMBIS;
+        switch (function) {
+            case SETRTS:
+            case CLRRTS:
+                bits = TIOCM_RTS;
+                request = function == SETRTS ? TIOCMBIS : TIOCMBIC;
+                break;
+            case SETDTR:
+            case CLRDTR:
+                bits = TIOCM_DTR;
+                request = function == SETDTR ? TIOCMBIS : TIOCMBIC;
+                break;
+            case SETBREAK:
+                return ::ioctl(p.fd, TIOCSBRK) == 0 ? TRUE : FALSE;
+            case CLRBREAK:
+                return ::ioctl(p.fd, TIOCCBRK) == 0 ? TRUE : FALSE;
+            default:
+                plat::setLastError(ERROR_INVALID_PARAMETER);
+                return FALSE;
+        }
+        return ::ioctl(p.fd, request, &bits) == 0 ? TRUE : FALSE;
+    });
+}
+
+BOOL NativeGetModemStatus(NativePort& p, HANDLE handle, DWORD* status) {
+    return RunGuarded(p.guard, handle, [&] {
+        int lines = 0;
+        if (::ioctl(p.fd, TIOCMGET, &lines) != 0) return FALSE;
+        DWORD bits = 0;
+        if (lines & TIOCM_CTS) bits |= MS_CTS_ON;
+        if (lines & TIOCM_DSR) bits |= MS_DSR_ON;
+        if (lines & TIOCM_RNG) bits |= MS_RING_ON;
+        if (lines & TIOCM_CAR) bits |= MS_RLSD_ON;
+        *status = bits;
+        return TRUE;
+    });
+}
+
+// A tty without modem lines (a pseudo-terminal, a bare UART driver) has no
+// handler for the modem ioctls.
+bool NativeNoModemLines(uint32_t error) {
+    return error == ENOTTY || error == EINVAL || error == EOPNOTSUPP;
+}
+
 // A tty whose device went away answers reads and writes with EIO (a USB
 // adapter pulled, the far side of a pseudo-terminal closed: a hang-up, which
 // the transfers turn into EIO too), or ENODEV/ENXIO from drivers that tear
@@ -345,6 +392,7 @@ bool NativeIsLost(uint32_t error) {
 // Line settings the port cannot take, and a cancelled transfer, are the
 // Win32 codes this backend stores itself; everything else is an errno.
 std::string NativeErrorText(uint32_t error) {
+    if (error == kErrorNoRs485Mode) return "the driver has no RS-485 mode (RtsControl Toggle)";
     if (error == ERROR_INVALID_PARAMETER || error == ERROR_OPERATION_ABORTED)
         return plat::win32ErrorText(error);
     return plat::errorText(error);

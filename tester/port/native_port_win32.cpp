@@ -145,6 +145,20 @@ BOOL NativeCancelPending(NativePort& port, HANDLE handle) {
     return RunGuarded(port.guard, handle, [&] { return cancelAll(handle); });
 }
 
+BOOL NativeEscapeFunction(NativePort& port, HANDLE handle, DWORD function) {
+    return RunGuarded(port.guard, handle, [&] { return EscapeCommFunction(handle, function); });
+}
+
+BOOL NativeGetModemStatus(NativePort& port, HANDLE handle, DWORD* status) {
+    return RunGuarded(port.guard, handle, [&] { return GetCommModemStatus(handle, status); });
+}
+
+// Serial drivers of devices without modem lines (some virtual ports)
+// refuse these requests as functions they do not have.
+bool NativeNoModemLines(uint32_t error) {
+    return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED;
+}
+
 std::string NativeErrorText(uint32_t error) {
     return plat::errorText(error);
 }

@@ -23,8 +23,8 @@ bool bind(plat::LibraryHandle library, const char* symbol, Fn& slot) {
     return slot != nullptr;
 }
 
-// All nine or nothing: a library that lacks one is of no use, and a slot
-// left null would be called.
+// The nine data exports all or nothing: a library that lacks one is of no
+// use, and a slot left null would be called.
 bool bindAll(plat::LibraryHandle library, LibraryExports& e) {
     bool ok = bind(library, "QnCreateFile", e.QnCreateFile);
     ok = bind(library, "QnCloseHandle", e.QnCloseHandle) && ok;
@@ -35,6 +35,10 @@ bool bindAll(plat::LibraryHandle library, LibraryExports& e) {
     ok = bind(library, "QnSetCommTimeouts", e.QnSetCommTimeouts) && ok;
     ok = bind(library, "QnPurgeComm", e.QnPurgeComm) && ok;
     ok = bind(library, "QnClearCommError", e.QnClearCommError) && ok;
+    // Only the modem-line check uses these; without them it says "not
+    // supported" on network ports, and everything else works as before.
+    bind(library, "QnEscapeCommFunction", e.QnEscapeCommFunction);
+    bind(library, "QnGetCommModemStatus", e.QnGetCommModemStatus);
     return ok;
 }
 

@@ -1,9 +1,12 @@
 // The network serial library, loaded by name and bound export by export the
 // first time a network port is opened. It is never unloaded.
 //
-// The nine exports the tester uses mirror the Win32 functions of the same
-// name without the prefix, argument for argument; their results are 32-bit
-// integers (BOOL, or a HANDLE from QnCreateFile). The library copies what
+// The nine exports the tester uses for data mirror the Win32 functions of
+// the same name without the prefix, argument for argument; their results
+// are 32-bit integers (BOOL, or a HANDLE from QnCreateFile). Two more,
+// QnEscapeCommFunction and QnGetCommModemStatus, serve the modem-line check
+// only: they are bound when the library has them, and a library without
+// them is as good as any for data. The library copies what
 // it needs and keeps no caller pointer after a call returns. It sets no
 // last error of its own: after a failed read or write the thread's last
 // error is whatever the library's last system call left there.
@@ -27,10 +30,13 @@ using QnGetCommStateFn = BOOL(WINAPI*)(HANDLE handle, LPDCB dcb);
 using QnSetCommTimeoutsFn = BOOL(WINAPI*)(HANDLE handle, LPCOMMTIMEOUTS timeouts);
 using QnPurgeCommFn = BOOL(WINAPI*)(HANDLE handle, DWORD flags);
 using QnClearCommErrorFn = BOOL(WINAPI*)(HANDLE handle, LPDWORD errors, LPCOMSTAT status);
+using QnEscapeCommFunctionFn = BOOL(WINAPI*)(HANDLE handle, DWORD function);
+using QnGetCommModemStatusFn = BOOL(WINAPI*)(HANDLE handle, LPDWORD status);
 
-// The nine export slots. They are a struct member each rather than nine
-// globals, so that no symbol of the tester carries an export's plain name
-// (a library that calls its own QnCloseHandle must reach its own).
+// The export slots. They are a struct member each rather than globals, so
+// that no symbol of the tester carries an export's plain name (a library
+// that calls its own QnCloseHandle must reach its own). The first nine are
+// always bound; the last two are null when the library lacks them.
 struct LibraryExports {
     QnCreateFileFn QnCreateFile;
     QnCloseHandleFn QnCloseHandle;
@@ -41,13 +47,15 @@ struct LibraryExports {
     QnSetCommTimeoutsFn QnSetCommTimeouts;
     QnPurgeCommFn QnPurgeComm;
     QnClearCommErrorFn QnClearCommError;
+    QnEscapeCommFunctionFn QnEscapeCommFunction;  // may be null
+    QnGetCommModemStatusFn QnGetCommModemStatus;  // may be null
 };
 
-// Filled once, all nine together, before libraryLoaded turns true; never
+// Filled once, all together, before libraryLoaded turns true; never
 // changed afterwards. Read them only after libraryLoaded has been seen true.
 extern LibraryExports libraryExports;
 
-// True once the library is loaded and all nine exports are bound. Only ever
+// True once the library is loaded and the nine data exports are bound. Only ever
 // changes from false to true while the program runs (tests aside). Stored
 // with release and read with acquire: it publishes the slots.
 extern std::atomic<bool> libraryLoaded;
@@ -66,7 +74,7 @@ bool CreateLibraryLock();
 
 // Loads and binds the library unless that is done already; returns
 // libraryLoaded. When the library cannot be loaded, or lacks any of the
-// nine exports, it counts as not found: the first such failure since the
+// nine data exports, it counts as not found: the first such failure since the
 // last successful load shows one owner-less box, "Not found qelnet.dll"
 // (caption "DLL Loading", MB_OK | MB_ICONWARNING), while the lock is held,
 // so other ports binding at the same moment wait for the user and then try

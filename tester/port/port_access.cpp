@@ -109,3 +109,28 @@ BOOL PortAccess::CancelPending(HANDLE handle) {
     if (!IsNetwork()) return NativeCancelPending(*native_, handle);
     return TRUE;
 }
+
+BOOL PortAccess::EscapeFunction(HANDLE handle, DWORD function) {
+    if (!IsNetwork()) return NativeEscapeFunction(*native_, handle, function);
+    if (!bound()) return FALSE;
+    if (!qn().QnEscapeCommFunction) {
+        plat::setLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    return qn().QnEscapeCommFunction(handle, function);
+}
+
+BOOL PortAccess::GetModemStatus(HANDLE handle, DWORD* status) {
+    if (!IsNetwork()) return NativeGetModemStatus(*native_, handle, status);
+    if (!bound()) return FALSE;
+    if (!qn().QnGetCommModemStatus) {
+        plat::setLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    return qn().QnGetCommModemStatus(handle, status);
+}
+
+bool PortAccess::NoModemLines(uint32_t error) const {
+    if (IsNetwork()) return error == ERROR_NOT_SUPPORTED;
+    return NativeNoModemLines(error);
+}

@@ -63,6 +63,22 @@ class PortAccess {
     // them; later ones run normally. Does nothing on a network port.
     BOOL CancelPending(HANDLE handle);
 
+    // The modem lines, for the line check: EscapeFunction raises or drops an
+    // output line (SETRTS, CLRRTS, SETDTR, CLRDTR); GetModemStatus reads the
+    // input lines as MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON. A
+    // network port answers from the library's last modem-state
+    // notification, which follows the far end's lines with a delay; one
+    // whose library lacks these two exports fails them with
+    // ERROR_NOT_SUPPORTED.
+    BOOL EscapeFunction(HANDLE handle, DWORD function);
+    BOOL GetModemStatus(HANDLE handle, DWORD* status);
+
+    // Whether EscapeFunction or GetModemStatus failing with `error` means
+    // that the port has no modem lines to drive or read (a pseudo-terminal,
+    // a network library without the exports), rather than that a call went
+    // wrong.
+    bool NoModemLines(uint32_t error) const;
+
     // What the last Open decided.
     bool IsNetwork() const { return isNetwork.load(std::memory_order_relaxed) != 0; }
 

@@ -41,12 +41,26 @@ void TesterSession::Stop(const LastLook& lastLook) {
         if (!refreshStopped) (void)refresh_.release();
         refresh_.reset();
     }
+    // A line check ends at its next look at the lines and gives its ports
+    // their settings back: a worker's join bound is ample for that. One that
+    // does not end still uses the workers, which then stay allocated.
+    bool checkEnded = true;
+    if (lineCheck_ && !lineCheck_->Stop(kShutDownJoinMs)) {
+        checkEnded = false;
+        (void)lineCheck_.release();
+    }
     if (lastLook) {
         RefreshRows(workers_, rows_);
         lastLook();
     }
-    const ShutDownResult ended = workers_.ShutDown();
+    const ShutDownResult ended = workers_.ShutDown(kShutDownJoinMs, checkEnded);
     rowsInUse_ = !refreshStopped || ended.leftAllocated != 0;
+}
+
+bool TesterSession::StartLineCheck(std::vector<LineCheckJob> jobs, LineCheckThread::Done done) {
+    if (!started_ || stopped_) return false;
+    if (!lineCheck_) lineCheck_.reset(new (std::nothrow) LineCheckThread);
+    return lineCheck_ && lineCheck_->Start(std::move(jobs), LineCheckTiming(), std::move(done));
 }
 
 bool TesterSession::Save() {

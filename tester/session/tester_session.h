@@ -21,7 +21,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "tester/engine/line_check.h"
 #include "tester/engine/worker_group.h"
 
 class RefreshTimer;
@@ -71,10 +73,20 @@ class TesterSession {
 
     WorkerGroup& Workers() { return workers_; }
 
+    // The modem-line check of `jobs` (line_check.h) with the default
+    // timing, on a thread of its own, so that the front end goes on
+    // meanwhile; `done` gets the outcomes on that thread. False when a
+    // check still runs (its `done` not returned) or the session has not
+    // started or has stopped. Stop ends a running check early, and waits
+    // for it, before the workers go.
+    bool StartLineCheck(std::vector<LineCheckJob> jobs, LineCheckThread::Done done);
+    bool LineCheckRunning() const { return lineCheck_ && lineCheck_->Running(); }
+
   private:
     RowSink& rows_;
     WorkerGroup workers_;
     std::unique_ptr<RefreshTimer> refresh_;
+    std::unique_ptr<LineCheckThread> lineCheck_;
     bool started_ = false;
     bool stopped_ = false;
     bool rowsInUse_ = false;

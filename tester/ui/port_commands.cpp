@@ -73,6 +73,8 @@ void RunPortCommand(PortList& rows, PortCommand command) {
         case PortCommand::ApplySettings:
             ApplySettingsToSelected(rows);
             break;
+        case PortCommand::ModemLines:
+            break;
     }
 }
 
@@ -89,6 +91,9 @@ const PortCommandInfo kPortCommands[] = {
     {PortCommand::All, "All", "Select all ports", false},
     {PortCommand::Clear, "Clear", "Clear stats selected ports", true},
     {PortCommand::Purge, "Purge", "Purge selected ports", true},
+    {PortCommand::ModemLines, "Modem lines",
+     "Check the modem lines of selected ports (pairs 1+2, 3+4...; a lone port as a loop-back)",
+     true},
     {PortCommand::ApplySettings, "Ports settings", "Setting selected ports", true},
     {PortCommand::HdPairs, "z", "", false},
 };

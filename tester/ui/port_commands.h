@@ -27,12 +27,15 @@ enum class PortCommand {
     HdPairs,        // key z: rows 1, 3... masters, 2, 4... slaves; all selected
     Clear,          // "Clear": duplex mode, counters and error fields to 0
     Purge,          // "Purge": abort and clear the port both ways, read its errors
+    ModemLines,     // "Modem lines": the line check, run by the front end (line_check_command.h)
     ApplySettings,  // "Ports settings", after the form's OK: see ApplySettingsToSelected
 };
 
 // Runs one command. For PortCommand::ApplySettings this is
 // ApplySettingsToSelected: the front end calls it only after the settings
 // form has been confirmed (and has shown the new summaryText itself).
+// PortCommand::ModemLines does nothing here: it takes seconds and reports,
+// so the front end runs it on the session's check thread.
 void RunPortCommand(PortList& rows, PortCommand command);
 
 // "Ports settings" after OK: each selected worker stops both directions,

@@ -208,6 +208,7 @@ std::vector<const char*> PortSettingsForm::ComboItems(int id) {
         case IDC_STOP_BITS:
             return Items(StopBitsNames);
         case IDC_RTS_CONTROL:
+            return Items(RtsControlNames);
         case IDC_DTR_CONTROL:
             return Items(LineControlNames);
         default:
@@ -276,7 +277,7 @@ void PortSettingsForm::ApplyPreset(int32_t preset) {
     values_.preset = preset;
     if (preset == kCustomPreset) {
         const LineFlags f = configuration.portSettings.lineFlags;
-        values_.rtsText = NameOf(LineControlNames, f.rtsControl);
+        values_.rtsText = NameOf(RtsControlNames, f.rtsControl);
         values_.outxCtsFlow = f.outxCtsFlow;
         values_.dtrText = NameOf(LineControlNames, f.dtrControl);
         values_.outxDsrFlow = f.outxDsrFlow;
@@ -329,7 +330,7 @@ FormCheck PortSettingsForm::Ok() {
     if (stopBits >= 0) s.stopBits = static_cast<uint32_t>(stopBits);
     s.flowControl = static_cast<uint32_t>(values_.preset);
     LineFlags flags = s.lineFlags;
-    const int32_t rts = PositionOf(LineControlNames, values_.rtsText);
+    const int32_t rts = PositionOf(RtsControlNames, values_.rtsText);
     if (rts >= 0) flags.rtsControl = static_cast<uint32_t>(rts);
     const int32_t dtr = PositionOf(LineControlNames, values_.dtrText);
     if (dtr >= 0) flags.dtrControl = static_cast<uint32_t>(dtr);

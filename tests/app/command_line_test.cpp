@@ -25,11 +25,13 @@ TEST(CommandLine, WithoutOptionsTheWholeTextIsThePath) {
 
 TEST(CommandLine, OptionsComeFirstAndThePathLast) {
     const CommandLineResult r =
-        Parse({"--batch", "30", "--pairs", "--report", "out.csv", "a b.ini"});
+        Parse({"--batch", "30", "--pairs", "--lines", "--report", "out.csv", "a b.ini"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(r.line.batch);
     EXPECT_EQ(r.line.batchSeconds, 30u);
     EXPECT_TRUE(r.line.pairs);
+    EXPECT_TRUE(r.line.lines);
+    EXPECT_FALSE(Parse({"--batch", "30", "x.ini"}).line.lines);
     EXPECT_EQ(r.line.reportPath, "out.csv");
     EXPECT_EQ(r.line.configPath, "a b.ini");
 
@@ -97,6 +99,8 @@ TEST(CommandLine, RefusesWhatItCannotUse) {
              {"--batch", "5", "--report"},
              {"--batch", "5", "--report="},
              {"--pairs=1", "--batch", "5"},
+             {"--lines", "x.ini"},  // the front end has its own command
+             {"--lines=1", "--batch", "5"},
              {"--html", "r.html"},  // a page only of an unattended run
              {"--log", "l.csv", "--interval", "0"},
              {"--log", "l.csv", "--interval", "86401"},
@@ -120,9 +124,9 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
     EXPECT_FALSE(Parse({"--version=1"}).ok);
     const std::string usage = UsageText("Linux");
     EXPECT_NE(usage.find("VeskTest (Linux)"), std::string::npos) << usage;
-    for (const char* option :
-         {"--demo [N]", "--keep-demo", "--batch SECONDS", "--pairs", "--report FILE", "--log FILE",
-          "--html FILE", "--interval SECONDS", "--help", "--version", "./vesktestw.ini"})
+    for (const char* option : {"--demo [N]", "--keep-demo", "--batch SECONDS", "--pairs", "--lines",
+                               "--report FILE", "--log FILE", "--html FILE", "--interval SECONDS",
+                               "--help", "--version", "./vesktestw.ini"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  "})
         EXPECT_NE(usage.find(code), std::string::npos) << code;

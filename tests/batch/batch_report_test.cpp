@@ -127,6 +127,51 @@ TEST(BatchVerdict, ExitCodeNotOpenedBeatsFailuresBeatsPassed) {
               "1 ports configured, 1 opened, 0 not opened, 0 failing: passed");
 }
 
+// --lines: an output line that reaches nothing fails the port and the run
+// (exit code 3), and the verdict line names it; "not supported" and ports
+// that were not checked fail nothing by themselves.
+TEST(BatchVerdict, AFailedModemLineCheckFailsThePortAndTheRun) {
+    auto checked = [](BatchRow row, LineVerdict verdict, const char* text, const char* to) {
+        row.lines.checked = true;
+        row.lines.verdict = verdict;
+        row.lines.text = text;
+        row.lines.farEnd = to;
+        return row;
+    };
+    const BatchRow good = checked(Ready(1, "A", Moved(2048, 2048)), LineVerdict::Passed,
+                                  "RTS>CTS ok, DTR>DSR ok, DTR>DCD none", "2");
+    const BatchRow broken = checked(Ready(2, "B", Moved(2048, 2048)), LineVerdict::Failed,
+                                    "RTS>CTS none, DTR>DSR ok, DTR>DCD ok", "1");
+    const BatchRow pty = checked(Ready(3, "C", Moved(2048, 2048)), LineVerdict::NotSupported,
+                                 "not supported", "loop-back");
+    const BatchRow alone =
+        checked(Ready(4, "D", Moved(2048, 2048)), LineVerdict::NotChecked, "far end not open", "5");
+
+    EXPECT_EQ(PortProblems(good), Problems{});
+    EXPECT_EQ(PortProblems(pty), Problems{});
+    EXPECT_EQ(PortProblems(alone), Problems{});
+    EXPECT_EQ(PortProblems(broken), Problems{"modem lines: RTS>CTS none, DTR>DSR ok, DTR>DCD ok"});
+    EXPECT_EQ(Summarise({good, pty, alone}, 3).exitCode, kBatchPassed);
+    const BatchSummary failed = Summarise({good, broken, pty, alone}, 4);
+    EXPECT_EQ(failed.exitCode, kBatchErrors);
+    EXPECT_EQ(failed.failing, 1u);
+
+    EXPECT_EQ(LinesVerdictLine({good, pty, alone}),
+              "lines: 3 ports, 1 passed, 0 failed, 1 not supported, 1 not checked: passed");
+    EXPECT_EQ(LinesVerdictLine({good, broken, pty}),
+              "lines: 3 ports, 1 passed, 1 failed, 1 not supported, 0 not checked: FAILED: "
+              "port 2 (B) to port 1: RTS>CTS none, DTR>DSR ok, DTR>DCD ok");
+
+    // The CSV gains the check's columns only when the run checked lines.
+    const std::string csv = FormatCsv({broken}, kTitles);
+    EXPECT_NE(csv.find(",LineErrSeen,Result,Lines,LinesResult\r\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",failed,\"RTS>CTS none, DTR>DSR ok, DTR>DCD ok\",failed\r\n"),
+              std::string::npos)
+        << csv;
+    EXPECT_EQ(FormatCsv({Ready(2, "B", Moved(2048, 2048))}, kTitles).find("Lines"),
+              std::string::npos);
+}
+
 // Splits a table line at blanks.
 std::vector<std::string> Words(const std::string& line) {
     std::istringstream in(line);

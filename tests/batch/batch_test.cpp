@@ -257,8 +257,12 @@ TEST_F(BatchRun, DemoPortsRunCleanAndLoseNoBlock) {
         << run.output;
 }
 
-TEST_F(BatchRun, HalfDuplexPairsOnDemoPorts) {
-    const Outcome run = Batch({"--demo", "1", "--batch", "3", "--pairs"});
+// With the modem-line check: the pseudo-terminals have no modem lines,
+// the device server's two ports are joined as a null-modem cable.
+TEST_F(BatchRun, HalfDuplexPairsAndModemLinesOnDemoPorts) {
+    const std::string html = dir_ + "/lines.html";
+    const Outcome run =
+        Batch({"--demo", "1", "--batch", "3", "--pairs", "--lines", "--html", html});
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const std::vector<Row> rows = Rows();
     ASSERT_EQ(rows.size(), 4u) << run.output;
@@ -282,7 +286,25 @@ TEST_F(BatchRun, HalfDuplexPairsOnDemoPorts) {
     ASSERT_TRUE(std::getline(csv, header));
     EXPECT_EQ(header,
               "#,Name,Rx#,Tx#,CPS,Err#,ErrDesc,Time,State,Drops,Lost,LineErr,LineErrSeen,"
-              "Result\r");
+              "Result,Lines,LinesResult\r");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(csv, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 4u);
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_NE(lines[i].find(",passed,not supported,not supported\r"), std::string::npos)
+            << lines[i];
+    for (size_t i = 2; i < 4; ++i)
+        EXPECT_NE(lines[i].find(",passed,\"RTS>CTS ok, DTR>DSR ok, DTR>DCD ok\",passed\r"),
+                  std::string::npos)
+            << lines[i];
+    EXPECT_NE(run.output.find("\nvesktest: lines: 4 ports, 2 passed, 0 failed, 2 not supported, "
+                              "0 not checked: passed\nvesktest: 4 ports configured"),
+              std::string::npos)
+        << run.output;
+    const std::string page = ReadText(html);
+    EXPECT_NE(page.find("<h2>Modem lines</h2>"), std::string::npos);
+    EXPECT_EQ(Count(page, "RTS&gt;CTS ok, DTR&gt;DSR ok, DTR&gt;DCD ok"), 2u);
 }
 
 TEST_F(BatchRun, InjectedFaultsAreCountedExactly) {

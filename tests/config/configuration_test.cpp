@@ -128,9 +128,10 @@ TEST_F(ConfigFile, LineFlagsTakeTheLowBitsOfEachValue) {
         uint32_t word;  // lineFlags as a whole
     } cases[] = {
         {"RtsControl", "2", 0x002},
-        {"RtsControl", "3", 0x000},
+        {"RtsControl", "3", 0x003},  // Toggle (RS-485), RTS only
         {"RtsControl", "5", 0x001},
         {"DtrControl", "2", 0x008},
+        {"DtrControl", "3", 0x000},
         {"DtrControl", "7", 0x000},
         {"DtrControl", "6", 0x008},
         {"OutxCtsFlow", "1", 0x010},

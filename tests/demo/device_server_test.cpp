@@ -18,6 +18,7 @@
 #include "tester/demo/cable.h"
 #include "tester/demo/demo_ports.h"
 #include "tester/demo/line_format.h"
+#include "tester/demo/modem_link.h"
 #include "tests/support/tcp_server.h"
 
 namespace {
@@ -197,6 +198,59 @@ TEST(DeviceServer, ServesOneClientAtATimeAndTheNextOneAfterIt) {
     EXPECT_EQ(rig.server.Clients(), 2u);
 }
 
+// The two ports of the server on the two ends of one cable, with their
+// modem lines joined as a null-modem cable joins them: one side's client
+// sets DTR and RTS (SET-CONTROL), the other side's client hears what its
+// port sees (NOTIFY-MODEMSTATE: CTS from RTS, DSR and DCD from DTR, with
+// RFC 2217's delta bits), once it has set its mask and at every change.
+TEST(DeviceServer, JoinsTheModemLinesOfItsTwoPortsAsANullModemCable) {
+    demo::NullModemCable line;
+    demo::ModemLink link;
+    demo::DeviceServer a(line.pathA(), 115200, &link, 0);
+    demo::DeviceServer b(line.pathB(), 115200, &link, 1);
+    auto clientA = Connect(a);
+    ASSERT_NE(clientA, nullptr);
+    ASSERT_TRUE(WaitForClients(a, 1));
+    auto expect = [](rig::TcpConnection& client, const Bytes& bytes) {
+        Bytes got;
+        client.receiveExactly(got, bytes.size(), kLong);
+        EXPECT_EQ(got, bytes);
+    };
+    auto notify = [](uint8_t value) { return Bytes{IAC, SB, 44, 107, value, IAC, SE}; };
+
+    // The mask is answered, then the state follows: the far port is closed.
+    ASSERT_TRUE(clientA->send(Bytes{IAC, SB, 44, 11, IAC, IAC, IAC, SE}));
+    expect(*clientA, {IAC, SB, 44, 111, IAC, IAC, IAC, SE});
+    expect(*clientA, notify(0x00));
+
+    // A client on B opens its port, which raises its lines: CTS, DSR and
+    // DCD come on at A, each with its delta bit.
+    auto clientB = Connect(b);
+    ASSERT_NE(clientB, nullptr);
+    expect(*clientA, notify(0xB0 | 0x0B));
+    EXPECT_TRUE(link.Dtr(1));
+
+    // B drops RTS: answered with the value in force; A loses CTS alone.
+    ASSERT_TRUE(clientB->send(Bytes{IAC, SB, 44, 5, 12, IAC, SE}));
+    expect(*clientB, {IAC, SB, 44, 105, 12, IAC, SE});
+    expect(*clientA, notify(0xA0 | 0x01));
+    // A's own lines reach B, which has asked for no notifications: B hears
+    // nothing of them, but can ask for its own lines' state.
+    ASSERT_TRUE(clientA->send(Bytes{IAC, SB, 44, 5, 9, IAC, SE}));
+    expect(*clientA, {IAC, SB, 44, 105, 9, IAC, SE});
+    EXPECT_FALSE(link.Dtr(0));
+    EXPECT_EQ(link.InputsOf(1), 0x10) << "CTS from A's RTS, which its opening raised";
+    ASSERT_TRUE(clientB->send(Bytes{IAC, SB, 44, 5, 7, IAC, SE, IAC, SB, 44, 5, 10, IAC, SE}));
+    expect(*clientB, {IAC, SB, 44, 105, 8, IAC, SE, IAC, SB, 44, 105, 12, IAC, SE});
+
+    // B's client goes: its port closes and drops its lines.
+    clientB->close();
+    expect(*clientA, notify(0x0A));
+    Bytes more;
+    EXPECT_EQ(clientA->receive(more, 200), rig::TcpConnection::Status::Timeout)
+        << "no notification without a change";
+}
+
 TEST(DemoPorts, ListsItsPortsInAFreshDirectoryAndTidiesUp) {
     char pattern[] = "/tmp/vesk-demo-test.XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -216,6 +270,7 @@ TEST(DemoPorts, ListsItsPortsInAFreshDirectoryAndTidiesUp) {
         ASSERT_EQ(ports->PortNames().size(), 6u);
         EXPECT_TRUE(ports->HasNetworkPair());
         EXPECT_EQ(ports->PortNames()[4].rfind("127.0.0.1:", 0), 0u);
+        EXPECT_EQ(ports->PortNames()[5].rfind("127.0.0.1:", 0), 0u) << "both ends";
 
         std::ifstream file(ports->ConfigPath());
         std::stringstream text;

@@ -21,6 +21,21 @@ struct ScriptedQn {
     std::atomic<uint32_t> readError{0};
     std::atomic<uint32_t> createsToFail{0};
 
+    // Modem lines. Each port is one of kPorts, picked by the last digit of
+    // its name ("127.0.0.1:7001" is port 1, handle SCRIPTED_QN_HANDLE + 1),
+    // so that a test can wire ports to each other. Output o (0 RTS, 1 DTR)
+    // of port p reaches the MS_* bits wireBits[p][o] of port wireTo[p][o]
+    // (no bits: not wired). A port sees its far ends' lines modemLagMs
+    // after they change, as a network port sees them a notification later.
+    // modemError, when not 0, fails both exports with that error.
+    static constexpr int kPorts = 4;
+    std::atomic<uint32_t> wireTo[kPorts][2] = {};
+    std::atomic<uint32_t> wireBits[kPorts][2] = {};
+    std::atomic<uint32_t> modemLagMs{0};
+    std::atomic<uint32_t> modemError{0};
+    // Bit 0 RTS, bit 1 DTR, as the escapes and QnSetCommState set them.
+    std::atomic<uint32_t> outputs[kPorts] = {};
+
     std::atomic<uint32_t> creates{0};
     std::atomic<uint32_t> closes{0};
     std::atomic<uint32_t> reads{0};

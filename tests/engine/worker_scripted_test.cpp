@@ -12,6 +12,7 @@
 #include "platform/message_box.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
+#include "tester/engine/line_check.h"
 #include "tester/port/network_library.h"
 #include "tester/session/refresh.h"
 #include "tests/engine/engine_harness.h"
@@ -59,6 +60,15 @@ class ScriptedPort : public ::testing::Test {
         s.writes = 0;
         s.setStates = 0;
         s.lastBaudSet = 0;
+        for (int p = 0; p < ScriptedQn::kPorts; ++p) {
+            s.outputs[p] = 0;
+            for (int o = 0; o < 2; ++o) {
+                s.wireTo[p][o] = 0;
+                s.wireBits[p][o] = 0;
+            }
+        }
+        s.modemLagMs = 0;
+        s.modemError = 0;
         boxes = 0;
         previousHook_ = plat::setMessageBoxHook(CountingBox);
     }
@@ -323,6 +333,112 @@ TEST_F(ScriptedPort, ThreadHeldBeyondTheBoundIsReportedNotFreed) {
     holdBox = false;
     EXPECT_TRUE(w.JoinThreads(5000));
     EXPECT_TRUE(w.ThreadsEnded());
+}
+
+// The modem-line check over scripted network ports whose lines are wired
+// as a cable or plug would be, seen a notification's lag late: which input
+// follows which output, both ways for a pair, against itself for a lone
+// port; "not supported" for ports without modem lines; the lines as the
+// settings have them afterwards.
+TEST_F(ScriptedPort, ModemLineCheckSaysWhichLinesFollow) {
+    LineFlags flags = configuration.portSettings.lineFlags;
+    flags.rtsControl = RTS_CONTROL_ENABLE;
+    flags.dtrControl = DTR_CONTROL_DISABLE;
+    configuration.portSettings.lineFlags = flags;
+    ScriptedQn& s = Script();
+    auto wire = [&](int from, int output, int to, uint32_t bits) {
+        s.wireTo[from][output] = static_cast<uint32_t>(to);
+        s.wireBits[from][output] = bits;
+    };
+    // Ports 0 and 1: a cable whose DTR reaches no DCD on 1's way back, but
+    // RI as well. Port 2: a loop-back plug whose DTR reaches nothing.
+    wire(0, 0, 1, MS_CTS_ON);
+    wire(0, 1, 1, MS_DSR_ON | MS_RLSD_ON);
+    wire(1, 0, 0, MS_CTS_ON);
+    wire(1, 1, 0, MS_DSR_ON | MS_RING_ON);
+    wire(2, 0, 2, MS_CTS_ON);
+    s.modemLagMs = 30;
+    PortWorker& w0 = engine_.Add("127.0.0.1:7000");
+    PortWorker& w1 = engine_.Add("127.0.0.1:7001");
+    PortWorker& w2 = engine_.Add("127.0.0.1:7002");
+    PortWorker& w3 = engine_.Add("COM200", false);  // never opens
+
+    // Pairs as the key z makes them; a row whose partner is not among the
+    // rows is checked with a loop-back plug.
+    auto pairs = [](const std::vector<PortWorker*>& rows) {
+        std::string text;
+        for (const LineCheckJob& job : PairForLineCheck(rows))
+            text += std::to_string(job.a->rowIndex + 1) + "+" +
+                    std::to_string(job.b->rowIndex + 1) + " ";
+        return text;
+    };
+    EXPECT_EQ(pairs({&w2, &w0, &w1}), "1+2 3+3 ");
+    EXPECT_EQ(pairs({&w0, &w2, &w3}), "1+1 3+4 ");
+    EXPECT_EQ(pairs({&w1, &w2}), "2+2 3+3 ");
+
+    LineCheckTiming timing;
+    timing.followMs = 500;
+    timing.settleMs = 80;
+    timing.pollMs = 5;
+    std::vector<LineCheckOutcome> out =
+        RunLineCheck(PairForLineCheck({&w0, &w1, &w2}), timing, nullptr);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].worker, &w0);
+    EXPECT_EQ(out[0].farEnd, &w1);
+    EXPECT_EQ(out[0].result.text, "RTS>CTS ok, DTR>DSR ok, DTR>DCD ok");
+    EXPECT_EQ(out[0].result.verdict, LineVerdict::Passed);
+    EXPECT_EQ(out[1].worker, &w1);
+    EXPECT_EQ(out[1].result.text, "RTS>CTS ok, DTR>DSR ok, DTR>DCD none, DTR>RI ok");
+    EXPECT_EQ(out[1].result.verdict, LineVerdict::Passed) << "an unwired DCD is no fault";
+    EXPECT_EQ(out[2].farEnd, &w2);
+    EXPECT_EQ(out[2].result.text, "RTS>CTS ok, DTR>DSR none, DTR>DCD none");
+    EXPECT_EQ(out[2].result.verdict, LineVerdict::Failed) << "DTR reaches nothing";
+    for (int p = 0; p < 3; ++p)
+        EXPECT_EQ(s.outputs[p].load(), 1u) << "port " << p << ": RTS high, DTR low, as set";
+
+    // Without modem lines: not supported, never failed; a call that goes
+    // wrong is a failure with the system's words; a port that did not
+    // open is not checked.
+    s.modemError = ERROR_NOT_SUPPORTED;
+    out = RunLineCheck(PairForLineCheck({&w0, &w1}), timing, nullptr);
+    ASSERT_EQ(out.size(), 2u);
+    for (const LineCheckOutcome& o : out) {
+        EXPECT_EQ(o.result.text, "not supported");
+        EXPECT_EQ(o.result.verdict, LineVerdict::NotSupported);
+    }
+    s.modemError = ERROR_GEN_FAILURE;
+    out = RunLineCheck(PairForLineCheck({&w2, &w3}), timing, nullptr);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].result.verdict, LineVerdict::NotChecked);
+    EXPECT_EQ(out[0].result.text, "far end not open");
+    EXPECT_EQ(out[1].result.text, "not open");
+    out = RunLineCheck(PairForLineCheck({&w2}), timing, nullptr);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].result.verdict, LineVerdict::Failed);
+    EXPECT_EQ(out[0].result.text.rfind("failed: ", 0), 0u) << out[0].result.text;
+    s.modemError = 0;
+
+    // On a thread of its own: one check at a time, and one that would wait
+    // long for a line that never follows ends at once when stopped, with
+    // its lines given back.
+    LineCheckThread thread;
+    timing.followMs = 60000;
+    std::atomic<int> reports{0};
+    std::string said;
+    ASSERT_TRUE(thread.Start(PairForLineCheck({&w2}), timing,
+                             [&](const std::vector<LineCheckOutcome>& outcomes) {
+                                 said = outcomes.at(0).result.text;
+                                 reports.fetch_add(1);
+                             }));
+    EXPECT_FALSE(thread.Start(PairForLineCheck({&w0}), timing, nullptr));
+    EXPECT_TRUE(thread.Running());
+    ASSERT_TRUE(WaitUntil([&] { return s.outputs[2].load() == 2u; }, 5000))
+        << "the check waits for a line to follow DTR";
+    EXPECT_TRUE(thread.Stop(5000));
+    EXPECT_FALSE(thread.Running());
+    EXPECT_EQ(reports.load(), 1);
+    EXPECT_EQ(said, "stopped");
+    EXPECT_EQ(s.outputs[2].load(), 1u);
 }
 
 }  // namespace

@@ -1,11 +1,21 @@
 // The DCB <-> termios mapping on its own: a pseudo-terminal cannot show data
 // bits and parity (it forces 8N1), so those are checked here, field by
 // field, and what reaches a real tty is checked in the native port tests.
+// Nor has a pseudo-terminal an RS-485 mode: that is checked against a
+// driver behind the seam.
 #include "tester/port/line_settings_posix.h"
 
 #include <asm/termbits.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "platform/last_error.h"
 
 namespace {
 
@@ -146,4 +156,129 @@ TEST(LineSettings, RefusesWhatTheSerialApiRefuses) {
         EXPECT_EQ(error, static_cast<uint32_t>(ERROR_INVALID_PARAMETER)) << c.what;
         EXPECT_EQ(t.c_cflag, 0x5a5au) << c.what << ": changed although refused";
     }
+}
+
+namespace {
+
+// A driver behind the line-settings seam: termios, the modem lines and,
+// when it has one, an RS-485 mode; every request in order.
+struct FakeDriver {
+    bool rs485 = true;        // the driver has the mode
+    bool refuseSets = false;  // TCSETS2 fails (after the mode was switched)
+    termios2 t{};
+    serial_rs485 mode{};
+    std::vector<unsigned long> requests;
+    std::vector<serial_rs485> modesSet;
+    int raised = 0, dropped = 0;  // TIOCM bits of the last TIOCMBIS / TIOCMBIC
+};
+FakeDriver* driver = nullptr;
+
+int FakeIoctl(int, unsigned long request, void* argument) {
+    FakeDriver& d = *driver;
+    d.requests.push_back(request);
+    switch (request) {
+        case TCGETS2:
+            *static_cast<termios2*>(argument) = d.t;
+            return 0;
+        case TCSETS2:
+            if (d.refuseSets) {
+                errno = EIO;
+                return -1;
+            }
+            d.t = *static_cast<termios2*>(argument);
+            return 0;
+        case TIOCGRS485:
+        case TIOCSRS485:
+            if (!d.rs485) {
+                errno = ENOTTY;
+                return -1;
+            }
+            if (request == TIOCGRS485) {
+                *static_cast<serial_rs485*>(argument) = d.mode;
+            } else {
+                d.mode = *static_cast<serial_rs485*>(argument);
+                d.modesSet.push_back(d.mode);
+            }
+            return 0;
+        case TIOCMBIS:
+            d.raised |= *static_cast<int*>(argument);
+            return 0;
+        case TIOCMBIC:
+            d.dropped |= *static_cast<int*>(argument);
+            return 0;
+        default:
+            errno = ENOTTY;
+            return -1;
+    }
+}
+
+size_t Position(const std::vector<unsigned long>& requests, unsigned long request) {
+    return static_cast<size_t>(std::find(requests.begin(), requests.end(), request) -
+                               requests.begin());
+}
+
+}  // namespace
+
+// RtsControl Toggle is the kernel's RS-485 mode, RTS on while sending; any
+// other RtsControl turns the mode off again and drives RTS itself. The
+// mode's delays and other flags stay as the system set them up.
+TEST(LineSettings, RtsToggleIsTheKernelsRs485Mode) {
+    FakeDriver d;
+    driver = &d;
+    SetLineIoctlForTesting(FakeIoctl);
+    d.mode.flags = SER_RS485_RTS_AFTER_SEND | SER_RS485_RX_DURING_TX;
+    d.mode.delay_rts_before_send = 5;
+    d.mode.delay_rts_after_send = 7;
+
+    DCB toggle = baseDcb();
+    toggle.fRtsControl = RTS_CONTROL_TOGGLE;
+    ASSERT_TRUE(ApplyLineSettings(3, toggle));
+    ASSERT_EQ(d.modesSet.size(), 1u);
+    EXPECT_EQ(d.mode.flags, static_cast<uint32_t>(SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND |
+                                                  SER_RS485_RX_DURING_TX));
+    EXPECT_EQ(d.mode.delay_rts_before_send, 5u);
+    EXPECT_EQ(d.mode.delay_rts_after_send, 7u);
+    EXPECT_LT(Position(d.requests, TIOCSRS485), Position(d.requests, TCSETS2))
+        << "the mode before the line settings, so that a refusal changes nothing";
+    EXPECT_EQ((d.raised | d.dropped) & TIOCM_RTS, 0) << "the driver drives RTS";
+    EXPECT_EQ(d.raised, TIOCM_DTR);
+    EXPECT_EQ(d.t.c_ospeed, 115200u);
+
+    // Back to RTS high: the mode goes off, RTS is raised.
+    d.requests.clear();
+    d.raised = 0;
+    ASSERT_TRUE(ApplyLineSettings(3, baseDcb()));
+    ASSERT_EQ(d.modesSet.size(), 2u);
+    EXPECT_EQ(d.mode.flags & SER_RS485_ENABLED, 0u);
+    EXPECT_EQ(d.mode.flags & SER_RS485_RX_DURING_TX, static_cast<uint32_t>(SER_RS485_RX_DURING_TX));
+    EXPECT_EQ(d.raised, TIOCM_RTS | TIOCM_DTR);
+    // Low, with the mode already off: nothing more to switch.
+    DCB low = baseDcb();
+    low.fRtsControl = RTS_CONTROL_DISABLE;
+    ASSERT_TRUE(ApplyLineSettings(3, low));
+    EXPECT_EQ(d.modesSet.size(), 2u);
+    EXPECT_EQ(d.dropped, TIOCM_RTS);
+
+    // The line refuses the rest after the mode was switched on: the mode
+    // goes back as it was.
+    d.refuseSets = true;
+    EXPECT_FALSE(ApplyLineSettings(3, toggle));
+    EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(EIO));
+    EXPECT_EQ(d.mode.flags & SER_RS485_ENABLED, 0u);
+    d.refuseSets = false;
+
+    // A driver without the mode refuses Toggle as a whole, in words that
+    // say why, before the line is touched; other settings it takes.
+    FakeDriver plain;
+    plain.rs485 = false;
+    driver = &plain;
+    toggle.BaudRate = 9600;
+    EXPECT_FALSE(ApplyLineSettings(3, toggle));
+    EXPECT_EQ(plat::lastError(), kErrorNoRs485Mode);
+    EXPECT_EQ(Position(plain.requests, TCSETS2), plain.requests.size());
+    EXPECT_TRUE(ApplyLineSettings(3, baseDcb()));
+    EXPECT_EQ(plain.t.c_ospeed, 115200u);
+
+    SetLineIoctlForTesting(nullptr);
+    driver = nullptr;
 }

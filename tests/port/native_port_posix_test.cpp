@@ -137,6 +137,26 @@ TEST(NativePort, SettingsReachTheLine) {
     EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
     ASSERT_TRUE(rig::readLineFormat(pty.master(), line));
     EXPECT_EQ(line.baud, 9600u) << "a refused DCB changes nothing";
+
+    // A pseudo-terminal has no RS-485 mode: RtsControl Toggle is refused
+    // with words that say so, and the line keeps what it had. Nor has it
+    // modem lines, which the line check must call "not supported".
+    dcb.BaudRate = 19200;
+    dcb.fOutxCtsFlow = 0;
+    dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+    EXPECT_FALSE(port.SetState(h, &dcb));
+    const uint32_t refused = plat::lastError();
+    EXPECT_NE(port.ErrorText(refused).find("no RS-485 mode"), std::string::npos)
+        << port.ErrorText(refused);
+    ASSERT_TRUE(rig::readLineFormat(pty.master(), line));
+    EXPECT_EQ(line.baud, 9600u);
+    ASSERT_TRUE(port.GetState(h, &back));
+    EXPECT_EQ(back.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
+    DWORD status = 0;
+    EXPECT_FALSE(port.GetModemStatus(h, &status));
+    EXPECT_TRUE(port.NoModemLines(plat::lastError()));
+    EXPECT_FALSE(port.EscapeFunction(h, SETRTS));
+    EXPECT_TRUE(port.NoModemLines(plat::lastError()));
     EXPECT_TRUE(port.Close(h));
 }
 

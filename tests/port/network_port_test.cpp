@@ -11,6 +11,7 @@
 
 #include "platform/clock.h"
 #include "platform/dynlib.h"
+#include "platform/last_error.h"
 #include "platform/message_box.h"
 #include "tester/port/network_library.h"
 #include "tester/port/port_access.h"
@@ -120,6 +121,14 @@ TEST_F(NetworkPort, EveryOperationReachesTheLibraryAsCalled) {
     EXPECT_EQ(errors, static_cast<DWORD>(CE_FRAME));
     EXPECT_EQ(stat.cbInQue, 7u);
     EXPECT_TRUE(port.CancelPending(h));
+    // The modem lines serve the line check alone: this library has neither
+    // QnEscapeCommFunction nor QnGetCommModemStatus and is bound all the
+    // same; its ports have no modem lines.
+    DWORD status = 0;
+    EXPECT_FALSE(port.GetModemStatus(h, &status));
+    EXPECT_TRUE(port.NoModemLines(plat::lastError()));
+    EXPECT_FALSE(port.EscapeFunction(h, SETRTS));
+    EXPECT_TRUE(port.NoModemLines(plat::lastError()));
     EXPECT_TRUE(port.Close(h));
     EXPECT_EQ(rec->handle, FAKE_QN_HANDLE);
     for (int i = 0; i < kFakeExportCount; ++i)

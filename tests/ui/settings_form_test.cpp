@@ -262,6 +262,17 @@ TEST_F(SettingsForm, UnknownNamesLeaveTheirSettingsAsTheyWere) {
     EXPECT_EQ(configuration.portSettings.parity, 4u);
     EXPECT_EQ(configuration.portSettings.stopBits, 0u);
     EXPECT_EQ(configuration.portSettings.lineFlags.load().rtsControl, 1u);
+
+    // "Toggle" (RS-485) is a name of RTS alone.
+    EXPECT_EQ(PortSettingsForm::ComboItems(IDC_RTS_CONTROL).size(), 4u);
+    EXPECT_EQ(PortSettingsForm::ComboItems(IDC_DTR_CONTROL).size(), 3u);
+    form.TextChanged(IDC_RTS_CONTROL, "Toggle");
+    form.TextChanged(IDC_DTR_CONTROL, "Toggle");
+    ASSERT_TRUE(form.Ok().ok);
+    EXPECT_EQ(configuration.portSettings.lineFlags.load().rtsControl, 3u);
+    EXPECT_EQ(configuration.portSettings.lineFlags.load().dtrControl, 1u);
+    form.ApplyPreset(4);
+    EXPECT_EQ(form.TextOf(IDC_RTS_CONTROL), "Toggle") << "Custom shows what is stored";
 }
 
 // The byte size is the text's leading number, and OK refuses one that no

@@ -12,8 +12,16 @@
 
 namespace {
 
-// Splits a text into lines of at most `width` characters at blanks.
+// Splits a text into lines at its line breaks, and each into lines of at
+// most `width` characters at blanks.
 std::vector<std::string> Wrap(const std::string& text, int width) {
+    const size_t brk = text.find('\n');
+    if (brk != std::string::npos) {
+        std::vector<std::string> lines = Wrap(text.substr(0, brk), width);
+        for (std::string& line : Wrap(text.substr(brk + 1), width))
+            lines.push_back(std::move(line));
+        return lines;
+    }
     std::vector<std::string> lines;
     std::string line;
     size_t at = 0;

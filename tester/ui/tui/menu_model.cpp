@@ -6,7 +6,8 @@ namespace {
 
 // The single key of each port command. Letters of the command's name where
 // they are free; 'l' for HD Slave ('s' is Start/Stop), 't' for the
-// settings form ('p' is Purge).
+// settings form ('p' is Purge), 'd' for Modem lines ('m' and 'o' are
+// taken).
 int KeyOf(PortCommand command) {
     switch (command) {
         case PortCommand::StartStop:
@@ -31,6 +32,8 @@ int KeyOf(PortCommand command) {
             return 'c';
         case PortCommand::Purge:
             return 'p';
+        case PortCommand::ModemLines:
+            return 'd';
         case PortCommand::ApplySettings:
             return 't';
     }
@@ -39,8 +42,9 @@ int KeyOf(PortCommand command) {
 
 MenuItem PortItem(const PortCommandInfo& info) {
     MenuItem item;
-    item.action =
-        info.command == PortCommand::ApplySettings ? UiAction::PortsSettings : UiAction::Port;
+    item.action = info.command == PortCommand::ApplySettings ? UiAction::PortsSettings
+                  : info.command == PortCommand::ModemLines  ? UiAction::ModemLines
+                                                             : UiAction::Port;
     item.port = info.command;
     item.text = info.menuText;
     item.help = info.helpText;

@@ -3,14 +3,18 @@
 #include <curses.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "platform/win32_types.h"
 #include "tester/config/configuration.h"
 #include "tester/session/tester_session.h"
+#include "tester/engine/port_worker.h"
 #include "tester/ui/interval_log.h"
+#include "tester/ui/line_check_command.h"
 #include "tester/ui/port_commands.h"
 #include "tester/ui/row_store.h"
 #include "tester/ui/tui/column_layout.h"
@@ -30,7 +34,8 @@ constexpr int kEscape = 27;
 
 class TerminalFrontEnd {
   public:
-    TerminalFrontEnd(RowStore& rows, IntervalLog* log) : rows_(rows), log_(log) {}
+    TerminalFrontEnd(RowStore& rows, TesterSession& tester, IntervalLog* log)
+        : rows_(rows), tester_(tester), log_(log) {}
 
     // Serves keys and draws until the operator chooses Exit (or a stop
     // signal arrives), over a session that has started.
@@ -44,9 +49,13 @@ class TerminalFrontEnd {
     void RunItem(const MenuItem& item);
     void OpenContextMenu();
     bool OpenMenuFromAlt();
+    void StartLineCheck();
 
     RowStore& rows_;
+    TesterSession& tester_;
     IntervalLog* log_;
+    // A line check runs and its results are not up yet.
+    std::atomic<bool> checking_{false};
     MainScreen screen_;
     ListPosition position_;
     MenuView menu_;
@@ -79,14 +88,22 @@ void TerminalFrontEnd::Run() {
 }
 
 // The settings summary; on a row whose port did not open, why not, in full
-// (the error description cell may be too narrow for it).
+// (the error description cell may be too narrow for it), and on a row whose
+// port refused the line settings, the reason, which the cell shows only as
+// a number. While a line check runs, that it does.
 std::string TerminalFrontEnd::StatusText() const {
     const int row = position_.cursor;
     if (row >= 0 && row < static_cast<int>(shown_.size())) {
         const RowStore::RowView& view = shown_[row];
         if (view.cells[kColumnState] == "Not open" && !view.cells[kColumnErrDesc].empty())
             return view.cells[kColumnName] + ": not opened: " + view.cells[kColumnErrDesc];
+        const uint32_t refused =
+            view.worker ? view.worker->settingsRefused.load(std::memory_order_relaxed) : 0;
+        if (refused != 0)
+            return view.cells[kColumnName] +
+                   ": line settings refused: " + view.worker->portAccess.ErrorText(refused);
     }
+    if (checking_.load()) return "Checking the modem lines...";
     return configuration.summaryText;
 }
 
@@ -218,6 +235,9 @@ void TerminalFrontEnd::RunItem(const MenuItem& item) {
             settings_.Open();
             settingsOpen_ = true;
             break;
+        case UiAction::ModemLines:
+            StartLineCheck();
+            break;
         case UiAction::StatusBar:
             screen_.statusVisible = !screen_.statusVisible;
             break;
@@ -228,6 +248,22 @@ void TerminalFrontEnd::RunItem(const MenuItem& item) {
             quit_ = true;
             break;
     }
+}
+
+// The results come as a box from the check's thread, which waits there
+// until the operator closes it, as a port thread waits in its boxes. A
+// second check while one runs is not started.
+void TerminalFrontEnd::StartLineCheck() {
+    std::vector<LineCheckJob> jobs = LineCheckJobsForSelection(rows_);
+    if (jobs.empty() || checking_.load()) return;
+    checking_.store(true);
+    const bool started = tester_.StartLineCheck(
+        std::move(jobs), [this](const std::vector<LineCheckOutcome>& outcomes) {
+            checking_.store(false);
+            TerminalMessages().Show(FormatLineCheckMessage(outcomes).c_str(), kLineCheckCaption,
+                                    MB_OK);
+        });
+    if (!started) checking_.store(false);
 }
 
 void PrintUnshown() {
@@ -263,7 +299,10 @@ int RunTerminalFrontEnd(IntervalLog* log) {
         std::fprintf(stderr, "vesktest: cannot start the test engine\n");
         return kExitNoFrontEnd;
     }
-    TerminalFrontEnd(*rows, log).Run();
+    // It outlives the session's end: a line check's thread, which that end
+    // waits for, may still report to it.
+    TerminalFrontEnd front(*rows, tester, log);
+    front.Run();
 
     // Port threads waiting in a box are let go first: the shut-down joins
     // them.

@@ -4,6 +4,7 @@
 
 #include "platform/message_box.h"
 #include "tester/config/configuration.h"
+#include "tester/ui/line_check_command.h"
 #include "tester/ui/port_commands.h"
 #include "tester/ui/win32/about_dialog.h"
 #include "tester/ui/win32/frame_rules.h"
@@ -21,6 +22,9 @@ constexpr UINT kPortListId = 0xE900;
 // already waiting on the list to be served. It takes milliseconds; the
 // bound only keeps a stuck driver from holding the program open.
 constexpr uint32_t kCloseListMs = 5000;
+
+// Posted by the line check's thread when its results are there.
+constexpr UINT kLineCheckDone = WM_APP + 2;
 
 // The menu and accelerator commands that act on the rows.
 struct RowCommand {
@@ -69,6 +73,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             if (OnCommand(LOWORD(wParam))) return 0;
             break;
+        case kLineCheckDone:
+            OnLineCheckDone();
+            return 0;
         default:
             break;
     }
@@ -176,6 +183,9 @@ bool MainWindow::OnCommand(UINT command) {
         case ID_PORTS_SETTINGS:
             OnPortsSettings();
             return true;
+        case ID_PORTS_MODEM_LINES:
+            OnModemLines();
+            return true;
         case ID_VIEW_STATUS_BAR:
             ToggleStatusBar();
             return true;
@@ -193,10 +203,44 @@ bool MainWindow::OnCommand(UINT command) {
 void MainWindow::OnPortsSettings() {
     PortSettingsDialog dialog;
     if (dialog.Run(GetActiveWindow()) != IDOK) return;
-    if (statusBar())
-        SendMessageA(statusBar(), SB_SETTEXTA, 0 | SBT_NOBORDERS,
-                     reinterpret_cast<LPARAM>(configuration.summaryText.c_str()));
+    ShowStatus(configuration.summaryText.c_str());
     ApplySettingsToSelected(portList_);
+}
+
+void MainWindow::ShowStatus(const char* text) {
+    if (statusBar())
+        SendMessageA(statusBar(), SB_SETTEXTA, 0 | SBT_NOBORDERS, reinterpret_cast<LPARAM>(text));
+}
+
+// The check takes seconds (longer when a line does not follow): it runs on
+// the session's check thread while the window goes on serving the list and
+// the menus, and its results come back as a message. A second check while
+// one runs is not started; the status bar says one runs.
+void MainWindow::OnModemLines() {
+    std::vector<LineCheckJob> jobs = LineCheckJobsForSelection(portList_);
+    if (jobs.empty()) return;
+    const HWND window = hwnd();
+    const bool started = session_.StartLineCheck(
+        std::move(jobs), [this, window](const std::vector<LineCheckOutcome>& outcomes) {
+            {
+                std::lock_guard<std::mutex> hold(lineCheckLock_);
+                lineCheckText_ = FormatLineCheckMessage(outcomes);
+            }
+            // Lost when the window is being destroyed: nobody is left to
+            // look at the results then.
+            PostMessageA(window, kLineCheckDone, 0, 0);
+        });
+    if (started) ShowStatus("Checking the modem lines...");
+}
+
+void MainWindow::OnLineCheckDone() {
+    std::string text;
+    {
+        std::lock_guard<std::mutex> hold(lineCheckLock_);
+        text.swap(lineCheckText_);
+    }
+    ShowStatus(configuration.summaryText.c_str());
+    MessageBoxA(hwnd(), text.c_str(), kLineCheckCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 void MainWindow::OnContextMenu() {

@@ -9,6 +9,9 @@
 // window's rectangle and column widths and saves the configuration.
 #pragma once
 
+#include <mutex>
+#include <string>
+
 #include "tester/session/tester_session.h"
 #include "tester/ui/win32/frame_window.h"
 #include "tester/ui/win32/list_view_port_list.h"
@@ -41,6 +44,9 @@ class MainWindow : public FrameWindow, public IdleHandler {
     bool OnCommand(UINT command);
     void OnContextMenu();
     void OnPortsSettings();
+    void OnModemLines();
+    void OnLineCheckDone();
+    void ShowStatus(const char* text);
 
     HWND CreateStatusBar();
     bool CreatePortList();
@@ -48,6 +54,10 @@ class MainWindow : public FrameWindow, public IdleHandler {
     void CapturePlacement();
 
     ListViewPortList portList_;
+    // The results of the line check, from its thread to the window's;
+    // before the session, whose end waits for that thread.
+    std::mutex lineCheckLock_;
+    std::string lineCheckText_;
     TesterSession session_{portList_};
     HFONT listFont_ = nullptr;
     bool created_ = false;

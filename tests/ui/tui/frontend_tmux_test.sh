@@ -3,7 +3,7 @@
 # `vesktest --demo 2` with a log, check its title, select all, start, watch
 # Rx# and Tx# grow while Err# stays 0/0 and the log gets its lines, open the
 # settings form and type a bad baud rate (the bell rings, the focus stays),
-# cancel, quit; the exit code is 1 and the configuration file is written. Then a copy of the program without the
+# cancel, check the modem lines (their results in a box), quit; the exit code is 1 and the configuration file is written. Then a copy of the program without the
 # network library beside it, on a network port: the "Not found qelnet.dll"
 # box is a modal message on the screen, not text over it, the row says why
 # the port did not open, and a save that fails at the end is reported.
@@ -125,6 +125,18 @@ on_screen '>Baudrate' || fail "the focus did not go back to the baud rate"
 keys Escape
 wait_until 5 "the form to close" off_screen 'HalfDuplex Timeout, ms'
 on_screen 'Comm setting: 115200,8,None,1 .*HD Timeout: 0 ms' || fail "Cancel changed the settings"
+
+step "modem lines (d): the check runs aside, its results come in a box"
+keys d
+# The pseudo-terminals have no modem lines; the device server's two ports
+# are joined as a null-modem cable.
+wait_until 30 "the line check's results" on_screen 'RTS>CTS ok'
+on_screen '1 /dev/pts/[0-9]+ > 2 /dev/pts/[0-9]+: not supported' ||
+  fail "the first pair is not reported as not supported"
+on_screen '5 127\.0\.0\.1:[0-9]+ > 6 127\.0\.0\.1:[0-9]+: RTS>CTS ok' ||
+  fail "the network pair's lines are not reported"
+keys Enter
+wait_until 5 "the box to close" off_screen 'RTS>CTS'
 
 step "quit (q)"
 keys q

@@ -25,10 +25,13 @@ TEST(MenuModel, TheWindowsMenuBarWithItsNamesAndHelpTexts) {
     EXPECT_STREQ(bar[0].items[0].help, "Quit the application; prompts to save documents");
     EXPECT_EQ(Labels(bar[1].items),
               (std::vector<std::string>{"Start/Stop", "Read", "Write", "HD Master", "HD Slave",
-                                        "Odd", "Even", "All", "Clear", "Purge", "Ports settings"}));
+                                        "Odd", "Even", "All", "Clear", "Purge", "Modem lines",
+                                        "Ports settings"}));
     EXPECT_STREQ(bar[1].items[4].help, "Set Half-Duplex Slave mode for  selected ports");
-    EXPECT_STREQ(bar[1].items[10].help, "Setting selected ports");
-    EXPECT_EQ(bar[1].items[10].action, UiAction::PortsSettings);
+    EXPECT_EQ(bar[1].items[10].action, UiAction::ModemLines);
+    EXPECT_EQ(bar[1].items[10].key, 'd');
+    EXPECT_STREQ(bar[1].items[11].help, "Setting selected ports");
+    EXPECT_EQ(bar[1].items[11].action, UiAction::PortsSettings);
     EXPECT_EQ(Labels(bar[2].items), (std::vector<std::string>{"&Status Bar"}));
     EXPECT_STREQ(bar[2].items[0].help, "Show or hide the status bar");
     // The terminal program names itself; the help text is the window's.
@@ -47,7 +50,7 @@ TEST(MenuModel, TheWindowsMenuBarWithItsNamesAndHelpTexts) {
 TEST(MenuModel, TheContextMenuLeavesOutTheSelectionCommands) {
     EXPECT_EQ(Labels(ContextMenu()),
               (std::vector<std::string>{"Start/Stop", "Read", "Write", "HD Master", "HD Slave",
-                                        "Clear", "Purge", "Ports settings"}));
+                                        "Clear", "Purge", "Modem lines", "Ports settings"}));
 }
 
 TEST(MenuModel, EveryCommandHasItsOwnSingleKey) {

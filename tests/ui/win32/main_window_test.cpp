@@ -316,7 +316,20 @@ TEST_F(MainWindowTest, StatusBarToggleAndMenuHelp) {
     });
 }
 
-TEST_F(MainWindowTest, KeyZAndTheSelectionCommandsReachTheRows) {
+// Every text of a dialog's static controls (a message box's text among
+// them), one after the other.
+std::string StaticTexts(HWND dialog) {
+    std::string texts;
+    for (HWND child = FindWindowExA(dialog, nullptr, "Static", nullptr); child;
+         child = FindWindowExA(dialog, child, "Static", nullptr)) {
+        char text[512] = {};
+        GetWindowTextA(child, text, sizeof text);
+        texts += text;
+    }
+    return texts;
+}
+
+TEST_F(MainWindowTest, KeyZTheSelectionCommandsAndModemLinesReachTheRows) {
     WriteIni("[Ports]\r\nCOM200\r\nCOM201\r\nCOM202\r\n");
     RunDriven([](HWND main) {
         HWND list = ListOf(main);
@@ -340,6 +353,19 @@ TEST_F(MainWindowTest, KeyZAndTheSelectionCommandsReachTheRows) {
         EXPECT_TRUE(Selected(list, 0));
         EXPECT_FALSE(Selected(list, 1));
         EXPECT_TRUE(Selected(list, 2));
+
+        // Modem lines on rows 1 and 3: neither has its partner selected, so
+        // each is checked with a loop-back plug; the check runs aside and
+        // its results come in a box over the window.
+        PostMessageA(main, WM_COMMAND, ID_PORTS_MODEM_LINES, 0);
+        HWND box = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (box = ShownDialog("Modem lines")) != nullptr; }));
+        EXPECT_EQ(GetWindow(box, GW_OWNER), main);
+        EXPECT_EQ(StaticTexts(box),
+                  "1 COM200 (loop-back): not open\n3 COM202 (loop-back): not open");
+        SendMessageA(box, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+        EXPECT_EQ(StatusText(StatusOf(main)), configuration.summaryText);
     });
 }
 

@@ -143,7 +143,8 @@ TEST_F(PortSettingsDialogTest, OpensWithTheStoredSettingsAndTheFixedLists) {
         EXPECT_EQ(ListOf(d, IDC_PARITY),
                   (std::vector<std::string>{"None", "Odd", "Even", "Mark", "Space"}));
         EXPECT_EQ(ListOf(d, IDC_STOP_BITS), (std::vector<std::string>{"1", "1.5", "2"}));
-        EXPECT_EQ(ListOf(d, IDC_RTS_CONTROL), (std::vector<std::string>{"Low", "High", "Control"}));
+        EXPECT_EQ(ListOf(d, IDC_RTS_CONTROL),
+                  (std::vector<std::string>{"Low", "High", "Control", "Toggle"}));
         EXPECT_EQ(ListOf(d, IDC_DTR_CONTROL), (std::vector<std::string>{"Low", "High", "Control"}));
         // Every list opens showing all of its entries, while the closed
         // box keeps the template's height.

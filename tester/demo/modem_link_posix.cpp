@@ -1,0 +1,81 @@
+#include "tester/demo/modem_link.h"
+
+#include <cerrno>
+#include <system_error>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace demo {
+
+namespace {
+
+void CloseBoth(int (&fds)[2]) {
+    for (int& fd : fds) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+}
+
+}  // namespace
+
+ModemLink::ModemLink() {
+    for (int& fd : wake_) {
+        fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (fd < 0) {
+            const int error = errno;
+            CloseBoth(wake_);
+            throw std::system_error(error, std::generic_category(), "eventfd");
+        }
+    }
+}
+
+ModemLink::~ModemLink() {
+    CloseBoth(wake_);
+}
+
+void ModemLink::Set(int side, uint8_t bits, bool on) {
+    std::atomic<uint8_t>& mine = outputs_[side & 1];
+    const uint8_t before = on ? mine.fetch_or(bits) : mine.fetch_and(static_cast<uint8_t>(~bits));
+    if ((before & bits) == (on ? bits : 0)) return;
+    const uint64_t one = 1;
+    // Fails only when the counter is saturated: readable anyway.
+    ssize_t ignored = write(wake_[(side & 1) ^ 1], &one, sizeof one);
+    (void)ignored;
+}
+
+void ModemLink::SetDtr(int side, bool on) {
+    Set(side, kDtr, on);
+}
+
+void ModemLink::SetRts(int side, bool on) {
+    Set(side, kRts, on);
+}
+
+void ModemLink::SetBoth(int side, bool on) {
+    Set(side, kDtr | kRts, on);
+}
+
+bool ModemLink::Dtr(int side) const {
+    return outputs_[side & 1].load() & kDtr;
+}
+
+bool ModemLink::Rts(int side) const {
+    return outputs_[side & 1].load() & kRts;
+}
+
+uint8_t ModemLink::InputsOf(int side) const {
+    const uint8_t other = outputs_[(side & 1) ^ 1].load();
+    uint8_t state = 0;
+    if (other & kRts) state |= 0x10;         // CTS
+    if (other & kDtr) state |= 0x20 | 0x80;  // DSR and DCD
+    return state;
+}
+
+void ModemLink::Drain(int side) {
+    uint64_t value;
+    while (read(wake_[side & 1], &value, sizeof value) > 0) {
+    }
+}
+
+}  // namespace demo
