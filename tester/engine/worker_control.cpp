@@ -188,6 +188,7 @@ void PortWorker::ZeroCounters() {
     blocksWritten.store(0, kRelaxed);
     elapsedMs.store(originElapsedMs_.load(kRelaxed), kRelaxed);
     lastErrorKind.store(kErrorNone, kRelaxed);
+    roundTrips.Reset();
 }
 
 void PortWorker::SetTexts(const char* text) {
