@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "tester/batch/rate_check.h"
+
 namespace {
 
 bool AllDigits(const std::string& text) {
@@ -117,6 +119,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
                 return fail("--interval takes a number of seconds from 1 to " +
                             std::to_string(kMaxIntervalSeconds) + ", not '" + seconds + "'");
             line.intervalGiven = true;
+        } else if (name == "--check-rate" && !hasValue) {
+            line.checkRate = true;
         } else {
             return fail("unknown option '" + word + "'");
         }
@@ -149,6 +153,12 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     if (!line.htmlPath.empty() && !line.batch) return fail("--html belongs with --batch");
     if (line.intervalGiven && line.logPath.empty() && line.htmlPath.empty())
         return fail("--interval belongs with --log or --html");
+    // A settling second and a measured one at least.
+    if (line.checkRate && !line.batch) return fail("--check-rate belongs with --batch");
+    if (line.checkRate && line.batchSeconds < kRateMinTestSeconds)
+        return fail("--check-rate needs a test of at least " + std::to_string(kRateMinTestSeconds) +
+                    " seconds (--batch " + std::to_string(kRateMinTestSeconds) +
+                    "): one to settle, one to measure");
     result.ok = true;
     return result;
 }
@@ -189,6 +199,12 @@ std::string UsageText(const std::string& platform) {
            "                   time, marked where errors and line errors happened.\n"
            "  --interval SECONDS\n"
            "                   The sampling interval of --log and --html (default 5).\n"
+           "  --check-rate     With --batch: fail a port that received more than 3% below\n"
+           "                   or above its line's rate (the speed divided by the bits of\n"
+           "                   a character), measured from the second second of the test\n"
+           "                   until the senders stop. A port more than twice as fast is\n"
+           "                   reported as not a paced line, not failed. Half-duplex pairs\n"
+           "                   are not judged. The test must last 2 seconds at least.\n"
            "  -h, --help       Show this help and exit.\n"
            "  --version        Print the program's name, platform and version (the\n"
            "                   title the front end shows) and exit.\n"
@@ -200,7 +216,8 @@ std::string UsageText(const std::string& platform) {
            "     loss, every block back (half duplex), and the lines went quiet\n"
            "  3  batch: anything else on an open port: receive, send or line errors,\n"
            "     the port lost, nothing received or sent, blocks that did not come back,\n"
-           "     lines still receiving at the drain's limit (the last line says which)\n"
+           "     lines still receiving at the drain's limit, a rate off its line's\n"
+           "     (--check-rate) (the last line says which)\n"
            "  4  batch: a configured port could not be opened\n"
            "  5  the terminal, the test engine or the demo ports could not be set up\n";
 }

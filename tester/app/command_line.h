@@ -47,6 +47,7 @@ struct CommandLine {
     std::string htmlPath;  // the HTML report of a batch run, when not empty
     bool intervalGiven = false;
     uint32_t intervalSeconds = kDefaultIntervalSeconds;
+    bool checkRate = false;
 };
 
 struct CommandLineResult {

@@ -86,6 +86,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.htmlPath = line.htmlPath;
         options.programTitle = ProgramTitle(PlatformName());
         options.drainLimitMs = line.drainSeconds * 1000u;
+        options.checkRate = line.checkRate;
         code = RunBatch(options, stdout, stderr);
     } else {
         code = RunTerminalFrontEnd(log.get());

@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "tester/batch/batch_report.h"
 #include "tester/batch/html_report.h"
+#include "tester/batch/rate_check.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/port_worker.h"
 #include "tester/session/refresh.h"
@@ -27,6 +28,10 @@ bool Ready(PortWorker* worker) {
     return worker && worker->notReady.load(std::memory_order_relaxed) == 0;
 }
 
+bool StopRequested(const BatchOptions& options) {
+    return options.stopRequested && options.stopRequested();
+}
+
 // The rows as they are now, with the counters of the ready ones.
 std::vector<BatchRow> Collect(RowStore& rows) {
     std::vector<BatchRow> collected;
@@ -37,6 +42,7 @@ std::vector<BatchRow> Collect(RowStore& rows) {
         row.ready = Ready(view.worker);
         if (row.ready) {
             row.values = ReadRowValues(*view.worker);
+            row.roundTrips = view.worker->roundTrips.Summarise();
             if (row.values.settingsRefused != 0)
                 row.settingsRefused = view.worker->portAccess.ErrorText(row.values.settingsRefused);
         }
@@ -95,23 +101,72 @@ DrainOutcome Drain(RowStore& rows, uint32_t limitMs, IntervalLog* log) {
     }
 }
 
-void RunFor(RowStore& rows, const BatchOptions& options, std::FILE* out) {
+// Runs the test for its time; with `rates`, opens the rate check's window
+// once the lines have settled and closes it as the time is up.
+void RunFor(RowStore& rows, const BatchOptions& options, std::FILE* out, RateWindow* rates) {
     const uint32_t start = plat::tickCount();
     const uint32_t total = options.seconds * 1000u;
     uint32_t nextProgress = kProgressEveryMs;
     for (;;) {
         if (options.log) options.log->Poll(rows);
         const uint32_t spent = plat::ticksBetween(start, plat::tickCount());
-        if (spent >= total || (options.stopRequested && options.stopRequested())) return;
+        if (spent >= total || StopRequested(options)) {
+            if (rates) rates->Close(rows);
+            return;
+        }
+        if (rates && !rates->IsOpen() && spent >= kRateSettleMs) rates->Open(rows);
         if (options.progress && spent >= nextProgress) {
             std::fprintf(out, "vesktest: %s\n",
                          ProgressLine(spent / 1000, options.seconds, Collect(rows)).c_str());
             std::fflush(out);
             nextProgress += kProgressEveryMs;
         }
-        const uint32_t left = total - spent;
+        uint32_t left = total - spent;
+        // The window opens on time, not up to a poll late.
+        if (rates && !rates->IsOpen() && kRateSettleMs - spent < left) left = kRateSettleMs - spent;
         plat::sleepMs(left < kPollMs * 4 ? left : kPollMs * 4);
     }
+}
+
+// One test of the open ports: started (half-duplex pairs or full duplex),
+// run for its time, then the senders stopped first and the receivers let
+// go on until the line is quiet, so that every block sent is a block
+// received; then the receivers stopped.
+struct TestPass {
+    DrainOutcome drain;
+    RateWindow rates;
+};
+
+TestPass RunTest(RowStore& rows, const BatchOptions& options, std::FILE* out) {
+    TestPass pass;
+    if (options.pairs) {
+        RunPortCommand(rows, PortCommand::HdPairs);
+    } else {
+        RunPortCommand(rows, PortCommand::All);
+    }
+    RunPortCommand(rows, PortCommand::StartStop);
+    RunFor(rows, options, out, options.checkRate ? &pass.rates : nullptr);
+
+    if (options.pairs) {
+        RunPortCommand(rows, PortCommand::Odd);  // the masters
+        RunPortCommand(rows, PortCommand::StartStop);
+        pass.drain = Drain(rows, options.drainLimitMs, options.log);
+        RunPortCommand(rows, PortCommand::Even);  // the slaves
+        RunPortCommand(rows, PortCommand::StartStop);
+    } else {
+        RunPortCommand(rows, PortCommand::Write);
+        pass.drain = Drain(rows, options.drainLimitMs, options.log);
+        RunPortCommand(rows, PortCommand::Read);
+    }
+    plat::sleepMs(kSettleMs);
+    return pass;
+}
+
+void AttachRateChecks(std::vector<BatchRow>& rows, const TestPass& pass, bool checkRate) {
+    if (!checkRate) return;
+    const std::vector<RateCheck>& checks = pass.rates.Checks();
+    for (size_t r = 0; r < rows.size() && r < checks.size(); ++r)
+        rows[r].rate = checks[r];
 }
 
 std::vector<std::string> ColumnTitles() {
@@ -151,33 +206,14 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         }
         WaitForOpens(*rows, session.Workers().Count());
 
-        if (options.pairs) {
-            RunPortCommand(*rows, PortCommand::HdPairs);
-        } else {
-            RunPortCommand(*rows, PortCommand::All);
-        }
-        RunPortCommand(*rows, PortCommand::StartStop);
-        RunFor(*rows, options, out);
-
-        // Senders first; the receivers go on until the line is quiet, so
-        // that every block sent is a block received.
-        if (options.pairs) {
-            RunPortCommand(*rows, PortCommand::Odd);  // the masters
-            RunPortCommand(*rows, PortCommand::StartStop);
-            drain = Drain(*rows, options.drainLimitMs, options.log);
-            RunPortCommand(*rows, PortCommand::Even);  // the slaves
-            RunPortCommand(*rows, PortCommand::StartStop);
-        } else {
-            RunPortCommand(*rows, PortCommand::Write);
-            drain = Drain(*rows, options.drainLimitMs, options.log);
-            RunPortCommand(*rows, PortCommand::Read);
-        }
-        plat::sleepMs(kSettleMs);
+        const TestPass pass = RunTest(*rows, options, out);
         session.Stop([&] {
             final = Collect(*rows);
             if (options.log) options.log->Final(*rows);
         });
         if (session.RowsInUse()) (void)rows.release();
+        drain = pass.drain;
+        AttachRateChecks(final, pass, options.checkRate);
     }
 
     const std::vector<std::string> titles = ColumnTitles();

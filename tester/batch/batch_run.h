@@ -42,6 +42,9 @@ struct BatchOptions {
     // empty; its page names the program by `programTitle`.
     std::string htmlPath;
     std::string programTitle;
+    // Judge what every port received against its line's rate (rate_check.h);
+    // the test must last at least kRateMinTestSeconds.
+    bool checkRate = false;
 };
 
 // Loads the configuration from configPath, runs the test (cut short when

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tester/batch/measure_columns.h"
+#include "tester/engine/port_worker.h"
+
 namespace {
 
 std::string Escape(const std::string& text) {
@@ -245,7 +248,64 @@ svg.chart .mark.drops { fill: #7b2fbf; }
 .legend { color: #555; font-size: 12px; }
 .legend .errors { color: #d42020; } .legend .line-errors { color: #e69500; }
 .legend .drops { color: #7b2fbf; } .legend .rate { color: #1f5fbf; }
+p.measures { margin: 4px 0 0; }
 )";
+
+// The run's rows under the columns' titles and the measures', with each
+// port's result and what kept it from passing.
+std::string RowsTable(const std::vector<std::string>& titles, const std::vector<BatchRow>& rows) {
+    const MeasureColumns measures = MeasureColumnsOf(rows);
+    std::string table = "<table class=\"rows\">\n<thead><tr>";
+    for (const std::string& title : titles)
+        table += "<th>" + Escape(title) + "</th>";
+    for (const std::string& title : MeasureTitles(measures))
+        table += "<th>" + Escape(title) + "</th>";
+    table += "<th>Result</th><th class=\"why\">Why</th></tr></thead>\n<tbody>\n";
+    for (const BatchRow& row : rows) {
+        const std::vector<std::string> problems = PortProblems(row);
+        const char* verdict = VerdictName(row, problems);
+        table += std::string("<tr class=\"") + verdict + "\">";
+        for (int c = 0; c < kPortListColumns; ++c)
+            table += "<td>" + Escape(row.cells[c]) + "</td>";
+        for (const std::string& cell : MeasureCells(row, measures))
+            table += "<td>" + Escape(cell) + "</td>";
+        table += std::string("<td><span class=\"v ") + verdict + "\">" + verdict +
+                 "</span></td><td class=\"why\">" + Escape(Joined(problems)) + "</td></tr>\n";
+    }
+    return table + "</tbody>\n</table>\n";
+}
+
+// "Round trip of 312 blocks: min 180.204 ms, ..." for a master that got
+// blocks back; "" otherwise.
+std::string RoundTripText(const BatchRow& row) {
+    const LatencySummary& t = row.roundTrips;
+    if (!row.ready || row.values.mode != ModeMaster || t.count == 0) return "";
+    return "Round trip of " + std::to_string(t.count) + (t.count == 1 ? " block" : " blocks") +
+           ": min " + Milliseconds(t.minUs) + " ms, p50 " + Milliseconds(t.p50Us) + " ms, p99 " +
+           Milliseconds(t.p99Us) + " ms, max " + Milliseconds(t.maxUs) + " ms";
+}
+
+// "Rate: 11498 B/s received, 99.8% of the line's 11520 B/s: passed", or
+// why it was not judged; "" without a rate check.
+std::string RateText(const RateCheck& rate) {
+    if (rate.verdict == RateVerdict::NotChecked) return "";
+    std::string text = "Rate: ";
+    if (rate.Measured())
+        text += Format("%.0f B/s received, %.1f%% of the line's %.0f B/s", rate.measured,
+                       rate.ratio * 100, rate.expected) +
+                ": ";
+    return text + RateVerdictText(rate.verdict);
+}
+
+// Under a port's chart: its measures in the run.
+std::string PortMeasures(const HtmlReport& r, size_t port) {
+    if (port >= r.rows.size()) return "";
+    const BatchRow& row = r.rows[port];
+    std::string text;
+    for (const std::string& part : {RoundTripText(row), RateText(row.rate)})
+        if (!part.empty()) text += (text.empty() ? "" : "<br>") + Escape(part);
+    return text.empty() ? "" : "<p class=\"measures\">" + text + "</p>\n";
+}
 
 }  // namespace
 
@@ -269,20 +329,7 @@ std::string FormatHtmlReport(const HtmlReport& r) {
                 " samples)";
     page += "</p>\n";
 
-    page += "<h2>Final rows</h2>\n<table class=\"rows\">\n<thead><tr>";
-    for (const std::string& title : r.titles)
-        page += "<th>" + Escape(title) + "</th>";
-    page += "<th>Result</th><th class=\"why\">Why</th></tr></thead>\n<tbody>\n";
-    for (const BatchRow& row : r.rows) {
-        const std::vector<std::string> problems = PortProblems(row);
-        const char* verdict = VerdictName(row, problems);
-        page += std::string("<tr class=\"") + verdict + "\">";
-        for (int c = 0; c < kPortListColumns; ++c)
-            page += "<td>" + Escape(row.cells[c]) + "</td>";
-        page += std::string("<td><span class=\"v ") + verdict + "\">" + verdict +
-                "</span></td><td class=\"why\">" + Escape(Joined(problems)) + "</td></tr>\n";
-    }
-    page += "</tbody>\n</table>\n";
+    page += "<h2>Final rows</h2>\n" + RowsTable(r.titles, r.rows);
 
     page += "<h2>Ports over time</h2>\n";
     page +=
@@ -301,6 +348,7 @@ std::string FormatHtmlReport(const HtmlReport& r) {
                 "</b> &#160;<span class=\"v " + verdict + "\">" + verdict + "</span> &#160;" +
                 Escape(Joined(problems)) + "</h3>\n";
         page += Chart(name, SeriesOf(samples, i));
+        page += PortMeasures(r, i);
         page += "</section>\n";
     }
     page += "</body>\n</html>\n";

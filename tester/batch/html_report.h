@@ -10,7 +10,8 @@
 // data-verdict="passed|failed|not-opened"> holding one
 // <svg class="chart">; its marks are elements of class "mark errors",
 // "mark line-errors" and "mark drops", each with a <title> that says when
-// and what.
+// and what. The measures of a port (its round trips as a master, its rate
+// check) follow its chart in a <p class="measures">.
 #pragma once
 
 #include <cstdint>

@@ -84,6 +84,18 @@ TEST(CommandLine, LogAndHtmlTakeTheIntervalTheFrontEndTakesTheLog) {
     EXPECT_EQ(frontEnd.line.intervalSeconds, kDefaultIntervalSeconds);
 }
 
+TEST(CommandLine, TheRateCheckNeedsATestLongEnoughToMeasure) {
+    const CommandLineResult checked = Parse({"--batch", "2", "--check-rate", "x.ini"});
+    ASSERT_TRUE(checked.ok) << checked.error;
+    EXPECT_TRUE(checked.line.checkRate);
+    EXPECT_EQ(Parse({"--check-rate", "x.ini"}).error, "--check-rate belongs with --batch");
+    EXPECT_EQ(Parse({"--batch", "1", "--check-rate"}).error,
+              "--check-rate needs a test of at least 2 seconds (--batch 2): one to settle, one to "
+              "measure");
+    EXPECT_EQ(Parse({"--batch", "5", "--check-rate=yes"}).error,
+              "unknown option '--check-rate=yes'");
+}
+
 TEST(CommandLine, RefusesWhatItCannotUse) {
     for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
              {"--batch"},
@@ -120,9 +132,9 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
     EXPECT_FALSE(Parse({"--version=1"}).ok);
     const std::string usage = UsageText("Linux");
     EXPECT_NE(usage.find("VeskTest (Linux)"), std::string::npos) << usage;
-    for (const char* option :
-         {"--demo [N]", "--keep-demo", "--batch SECONDS", "--pairs", "--report FILE", "--log FILE",
-          "--html FILE", "--interval SECONDS", "--help", "--version", "./vesktestw.ini"})
+    for (const char* option : {"--demo [N]", "--keep-demo", "--batch SECONDS", "--pairs",
+                               "--report FILE", "--log FILE", "--html FILE", "--interval SECONDS",
+                               "--check-rate", "--help", "--version", "./vesktestw.ini"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  "})
         EXPECT_NE(usage.find(code), std::string::npos) << code;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tester/batch/html_report.h"
+#include "tester/batch/measure_columns.h"
 
 #include <sstream>
 
@@ -125,6 +126,86 @@ TEST(BatchVerdict, ExitCodeNotOpenedBeatsFailuresBeatsPassed) {
               "port 4 (D): not opened: No such file or directory");
     EXPECT_EQ(SummaryLine(Summarise({clean}, 1)),
               "1 ports configured, 1 opened, 0 not opened, 0 failing: passed");
+}
+
+TEST(RateCheck, TheLineRateAndWhereItsToleranceEnds) {
+    // Start, data, parity, stop: 8N1 and 7E1 take 10 bits, 8E2 12, 5N1.5 7.5.
+    EXPECT_EQ(CharacterBits(8, NOPARITY, ONESTOPBIT), 10.0);
+    EXPECT_EQ(CharacterBits(7, EVENPARITY, ONESTOPBIT), 10.0);
+    EXPECT_EQ(CharacterBits(8, EVENPARITY, TWOSTOPBITS), 12.0);
+    EXPECT_EQ(CharacterBits(5, NOPARITY, ONE5STOPBITS), 7.5);
+    DCB line{};
+    line.BaudRate = 9600;
+    line.ByteSize = 5;
+    line.Parity = NOPARITY;
+    line.StopBits = ONE5STOPBITS;
+    EXPECT_EQ(LineBytesPerSecond(line), 1280.0);
+
+    // 3% either way passes; beyond twice the rate the line is not judged.
+    const struct {
+        double measured;
+        RateVerdict verdict;
+    } cases[] = {{969.9, RateVerdict::Slow},    {970.1, RateVerdict::Passed},
+                 {1029.9, RateVerdict::Passed}, {1030.1, RateVerdict::Fast},
+                 {2000.0, RateVerdict::Fast},   {2000.1, RateVerdict::NotPaced},
+                 {0.0, RateVerdict::Slow}};
+    for (const auto& c : cases)
+        EXPECT_EQ(JudgeRate(10000, 1000.0, c.measured).verdict, c.verdict) << c.measured;
+    EXPECT_EQ(JudgeRate(0, 0.0, 50.0).verdict, RateVerdict::NotMeasured) << "no speed set";
+
+    EXPECT_EQ(RateProblem(JudgeRate(115200, 11520, 10368)),
+              "received 10368 B/s, 10.0% below the line's 11520 B/s");
+    EXPECT_EQ(RateProblem(JudgeRate(115200, 11520, 12672)),
+              "received 12672 B/s, 10.0% above the line's 11520 B/s");
+    for (RateVerdict quiet : {RateVerdict::Passed, RateVerdict::NotPaced, RateVerdict::HalfDuplex,
+                              RateVerdict::NotChecked}) {
+        RateCheck check;
+        check.verdict = quiet;
+        EXPECT_EQ(RateProblem(check), "") << RateVerdictText(quiet);
+    }
+}
+
+// The rate check in a run's verdict, table and CSV; the round trips of the
+// masters beside it.
+TEST(RateCheck, AVerdictFailsPortsOffTheirRateAndNamesThoseNotPaced) {
+    BatchRow slow = Ready(1, "A", Moved(4096, 4096));
+    slow.rate = JudgeRate(115200, 11520, 5760);
+    BatchRow free = Ready(2, "B", Moved(4096, 4096));
+    free.rate = JudgeRate(115200, 11520, 1e6);
+    BatchRow right = Ready(3, "C", Moved(4096, 4096));
+    right.rate = JudgeRate(115200, 11520, 11500);
+
+    EXPECT_EQ(PortProblems(free), Problems{});
+    const BatchSummary s = Summarise({slow, free, right}, 3);
+    EXPECT_EQ(s.exitCode, kBatchErrors);
+    EXPECT_EQ(SummaryLine(s),
+              "3 ports configured, 3 opened, 0 not opened, 1 failing: FAILED: port 1 (A): "
+              "received 5760 B/s, 50.0% below the line's 11520 B/s; not a paced line: ports 2");
+    EXPECT_EQ(SummaryLine(Summarise({free, right}, 2)),
+              "2 ports configured, 2 opened, 0 not opened, 0 failing: passed; not a paced line: "
+              "ports 1");
+
+    RowValues m = Moved(2048, 2048);
+    m.mode = ModeMaster;
+    BatchRow master = Ready(4, "M", m);
+    master.roundTrips = LatencySummary{2, 1500, 1500, 178204, 178204};
+    RowValues sl = Moved(2048, 2048);
+    sl.mode = ModeSlave;
+    const std::string csv = FormatCsv({right, master, Ready(5, "S", sl)}, kTitles);
+    std::istringstream lines(csv);
+    std::string header, first, second, third;
+    std::getline(lines, header);
+    std::getline(lines, first);
+    std::getline(lines, second);
+    std::getline(lines, third);
+    EXPECT_EQ(header,
+              "#,Name,Rx#,Tx#,CPS,Err#,ErrDesc,Time,State,Drops,Lost,LineErr,LineErrSeen,RttMinMs,"
+              "RttP50Ms,RttP99Ms,RttMaxMs,RateExpected,RateMeasured,RateRatio,RateCheck,Result\r");
+    EXPECT_NE(first.find(",......,,,,,11520.0,11500.0,0.998,passed,passed\r"), std::string::npos)
+        << first;
+    EXPECT_NE(second.find(",......,1.500,1.500,178.204,178.204,,,,,passed\r"), std::string::npos)
+        << second;
+    EXPECT_NE(third.find(",......,,,,,,,,,passed\r"), std::string::npos) << third;
 }
 
 // Splits a table line at blanks.
