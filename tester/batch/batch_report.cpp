@@ -161,6 +161,11 @@ std::string FormatTable(const std::vector<BatchRow>& rows, const std::vector<std
 }
 
 std::string FormatCsv(const std::vector<BatchRow>& rows, const std::vector<std::string>& titles) {
+    return FormatCsvParts("", {CsvPart{"", &rows}}, titles);
+}
+
+std::string FormatCsvParts(const std::string& leadTitle, const std::vector<CsvPart>& parts,
+                           const std::vector<std::string>& titles) {
     auto line = [](const std::vector<std::string>& fields) {
         std::string text;
         for (size_t c = 0; c < fields.size(); ++c) {
@@ -169,16 +174,26 @@ std::string FormatCsv(const std::vector<BatchRow>& rows, const std::vector<std::
         }
         return text + "\r\n";
     };
-    const MeasureColumns measures = MeasureColumnsOf(rows);
+    // One set of columns for every part, so that the file reads as one table.
+    std::vector<BatchRow> all;
+    for (const CsvPart& part : parts)
+        all.insert(all.end(), part.rows->begin(), part.rows->end());
+    const MeasureColumns measures = MeasureColumnsOf(all);
+    const bool lead = !leadTitle.empty();
+
     std::vector<std::string> header = AllTitles(titles, measures);
+    if (lead) header.insert(header.begin(), leadTitle);
     header.push_back("Result");
     std::string out = line(header);
-    for (const BatchRow& row : rows) {
-        std::vector<std::string> fields = AllCells(row, measures);
-        fields.push_back(!row.ready                  ? "not opened"
-                         : PortProblems(row).empty() ? "passed"
-                                                     : "failed");
-        out += line(fields);
+    for (const CsvPart& part : parts) {
+        for (const BatchRow& row : *part.rows) {
+            std::vector<std::string> fields = AllCells(row, measures);
+            if (lead) fields.insert(fields.begin(), part.lead);
+            fields.push_back(!row.ready                  ? "not opened"
+                             : PortProblems(row).empty() ? "passed"
+                                                         : "failed");
+            out += line(fields);
+        }
     }
     return out;
 }

@@ -80,6 +80,16 @@ std::string FormatTable(const std::vector<BatchRow>& rows, const std::vector<std
 // opened").
 std::string FormatCsv(const std::vector<BatchRow>& rows, const std::vector<std::string>& titles);
 
+// Several runs' rows in one CSV file (a sweep's speeds): the columns of
+// FormatCsv after a first column `leadTitle`, which each part's rows give
+// as `lead`. One header line; the measure columns are those any part needs.
+struct CsvPart {
+    std::string lead;
+    const std::vector<BatchRow>* rows;
+};
+std::string FormatCsvParts(const std::string& leadTitle, const std::vector<CsvPart>& parts,
+                           const std::vector<std::string>& titles);
+
 // One line that says how the run went and, when it failed, why; ports that
 // were not a paced line are named at its end ("; not a paced line: ports
 // 5, 6").

@@ -9,6 +9,7 @@
 #include "tester/batch/batch_report.h"
 #include "tester/batch/html_report.h"
 #include "tester/batch/rate_check.h"
+#include "tester/batch/sweep.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/port_worker.h"
 #include "tester/session/refresh.h"
@@ -169,6 +170,58 @@ void AttachRateChecks(std::vector<BatchRow>& rows, const TestPass& pass, bool ch
         rows[r].rate = checks[r];
 }
 
+// The rows now, while the refresh runs on: the line errors the ports hold
+// are read first (as a refresh would), and the refreshed cells are made
+// from the counters read, so that the table shows this moment and not the
+// last tick.
+std::vector<BatchRow> CollectNow(RowStore& rows) {
+    for (const RowStore::RowView& view : rows.Snapshot()) {
+        if (!Ready(view.worker)) continue;
+        RefreshCommErrors(*view.worker);
+        UpdateErrorKindText(*view.worker);
+    }
+    std::vector<BatchRow> collected = Collect(rows);
+    for (BatchRow& row : collected) {
+        if (!row.ready) continue;
+        const RowCells cells = FormatRowCells(row.values);
+        for (int c = kFirstRefreshedColumn; c <= kColumnState; ++c)
+            row.cells[c] = cells.text[c - kFirstRefreshedColumn];
+    }
+    return collected;
+}
+
+// The speed on every port, as the settings form's OK puts the settings on
+// the selected rows: both directions stopped, the counters zeroed.
+void PutSpeedOnEveryPort(RowStore& rows, uint32_t baudRate) {
+    configuration.portSettings.baudRate = baudRate;
+    RunPortCommand(rows, PortCommand::All);
+    RunPortCommand(rows, PortCommand::ApplySettings);
+}
+
+// The test at each speed in turn, each speed's table and verdict line
+// written as it ends. A stop request ends the sweep after the speed it
+// cut short.
+std::vector<SweepStep> RunSweep(RowStore& rows, const BatchOptions& options,
+                                const std::vector<std::string>& titles, std::FILE* out) {
+    std::vector<SweepStep> steps;
+    for (uint32_t baudRate : options.sweepRates) {
+        PutSpeedOnEveryPort(rows, baudRate);
+        const TestPass pass = RunTest(rows, options, out);
+        SweepStep step;
+        step.baudRate = baudRate;
+        step.rows = CollectNow(rows);
+        AttachRateChecks(step.rows, pass, true);
+        step.summary = Summarise(step.rows, configuration.portCount, pass.drain);
+        std::fprintf(out, "vesktest: %u bit/s:\n%s", baudRate,
+                     FormatTable(step.rows, titles).c_str());
+        std::fprintf(out, "vesktest: %s\n", SweepStepLine(step).c_str());
+        std::fflush(out);
+        steps.push_back(std::move(step));
+        if (StopRequested(options)) break;
+    }
+    return steps;
+}
+
 std::vector<std::string> ColumnTitles() {
     std::vector<std::string> titles;
     for (const ColumnDescriptor& column : configuration.columns)
@@ -197,6 +250,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     auto rows = std::make_unique<RowStore>();
     std::vector<BatchRow> final;
     DrainOutcome drain;
+    std::vector<SweepStep> sweep;
     {
         TesterSession session(*rows);
         session.LoadConfiguration();
@@ -206,7 +260,14 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         }
         WaitForOpens(*rows, session.Workers().Count());
 
-        const TestPass pass = RunTest(*rows, options, out);
+        TestPass pass;
+        if (options.sweepRates.empty()) {
+            pass = RunTest(*rows, options, out);
+        } else {
+            BatchOptions checked = options;
+            checked.checkRate = true;
+            sweep = RunSweep(*rows, checked, ColumnTitles(), out);
+        }
         session.Stop([&] {
             final = Collect(*rows);
             if (options.log) options.log->Final(*rows);
@@ -217,11 +278,21 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     }
 
     const std::vector<std::string> titles = ColumnTitles();
+    const bool swept = !options.sweepRates.empty();
     const BatchSummary summary = Summarise(final, configuration.portCount, drain);
-    std::fputs(FormatTable(final, titles).c_str(), out);
-    std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
+    int exitCode = summary.exitCode;
+    if (swept) {
+        // Each speed's table and verdict are out already.
+        exitCode = SweepExitCode(sweep);
+        std::fprintf(out, "vesktest: %s\n", SweepSummaryLine(sweep).c_str());
+    } else {
+        std::fputs(FormatTable(final, titles).c_str(), out);
+        std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
+    }
     std::fflush(out);
-    if (!options.reportPath.empty()) WriteReport(options.reportPath, FormatCsv(final, titles), err);
+    if (!options.reportPath.empty())
+        WriteReport(options.reportPath,
+                    swept ? FormatSweepCsv(sweep, titles) : FormatCsv(final, titles), err);
     if (!options.htmlPath.empty()) {
         HtmlReport page;
         page.programTitle = options.programTitle;
@@ -231,6 +302,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         page.summary = summary;
         page.titles = titles;
         page.rows = final;
+        if (swept) page.sweep = &sweep;
         if (options.log) {
             page.intervalSeconds = options.log->IntervalSeconds();
             page.samples = &options.log->Samples();
@@ -240,5 +312,5 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     if (options.log && !options.log->Problem().empty())
         std::fprintf(err, "vesktest: the log could not be written: %s\n",
                      options.log->Problem().c_str());
-    return summary.exitCode;
+    return exitCode;
 }

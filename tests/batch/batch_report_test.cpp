@@ -4,6 +4,7 @@
 
 #include "tester/batch/html_report.h"
 #include "tester/batch/measure_columns.h"
+#include "tester/batch/sweep.h"
 
 #include <sstream>
 
@@ -206,6 +207,40 @@ TEST(RateCheck, AVerdictFailsPortsOffTheirRateAndNamesThoseNotPaced) {
     EXPECT_NE(second.find(",......,1.500,1.500,178.204,178.204,,,,,passed\r"), std::string::npos)
         << second;
     EXPECT_NE(third.find(",......,,,,,,,,,passed\r"), std::string::npos) << third;
+}
+
+TEST(Sweep, AVerdictPerSpeedAndOneForTheSweep) {
+    SweepStep good;
+    good.baudRate = 9600;
+    good.rows = {Ready(1, "A", Moved(1024, 1024))};
+    good.summary = Summarise(good.rows, 1);
+    SweepStep bad = good;
+    bad.baudRate = 19200;
+    bad.rows[0].rate = JudgeRate(19200, 1920, 960);
+    bad.summary = Summarise(bad.rows, 1);
+
+    EXPECT_EQ(SweepStepLine(good), "9600: passed");
+    EXPECT_EQ(SweepStepLine(bad),
+              "19200: FAILED: port 1 (A): received 960 B/s, 50.0% below "
+              "the line's 1920 B/s");
+    EXPECT_EQ(SweepSummaryLine({good, good}), "2 speeds swept, 2 passed: passed");
+    EXPECT_EQ(SweepExitCode({good, good}), kBatchPassed);
+    EXPECT_EQ(SweepSummaryLine({good, bad, bad}),
+              "3 speeds swept, 1 passed, 2 failed: FAILED: 19200, 19200");
+    EXPECT_EQ(SweepExitCode({good, bad}), kBatchErrors);
+    SweepStep missing = good;
+    missing.rows.push_back(NotOpen(2, "B"));
+    missing.summary = Summarise(missing.rows, 2);
+    EXPECT_EQ(SweepExitCode({bad, missing}), kBatchNotOpened);
+    EXPECT_EQ(SweepExitCode({}), kBatchErrors) << "nothing swept is no pass";
+
+    const std::string csv = FormatSweepCsv({good, bad}, kTitles);
+    EXPECT_EQ(csv.substr(0, csv.find('\r')),
+              "BaudRate,#,Name,Rx#,Tx#,CPS,Err#,ErrDesc,Time,State,Drops,Lost,LineErr,LineErrSeen,"
+              "RateExpected,RateMeasured,RateRatio,RateCheck,Result");
+    EXPECT_NE(csv.find("\n9600,1,A,"), std::string::npos);
+    EXPECT_NE(csv.find("\n19200,1,A,"), std::string::npos);
+    EXPECT_NE(csv.find(",1920.0,960.0,0.500,too slow,failed\r\n"), std::string::npos) << csv;
 }
 
 // Splits a table line at blanks.

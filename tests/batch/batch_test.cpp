@@ -413,6 +413,84 @@ TEST_F(BatchRun, LinesThatDoNotGoQuietFailTheRun) {
     }
 }
 
+// A sweep of two speeds, each with the rate check, over two cables. One
+// follows its ports' speed and passes at both. The other keeps a pace of
+// its own each way, as lines whose drivers ignore the speed asked for:
+// into port 4 always 460800 bit/s, into port 3 always 1013760. At 460800
+// port 4 passes and port 3, at 2.2 times its line's rate, is no paced line
+// (named, not failed), so the speed passes; at 921600 port 4 gets half its
+// line's rate and port 3 10% too much, and the speed fails. A verdict line
+// per speed and then the sweep's; the CSV and the page have every speed's
+// rows. The blocks all arrive intact: the rate is all that is wrong.
+TEST_F(BatchRun, ASweepChecksTheRateAtEachSpeed) {
+    demo::NullModemCable following(demo::Pacing::followPort());
+    demo::NullModemCable own(demo::Pacing::off());
+    own.setPacing(demo::Dir::AtoB, demo::Pacing::at(460800));
+    own.setPacing(demo::Dir::BtoA, demo::Pacing::at(1013760));
+    const std::string config =
+        WriteConfig({following.pathA(), following.pathB(), own.pathA(), own.pathB()});
+    const std::string html = dir_ + "/sweep.html";
+
+    const Outcome run = Batch({"--batch", "2", "--sweep", "460800,921600", "--html", html}, config);
+    ASSERT_EQ(run.exitCode, 3) << run.output;
+    EXPECT_NE(run.output.find("\nvesktest: 460800: passed; not a paced line: ports 3\n"),
+              std::string::npos)
+        << run.output;
+    const std::regex failed("\nvesktest: 921600: FAILED: port 3 \\(" + own.pathA() +
+                            "\\): received \\d+ B/s, \\d+\\.\\d% above the line's 92160 B/s; "
+                            "port 4 \\(" +
+                            own.pathB() +
+                            "\\): received \\d+ B/s, \\d+\\.\\d% below the line's 92160 B/s\n");
+    EXPECT_TRUE(std::regex_search(run.output, failed)) << run.output;
+    EXPECT_EQ(run.output.find("port 1 ("), std::string::npos) << "the following cable never failed";
+    const std::string last = "vesktest: 2 speeds swept, 1 passed, 1 failed: FAILED: 921600\n";
+    ASSERT_GE(run.output.size(), last.size());
+    EXPECT_EQ(run.output.substr(run.output.size() - last.size()), last) << run.output;
+
+    // The CSV: the speed first, then the columns of a single run.
+    const std::vector<Row> rows = Rows();
+    ASSERT_EQ(rows.size(), 8u) << run.output;
+    EXPECT_EQ(rows[0].titles->front(), "BaudRate");
+    EXPECT_EQ(rows[0].titles->back(), "Result");
+    const struct {
+        const char* check;
+        double ratio;  // within 5%
+    } wanted[2][4] = {
+        {{"passed", 1}, {"passed", 1}, {"not a paced line", 2.2}, {"passed", 1}},
+        {{"passed", 1}, {"passed", 1}, {"too fast", 1.1}, {"too slow", 0.5}},
+    };
+    for (size_t speed = 0; speed < 2; ++speed) {
+        std::vector<Row> ofSpeed;
+        for (size_t port = 0; port < 4; ++port) {
+            const Row& row = rows[speed * 4 + port];
+            SCOPED_TRACE(row.Field("BaudRate") + " " + row.Field("Name"));
+            EXPECT_EQ(row.Field("BaudRate"), speed == 0 ? "460800" : "921600");
+            EXPECT_EQ(row.Field("RateExpected"), speed == 0 ? "46080.0" : "92160.0");
+            EXPECT_EQ(row.Field("Err#"), "0/0");
+            EXPECT_EQ(row.Field("RateCheck"), wanted[speed][port].check);
+            EXPECT_NEAR(std::stod(row.Field("RateRatio")), wanted[speed][port].ratio,
+                        wanted[speed][port].ratio * 0.05);
+            const bool fails = speed == 1 && port >= 2;
+            EXPECT_EQ(row.Field("Result"), fails ? "failed" : "passed");
+            // Without the speed, a row as a single run has it.
+            ofSpeed.push_back(
+                Row{std::vector<std::string>(row.cells.begin() + 1, row.cells.end()), nullptr});
+        }
+        // Each speed's counters start at 0, and every block sent arrived.
+        ExpectPairsLossless(ofSpeed);
+    }
+
+    const std::string page = ReadText(html);
+    EXPECT_NE(page.find("<section class=\"speed\" data-baud=\"460800\" data-verdict=\"passed\">"),
+              std::string::npos);
+    EXPECT_NE(page.find("<section class=\"speed\" data-baud=\"921600\" data-verdict=\"failed\">"),
+              std::string::npos);
+    // Each port's section has its result at each speed.
+    EXPECT_EQ(Count(page, "<table class=\"measures\">"), 4u);
+    EXPECT_EQ(Count(page, "<tr class=\"failed\" data-baud=\"921600\">"), 2u);
+    EXPECT_EQ(Count(page, "<tr class=\"passed\" data-baud=\"460800\">"), 4u);
+}
+
 // Symbolic links stand for udev's /dev/serial/by-id names: the adapter
 // behind them goes (its pseudo-terminals vanish, so reads and writes fail
 // with EIO, and udev takes the names away) and a new one comes under the
