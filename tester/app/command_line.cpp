@@ -1,6 +1,10 @@
 #include "tester/app/command_line.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "tester/batch/rate_check.h"
+#include "tester/ui/settings_form.h"
 
 namespace {
 
@@ -31,6 +35,33 @@ void SplitInline(const std::string& word, std::string& name, std::string& value,
     hasValue = word.compare(0, 2, "--") == 0 && eq != std::string::npos;
     name = hasValue ? word.substr(0, eq) : word;
     value = hasValue ? word.substr(eq + 1) : std::string();
+}
+
+// "9600,19200,115200": speeds the settings form would take, each once, at
+// most kMaxSweepRates of them. An empty text on success, else why not.
+std::string ReadSweepRates(const std::string& list, std::vector<uint32_t>& rates) {
+    const uint32_t low = static_cast<uint32_t>(PortSettingsForm::kMinBaudRate);
+    const uint32_t high = static_cast<uint32_t>(PortSettingsForm::kMaxBaudRate);
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = list.find(',', from);
+        const std::string item =
+            list.substr(from, comma == std::string::npos ? comma : comma - from);
+        uint32_t rate = 0;
+        if (item.empty()) return "--sweep has an empty speed in '" + list + "'";
+        if (!ReadBounded(item, low, high, rate))
+            return "--sweep takes speeds from " + std::to_string(low) + " to " +
+                   std::to_string(high) + " bit/s separated by commas, not '" + item + "'";
+        if (std::find(rates.begin(), rates.end(), rate) != rates.end())
+            return "--sweep lists " + item + " twice";
+        rates.push_back(rate);
+        if (comma == std::string::npos) break;
+        from = comma + 1;
+    }
+    if (rates.size() > kMaxSweepRates)
+        return "--sweep takes at most " + std::to_string(kMaxSweepRates) + " speeds, not " +
+               std::to_string(rates.size());
+    return "";
 }
 
 }  // namespace
@@ -119,6 +150,15 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
                 return fail("--interval takes a number of seconds from 1 to " +
                             std::to_string(kMaxIntervalSeconds) + ", not '" + seconds + "'");
             line.intervalGiven = true;
+        } else if (name == "--check-rate" && !hasValue) {
+            line.checkRate = true;
+        } else if (name == "--sweep") {
+            std::string list;
+            if (!takeValue(list) || list.empty())
+                return fail("--sweep needs a list of speeds, as 9600,19200,115200");
+            line.sweepRates.clear();
+            const std::string why = ReadSweepRates(list, line.sweepRates);
+            if (!why.empty()) return fail(why);
         } else {
             return fail("unknown option '" + word + "'");
         }
@@ -152,6 +192,15 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     if (!line.htmlPath.empty() && !line.batch) return fail("--html belongs with --batch");
     if (line.intervalGiven && line.logPath.empty() && line.htmlPath.empty())
         return fail("--interval belongs with --log or --html");
+    // Both measure the rate: a settling second and a measured one at least.
+    const char* rated = line.checkRate             ? "--check-rate"
+                        : !line.sweepRates.empty() ? "--sweep"
+                                                   : nullptr;
+    if (rated && !line.batch) return fail(std::string(rated) + " belongs with --batch");
+    if (rated && line.batchSeconds < kRateMinTestSeconds)
+        return fail(std::string(rated) + " needs a test of at least " +
+                    std::to_string(kRateMinTestSeconds) + " seconds (--batch " +
+                    std::to_string(kRateMinTestSeconds) + "): one to settle, one to measure");
     result.ok = true;
     return result;
 }
@@ -197,6 +246,16 @@ std::string UsageText(const std::string& platform) {
            "                   time, marked where errors and line errors happened.\n"
            "  --interval SECONDS\n"
            "                   The sampling interval of --log and --html (default 5).\n"
+           "  --check-rate     With --batch: fail a port that received more than 3% below\n"
+           "                   or above its line's rate (the speed divided by the bits of\n"
+           "                   a character), measured from the second second of the test\n"
+           "                   until the senders stop. A port more than twice as fast is\n"
+           "                   reported as not a paced line, not failed. Half-duplex pairs\n"
+           "                   are not judged. The test must last 2 seconds at least.\n"
+           "  --sweep SPEEDS   With --batch: the test at each of SPEEDS in turn (bit/s,\n"
+           "                   300 to 921600, separated by commas: 9600,19200,115200; at\n"
+           "                   most 32), put on every port, with the rate check; one\n"
+           "                   verdict line per speed, then the sweep's.\n"
            "  -h, --help       Show this help and exit.\n"
            "  --version        Print the program's name, platform and version (the\n"
            "                   title the front end shows) and exit.\n"
@@ -208,7 +267,8 @@ std::string UsageText(const std::string& platform) {
            "     loss, every block back (half duplex), and the lines went quiet\n"
            "  3  batch: anything else on an open port: receive, send or line errors,\n"
            "     the port lost, nothing received or sent, blocks that did not come back,\n"
-           "     lines still receiving at the drain's limit (the last line says which)\n"
+           "     lines still receiving at the drain's limit, a rate off its line's\n"
+           "     (--check-rate), any speed of a sweep failing (the last line says which)\n"
            "     and, with --lines, a modem-line check that failed\n"
            "  4  batch: a configured port could not be opened\n"
            "  5  the terminal, the test engine or the demo ports could not be set up\n";

@@ -30,6 +30,8 @@ constexpr uint32_t kMaxIntervalSeconds = 86400;
 // The batch run's drain limit, in seconds.
 constexpr uint32_t kDefaultDrainSeconds = 60;
 constexpr uint32_t kMaxDrainSeconds = 3600;
+// The speeds of one sweep, at most.
+constexpr uint32_t kMaxSweepRates = 32;
 
 struct CommandLine {
     std::string configPath;  // the path as given, or "" for the default
@@ -48,6 +50,8 @@ struct CommandLine {
     std::string htmlPath;  // the HTML report of a batch run, when not empty
     bool intervalGiven = false;
     uint32_t intervalSeconds = kDefaultIntervalSeconds;
+    bool checkRate = false;
+    std::vector<uint32_t> sweepRates;  // --sweep, in the order given
 };
 
 struct CommandLineResult {

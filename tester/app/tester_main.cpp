@@ -87,6 +87,8 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.htmlPath = line.htmlPath;
         options.programTitle = ProgramTitle(PlatformName());
         options.drainLimitMs = line.drainSeconds * 1000u;
+        options.checkRate = line.checkRate;
+        options.sweepRates = line.sweepRates;
         code = RunBatch(options, stdout, stderr);
     } else {
         code = RunTerminalFrontEnd(log.get());

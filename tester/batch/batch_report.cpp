@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tester/batch/measure_columns.h"
 #include "tester/engine/port_worker.h"
 #include "tester/ui/csv_text.h"
 
@@ -54,6 +55,8 @@ std::vector<std::string> PortProblems(const BatchRow& row) {
     }
     if (v.bytesRead == 0) problems.push_back("received nothing");
     if (v.bytesWritten == 0) problems.push_back("sent nothing");
+    const std::string rate = RateProblem(row.rate);
+    if (!rate.empty()) problems.push_back(rate);
     return problems;
 }
 
@@ -62,6 +65,8 @@ BatchSummary Summarise(const std::vector<BatchRow>& rows, uint32_t configuredPor
     BatchSummary s;
     s.configured = configuredPorts;
     for (const BatchRow& row : rows) {
+        if (row.rate.verdict == RateVerdict::NotPaced)
+            s.notPaced.push_back(static_cast<int32_t>(&row - rows.data()));
         const std::vector<std::string> problems = PortProblems(row);
         if (!row.ready) {
             ++s.notOpened;
@@ -111,27 +116,33 @@ std::vector<std::string> ExtraCells(const BatchRow& row) {
 }
 
 // Every cell of a row as the table and the CSV show it.
-std::vector<std::string> AllCells(const BatchRow& row) {
+std::vector<std::string> AllCells(const BatchRow& row, const MeasureColumns& measures) {
     std::vector<std::string> cells(row.cells, row.cells + kPortListColumns);
     for (std::string& extra : ExtraCells(row))
         cells.push_back(std::move(extra));
+    for (std::string& measure : MeasureCells(row, measures))
+        cells.push_back(std::move(measure));
     return cells;
 }
 
-std::vector<std::string> AllTitles(const std::vector<std::string>& titles) {
+std::vector<std::string> AllTitles(const std::vector<std::string>& titles,
+                                   const MeasureColumns& measures) {
     std::vector<std::string> all(kPortListColumns);
     for (int c = 0; c < kPortListColumns && static_cast<size_t>(c) < titles.size(); ++c)
         all[c] = titles[c];
     all.insert(all.end(), kBatchExtraTitles.begin(), kBatchExtraTitles.end());
+    for (std::string& measure : MeasureTitles(measures))
+        all.push_back(std::move(measure));
     return all;
 }
 
 }  // namespace
 
 std::string FormatTable(const std::vector<BatchRow>& rows, const std::vector<std::string>& titles) {
-    std::vector<std::vector<std::string>> lines = {AllTitles(titles)};
+    const MeasureColumns measures = MeasureColumnsOf(rows);
+    std::vector<std::vector<std::string>> lines = {AllTitles(titles, measures)};
     for (const BatchRow& row : rows)
-        lines.push_back(AllCells(row));
+        lines.push_back(AllCells(row, measures));
     std::vector<size_t> widths(lines[0].size(), 0);
     for (const auto& line : lines)
         for (size_t c = 0; c < line.size(); ++c)
@@ -151,6 +162,11 @@ std::string FormatTable(const std::vector<BatchRow>& rows, const std::vector<std
 }
 
 std::string FormatCsv(const std::vector<BatchRow>& rows, const std::vector<std::string>& titles) {
+    return FormatCsvParts("", {CsvPart{"", &rows}}, titles);
+}
+
+std::string FormatCsvParts(const std::string& leadTitle, const std::vector<CsvPart>& parts,
+                           const std::vector<std::string>& titles) {
     auto line = [](const std::vector<std::string>& fields) {
         std::string text;
         for (size_t c = 0; c < fields.size(); ++c) {
@@ -159,33 +175,51 @@ std::string FormatCsv(const std::vector<BatchRow>& rows, const std::vector<std::
         }
         return text + "\r\n";
     };
-    const bool lines = LinesChecked(rows);
-    std::vector<std::string> header = AllTitles(titles);
+    // One set of columns for every part, so that the file reads as one table.
+    std::vector<BatchRow> all;
+    for (const CsvPart& part : parts)
+        all.insert(all.end(), part.rows->begin(), part.rows->end());
+    const MeasureColumns measures = MeasureColumnsOf(all);
+    const bool lead = !leadTitle.empty();
+    const bool lines = LinesChecked(all);
+
+    std::vector<std::string> header = AllTitles(titles, measures);
+    if (lead) header.insert(header.begin(), leadTitle);
     header.push_back("Result");
     if (lines) header.insert(header.end(), kLineCheckTitles.begin(), kLineCheckTitles.end());
     std::string out = line(header);
-    for (const BatchRow& row : rows) {
-        std::vector<std::string> fields = AllCells(row);
-        fields.push_back(!row.ready                  ? "not opened"
-                         : PortProblems(row).empty() ? "passed"
-                                                     : "failed");
-        if (lines)
-            for (std::string& cell : LineCheckCells(row))
-                fields.push_back(std::move(cell));
-        out += line(fields);
+    for (const CsvPart& part : parts) {
+        for (const BatchRow& row : *part.rows) {
+            std::vector<std::string> fields = AllCells(row, measures);
+            if (lead) fields.insert(fields.begin(), part.lead);
+            fields.push_back(!row.ready                  ? "not opened"
+                             : PortProblems(row).empty() ? "passed"
+                                                         : "failed");
+            if (lines)
+                for (std::string& cell : LineCheckCells(row))
+                    fields.push_back(std::move(cell));
+            out += line(fields);
+        }
     }
     return out;
+}
+
+std::string NotPacedNote(const BatchSummary& s) {
+    std::string note;
+    for (size_t i = 0; i < s.notPaced.size(); ++i)
+        note += (i == 0 ? "; not a paced line: ports " : ", ") + std::to_string(s.notPaced[i] + 1);
+    return note;
 }
 
 std::string SummaryLine(const BatchSummary& s) {
     std::string line = std::to_string(s.configured) + " ports configured, " +
                        std::to_string(s.opened) + " opened, " + std::to_string(s.notOpened) +
                        " not opened, " + std::to_string(s.failing) + " failing: ";
-    if (s.exitCode == kBatchPassed) return line + "passed";
+    if (s.exitCode == kBatchPassed) return line + "passed" + NotPacedNote(s);
     line += "FAILED";
     for (size_t i = 0; i < s.reasons.size(); ++i)
         line += (i == 0 ? ": " : "; ") + s.reasons[i];
-    return line;
+    return line + NotPacedNote(s);
 }
 
 std::string ProgressLine(uint32_t secondsDone, uint32_t secondsTotal,

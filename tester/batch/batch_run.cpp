@@ -9,6 +9,8 @@
 #include "tester/batch/batch_report.h"
 #include "tester/batch/html_report.h"
 #include "tester/batch/line_check_report.h"
+#include "tester/batch/rate_check.h"
+#include "tester/batch/sweep.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/port_worker.h"
 #include "tester/session/refresh.h"
@@ -28,6 +30,10 @@ bool Ready(PortWorker* worker) {
     return worker && worker->notReady.load(std::memory_order_relaxed) == 0;
 }
 
+bool StopRequested(const BatchOptions& options) {
+    return options.stopRequested && options.stopRequested();
+}
+
 // The rows as they are now, with the counters of the ready ones.
 std::vector<BatchRow> Collect(RowStore& rows) {
     std::vector<BatchRow> collected;
@@ -38,6 +44,7 @@ std::vector<BatchRow> Collect(RowStore& rows) {
         row.ready = Ready(view.worker);
         if (row.ready) {
             row.values = ReadRowValues(*view.worker);
+            row.roundTrips = view.worker->roundTrips.Summarise();
             if (row.values.settingsRefused != 0)
                 row.settingsRefused = view.worker->portAccess.ErrorText(row.values.settingsRefused);
         }
@@ -96,23 +103,124 @@ DrainOutcome Drain(RowStore& rows, uint32_t limitMs, IntervalLog* log) {
     }
 }
 
-void RunFor(RowStore& rows, const BatchOptions& options, std::FILE* out) {
+// Runs the test for its time; with `rates`, opens the rate check's window
+// once the lines have settled and closes it as the time is up.
+void RunFor(RowStore& rows, const BatchOptions& options, std::FILE* out, RateWindow* rates) {
     const uint32_t start = plat::tickCount();
     const uint32_t total = options.seconds * 1000u;
     uint32_t nextProgress = kProgressEveryMs;
     for (;;) {
         if (options.log) options.log->Poll(rows);
         const uint32_t spent = plat::ticksBetween(start, plat::tickCount());
-        if (spent >= total || (options.stopRequested && options.stopRequested())) return;
+        if (spent >= total || StopRequested(options)) {
+            if (rates) rates->Close(rows);
+            return;
+        }
+        if (rates && !rates->IsOpen() && spent >= kRateSettleMs) rates->Open(rows);
         if (options.progress && spent >= nextProgress) {
             std::fprintf(out, "vesktest: %s\n",
                          ProgressLine(spent / 1000, options.seconds, Collect(rows)).c_str());
             std::fflush(out);
             nextProgress += kProgressEveryMs;
         }
-        const uint32_t left = total - spent;
+        uint32_t left = total - spent;
+        // The window opens on time, not up to a poll late.
+        if (rates && !rates->IsOpen() && kRateSettleMs - spent < left) left = kRateSettleMs - spent;
         plat::sleepMs(left < kPollMs * 4 ? left : kPollMs * 4);
     }
+}
+
+// One test of the open ports: started (half-duplex pairs or full duplex),
+// run for its time, then the senders stopped first and the receivers let
+// go on until the line is quiet, so that every block sent is a block
+// received; then the receivers stopped.
+struct TestPass {
+    DrainOutcome drain;
+    RateWindow rates;
+};
+
+TestPass RunTest(RowStore& rows, const BatchOptions& options, std::FILE* out) {
+    TestPass pass;
+    if (options.pairs) {
+        RunPortCommand(rows, PortCommand::HdPairs);
+    } else {
+        RunPortCommand(rows, PortCommand::All);
+    }
+    RunPortCommand(rows, PortCommand::StartStop);
+    RunFor(rows, options, out, options.checkRate ? &pass.rates : nullptr);
+
+    if (options.pairs) {
+        RunPortCommand(rows, PortCommand::Odd);  // the masters
+        RunPortCommand(rows, PortCommand::StartStop);
+        pass.drain = Drain(rows, options.drainLimitMs, options.log);
+        RunPortCommand(rows, PortCommand::Even);  // the slaves
+        RunPortCommand(rows, PortCommand::StartStop);
+    } else {
+        RunPortCommand(rows, PortCommand::Write);
+        pass.drain = Drain(rows, options.drainLimitMs, options.log);
+        RunPortCommand(rows, PortCommand::Read);
+    }
+    plat::sleepMs(kSettleMs);
+    return pass;
+}
+
+void AttachRateChecks(std::vector<BatchRow>& rows, const TestPass& pass, bool checkRate) {
+    if (!checkRate) return;
+    const std::vector<RateCheck>& checks = pass.rates.Checks();
+    for (size_t r = 0; r < rows.size() && r < checks.size(); ++r)
+        rows[r].rate = checks[r];
+}
+
+// The rows now, while the refresh runs on: the line errors the ports hold
+// are read first (as a refresh would), and the refreshed cells are made
+// from the counters read, so that the table shows this moment and not the
+// last tick.
+std::vector<BatchRow> CollectNow(RowStore& rows) {
+    for (const RowStore::RowView& view : rows.Snapshot()) {
+        if (!Ready(view.worker)) continue;
+        RefreshCommErrors(*view.worker);
+        UpdateErrorKindText(*view.worker);
+    }
+    std::vector<BatchRow> collected = Collect(rows);
+    for (BatchRow& row : collected) {
+        if (!row.ready) continue;
+        const RowCells cells = FormatRowCells(row.values);
+        for (int c = kFirstRefreshedColumn; c <= kColumnState; ++c)
+            row.cells[c] = cells.text[c - kFirstRefreshedColumn];
+    }
+    return collected;
+}
+
+// The speed on every port, as the settings form's OK puts the settings on
+// the selected rows: both directions stopped, the counters zeroed.
+void PutSpeedOnEveryPort(RowStore& rows, uint32_t baudRate) {
+    configuration.portSettings.baudRate = baudRate;
+    RunPortCommand(rows, PortCommand::All);
+    RunPortCommand(rows, PortCommand::ApplySettings);
+}
+
+// The test at each speed in turn, each speed's table and verdict line
+// written as it ends. A stop request ends the sweep after the speed it
+// cut short.
+std::vector<SweepStep> RunSweep(RowStore& rows, const BatchOptions& options,
+                                const std::vector<std::string>& titles, std::FILE* out) {
+    std::vector<SweepStep> steps;
+    for (uint32_t baudRate : options.sweepRates) {
+        PutSpeedOnEveryPort(rows, baudRate);
+        const TestPass pass = RunTest(rows, options, out);
+        SweepStep step;
+        step.baudRate = baudRate;
+        step.rows = CollectNow(rows);
+        AttachRateChecks(step.rows, pass, true);
+        step.summary = Summarise(step.rows, configuration.portCount, pass.drain);
+        std::fprintf(out, "vesktest: %u bit/s:\n%s", baudRate,
+                     FormatTable(step.rows, titles).c_str());
+        std::fprintf(out, "vesktest: %s\n", SweepStepLine(step).c_str());
+        std::fflush(out);
+        steps.push_back(std::move(step));
+        if (StopRequested(options)) break;
+    }
+    return steps;
 }
 
 std::vector<std::string> ColumnTitles() {
@@ -144,6 +252,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     std::vector<BatchRow> final;
     std::vector<BatchLineCheck> lineChecks;
     DrainOutcome drain;
+    std::vector<SweepStep> sweep;
     {
         TesterSession session(*rows);
         session.LoadConfiguration();
@@ -158,43 +267,47 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
             lineChecks =
                 RunBatchLineCheck(session.Workers(), LineCheckTiming(), options.stopRequested);
 
-        if (options.pairs) {
-            RunPortCommand(*rows, PortCommand::HdPairs);
+        TestPass pass;
+        if (options.sweepRates.empty()) {
+            pass = RunTest(*rows, options, out);
         } else {
-            RunPortCommand(*rows, PortCommand::All);
+            BatchOptions checked = options;
+            checked.checkRate = true;
+            sweep = RunSweep(*rows, checked, ColumnTitles(), out);
         }
-        RunPortCommand(*rows, PortCommand::StartStop);
-        RunFor(*rows, options, out);
-
-        // Senders first; the receivers go on until the line is quiet, so
-        // that every block sent is a block received.
-        if (options.pairs) {
-            RunPortCommand(*rows, PortCommand::Odd);  // the masters
-            RunPortCommand(*rows, PortCommand::StartStop);
-            drain = Drain(*rows, options.drainLimitMs, options.log);
-            RunPortCommand(*rows, PortCommand::Even);  // the slaves
-            RunPortCommand(*rows, PortCommand::StartStop);
-        } else {
-            RunPortCommand(*rows, PortCommand::Write);
-            drain = Drain(*rows, options.drainLimitMs, options.log);
-            RunPortCommand(*rows, PortCommand::Read);
-        }
-        plat::sleepMs(kSettleMs);
         session.Stop([&] {
             final = Collect(*rows);
             if (options.log) options.log->Final(*rows);
         });
         if (session.RowsInUse()) (void)rows.release();
+        drain = pass.drain;
+        AttachRateChecks(final, pass, options.checkRate);
     }
 
     if (options.lines) AttachLineChecks(final, lineChecks);
     const std::vector<std::string> titles = ColumnTitles();
+    const bool swept = !options.sweepRates.empty();
     const BatchSummary summary = Summarise(final, configuration.portCount, drain);
-    std::fputs(FormatTable(final, titles).c_str(), out);
-    if (options.lines) std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
-    std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
+    int exitCode = summary.exitCode;
+    if (swept) {
+        // Each speed's table and verdict are out already. The lines were
+        // checked once, before the first speed: their verdict stands beside
+        // the speeds' and fails the sweep on its own.
+        exitCode = SweepExitCode(sweep);
+        if (options.lines) {
+            std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
+            if (LinesFailed(final) && exitCode == kBatchPassed) exitCode = kBatchErrors;
+        }
+        std::fprintf(out, "vesktest: %s\n", SweepSummaryLine(sweep).c_str());
+    } else {
+        std::fputs(FormatTable(final, titles).c_str(), out);
+        if (options.lines) std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
+        std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
+    }
     std::fflush(out);
-    if (!options.reportPath.empty()) WriteReport(options.reportPath, FormatCsv(final, titles), err);
+    if (!options.reportPath.empty())
+        WriteReport(options.reportPath,
+                    swept ? FormatSweepCsv(sweep, titles) : FormatCsv(final, titles), err);
     if (!options.htmlPath.empty()) {
         HtmlReport page;
         page.programTitle = options.programTitle;
@@ -204,6 +317,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         page.summary = summary;
         page.titles = titles;
         page.rows = final;
+        if (swept) page.sweep = &sweep;
         if (options.log) {
             page.intervalSeconds = options.log->IntervalSeconds();
             page.samples = &options.log->Samples();
@@ -213,5 +327,5 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     if (options.log && !options.log->Problem().empty())
         std::fprintf(err, "vesktest: the log could not be written: %s\n",
                      options.log->Problem().c_str());
-    return summary.exitCode;
+    return exitCode;
 }

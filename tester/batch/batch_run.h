@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 // How long the run waits for every port to have opened (or failed to):
 // a network port's connect can take a while.
@@ -45,11 +46,20 @@ struct BatchOptions {
     // Check the modem lines of every port before the test (--lines;
     // line_check_report.h).
     bool lines = false;
+    // Judge what every port received against its line's rate (rate_check.h);
+    // the test must last at least kRateMinTestSeconds.
+    bool checkRate = false;
+    // A sweep (sweep.h): the whole test at each of these speeds in turn, on
+    // every port, with the rate check. Empty: one test at the configured
+    // speed.
+    std::vector<uint32_t> sweepRates;
 };
 
 // Loads the configuration from configPath, runs the test (cut short when
 // options.stopRequested says so) and writes the table and a summary line to
-// `out` (problems to `err`).
+// `out` (problems to `err`). A sweep writes each speed's table and verdict
+// line as the speed ends, then the sweep's verdict; its speeds are put on
+// the ports as the settings form puts a speed on the selected rows.
 // Returns the exit code: kBatchPassed, kBatchErrors or kBatchNotOpened. The
 // configuration file is not written: a run changes no setting.
 int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err);

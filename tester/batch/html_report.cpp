@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tester/batch/measure_columns.h"
+#include "tester/engine/port_worker.h"
+
 namespace {
 
 std::string Escape(const std::string& text) {
@@ -264,12 +267,114 @@ svg.chart .mark.drops { fill: #7b2fbf; }
 .legend { color: #555; font-size: 12px; }
 .legend .errors { color: #d42020; } .legend .line-errors { color: #e69500; }
 .legend .drops { color: #7b2fbf; } .legend .rate { color: #1f5fbf; }
+p.measures { margin: 4px 0 0; }
+table.measures { border-collapse: collapse; margin-top: 6px; font-size: 13px; }
+table.measures th, table.measures td { border: 1px solid #ddd; padding: 1px 6px; text-align: right; }
+table.measures th { background: #f6f6f6; }
 )";
+
+// The run's rows under the columns' titles and the measures', with each
+// port's result and what kept it from passing.
+std::string RowsTable(const std::vector<std::string>& titles, const std::vector<BatchRow>& rows) {
+    const MeasureColumns measures = MeasureColumnsOf(rows);
+    std::string table = "<table class=\"rows\">\n<thead><tr>";
+    for (const std::string& title : titles)
+        table += "<th>" + Escape(title) + "</th>";
+    for (const std::string& title : MeasureTitles(measures))
+        table += "<th>" + Escape(title) + "</th>";
+    table += "<th>Result</th><th class=\"why\">Why</th></tr></thead>\n<tbody>\n";
+    for (const BatchRow& row : rows) {
+        const std::vector<std::string> problems = PortProblems(row);
+        const char* verdict = VerdictName(row, problems);
+        table += std::string("<tr class=\"") + verdict + "\">";
+        for (int c = 0; c < kPortListColumns; ++c)
+            table += "<td>" + Escape(row.cells[c]) + "</td>";
+        for (const std::string& cell : MeasureCells(row, measures))
+            table += "<td>" + Escape(cell) + "</td>";
+        table += std::string("<td><span class=\"v ") + verdict + "\">" + verdict +
+                 "</span></td><td class=\"why\">" + Escape(Joined(problems)) + "</td></tr>\n";
+    }
+    return table + "</tbody>\n</table>\n";
+}
+
+// "Round trip of 312 blocks: min 180.204 ms, ..." for a master that got
+// blocks back; "" otherwise.
+std::string RoundTripText(const BatchRow& row) {
+    const LatencySummary& t = row.roundTrips;
+    if (!row.ready || row.values.mode != ModeMaster || t.count == 0) return "";
+    return "Round trip of " + std::to_string(t.count) + (t.count == 1 ? " block" : " blocks") +
+           ": min " + Milliseconds(t.minUs) + " ms, p50 " + Milliseconds(t.p50Us) + " ms, p99 " +
+           Milliseconds(t.p99Us) + " ms, max " + Milliseconds(t.maxUs) + " ms";
+}
+
+// "Rate: 11498 B/s received, 99.8% of the line's 11520 B/s: passed", or
+// why it was not judged; "" without a rate check.
+std::string RateText(const RateCheck& rate) {
+    if (rate.verdict == RateVerdict::NotChecked) return "";
+    std::string text = "Rate: ";
+    if (rate.Measured())
+        text += Format("%.0f B/s received, %.1f%% of the line's %.0f B/s", rate.measured,
+                       rate.ratio * 100, rate.expected) +
+                ": ";
+    return text + RateVerdictText(rate.verdict);
+}
+
+// Under a port's chart: its measures in the run, or, for a sweep, a row
+// per speed with its result there.
+std::string PortMeasures(const HtmlReport& r, size_t port) {
+    if (!r.sweep) {
+        if (port >= r.rows.size()) return "";
+        const BatchRow& row = r.rows[port];
+        std::string text;
+        for (const std::string& part : {RoundTripText(row), RateText(row.rate)})
+            if (!part.empty()) text += (text.empty() ? "" : "<br>") + Escape(part);
+        return text.empty() ? "" : "<p class=\"measures\">" + text + "</p>\n";
+    }
+    std::string table =
+        "<table class=\"measures\">\n<thead><tr><th>bit/s</th><th>Rx#</th><th>Err#</th>";
+    const MeasureColumns measures = {r.pairs, true};
+    for (const std::string& title : MeasureTitles(measures))
+        table += "<th>" + Escape(title) + "</th>";
+    table += "<th>Result</th><th class=\"why\">Why</th></tr></thead>\n<tbody>\n";
+    for (const SweepStep& step : *r.sweep) {
+        if (port >= step.rows.size()) continue;
+        const BatchRow& row = step.rows[port];
+        const std::vector<std::string> problems = PortProblems(row);
+        const char* verdict = VerdictName(row, problems);
+        table += std::string("<tr class=\"") + verdict + "\" data-baud=\"" +
+                 std::to_string(step.baudRate) + "\"><td>" + std::to_string(step.baudRate) +
+                 "</td><td>" + Escape(row.cells[kColumnRx]) + "</td><td>" +
+                 Escape(row.cells[kColumnErrors]) + "</td>";
+        for (const std::string& cell : MeasureCells(row, measures))
+            table += "<td>" + Escape(cell) + "</td>";
+        table += std::string("<td><span class=\"v ") + verdict + "\">" + verdict +
+                 "</span></td><td class=\"why\">" + Escape(Joined(problems)) + "</td></tr>\n";
+    }
+    return table + "</tbody>\n</table>\n";
+}
+
+// A port's verdict over a whole sweep: not opened, or failed at any speed.
+const char* SweptVerdict(const HtmlReport& r, size_t port, std::vector<std::string>& problems) {
+    const char* verdict = "passed";
+    for (const SweepStep& step : *r.sweep) {
+        if (port >= step.rows.size()) continue;
+        const std::vector<std::string> found = PortProblems(step.rows[port]);
+        const char* here = VerdictName(step.rows[port], found);
+        if (std::string(here) == "not-opened") return here;
+        if (!found.empty()) {
+            verdict = "failed";
+            problems.push_back("at " + std::to_string(step.baudRate) + " bit/s: " + Joined(found));
+        }
+    }
+    return verdict;
+}
 
 }  // namespace
 
 std::string FormatHtmlReport(const HtmlReport& r) {
-    const bool passed = r.summary.exitCode == kBatchPassed;
+    const bool passed = r.sweep ? SweepExitCode(*r.sweep) == kBatchPassed && !LinesFailed(r.rows)
+                                : r.summary.exitCode == kBatchPassed;
+    const std::string verdictLine = r.sweep ? SweepSummaryLine(*r.sweep) : SummaryLine(r.summary);
     const std::vector<LogSample> none;
     const std::vector<LogSample>& samples = r.samples ? *r.samples : none;
 
@@ -278,30 +383,35 @@ std::string FormatHtmlReport(const HtmlReport& r) {
     page += "<style>" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
     page += "<h1>VeskTest report</h1>\n";
     page += std::string("<p class=\"verdict ") + (passed ? "passed" : "failed") + "\">" +
-            Escape(SummaryLine(r.summary)) + "</p>\n";
+            Escape(verdictLine) + "</p>\n";
     page += "<p class=\"facts\">" + Escape(r.programTitle) + "<br>Configuration " +
             Escape(r.configPath) + "; " + std::to_string(r.seconds) + " s of " +
             (r.pairs ? "half-duplex pairs" : "full duplex on every port");
+    if (r.sweep) {
+        page += " at each of " + std::to_string(r.sweep->size()) + " speeds (";
+        for (size_t i = 0; i < r.sweep->size(); ++i)
+            page += (i == 0 ? "" : ", ") + std::to_string((*r.sweep)[i].baudRate);
+        page += " bit/s)";
+    }
     if (!samples.empty())
         page += "; started " + IsoUtc(samples.front().unixSeconds) + ", a sample every " +
                 std::to_string(r.intervalSeconds) + " s (" + std::to_string(samples.size()) +
                 " samples)";
     page += "</p>\n";
 
-    page += "<h2>Final rows</h2>\n<table class=\"rows\">\n<thead><tr>";
-    for (const std::string& title : r.titles)
-        page += "<th>" + Escape(title) + "</th>";
-    page += "<th>Result</th><th class=\"why\">Why</th></tr></thead>\n<tbody>\n";
-    for (const BatchRow& row : r.rows) {
-        const std::vector<std::string> problems = PortProblems(row);
-        const char* verdict = VerdictName(row, problems);
-        page += std::string("<tr class=\"") + verdict + "\">";
-        for (int c = 0; c < kPortListColumns; ++c)
-            page += "<td>" + Escape(row.cells[c]) + "</td>";
-        page += std::string("<td><span class=\"v ") + verdict + "\">" + verdict +
-                "</span></td><td class=\"why\">" + Escape(Joined(problems)) + "</td></tr>\n";
+    if (r.sweep) {
+        for (const SweepStep& step : *r.sweep) {
+            const bool stepPassed = step.summary.exitCode == kBatchPassed;
+            page += "<section class=\"speed\" data-baud=\"" + std::to_string(step.baudRate) +
+                    "\" data-verdict=\"" + (stepPassed ? "passed" : "failed") + "\">\n";
+            page += "<h2>" + std::to_string(step.baudRate) + " bit/s</h2>\n";
+            page += std::string("<p class=\"verdict ") + (stepPassed ? "passed" : "failed") +
+                    "\">" + Escape(SweepStepLine(step)) + "</p>\n";
+            page += RowsTable(r.titles, step.rows) + "</section>\n";
+        }
+    } else {
+        page += "<h2>Final rows</h2>\n" + RowsTable(r.titles, r.rows);
     }
-    page += "</tbody>\n</table>\n";
     page += LinesSection(r.rows);
 
     page += "<h2>Ports over time</h2>\n";
@@ -313,14 +423,16 @@ std::string FormatHtmlReport(const HtmlReport& r) {
     for (size_t i = 0; i < r.rows.size(); ++i) {
         const BatchRow& row = r.rows[i];
         const std::string name = row.cells[kColumnName];
-        const std::vector<std::string> problems = PortProblems(row);
-        const char* verdict = VerdictName(row, problems);
+        std::vector<std::string> problems =
+            r.sweep ? std::vector<std::string>() : PortProblems(row);
+        const char* verdict = r.sweep ? SweptVerdict(r, i, problems) : VerdictName(row, problems);
         page += "<section class=\"port\" id=\"port-" + std::to_string(i + 1) + "\" data-port=\"" +
                 Escape(name) + "\" data-verdict=\"" + verdict + "\">\n";
         page += "<h3>" + Escape(row.cells[kColumnNumber]) + " &#160;<b>" + Escape(name) +
                 "</b> &#160;<span class=\"v " + verdict + "\">" + verdict + "</span> &#160;" +
                 Escape(Joined(problems)) + "</h3>\n";
         page += Chart(name, SeriesOf(samples, i));
+        page += PortMeasures(r, i);
         page += "</section>\n";
     }
     page += "</body>\n</html>\n";

@@ -10,7 +10,9 @@
 // data-verdict="passed|failed|not-opened"> holding one
 // <svg class="chart">; its marks are elements of class "mark errors",
 // "mark line-errors" and "mark drops", each with a <title> that says when
-// and what.
+// and what. The measures of a port (its round trips as a master, its rate
+// check) follow its chart in a <p class="measures">, or for a sweep in a
+// <table class="measures"> with a row per speed.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "tester/batch/batch_report.h"
+#include "tester/batch/sweep.h"
 #include "tester/ui/interval_log.h"
 
 struct HtmlReport {
@@ -31,6 +34,11 @@ struct HtmlReport {
     std::vector<BatchRow> rows;       // as the run ended
     // Oldest first, ports in row order; null for none. Not owned.
     const std::vector<LogSample>* samples = nullptr;
+    // A sweep's speeds, in the order run; null for a run at one speed. Not
+    // owned. The verdict is then the sweep's, and each speed gets a
+    // <section class="speed" data-baud="N" data-verdict="..."> with its
+    // verdict and table, in place of the final rows.
+    const std::vector<SweepStep>* sweep = nullptr;
 };
 
 // Charts draw at most this many points; longer series are cut into equal

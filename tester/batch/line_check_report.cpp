@@ -53,6 +53,12 @@ bool LinesChecked(const std::vector<BatchRow>& rows) {
     return false;
 }
 
+bool LinesFailed(const std::vector<BatchRow>& rows) {
+    for (const BatchRow& row : rows)
+        if (row.lines.checked && row.lines.verdict == LineVerdict::Failed) return true;
+    return false;
+}
+
 const char* LineVerdictName(LineVerdict verdict) {
     switch (verdict) {
         case LineVerdict::Passed:

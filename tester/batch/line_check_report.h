@@ -40,6 +40,10 @@ void AddLineCheckProblem(const BatchRow& row, std::vector<std::string>& problems
 // Whether the rows carry the check (and the reports its columns).
 bool LinesChecked(const std::vector<BatchRow>& rows);
 
+// Whether any row's check failed (a sweep, whose speeds are judged
+// without it, fails on it as well).
+bool LinesFailed(const std::vector<BatchRow>& rows);
+
 // "lines: 6 ports, 2 passed, 0 failed, 4 not supported, 0 not checked:
 // passed", or "...: FAILED: port 1 (COM1) to port 2: RTS>CTS none, ..."
 // naming every port whose check failed.

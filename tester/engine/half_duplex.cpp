@@ -2,6 +2,7 @@
 // come back whole and unchanged; a slave receives a block and sends it back
 // as it came. Each waits at most the reply time-out; deadlines are tick
 // counts compared by unsigned difference.
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -13,6 +14,15 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr uint32_t kSlowestBaud = 300;
+
+// Round trips are timed on a steady clock in microseconds: a block that
+// comes back in 2 ms is a tick or two of the millisecond count.
+using RoundTripClock = std::chrono::steady_clock;
+
+uint64_t MicrosecondsSince(RoundTripClock::time_point since, RoundTripClock::time_point now) {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(now - since).count();
+    return us > 0 ? static_cast<uint64_t>(us) : 0;
+}
 
 }  // namespace
 
@@ -49,6 +59,9 @@ void PortWorker::MasterExchange() {
     bool awaiting = false;
     bool compared = false;
     uint32_t sentAt = runStart;
+    RoundTripClock::time_point sentClock = RoundTripClock::now();
+    // This run's round trips, as bytesRead and elapsedMs are this run's.
+    roundTrips.Reset();
     // Whatever way the routine ends, whether a block still waits for its echo.
     struct NoteAwaiting {
         std::atomic<uint32_t>& field;
@@ -63,6 +76,7 @@ void PortWorker::MasterExchange() {
             if (portDown.load(kRelaxed) != 0 && !AwaitPort(txRunEvent)) return;
             StampBlock(sentBlock, TakeSequence());
             sentAt = plat::tickCount();
+            sentClock = RoundTripClock::now();
             const Transfer t = WriteBlock(sentBlock, size);
             if (t == Transfer::Lost && !AwaitPort(txRunEvent)) return;
             if (t == Transfer::Failed) Backoff(txRunEvent);
@@ -87,8 +101,10 @@ void PortWorker::MasterExchange() {
                 t = FillBlock(size, fill);
                 now = plat::tickCount();
                 if (t == Transfer::Done && fill >= size) {
+                    const RoundTripClock::time_point complete = RoundTripClock::now();
                     UpdateRate(lastTick, now);
                     if (std::memcmp(rxBlock.get(), sentBlock, size) == 0) {
+                        roundTrips.Record(MicrosecondsSince(sentClock, complete));
                         blocksOk.fetch_add(1, kRelaxed);
                         rxFill.store(0, kRelaxed);
                         awaiting = false;

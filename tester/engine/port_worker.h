@@ -48,6 +48,7 @@
 #include "platform/event.h"
 #include "platform/thread.h"
 #include "platform/win32_types.h"
+#include "tester/engine/latency_histogram.h"
 #include "tester/engine/test_block.h"
 #include "tester/port/port_access.h"
 
@@ -280,6 +281,10 @@ class PortWorker {
     // settings again (not zeroed with the counters: the line still has the
     // settings it kept).
     std::atomic<uint32_t> settingsRefused{0};
+    // A master's round trips, block sent to its correct echo complete.
+    // Recorded by MasterExchange, emptied with the counters and as the
+    // exchange starts.
+    LatencyHistogram roundTrips;
 
   private:
     plat::Thread txThread;

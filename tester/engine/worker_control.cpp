@@ -103,6 +103,9 @@ void PortWorker::ApplySettings() {
 
 bool PortWorker::PutLineSettings(HANDLE handle, const DCB& wanted) {
     DCB line = wanted;
+    // The network library sets no error of its own: what a refusal leaves
+    // must not be whatever an earlier call on this thread left.
+    plat::setLastError(0);
     if (portAccess.SetState(handle, &line)) {
         std::lock_guard<std::mutex> hold(fieldLock);
         dcb = wanted;
@@ -204,6 +207,7 @@ void PortWorker::ZeroCounters() {
     blocksWritten.store(0, kRelaxed);
     elapsedMs.store(originElapsedMs_.load(kRelaxed), kRelaxed);
     lastErrorKind.store(kErrorNone, kRelaxed);
+    roundTrips.Reset();
 }
 
 void PortWorker::SetTexts(const char* text) {

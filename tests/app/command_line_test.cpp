@@ -86,6 +86,56 @@ TEST(CommandLine, LogAndHtmlTakeTheIntervalTheFrontEndTakesTheLog) {
     EXPECT_EQ(frontEnd.line.intervalSeconds, kDefaultIntervalSeconds);
 }
 
+TEST(CommandLine, TheRateCheckAndASweepOfSpeeds) {
+    const CommandLineResult checked = Parse({"--batch", "2", "--check-rate", "x.ini"});
+    ASSERT_TRUE(checked.ok) << checked.error;
+    EXPECT_TRUE(checked.line.checkRate);
+    EXPECT_TRUE(checked.line.sweepRates.empty());
+
+    const CommandLineResult swept =
+        Parse({"--batch", "5", "--sweep", "115200,300,921600", "x.ini"});
+    ASSERT_TRUE(swept.ok) << swept.error;
+    EXPECT_EQ(swept.line.sweepRates, (std::vector<uint32_t>{115200, 300, 921600}));
+    EXPECT_EQ(Parse({"--batch=2", "--sweep=9600"}).line.sweepRates, std::vector<uint32_t>{9600});
+
+    // Each refusal says what was wrong with the list.
+    const struct {
+        std::vector<std::string> words;
+        const char* error;
+    } refused[] = {
+        {{"--batch", "5", "--sweep", "9600,,19200"}, "--sweep has an empty speed in '9600,,19200'"},
+        {{"--batch", "5", "--sweep", "9600,"}, "--sweep has an empty speed in '9600,'"},
+        {{"--batch", "5", "--sweep", "9600,fast"},
+         "--sweep takes speeds from 300 to 921600 bit/s separated by commas, not 'fast'"},
+        {{"--batch", "5", "--sweep", "9600, 19200"},
+         "--sweep takes speeds from 300 to 921600 bit/s separated by commas, not ' 19200'"},
+        {{"--batch", "5", "--sweep", "299"},
+         "--sweep takes speeds from 300 to 921600 bit/s separated by commas, not '299'"},
+        {{"--batch", "5", "--sweep", "921601"},
+         "--sweep takes speeds from 300 to 921600 bit/s separated by commas, not '921601'"},
+        {{"--batch", "5", "--sweep", "9600,19200,9600"}, "--sweep lists 9600 twice"},
+        {{"--batch", "5", "--sweep"}, "--sweep needs a list of speeds, as 9600,19200,115200"},
+        {{"--sweep", "9600", "x.ini"}, "--sweep belongs with --batch"},
+        {{"--check-rate", "x.ini"}, "--check-rate belongs with --batch"},
+        {{"--batch", "1", "--check-rate"},
+         "--check-rate needs a test of at least 2 seconds (--batch 2): one to settle, one to "
+         "measure"},
+        {{"--batch", "1", "--sweep", "9600"},
+         "--sweep needs a test of at least 2 seconds (--batch 2): one to settle, one to measure"},
+        {{"--batch", "5", "--check-rate=yes"}, "unknown option '--check-rate=yes'"},
+    };
+    for (const auto& r : refused) {
+        const CommandLineResult result = Parse(r.words);
+        EXPECT_FALSE(result.ok) << ::testing::PrintToString(r.words);
+        EXPECT_EQ(result.error, r.error);
+    }
+    std::string many;
+    for (uint32_t i = 0; i <= kMaxSweepRates; ++i)
+        many += (i ? "," : "") + std::to_string(1200 + i);
+    EXPECT_EQ(Parse({"--batch", "5", "--sweep", many}).error,
+              "--sweep takes at most 32 speeds, not 33");
+}
+
 TEST(CommandLine, RefusesWhatItCannotUse) {
     for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
              {"--batch"},
@@ -124,9 +174,10 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
     EXPECT_FALSE(Parse({"--version=1"}).ok);
     const std::string usage = UsageText("Linux");
     EXPECT_NE(usage.find("VeskTest (Linux)"), std::string::npos) << usage;
-    for (const char* option : {"--demo [N]", "--keep-demo", "--batch SECONDS", "--pairs", "--lines",
-                               "--report FILE", "--log FILE", "--html FILE", "--interval SECONDS",
-                               "--help", "--version", "./vesktestw.ini"})
+    for (const char* option :
+         {"--demo [N]", "--keep-demo", "--batch SECONDS", "--pairs", "--lines", "--report FILE",
+          "--log FILE", "--html FILE", "--interval SECONDS", "--check-rate", "--sweep SPEEDS",
+          "--help", "--version", "./vesktestw.ini"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  "})
         EXPECT_NE(usage.find(code), std::string::npos) << code;

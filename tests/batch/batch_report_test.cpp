@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "tester/batch/html_report.h"
+#include "tester/batch/measure_columns.h"
+#include "tester/batch/sweep.h"
 
 #include <sstream>
 
@@ -170,6 +172,120 @@ TEST(BatchVerdict, AFailedModemLineCheckFailsThePortAndTheRun) {
         << csv;
     EXPECT_EQ(FormatCsv({Ready(2, "B", Moved(2048, 2048))}, kTitles).find("Lines"),
               std::string::npos);
+}
+
+TEST(RateCheck, TheLineRateAndWhereItsToleranceEnds) {
+    // Start, data, parity, stop: 8N1 and 7E1 take 10 bits, 8E2 12, 5N1.5 7.5.
+    EXPECT_EQ(CharacterBits(8, NOPARITY, ONESTOPBIT), 10.0);
+    EXPECT_EQ(CharacterBits(7, EVENPARITY, ONESTOPBIT), 10.0);
+    EXPECT_EQ(CharacterBits(8, EVENPARITY, TWOSTOPBITS), 12.0);
+    EXPECT_EQ(CharacterBits(5, NOPARITY, ONE5STOPBITS), 7.5);
+    DCB line{};
+    line.BaudRate = 9600;
+    line.ByteSize = 5;
+    line.Parity = NOPARITY;
+    line.StopBits = ONE5STOPBITS;
+    EXPECT_EQ(LineBytesPerSecond(line), 1280.0);
+
+    // 3% either way passes; beyond twice the rate the line is not judged.
+    const struct {
+        double measured;
+        RateVerdict verdict;
+    } cases[] = {{969.9, RateVerdict::Slow},    {970.1, RateVerdict::Passed},
+                 {1029.9, RateVerdict::Passed}, {1030.1, RateVerdict::Fast},
+                 {2000.0, RateVerdict::Fast},   {2000.1, RateVerdict::NotPaced},
+                 {0.0, RateVerdict::Slow}};
+    for (const auto& c : cases)
+        EXPECT_EQ(JudgeRate(10000, 1000.0, c.measured).verdict, c.verdict) << c.measured;
+    EXPECT_EQ(JudgeRate(0, 0.0, 50.0).verdict, RateVerdict::NotMeasured) << "no speed set";
+
+    EXPECT_EQ(RateProblem(JudgeRate(115200, 11520, 10368)),
+              "received 10368 B/s, 10.0% below the line's 11520 B/s");
+    EXPECT_EQ(RateProblem(JudgeRate(115200, 11520, 12672)),
+              "received 12672 B/s, 10.0% above the line's 11520 B/s");
+    for (RateVerdict quiet : {RateVerdict::Passed, RateVerdict::NotPaced, RateVerdict::HalfDuplex,
+                              RateVerdict::NotChecked}) {
+        RateCheck check;
+        check.verdict = quiet;
+        EXPECT_EQ(RateProblem(check), "") << RateVerdictText(quiet);
+    }
+}
+
+// The rate check in a run's verdict, table and CSV; the round trips of the
+// masters beside it.
+TEST(RateCheck, AVerdictFailsPortsOffTheirRateAndNamesThoseNotPaced) {
+    BatchRow slow = Ready(1, "A", Moved(4096, 4096));
+    slow.rate = JudgeRate(115200, 11520, 5760);
+    BatchRow free = Ready(2, "B", Moved(4096, 4096));
+    free.rate = JudgeRate(115200, 11520, 1e6);
+    BatchRow right = Ready(3, "C", Moved(4096, 4096));
+    right.rate = JudgeRate(115200, 11520, 11500);
+
+    EXPECT_EQ(PortProblems(free), Problems{});
+    const BatchSummary s = Summarise({slow, free, right}, 3);
+    EXPECT_EQ(s.exitCode, kBatchErrors);
+    EXPECT_EQ(SummaryLine(s),
+              "3 ports configured, 3 opened, 0 not opened, 1 failing: FAILED: port 1 (A): "
+              "received 5760 B/s, 50.0% below the line's 11520 B/s; not a paced line: ports 2");
+    EXPECT_EQ(SummaryLine(Summarise({free, right}, 2)),
+              "2 ports configured, 2 opened, 0 not opened, 0 failing: passed; not a paced line: "
+              "ports 1");
+
+    RowValues m = Moved(2048, 2048);
+    m.mode = ModeMaster;
+    BatchRow master = Ready(4, "M", m);
+    master.roundTrips = LatencySummary{2, 1500, 1500, 178204, 178204};
+    RowValues sl = Moved(2048, 2048);
+    sl.mode = ModeSlave;
+    const std::string csv = FormatCsv({right, master, Ready(5, "S", sl)}, kTitles);
+    std::istringstream lines(csv);
+    std::string header, first, second, third;
+    std::getline(lines, header);
+    std::getline(lines, first);
+    std::getline(lines, second);
+    std::getline(lines, third);
+    EXPECT_EQ(header,
+              "#,Name,Rx#,Tx#,CPS,Err#,ErrDesc,Time,State,Drops,Lost,LineErr,LineErrSeen,RttMinMs,"
+              "RttP50Ms,RttP99Ms,RttMaxMs,RateExpected,RateMeasured,RateRatio,RateCheck,Result\r");
+    EXPECT_NE(first.find(",......,,,,,11520.0,11500.0,0.998,passed,passed\r"), std::string::npos)
+        << first;
+    EXPECT_NE(second.find(",......,1.500,1.500,178.204,178.204,,,,,passed\r"), std::string::npos)
+        << second;
+    EXPECT_NE(third.find(",......,,,,,,,,,passed\r"), std::string::npos) << third;
+}
+
+TEST(Sweep, AVerdictPerSpeedAndOneForTheSweep) {
+    SweepStep good;
+    good.baudRate = 9600;
+    good.rows = {Ready(1, "A", Moved(1024, 1024))};
+    good.summary = Summarise(good.rows, 1);
+    SweepStep bad = good;
+    bad.baudRate = 19200;
+    bad.rows[0].rate = JudgeRate(19200, 1920, 960);
+    bad.summary = Summarise(bad.rows, 1);
+
+    EXPECT_EQ(SweepStepLine(good), "9600: passed");
+    EXPECT_EQ(SweepStepLine(bad),
+              "19200: FAILED: port 1 (A): received 960 B/s, 50.0% below "
+              "the line's 1920 B/s");
+    EXPECT_EQ(SweepSummaryLine({good, good}), "2 speeds swept, 2 passed: passed");
+    EXPECT_EQ(SweepExitCode({good, good}), kBatchPassed);
+    EXPECT_EQ(SweepSummaryLine({good, bad, bad}),
+              "3 speeds swept, 1 passed, 2 failed: FAILED: 19200, 19200");
+    EXPECT_EQ(SweepExitCode({good, bad}), kBatchErrors);
+    SweepStep missing = good;
+    missing.rows.push_back(NotOpen(2, "B"));
+    missing.summary = Summarise(missing.rows, 2);
+    EXPECT_EQ(SweepExitCode({bad, missing}), kBatchNotOpened);
+    EXPECT_EQ(SweepExitCode({}), kBatchErrors) << "nothing swept is no pass";
+
+    const std::string csv = FormatSweepCsv({good, bad}, kTitles);
+    EXPECT_EQ(csv.substr(0, csv.find('\r')),
+              "BaudRate,#,Name,Rx#,Tx#,CPS,Err#,ErrDesc,Time,State,Drops,Lost,LineErr,LineErrSeen,"
+              "RateExpected,RateMeasured,RateRatio,RateCheck,Result");
+    EXPECT_NE(csv.find("\n9600,1,A,"), std::string::npos);
+    EXPECT_NE(csv.find("\n19200,1,A,"), std::string::npos);
+    EXPECT_NE(csv.find(",1920.0,960.0,0.500,too slow,failed\r\n"), std::string::npos) << csv;
 }
 
 // Splits a table line at blanks.

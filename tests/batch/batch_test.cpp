@@ -3,13 +3,16 @@
 // by its exit code, its table and its CSV.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <regex>
+#include <stdexcept>
 #include <sstream>
 #include <thread>
 
@@ -99,23 +102,35 @@ enum Column : size_t {
 // One row of the report: its fields (none of them holds a comma here).
 struct Row {
     std::vector<std::string> cells;
+    std::shared_ptr<const std::vector<std::string>> titles;  // the report's first line
     const std::string& operator[](size_t i) const { return cells.at(i); }
+    // The field under `title`, for the columns a run has only with some
+    // options (the measures).
+    const std::string& Field(const std::string& title) const {
+        const auto at = std::find(titles->begin(), titles->end(), title);
+        if (at == titles->end()) throw std::out_of_range("no column " + title);
+        return cells.at(static_cast<size_t>(at - titles->begin()));
+    }
 };
+
+std::vector<std::string> SplitFields(std::string line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> cells;
+    std::istringstream fields(line);
+    for (std::string field; std::getline(fields, field, ',');)
+        cells.push_back(field);
+    if (!line.empty() && line.back() == ',') cells.push_back("");
+    return cells;
+}
 
 std::vector<Row> ReportRows(const std::string& path) {
     std::vector<Row> rows;
     std::ifstream csv(path);
     std::string line;
-    if (!std::getline(csv, line)) return rows;  // the titles
-    while (std::getline(csv, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        Row row;
-        std::istringstream fields(line);
-        for (std::string field; std::getline(fields, field, ',');)
-            row.cells.push_back(field);
-        if (line.back() == ',') row.cells.push_back("");
-        rows.push_back(row);
-    }
+    if (!std::getline(csv, line)) return rows;
+    const auto titles = std::make_shared<const std::vector<std::string>>(SplitFields(line));
+    while (std::getline(csv, line))
+        rows.push_back(Row{SplitFields(line), titles});
     return rows;
 }
 
@@ -136,13 +151,14 @@ class BatchRun : public ::testing::Test {
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
-    std::string WriteConfig(const std::vector<std::string>& ports, const std::string& more = "") {
+    std::string WriteConfig(const std::vector<std::string>& ports, const std::string& more = "",
+                            uint32_t baudRate = 115200) {
         const std::string path = dir_ + "/bench.ini";
         std::ofstream file(path);
         file << "[Ports]\n";
         for (const std::string& port : ports)
             file << port << "\n";
-        file << "[Serial]\nBaudRate=115200\n" << more;
+        file << "[Serial]\nBaudRate=" << baudRate << "\n" << more;
         return path;
     }
 
@@ -231,8 +247,10 @@ size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 
+// With the rate check: the demo lines are paced to their ports' speed, the
+// network pair's through the device server too, so every port passes it.
 TEST_F(BatchRun, DemoPortsRunCleanAndLoseNoBlock) {
-    const Outcome run = Batch({"--demo", "2", "--batch", "3"});
+    const Outcome run = Batch({"--demo", "2", "--batch", "3", "--check-rate"});
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const std::vector<Row> rows = Rows();
     // Two pairs of pseudo-terminals, and the network pair when the library
@@ -240,15 +258,21 @@ TEST_F(BatchRun, DemoPortsRunCleanAndLoseNoBlock) {
     ASSERT_EQ(rows.size(), 6u) << run.output;
     EXPECT_NE(rows[4][kName].find("127.0.0.1:"), std::string::npos);
     for (const Row& row : rows) {
-        ASSERT_EQ(row.cells.size(), size_t{kColumns}) << run.output;
+        ASSERT_EQ(row.cells.size(), size_t{kColumns} + 4) << "and the rate check's" << run.output;
         EXPECT_EQ(row[kErr], "0/0") << row[kName];
         EXPECT_EQ(row[kErrDesc], "....../../0000") << row[kName];
         EXPECT_EQ(row[kState], "") << "stopped";
         EXPECT_EQ(row[kDrops], "0");
         EXPECT_EQ(row[kLineErr], "0");
-        EXPECT_EQ(row[kResult], "passed");
+        EXPECT_EQ(row.Field("Result"), "passed");
         // Paced to 115200 bit/s, 10 bits a character: never faster.
         EXPECT_LE(std::stoul(row[kCps]), 11520u * 105 / 100) << row[kName];
+        EXPECT_EQ(row.Field("RateExpected"), "11520.0");
+        EXPECT_EQ(row.Field("RateCheck"), "passed") << row[kName] << " " << run.output;
+        const double ratio = std::stod(row.Field("RateRatio"));
+        EXPECT_GE(ratio, 0.97) << row[kName];
+        EXPECT_LE(ratio, 1.03) << row[kName];
+        EXPECT_NEAR(std::stod(row.Field("RateMeasured")) / 11520.0, ratio, 0.001);
     }
     ExpectPairsLossless(rows);
     EXPECT_NE(run.output.find("Drops"), std::string::npos) << "the table has the run's columns";
@@ -280,13 +304,30 @@ TEST_F(BatchRun, HalfDuplexPairsAndModemLinesOnDemoPorts) {
         EXPECT_EQ(Blocks(slave[kRx]), Blocks(master[kTx]));
         EXPECT_EQ(Blocks(slave[kTx]), Blocks(slave[kRx]));
         EXPECT_GE(Blocks(master[kRx]) + 1, Blocks(master[kTx]));
+
+        // The master's round trips, in milliseconds. A block of 1024 bytes
+        // crosses a 115200 bit/s line twice: 2 x 88.9 ms, less the cable's
+        // early hand-over of each last chunk (a quantum and a half each
+        // way), is the least any echo can take.
+        const double least = std::stod(master.Field("RttMinMs"));
+        const double median = std::stod(master.Field("RttP50Ms"));
+        const double p99 = std::stod(master.Field("RttP99Ms"));
+        const double most = std::stod(master.Field("RttMaxMs"));
+        EXPECT_GE(least, 2 * 1024 * 10 / 115.2 - 2 * 15) << master[kName];
+        EXPECT_LE(least, median);
+        EXPECT_LE(median, p99);
+        EXPECT_LE(p99, most);
+        EXPECT_LT(most, 10000) << "a hang, or not milliseconds";
+        for (const char* title : {"RttMinMs", "RttP50Ms", "RttP99Ms", "RttMaxMs"})
+            EXPECT_EQ(slave.Field(title), "") << "a slave times no round trip";
     }
     std::ifstream csv(report());
     std::string header;
     ASSERT_TRUE(std::getline(csv, header));
     EXPECT_EQ(header,
               "#,Name,Rx#,Tx#,CPS,Err#,ErrDesc,Time,State,Drops,Lost,LineErr,LineErrSeen,"
-              "Result,Lines,LinesResult\r");
+              "RttMinMs,RttP50Ms,RttP99Ms,RttMaxMs,Result,Lines,LinesResult\r");
+    EXPECT_NE(run.output.find("RttP99Ms"), std::string::npos) << "and so has the table";
     std::vector<std::string> lines;
     for (std::string line; std::getline(csv, line);)
         lines.push_back(line);
@@ -392,6 +433,84 @@ TEST_F(BatchRun, LinesThatDoNotGoQuietFailTheRun) {
         EXPECT_EQ(row[kErr], "0/0") << row[kName];
         EXPECT_EQ(row[kResult], "passed") << "the port itself saw nothing wrong";
     }
+}
+
+// A sweep of two speeds, each with the rate check, over two cables. One
+// follows its ports' speed and passes at both. The other keeps a pace of
+// its own each way, as lines whose drivers ignore the speed asked for:
+// into port 4 always 460800 bit/s, into port 3 always 1013760. At 460800
+// port 4 passes and port 3, at 2.2 times its line's rate, is no paced line
+// (named, not failed), so the speed passes; at 921600 port 4 gets half its
+// line's rate and port 3 10% too much, and the speed fails. A verdict line
+// per speed and then the sweep's; the CSV and the page have every speed's
+// rows. The blocks all arrive intact: the rate is all that is wrong.
+TEST_F(BatchRun, ASweepChecksTheRateAtEachSpeed) {
+    demo::NullModemCable following(demo::Pacing::followPort());
+    demo::NullModemCable own(demo::Pacing::off());
+    own.setPacing(demo::Dir::AtoB, demo::Pacing::at(460800));
+    own.setPacing(demo::Dir::BtoA, demo::Pacing::at(1013760));
+    const std::string config =
+        WriteConfig({following.pathA(), following.pathB(), own.pathA(), own.pathB()});
+    const std::string html = dir_ + "/sweep.html";
+
+    const Outcome run = Batch({"--batch", "2", "--sweep", "460800,921600", "--html", html}, config);
+    ASSERT_EQ(run.exitCode, 3) << run.output;
+    EXPECT_NE(run.output.find("\nvesktest: 460800: passed; not a paced line: ports 3\n"),
+              std::string::npos)
+        << run.output;
+    const std::regex failed("\nvesktest: 921600: FAILED: port 3 \\(" + own.pathA() +
+                            "\\): received \\d+ B/s, \\d+\\.\\d% above the line's 92160 B/s; "
+                            "port 4 \\(" +
+                            own.pathB() +
+                            "\\): received \\d+ B/s, \\d+\\.\\d% below the line's 92160 B/s\n");
+    EXPECT_TRUE(std::regex_search(run.output, failed)) << run.output;
+    EXPECT_EQ(run.output.find("port 1 ("), std::string::npos) << "the following cable never failed";
+    const std::string last = "vesktest: 2 speeds swept, 1 passed, 1 failed: FAILED: 921600\n";
+    ASSERT_GE(run.output.size(), last.size());
+    EXPECT_EQ(run.output.substr(run.output.size() - last.size()), last) << run.output;
+
+    // The CSV: the speed first, then the columns of a single run.
+    const std::vector<Row> rows = Rows();
+    ASSERT_EQ(rows.size(), 8u) << run.output;
+    EXPECT_EQ(rows[0].titles->front(), "BaudRate");
+    EXPECT_EQ(rows[0].titles->back(), "Result");
+    const struct {
+        const char* check;
+        double ratio;  // within 5%
+    } wanted[2][4] = {
+        {{"passed", 1}, {"passed", 1}, {"not a paced line", 2.2}, {"passed", 1}},
+        {{"passed", 1}, {"passed", 1}, {"too fast", 1.1}, {"too slow", 0.5}},
+    };
+    for (size_t speed = 0; speed < 2; ++speed) {
+        std::vector<Row> ofSpeed;
+        for (size_t port = 0; port < 4; ++port) {
+            const Row& row = rows[speed * 4 + port];
+            SCOPED_TRACE(row.Field("BaudRate") + " " + row.Field("Name"));
+            EXPECT_EQ(row.Field("BaudRate"), speed == 0 ? "460800" : "921600");
+            EXPECT_EQ(row.Field("RateExpected"), speed == 0 ? "46080.0" : "92160.0");
+            EXPECT_EQ(row.Field("Err#"), "0/0");
+            EXPECT_EQ(row.Field("RateCheck"), wanted[speed][port].check);
+            EXPECT_NEAR(std::stod(row.Field("RateRatio")), wanted[speed][port].ratio,
+                        wanted[speed][port].ratio * 0.05);
+            const bool fails = speed == 1 && port >= 2;
+            EXPECT_EQ(row.Field("Result"), fails ? "failed" : "passed");
+            // Without the speed, a row as a single run has it.
+            ofSpeed.push_back(
+                Row{std::vector<std::string>(row.cells.begin() + 1, row.cells.end()), nullptr});
+        }
+        // Each speed's counters start at 0, and every block sent arrived.
+        ExpectPairsLossless(ofSpeed);
+    }
+
+    const std::string page = ReadText(html);
+    EXPECT_NE(page.find("<section class=\"speed\" data-baud=\"460800\" data-verdict=\"passed\">"),
+              std::string::npos);
+    EXPECT_NE(page.find("<section class=\"speed\" data-baud=\"921600\" data-verdict=\"failed\">"),
+              std::string::npos);
+    // Each port's section has its result at each speed.
+    EXPECT_EQ(Count(page, "<table class=\"measures\">"), 4u);
+    EXPECT_EQ(Count(page, "<tr class=\"failed\" data-baud=\"921600\">"), 2u);
+    EXPECT_EQ(Count(page, "<tr class=\"passed\" data-baud=\"460800\">"), 4u);
 }
 
 // Symbolic links stand for udev's /dev/serial/by-id names: the adapter

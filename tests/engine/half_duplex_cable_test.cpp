@@ -55,6 +55,16 @@ TEST(HalfDuplex, MasterAndSlaveExchangeCleanly) {
         EXPECT_EQ(Get(w->rxErrors), 0u);
         EXPECT_EQ(Get(w->txErrors), 0u);
     }
+    // Every good echo is one round trip timed; the slave times none.
+    const LatencySummary trips = p.master->roundTrips.Summarise();
+    EXPECT_EQ(trips.count, Get(p.master->blocksOk));
+    EXPECT_GT(trips.minUs, 0u);
+    EXPECT_LE(trips.minUs, trips.p50Us);
+    EXPECT_LE(trips.p50Us, trips.p99Us);
+    EXPECT_LE(trips.p99Us, trips.maxUs);
+    EXPECT_EQ(p.slave->roundTrips.Summarise().count, 0u);
+    p.master->Clear();
+    EXPECT_EQ(p.master->roundTrips.Summarise().count, 0u) << "Clear empties the round trips";
 }
 
 TEST(HalfDuplex, AbsentSlaveGivesOneTimeOutPerBlock) {

@@ -1,0 +1,34 @@
+// The measures of an unattended run beside the counters: a half-duplex
+// master's round trips and the rate check, as columns after
+// kBatchExtraTitles in the table, the CSV and the HTML report. Each group
+// is there only in a run that has it, so that a plain run's report keeps
+// the columns it always had:
+// - round trips, when any port is a half-duplex master: kRoundTripTitles,
+//   milliseconds with three decimals, on the masters' rows (empty on the
+//   others, and on a master that got no block back);
+// - the rate check, when it was asked for: kRateTitles, the line's rate
+//   and the one measured in bytes per second (one decimal), their ratio
+//   (three decimals) and the check's word (RateVerdictText).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tester/batch/batch_report.h"
+
+extern const std::vector<std::string> kRoundTripTitles;
+extern const std::vector<std::string> kRateTitles;
+
+struct MeasureColumns {
+    bool roundTrips = false;
+    bool rates = false;
+};
+
+// The groups the rows call for.
+MeasureColumns MeasureColumnsOf(const std::vector<BatchRow>& rows);
+
+std::vector<std::string> MeasureTitles(const MeasureColumns& columns);
+std::vector<std::string> MeasureCells(const BatchRow& row, const MeasureColumns& columns);
+
+// "1.234 ms" and the like, for texts: three decimals.
+std::string Milliseconds(uint64_t us);

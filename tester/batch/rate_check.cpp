@@ -1,0 +1,131 @@
+#include "tester/batch/rate_check.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "tester/engine/port_worker.h"
+#include "tester/ui/row_store.h"
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+bool Ready(const PortWorker* worker) {
+    return worker && worker->notReady.load(kRelaxed) == 0;
+}
+
+std::string Rate(double bytesPerSecond) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
+    return text;
+}
+
+}  // namespace
+
+double CharacterBits(uint32_t byteSize, uint32_t parity, uint32_t stopBits) {
+    const double stop = stopBits == ONE5STOPBITS ? 1.5 : stopBits == TWOSTOPBITS ? 2.0 : 1.0;
+    return 1.0 + byteSize + (parity != NOPARITY ? 1.0 : 0.0) + stop;
+}
+
+double LineBytesPerSecond(const DCB& dcb) {
+    return dcb.BaudRate / CharacterBits(dcb.ByteSize, dcb.Parity, dcb.StopBits);
+}
+
+RateCheck JudgeRate(uint32_t baud, double expected, double measured) {
+    RateCheck check;
+    check.baud = baud;
+    check.expected = expected;
+    check.measured = measured;
+    if (!(expected > 0)) {
+        check.verdict = RateVerdict::NotMeasured;
+        return check;
+    }
+    check.ratio = measured / expected;
+    if (check.ratio > kNotPacedRatio) {
+        check.verdict = RateVerdict::NotPaced;
+    } else if (check.ratio > 1 + kRateTolerance) {
+        check.verdict = RateVerdict::Fast;
+    } else if (check.ratio < 1 - kRateTolerance) {
+        check.verdict = RateVerdict::Slow;
+    } else {
+        check.verdict = RateVerdict::Passed;
+    }
+    return check;
+}
+
+const char* RateVerdictText(RateVerdict verdict) {
+    switch (verdict) {
+        case RateVerdict::NotChecked:
+            return "";
+        case RateVerdict::HalfDuplex:
+            return "half duplex";
+        case RateVerdict::NotMeasured:
+            return "not measured";
+        case RateVerdict::Passed:
+            return "passed";
+        case RateVerdict::Slow:
+            return "too slow";
+        case RateVerdict::Fast:
+            return "too fast";
+        case RateVerdict::NotPaced:
+            return "not a paced line";
+    }
+    return "";
+}
+
+std::string RateProblem(const RateCheck& check) {
+    char percent[32];
+    std::snprintf(percent, sizeof percent, "%.1f%%", std::fabs(check.ratio - 1) * 100);
+    switch (check.verdict) {
+        case RateVerdict::Slow:
+        case RateVerdict::Fast:
+            return "received " + Rate(check.measured) + ", " + percent +
+                   (check.verdict == RateVerdict::Slow ? " below" : " above") + " the line's " +
+                   Rate(check.expected);
+        case RateVerdict::NotMeasured:
+            return "rate not measured: the test was stopped within " +
+                   std::to_string(kRateMinTestSeconds) + " s";
+        default:
+            return "";
+    }
+}
+
+void RateWindow::Open(RowStore& rows) {
+    const int32_t count = rows.RowCount();
+    bytesAtOpen_.assign(static_cast<size_t>(count), 0);
+    for (int32_t r = 0; r < count; ++r) {
+        const PortWorker* worker = rows.GetRowWorker(r);
+        if (Ready(worker)) bytesAtOpen_[static_cast<size_t>(r)] = worker->bytesRead.load(kRelaxed);
+    }
+    openedAt_ = Clock::now();
+    opened_ = true;
+}
+
+void RateWindow::Close(RowStore& rows) {
+    const Clock::time_point now = Clock::now();
+    const double seconds = opened_ ? std::chrono::duration<double>(now - openedAt_).count() : 0;
+    const bool longEnough = opened_ && seconds * 1000 >= kRateMinWindowMs;
+    const int32_t count = rows.RowCount();
+    checks_.assign(static_cast<size_t>(count), RateCheck());
+    for (int32_t r = 0; r < count; ++r) {
+        PortWorker* worker = rows.GetRowWorker(r);
+        if (!Ready(worker)) continue;
+        RateCheck& check = checks_[static_cast<size_t>(r)];
+        const DCB line = worker->Dcb();
+        check.baud = line.BaudRate;
+        check.expected = LineBytesPerSecond(line);
+        if (worker->mode.load(kRelaxed) != ModeDuplex) {
+            check.verdict = RateVerdict::HalfDuplex;
+            continue;
+        }
+        const uint64_t atClose = worker->bytesRead.load(kRelaxed);
+        // A count that went back was started again inside the window.
+        if (!longEnough || static_cast<size_t>(r) >= bytesAtOpen_.size() ||
+            atClose < bytesAtOpen_[static_cast<size_t>(r)]) {
+            check.verdict = RateVerdict::NotMeasured;
+            continue;
+        }
+        const uint64_t bytes = atClose - bytesAtOpen_[static_cast<size_t>(r)];
+        check = JudgeRate(line.BaudRate, check.expected, static_cast<double>(bytes) / seconds);
+    }
+}

@@ -1,0 +1,111 @@
+// The rate check of an unattended run: what each port received per second
+// while its far end sent without a pause, against what the line's settings
+// allow, the speed divided by the bits of one character. A driver that
+// runs a port at another speed than it was asked for (an unsupported rate
+// silently turned into 9600, a divisor that rounds far off) shows here and
+// nowhere else: its blocks still arrive intact.
+//
+// The rate is measured over a window, not the whole run: the window opens
+// once the lines have settled (a second after the start; the first blocks
+// and a device server's connection are not the line's pace) and closes just
+// before the senders stop (the drain that follows is the far end's buffers
+// emptying, not the line running full).
+//
+// Half-duplex ports are not judged: a master's line rests while the slave
+// turns each block round, so what it receives says as much about the
+// turn-round as about the line. Their round trips say how the line does.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/win32_types.h"
+
+class RowStore;
+
+// Bits one character takes on the line: a start bit, the data bits, a
+// parity bit unless the parity is NOPARITY, and the stop bits (ONESTOPBIT
+// 1, ONE5STOPBITS 1.5, TWOSTOPBITS 2).
+double CharacterBits(uint32_t byteSize, uint32_t parity, uint32_t stopBits);
+
+// Bytes per second a line with these settings carries at most; 0 for a
+// speed of 0.
+double LineBytesPerSecond(const DCB& dcb);
+
+// A port passes when it received within 3% of its line's rate, either way.
+constexpr double kRateTolerance = 0.03;
+// Above twice its line's rate a port is not paced by its settings at all: a
+// pseudo-terminal, a USB device that takes the speed as a mere label, a
+// network socket. A UART whose divisor rounds badly or that falls back to
+// another speed is off by a few percent or runs slower; no such fault of
+// one port makes it twice as fast (a board clocked at a multiple of the
+// assumed clock runs both ends of its cable alike, and any other speed
+// mismatch garbles the blocks, which fails the run anyway). Such a port is
+// reported, not judged.
+constexpr double kNotPacedRatio = 2.0;
+// The window opens this long after the test starts. The shortest test
+// with a rate check lasts a second more; a window cut below half a second
+// (the run stopped early) measures nothing.
+constexpr uint32_t kRateSettleMs = 1000;
+constexpr uint32_t kRateMinTestSeconds = 2;
+constexpr uint32_t kRateMinWindowMs = 500;
+
+enum class RateVerdict {
+    NotChecked,   // no check asked for, or the port did not open
+    HalfDuplex,   // a master or a slave: not judged
+    NotMeasured,  // the run was stopped before a window of kRateMinWindowMs
+    Passed,
+    Slow,
+    Fast,
+    NotPaced,  // above kNotPacedRatio times the line's rate: not judged
+};
+
+struct RateCheck {
+    RateVerdict verdict = RateVerdict::NotChecked;
+    uint32_t baud = 0;
+    double expected = 0;  // bytes per second the line's settings allow
+    double measured = 0;  // bytes per second received in the window
+    double ratio = 0;     // measured / expected
+
+    // Whether the window measured this port (it was judged, or found not
+    // paced).
+    bool Measured() const {
+        return verdict == RateVerdict::Passed || verdict == RateVerdict::Slow ||
+               verdict == RateVerdict::Fast || verdict == RateVerdict::NotPaced;
+    }
+};
+
+// Passed, Slow, Fast or NotPaced (a line of speed 0: NotMeasured).
+RateCheck JudgeRate(uint32_t baud, double expected, double measured);
+
+// "passed", "too slow", "too fast", "not a paced line", "half duplex",
+// "not measured"; "" for NotChecked.
+const char* RateVerdictText(RateVerdict verdict);
+
+// Why the check fails the port ("received 10412 B/s, 9.6% below the
+// line's 11520 B/s"); "" when it does not (passed, not judged, not asked).
+std::string RateProblem(const RateCheck& check);
+
+// The measuring window over the rows of one test. Open it once the lines
+// have settled and Close it just before the senders stop, both on the
+// thread that runs the test, while the workers are alive.
+class RateWindow {
+  public:
+    void Open(RowStore& rows);
+    bool IsOpen() const { return opened_; }
+    // Judges every row of the rows' snapshot, in the same order: a ready
+    // port in full duplex on what it received over the window, the
+    // others as not judged (see RateVerdict). A window that was never
+    // opened, or is shorter than kRateMinWindowMs, measures nothing.
+    void Close(RowStore& rows);
+    const std::vector<RateCheck>& Checks() const { return checks_; }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    bool opened_ = false;
+    Clock::time_point openedAt_{};
+    std::vector<uint64_t> bytesAtOpen_;
+    std::vector<RateCheck> checks_;
+};
