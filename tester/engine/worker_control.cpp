@@ -85,6 +85,15 @@ void PortWorker::Purge() {
 void PortWorker::ApplySettings() {
     Stop(txRunEvent, txRunning, txStops_);
     Stop(rxRunEvent, rxRunning, rxStops_);
+    {
+        // The stopped receiver may still wait in a read, which ends within
+        // the read time-out. Left to go on, it would take the first bytes of
+        // the next run (started at once by a script or a sweep) and check
+        // them against the old settings. Once it has let go, it reads no
+        // more; what it assembled belonged to the old settings.
+        std::lock_guard<std::mutex> hold(receiveSide);
+        rxFill.store(0, kRelaxed);
+    }
     ZeroCounters();
     SetTexts("  ");
     ApplyToDcb();

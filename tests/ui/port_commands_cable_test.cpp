@@ -259,8 +259,10 @@ TEST(CableRows, AByteSizeChangedBetweenRunsKeepsTheLineClean) {
     run.Select({0, 1});
     PortWorker& a = run.Worker(0);
     PortWorker& b = run.Worker(1);
+    int round = 0;
     for (uint32_t bits : {8u, 7u, 8u}) {
-        SCOPED_TRACE(bits);
+        SCOPED_TRACE("round " + std::to_string(++round) + ", " + std::to_string(bits) +
+                     " data bits");
         configuration.portSettings.byteSize = bits;
         ApplySettingsToSelected(run.rows);
         cables.first.setDataBits(bits);
@@ -273,7 +275,14 @@ TEST(CableRows, AByteSizeChangedBetweenRunsKeepsTheLineClean) {
             return a.bytesRead.load() == b.bytesWritten.load() &&
                    b.bytesRead.load() == a.bytesWritten.load() && a.rxFill.load() == 0 &&
                    b.rxFill.load() == 0;
-        }));
+        })) << "read "
+            << a.bytesRead.load() << " of " << b.bytesWritten.load() << " and "
+            << b.bytesRead.load() << " of " << a.bytesWritten.load() << ", partial blocks "
+            << a.rxFill.load() << " and " << b.rxFill.load() << ", receive errors "
+            << a.rxErrors.load() << " and " << b.rxErrors.load() << ", blocks lost "
+            << a.blocksLost.load() << " and " << b.blocksLost.load() << "; "
+            << ErrorKindText(a.lastErrorKind.load()) << " and "
+            << ErrorKindText(b.lastErrorKind.load());
         run.Command(PortCommand::Read);
         for (PortWorker* w : {&a, &b}) {
             EXPECT_EQ(w->rxErrors.load(), 0u);
