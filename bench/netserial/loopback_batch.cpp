@@ -12,10 +12,10 @@
 // hold. The tester is the vesktest next to this program ($VESKTEST
 // overrides). A run that drains for the tester's whole drain limit has
 // stalled.
+#include "bench/netserial/tester_run.h"
 #include "tests/support/cable.h"
 #include "tests/support/ser2net.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -23,20 +23,9 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <limits.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
-
-std::string besideMe(const char* name) {
-    char self[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return name;
-    std::string path(self, static_cast<size_t>(n));
-    return path.substr(0, path.rfind('/') + 1) + name;
-}
 
 struct Run {
     int exitCode = -1;
@@ -61,29 +50,12 @@ bool parseRow(const std::string& line, Run::Counts& c) {
 
 // Runs the tester in `dir` and keeps its summary line.
 Run runTester(const std::string& tester, const std::string& dir, unsigned seconds) {
+    const bench::TesterRun done =
+        bench::RunTester(tester, dir, {"--batch", std::to_string(seconds), "ports.ini"});
     Run run;
-    const std::string out = dir + "/run.out";
-    const std::string secs = std::to_string(seconds);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(126);
-        const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (fd < 0) _exit(126);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        execl(tester.c_str(), "vesktest", "--batch", secs.c_str(), "ports.ini",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    while (pid > 0 && waitpid(pid, &status, 0) < 0) {
-    }
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.exitCode = pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(out);
-    std::string line;
-    while (std::getline(in, line))
+    run.exitCode = done.exitCode;
+    run.seconds = done.seconds;
+    for (const std::string& line : done.output)
         if (line.rfind("vesktest:", 0) == 0) {
             run.summary = line.substr(10);
         } else {
@@ -101,13 +73,8 @@ int main(int argc, char** argv) {
     std::string settings;
     for (int i = 3; i < argc; ++i)
         settings += std::string(argv[i]) + "\n";
-    const char* forced = std::getenv("VESKTEST");
-    const std::string tester = forced && *forced ? forced : besideMe("vesktest");
-    if (access(tester.c_str(), X_OK) != 0) {
-        std::printf("no tester at %s (build the vesktest target, or set VESKTEST)\n",
-                    tester.c_str());
-        return 1;
-    }
+    const std::string tester = bench::FindTester();
+    if (tester.empty()) return 1;
     if (rig::Ser2net::program().empty()) {
         std::printf("%s\n", rig::Ser2net::missingMessage().c_str());
         return 1;
