@@ -1,5 +1,6 @@
 #include "tests/support/rfc2217_servers.h"
 
+#include "tests/support/find_program.h"
 #include "tests/support/socket_shim.h"
 
 #include <cerrno>
@@ -7,11 +8,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace rig {
@@ -22,29 +21,8 @@ constexpr int kListenTimeoutMs = 10000;
 constexpr const char* kPython = "/usr/bin/python3";
 constexpr const char* kPyserialExample = "/usr/share/doc/python3-serial/examples/rfc2217_server.py";
 
-bool executable(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           ::access(path.c_str(), X_OK) == 0;
-}
-
 bool readable(const std::string& path) {
     return ::access(path.c_str(), R_OK) == 0;
-}
-
-std::string findProgram(const char* name, const char* override) {
-    const char* forced = std::getenv(override);
-    if (forced && *forced) return executable(forced) ? forced : std::string();
-    std::string dirs = std::getenv("PATH") ? std::getenv("PATH") : "";
-    dirs += ":/usr/sbin:/usr/local/sbin";
-    std::istringstream list(dirs);
-    std::string dir;
-    while (std::getline(list, dir, ':')) {
-        if (dir.empty()) continue;
-        const std::string candidate = dir + "/" + name;
-        if (executable(candidate)) return candidate;
-    }
-    return std::string();
 }
 
 // Runs the example server unchanged, with three things a pty and a test
@@ -87,7 +65,7 @@ runpy.run_path(script, run_name='__main__')
 std::string PyserialServer::script() {
     const char* forced = std::getenv("PYSERIAL_RFC2217_SERVER");
     const std::string path = forced && *forced ? forced : kPyserialExample;
-    if (!readable(path) || !executable(kPython)) return std::string();
+    if (!readable(path) || !IsExecutable(kPython)) return std::string();
     return path;
 }
 
@@ -166,7 +144,7 @@ void PyserialServer::stop() {
 }
 
 std::string Sredird::program() {
-    return findProgram("sredird", "SREDIRD");
+    return FindProgram("sredird", "SREDIRD");
 }
 
 std::string Sredird::missingMessage() {

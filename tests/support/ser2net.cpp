@@ -15,10 +15,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/support/find_program.h"
 #include "tests/support/socket_shim.h"
 
 namespace rig {
@@ -32,11 +32,6 @@ constexpr auto kTermGrace = std::chrono::seconds(1);
 constexpr int kAttempts = 3;
 // What ser2net logs, and then carries on, when an accepter cannot listen.
 constexpr const char* kCannotListen = "Unable to startup network port";
-
-bool executable(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
-}
 
 std::string errnoText(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
@@ -100,18 +95,7 @@ bool listensOn(pid_t pid, uint16_t port) {
 }  // namespace
 
 std::string Ser2net::program() {
-    const char* forced = std::getenv("SER2NET");
-    if (forced && *forced) return executable(forced) ? forced : std::string();
-    std::string dirs = std::getenv("PATH") ? std::getenv("PATH") : "";
-    dirs += ":/usr/sbin:/usr/local/sbin";
-    std::istringstream list(dirs);
-    std::string dir;
-    while (std::getline(list, dir, ':')) {
-        if (dir.empty()) continue;
-        const std::string candidate = dir + "/ser2net";
-        if (executable(candidate)) return candidate;
-    }
-    return std::string();
+    return FindProgram("ser2net", "SER2NET");
 }
 
 std::string Ser2net::missingMessage() {
