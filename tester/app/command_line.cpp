@@ -97,6 +97,18 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
             out = args[++i];
             return true;
         };
+        // A number of seconds from 1 to `most`; "" or why not.
+        auto takeSeconds = [&](uint32_t most, uint32_t& out) -> std::string {
+            std::string seconds;
+            if (!takeValue(seconds)) return name + " needs a number of seconds";
+            if (!ReadBounded(seconds, 1, most, out))
+                return name + " takes a number of seconds from 1 to " + std::to_string(most) +
+                       ", not '" + seconds + "'";
+            return "";
+        };
+        auto takeFile = [&](std::string& out) {
+            return takeValue(out) && !out.empty() ? "" : name + " needs a file name";
+        };
 
         if (name == "-h" || name == "--help") {
             line.help = true;
@@ -118,37 +130,25 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--keep-demo" && !hasValue) {
             line.keepDemo = true;
         } else if (name == "--batch") {
-            std::string seconds;
-            if (!takeValue(seconds)) return fail("--batch needs a number of seconds");
-            if (!ReadBounded(seconds, 1, kMaxBatchSeconds, line.batchSeconds))
-                return fail("--batch takes a number of seconds from 1 to " +
-                            std::to_string(kMaxBatchSeconds) + ", not '" + seconds + "'");
+            const std::string why = takeSeconds(kMaxBatchSeconds, line.batchSeconds);
+            if (!why.empty()) return fail(why);
             line.batch = true;
         } else if (name == "--pairs" && !hasValue) {
             line.pairs = true;
         } else if (name == "--lines" && !hasValue) {
             line.lines = true;
         } else if (name == "--drain") {
-            std::string seconds;
-            if (!takeValue(seconds)) return fail("--drain needs a number of seconds");
-            if (!ReadBounded(seconds, 1, kMaxDrainSeconds, line.drainSeconds))
-                return fail("--drain takes a number of seconds from 1 to " +
-                            std::to_string(kMaxDrainSeconds) + ", not '" + seconds + "'");
-        } else if (name == "--report") {
-            if (!takeValue(line.reportPath) || line.reportPath.empty())
-                return fail("--report needs a file name");
-        } else if (name == "--log") {
-            if (!takeValue(line.logPath) || line.logPath.empty())
-                return fail("--log needs a file name");
-        } else if (name == "--html") {
-            if (!takeValue(line.htmlPath) || line.htmlPath.empty())
-                return fail("--html needs a file name");
+            const std::string why = takeSeconds(kMaxDrainSeconds, line.drainSeconds);
+            if (!why.empty()) return fail(why);
+        } else if (name == "--report" || name == "--log" || name == "--html") {
+            std::string& path = name == "--report" ? line.reportPath
+                                : name == "--log"  ? line.logPath
+                                                   : line.htmlPath;
+            const std::string why = takeFile(path);
+            if (!why.empty()) return fail(why);
         } else if (name == "--interval") {
-            std::string seconds;
-            if (!takeValue(seconds)) return fail("--interval needs a number of seconds");
-            if (!ReadBounded(seconds, 1, kMaxIntervalSeconds, line.intervalSeconds))
-                return fail("--interval takes a number of seconds from 1 to " +
-                            std::to_string(kMaxIntervalSeconds) + ", not '" + seconds + "'");
+            const std::string why = takeSeconds(kMaxIntervalSeconds, line.intervalSeconds);
+            if (!why.empty()) return fail(why);
             line.intervalGiven = true;
         } else if (name == "--check-rate" && !hasValue) {
             line.checkRate = true;
