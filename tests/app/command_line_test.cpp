@@ -162,6 +162,11 @@ TEST(CommandLine, RefusesWhatItCannotUse) {
         EXPECT_FALSE(r.ok) << ::testing::PrintToString(words);
         EXPECT_FALSE(r.error.empty());
     }
+    // The messages name the option and what it takes.
+    EXPECT_EQ(Parse({"--batch", "0"}).error, "--batch takes a number of seconds from 1 to " +
+                                                 std::to_string(kMaxBatchSeconds) + ", not '0'");
+    EXPECT_EQ(Parse({"--batch", "5", "--drain"}).error, "--drain needs a number of seconds");
+    EXPECT_EQ(Parse({"--batch", "5", "--html="}).error, "--html needs a file name");
     const CommandLineResult unknown = Parse({"--frobnicate", "x.ini"});
     EXPECT_FALSE(unknown.ok);
     EXPECT_EQ(unknown.error, "unknown option '--frobnicate'");
