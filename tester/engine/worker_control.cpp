@@ -1,9 +1,11 @@
 // What the commands do to a worker, on the window's thread: run events,
 // mode, counters, texts and line settings. Nothing here waits on the
-// worker's threads; they see a change at their next zero-time-out test or
-// when a direction next starts.
+// worker's threads (but new line settings, for at most two read time-outs,
+// on the receiver's last read); they see a change at their next
+// zero-time-out test or when a direction next starts.
 #include <mutex>
 
+#include "platform/clock.h"
 #include "platform/last_error.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/port_worker.h"
@@ -11,6 +13,7 @@
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
+constexpr uint32_t kSideWaitSliceMs = 5;
 
 // A stop is counted before the event is reset: a routine that finds the
 // count moved ends, even when the direction was started again before the
@@ -85,14 +88,21 @@ void PortWorker::Purge() {
 void PortWorker::ApplySettings() {
     Stop(txRunEvent, txRunning, txStops_);
     Stop(rxRunEvent, rxRunning, rxStops_);
-    {
-        // The stopped receiver may still wait in a read, which ends within
-        // the read time-out. Left to go on, it would take the first bytes of
-        // the next run (started at once by a script or a sweep) and check
-        // them against the old settings. Once it has let go, it reads no
-        // more; what it assembled belonged to the old settings.
-        std::lock_guard<std::mutex> hold(receiveSide);
-        rxFill.store(0, kRelaxed);
+    // The stopped receiver may still wait in a read, which ends within the
+    // read time-out. Left to go on, it would take the first bytes of the
+    // next run (started at once by a script or a sweep) and check them
+    // against the old settings. Once it has let go, it reads no more; what
+    // it assembled belonged to the old settings. A slave's echo held off by
+    // flow control can keep the side much longer: the window does not wait
+    // for that.
+    for (uint32_t waited = 0;; waited += kSideWaitSliceMs) {
+        std::unique_lock<std::mutex> hold(receiveSide, std::try_to_lock);
+        if (hold.owns_lock()) {
+            rxFill.store(0, kRelaxed);
+            break;
+        }
+        if (waited >= 2 * kReadTimeoutMs) break;
+        plat::sleepMs(kSideWaitSliceMs);
     }
     ZeroCounters();
     SetTexts("  ");
