@@ -30,7 +30,7 @@ const Input kInputs[] = {
 constexpr DWORD kInputBits = MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON;
 
 // Why a step of the check could not go on.
-enum class Stop { None, NoLines, Failed, Cancelled };
+enum class Stop { None, NoLines, Lost, Failed, Cancelled };
 
 struct Halt {
     Stop stop = Stop::None;
@@ -46,15 +46,6 @@ DCB Freed(const DCB& dcb) {
     freed.fOutxDsrFlow = 0;
     freed.fDsrSensitivity = 0;
     return freed;
-}
-
-// The same line settings (the fields CopyLineSettings takes).
-bool SameLine(const DCB& a, const DCB& b) {
-    return a.BaudRate == b.BaudRate && a.ByteSize == b.ByteSize && a.Parity == b.Parity &&
-           a.StopBits == b.StopBits && a.fParity == b.fParity && a.fRtsControl == b.fRtsControl &&
-           a.fDtrControl == b.fDtrControl && a.fOutxCtsFlow == b.fOutxCtsFlow &&
-           a.fOutxDsrFlow == b.fOutxDsrFlow && a.fDsrSensitivity == b.fDsrSensitivity &&
-           a.fOutX == b.fOutX && a.fInX == b.fInX && a.fTXContinueOnXoff == b.fTXContinueOnXoff;
 }
 
 bool Ready(const PortWorker* w) {
@@ -87,22 +78,33 @@ class Checker {
     // tells at once whether the port has modem lines. The flow-control
     // settings go with the handshake: a port paused by its CTS must not
     // stop the escapes.
-    bool TakeLines(PortWorker& w, DCB& before) {
-        before = w.Dcb();
-        DCB freed = Freed(before);
-        w.OnPort([&](PortAccess& port, HANDLE handle) { return port.SetState(handle, &freed); });
+    bool TakeLines(PortWorker& w) {
+        DCB freed = Freed(w.WantedDcb());
         DWORD status = 0;
-        return Escape(w, CLRRTS) && Escape(w, CLRDTR) && Status(w, status);
+        return Classify(w, w.OnPort([&](PortAccess& port, HANDLE handle) {
+                   return port.SetState(handle, &freed);
+               })) &&
+               Escape(w, CLRRTS) && Escape(w, CLRDTR) && Status(w, status);
     }
 
     // The port's own settings again, lines and all: those it had, or new
-    // ones the operator gave it meanwhile. A direction started meanwhile
-    // has read the check's settings into the worker's record, which then
-    // holds no handshake and both lines disabled: those are not the port's.
-    void GiveBack(PortWorker& w, const DCB& before) {
-        DCB mine = w.Dcb();
-        if (SameLine(mine, Freed(before))) mine = before;
-        w.OnPort([&](PortAccess& port, HANDLE handle) { return port.SetState(handle, &mine); });
+    // ones the operator gave it meanwhile. False (and the check failed,
+    // unless it had stopped already) when the port refuses them.
+    bool GiveBack(PortWorker& w) {
+        DCB mine = w.WantedDcb();
+        return Classify(w, w.OnPort([&](PortAccess& port, HANDLE handle) {
+            return port.SetState(handle, &mine);
+        }));
+    }
+
+    // Once both ends' outputs are low, their inputs may take a while to
+    // say so: a device server that polls its UART notifies up to a second
+    // later. Waits (up to followMs) for `w`'s inputs to read all low, so
+    // that a line still high from before is not taken for one that never
+    // follows. Inputs wired high elsewhere only cost the wait.
+    bool Quiet(PortWorker& w) {
+        DWORD status = 0;
+        return Await(w, 0, false, status);
     }
 
     // Waits until `w`'s inputs have not changed for settleMs (at most
@@ -164,6 +166,9 @@ class Checker {
         if (halt_.stop != Stop::None) return false;
         if (w.portAccess.NoModemLines(error)) {
             halt_.stop = Stop::NoLines;
+        } else if (error == ERROR_NOT_READY || w.portAccess.IsLost(error)) {
+            // OnPort's word for a port that is down, or the loss itself.
+            halt_.stop = Stop::Lost;
         } else {
             halt_.stop = Stop::Failed;
             halt_.why = w.portAccess.ErrorText(error);
@@ -214,6 +219,8 @@ LineCheckResult FromHalt(const Halt& halt) {
             return Verdict(LineVerdict::NotSupported, "not supported");
         case Stop::Cancelled:
             return Verdict(LineVerdict::NotChecked, "stopped");
+        case Stop::Lost:
+            return Verdict(LineVerdict::NotChecked, "port lost");
         default:
             return Verdict(LineVerdict::Failed, "failed: " + halt.why);
     }
@@ -228,14 +235,25 @@ void CheckJob(const LineCheckJob& job, const LineCheckTiming& timing,
         b = Verdict(LineVerdict::NotChecked, Ready(job.b) ? "far end not open" : "not open");
         return;
     }
+    // Test traffic would queue the check's commands behind its blocks (a
+    // device server gets them late, or never, with the handshake off and
+    // its line held), and the check's lines would stall the traffic.
+    auto running = [](const PortWorker* w) {
+        return w->txRunning.load(std::memory_order_relaxed) != 0 ||
+               w->rxRunning.load(std::memory_order_relaxed) != 0;
+    };
+    if (running(job.a) || running(job.b)) {
+        a = b = Verdict(LineVerdict::NotChecked, "stop the test first");
+        return;
+    }
     Checker check(timing, cancelled);
-    DCB beforeA{}, beforeB{};
-    bool ok = check.TakeLines(*job.a, beforeA) && (loop || check.TakeLines(*job.b, beforeB));
+    bool ok = check.TakeLines(*job.a) && (loop || check.TakeLines(*job.b));
+    ok = ok && check.Quiet(*job.a) && (loop || check.Quiet(*job.b));
     DWORD fromA[2] = {0, 0}, fromB[2] = {0, 0};
     ok = ok && check.Follow(*job.a, *job.b, fromA);
     ok = ok && (loop || check.Follow(*job.b, *job.a, fromB));
-    check.GiveBack(*job.a, beforeA);
-    if (!loop) check.GiveBack(*job.b, beforeB);
+    ok = check.GiveBack(*job.a) && ok;
+    if (!loop) ok = check.GiveBack(*job.b) && ok;
     if (!ok) {
         a = b = FromHalt(check.halted());
         return;

@@ -172,6 +172,12 @@ class PortWorker {
     std::string LastErrorKindText() const;
     void SetLastErrorKindText(const char* text);
     DCB Dcb() const;
+    // The worker's record with the line settings it wants for the port
+    // (those it was given, or those the port kept when it refused them):
+    // what a borrower of the lines puts back. A network port's record
+    // itself says nothing of RTS, DTR and the handshake once a direction
+    // has read the port's state.
+    DCB WantedDcb() const;
     COMSTAT ComStat() const;
 
     // --- Shut-down, after SignalQuit, on one thread (the window's).

@@ -270,6 +270,13 @@ DCB PortWorker::Dcb() const {
     return dcb;
 }
 
+DCB PortWorker::WantedDcb() const {
+    std::lock_guard<std::mutex> hold(fieldLock);
+    DCB wanted = dcb;
+    if (lineByteSize_.load(kRelaxed) != 0) CopyLineSettings(lineWanted_, wanted);
+    return wanted;
+}
+
 COMSTAT PortWorker::ComStat() const {
     std::lock_guard<std::mutex> hold(fieldLock);
     return comStat;

@@ -228,10 +228,12 @@ bool ApplyLineSettings(int fd, const DCB& dcb) {
         io(fd, TIOCSRS485, &off);
     }
     // Best effort: devices without modem lines (ptys, some USB adapters)
-    // refuse these, and the settings above still hold. With handshake or
-    // RS-485 the driver drives RTS itself.
+    // refuse these, and the settings above still hold. With RS-485 the
+    // driver drives RTS itself. With handshake it is raised, as Windows
+    // does: the driver drops it only when its buffer fills, and does not
+    // raise again a line someone dropped by hand (the modem-line check).
     int rts = TIOCM_RTS, dtr = TIOCM_DTR;
-    if (dcb.fRtsControl == RTS_CONTROL_DISABLE || dcb.fRtsControl == RTS_CONTROL_ENABLE)
+    if (dcb.fRtsControl != RTS_CONTROL_TOGGLE)
         io(fd, dcb.fRtsControl == RTS_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &rts);
     io(fd, dcb.fDtrControl == DTR_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &dtr);
     return true;

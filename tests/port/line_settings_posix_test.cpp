@@ -258,6 +258,12 @@ TEST(LineSettings, RtsToggleIsTheKernelsRs485Mode) {
     ASSERT_TRUE(ApplyLineSettings(3, low));
     EXPECT_EQ(d.modesSet.size(), 2u);
     EXPECT_EQ(d.dropped, TIOCM_RTS);
+    // Handshake raises it again: the driver would not, after a drop by hand.
+    d.raised = 0;
+    DCB handshake = baseDcb();
+    handshake.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    ASSERT_TRUE(ApplyLineSettings(3, handshake));
+    EXPECT_EQ(d.raised & TIOCM_RTS, TIOCM_RTS);
 
     // The line refuses the rest after the mode was switched on: the mode
     // goes back as it was.

@@ -126,7 +126,13 @@ keys Escape
 wait_until 5 "the form to close" off_screen 'HalfDuplex Timeout, ms'
 on_screen 'Comm setting: 115200,8,None,1 .*HD Timeout: 0 ms' || fail "Cancel changed the settings"
 
-step "modem lines (d): the check runs aside, its results come in a box"
+step "modem lines (d): not while the test runs; then aside, its results in a box"
+keys d
+wait_until 10 "the check to refuse running ports" on_screen 'stop the test first'
+keys Enter
+wait_until 5 "the box to close" off_screen 'stop the test first'
+keys s
+wait_until 10 "every row stopped" off_screen 'Rx/Tx'
 keys d
 # The pseudo-terminals have no modem lines; the device server's two ports
 # are joined as a null-modem cable.
