@@ -176,6 +176,17 @@ class BatchRun : public ::testing::Test {
     std::string dir_;
 };
 
+// Waits (10 s at most) until blocks flow from end A of `cable`, for a
+// fault to come in the middle of a run: the tester may take a while to
+// start on a busy machine. What has flowed.
+uint64_t AwaitFlow(const demo::NullModemCable& cable) {
+    const auto start = std::chrono::steady_clock::now();
+    while (cable.taken(demo::Dir::AtoB) <= 4096 &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return cable.taken(demo::Dir::AtoB);
+}
+
 // Ports 1 and 2, 3 and 4... are wired to each other: every block one sent
 // is a block the other received whole, because the senders stop first.
 void ExpectPairsLossless(const std::vector<Row>& rows) {
@@ -540,9 +551,8 @@ TEST_F(ReplugRun, AnAdapterPulledAndPluggedBackIsOpenedAgainAndBlocksFlow) {
     const std::string config = WriteConfig({a, b});
 
     Outcome run;
-    std::thread tester([&] { run = Batch({"--batch", "6"}, config); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    const uint64_t before = first->taken(demo::Dir::AtoB);
+    std::thread tester([&] { run = Batch({"--batch", "8"}, config); });
+    const uint64_t before = AwaitFlow(*first);
     Pull(first);
     demo::NullModemCable second(demo::Pacing::followPort());
     Link("by-id-a", second.pathA());
@@ -628,11 +638,10 @@ TEST_F(BatchRun, ADeviceServerThatRestartsIsReconnected) {
     const std::string log = dir_ + "/restart.csv";
     const std::string html = dir_ + "/restart.html";
     std::thread tester([&] {
-        run = Batch({"--batch", "5", "--interval", "1", "--log", log, "--html", html}, config);
+        run = Batch({"--batch", "8", "--interval", "1", "--log", log, "--html", html}, config);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    const uint64_t before = cable.taken(demo::Dir::AtoB);
-    kill(server->pid(), SIGKILL);  // no goodbye to the client
+    const uint64_t before = AwaitFlow(cable);  // then killed
+    kill(server->pid(), SIGKILL);              // no goodbye to the client
     server->stop();
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     options.telnetPort = static_cast<uint16_t>(std::stoi(net.substr(net.find(':') + 1)));
