@@ -97,6 +97,32 @@ class Checker {
         }));
     }
 
+    // Data still on its way (a stopped test's last blocks, held up by
+    // receivers that no longer read) holds the check's commands behind it
+    // on a network port, with no end while the far receiver reads nothing.
+    // Both ends drop what waits to go and, until nothing has come for
+    // quietMs, what comes in. After drainMs the check goes on regardless.
+    // (Clearing only: an abort would fail a stopped receiver's last read.)
+    bool Drain(PortWorker& a, PortWorker& b) {
+        const DWORD clear = PURGE_TXCLEAR | PURGE_RXCLEAR;
+        if (!Purge(a, clear) || !Purge(b, clear)) return false;
+        const uint32_t start = plat::tickCount();
+        uint32_t quietSince = start;
+        for (;;) {
+            DWORD inA = 0, inB = 0;
+            if (!Queued(a, inA) || !Queued(b, inB)) return false;
+            if (inA != 0 || inB != 0) {
+                if (!Purge(a, PURGE_RXCLEAR) || !Purge(b, PURGE_RXCLEAR)) return false;
+                quietSince = plat::tickCount();
+            }
+            const uint32_t now = plat::tickCount();
+            if (plat::ticksBetween(quietSince, now) >= timing_.quietMs ||
+                plat::ticksBetween(start, now) >= timing_.drainMs)
+                return true;
+            if (!Pause()) return false;
+        }
+    }
+
     // Once both ends' outputs are low, their inputs may take a while to
     // say so: a device server that polls its UART notifies up to a second
     // later. Waits (up to followMs) for `w`'s inputs to read all low, so
@@ -160,6 +186,23 @@ class Checker {
     const Halt& halted() const { return halt_; }
 
   private:
+    bool Purge(PortWorker& w, DWORD flags) {
+        return Classify(w, w.OnPort([&](PortAccess& port, HANDLE handle) {
+            return port.Purge(handle, flags);
+        }));
+    }
+
+    // The bytes received and not yet read.
+    bool Queued(PortWorker& w, DWORD& bytes) {
+        COMSTAT status{};
+        DWORD errors = 0;
+        const BOOL ok = w.OnPort([&](PortAccess& port, HANDLE handle) {
+            return port.ClearError(handle, &errors, &status);
+        });
+        bytes = status.cbInQue;
+        return Classify(w, ok);
+    }
+
     bool Classify(PortWorker& w, BOOL ok) {
         if (ok) return true;
         const uint32_t error = plat::lastError();
@@ -247,7 +290,8 @@ void CheckJob(const LineCheckJob& job, const LineCheckTiming& timing,
         return;
     }
     Checker check(timing, cancelled);
-    bool ok = check.TakeLines(*job.a) && (loop || check.TakeLines(*job.b));
+    bool ok = check.Drain(*job.a, *job.b);
+    ok = ok && check.TakeLines(*job.a) && (loop || check.TakeLines(*job.b));
     ok = ok && check.Quiet(*job.a) && (loop || check.Quiet(*job.b));
     DWORD fromA[2] = {0, 0}, fromB[2] = {0, 0};
     ok = ok && check.Follow(*job.a, *job.b, fromA);

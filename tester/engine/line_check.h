@@ -56,6 +56,12 @@ struct LineCheckTiming {
     // later (another notification) is seen too.
     uint32_t settleMs = 200;
     uint32_t pollMs = 10;
+    // Before the check, data still on its way between the ends (a test's
+    // last blocks) is dropped until none has come for quietMs, at most for
+    // drainMs: over the network the check's commands share one stream
+    // with it, and would reach the device server behind it.
+    uint32_t quietMs = 500;
+    uint32_t drainMs = 30000;
 };
 
 // One wired pair, or one port with a loop-back plug (b == a).

@@ -8,7 +8,9 @@
 
 #include "platform/clock.h"
 #include "tester/config/configuration.h"
+#include "tester/demo/demo_ports.h"
 #include "tester/engine/engine.h"
+#include "tester/engine/line_check.h"
 #include "tester/engine/port_worker.h"
 #include "tester/ui/port_commands.h"
 #include "tester/ui/row_store.h"
@@ -96,5 +98,46 @@ TEST(TesterSession, RunsFromTheFileToTheFileOverACable) {
     EXPECT_FALSE(session.Save());
     EXPECT_EQ(session.SaveFailure(),
               "Cannot save the settings to " + gone + ": No such file or directory");
+    ClearQuitForTesting();
+}
+
+// The modem lines of a network pair checked right after a test run was
+// stopped, at 38400 bit/s: seconds of the test's blocks are still on
+// their way behind stopped receivers, in the same streams as the check's
+// commands. The lines must still be found as the device server joins them.
+TEST(TesterSession, ChecksTheModemLinesOfANetworkPairRightAfterARun) {
+    demo::DemoPorts::Options options;
+    options.pairs = 0;
+    options.networkPair = true;
+    std::string error;
+    const std::unique_ptr<demo::DemoPorts> demo = demo::DemoPorts::Create(options, error);
+    ASSERT_NE(demo, nullptr) << error;
+    SetConfigPath(demo->ConfigPath().c_str());
+
+    RowStore rows;
+    TesterSession session(rows);
+    session.LoadConfiguration();
+    configuration.portSettings.baudRate = 38400;
+    ASSERT_TRUE(session.Start());
+    ASSERT_EQ(session.Workers().Count(), 2);
+    ASSERT_TRUE(WaitUntil([&] {
+        for (int32_t row = 0; row < 2; ++row)
+            if (!rows.GetRowWorker(row) || rows.GetRowWorker(row)->notReady.load() != 0)
+                return false;
+        return true;
+    })) << "the network library or the device server is missing";
+    RunPortCommand(rows, PortCommand::All);
+    RunPortCommand(rows, PortCommand::StartStop);
+    ASSERT_TRUE(WaitUntil([&] { return rows.GetRowWorker(1)->blocksOk.load() >= 3; }));
+    RunPortCommand(rows, PortCommand::StartStop);
+
+    const std::vector<LineCheckOutcome> out = RunLineCheck(
+        PairForLineCheck({rows.GetRowWorker(0), rows.GetRowWorker(1)}), LineCheckTiming(), nullptr);
+    ASSERT_EQ(out.size(), 2u);
+    for (const LineCheckOutcome& o : out) {
+        EXPECT_EQ(o.result.text, "RTS>CTS ok, DTR>DSR ok, DTR>DCD ok");
+        EXPECT_EQ(o.result.verdict, LineVerdict::Passed);
+    }
+    session.Stop(nullptr);
     ClearQuitForTesting();
 }
