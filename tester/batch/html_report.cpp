@@ -34,9 +34,11 @@ std::string Escape(const std::string& text) {
     return out;
 }
 
-std::string Format(const char* format, double a, double b = 0, double c = 0, double d = 0) {
+// Only ever given doubles and a literal format with as many conversions.
+template <class... Numbers>
+std::string Format(const char* format, Numbers... numbers) {
     char text[160];
-    std::snprintf(text, sizeof text, format, a, b, c, d);
+    std::snprintf(text, sizeof text, format, static_cast<double>(numbers)...);
     return text;
 }
 
