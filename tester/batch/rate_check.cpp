@@ -14,6 +14,14 @@ bool Ready(const PortWorker* worker) {
     return worker && worker->notReady.load(kRelaxed) == 0;
 }
 
+// The window's edges are where the counts were read. Reading them takes a
+// moment (longer on a busy machine); its middle is the fairest edge, where
+// a clock read before or after would count the moment on one side only.
+std::chrono::steady_clock::time_point Midpoint(std::chrono::steady_clock::time_point before,
+                                               std::chrono::steady_clock::time_point after) {
+    return before + (after - before) / 2;
+}
+
 std::string Rate(double bytesPerSecond) {
     char text[32];
     std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
@@ -93,19 +101,27 @@ std::string RateProblem(const RateCheck& check) {
 void RateWindow::Open(RowStore& rows) {
     const int32_t count = rows.RowCount();
     bytesAtOpen_.assign(static_cast<size_t>(count), 0);
+    const Clock::time_point before = Clock::now();
     for (int32_t r = 0; r < count; ++r) {
         const PortWorker* worker = rows.GetRowWorker(r);
         if (Ready(worker)) bytesAtOpen_[static_cast<size_t>(r)] = worker->bytesRead.load(kRelaxed);
     }
-    openedAt_ = Clock::now();
+    openedAt_ = Midpoint(before, Clock::now());
     opened_ = true;
 }
 
 void RateWindow::Close(RowStore& rows) {
-    const Clock::time_point now = Clock::now();
-    const double seconds = opened_ ? std::chrono::duration<double>(now - openedAt_).count() : 0;
-    const bool longEnough = opened_ && seconds * 1000 >= kRateMinWindowMs;
     const int32_t count = rows.RowCount();
+    std::vector<uint64_t> atClose(static_cast<size_t>(count), 0);
+    const Clock::time_point before = Clock::now();
+    for (int32_t r = 0; r < count; ++r) {
+        const PortWorker* worker = rows.GetRowWorker(r);
+        if (Ready(worker)) atClose[static_cast<size_t>(r)] = worker->bytesRead.load(kRelaxed);
+    }
+    const Clock::time_point closedAt = Midpoint(before, Clock::now());
+    const double seconds =
+        opened_ ? std::chrono::duration<double>(closedAt - openedAt_).count() : 0;
+    const bool longEnough = opened_ && seconds * 1000 >= kRateMinWindowMs;
     checks_.assign(static_cast<size_t>(count), RateCheck());
     for (int32_t r = 0; r < count; ++r) {
         PortWorker* worker = rows.GetRowWorker(r);
@@ -118,14 +134,14 @@ void RateWindow::Close(RowStore& rows) {
             check.verdict = RateVerdict::HalfDuplex;
             continue;
         }
-        const uint64_t atClose = worker->bytesRead.load(kRelaxed);
+        const uint64_t closing = atClose[static_cast<size_t>(r)];
         // A count that went back was started again inside the window.
         if (!longEnough || static_cast<size_t>(r) >= bytesAtOpen_.size() ||
-            atClose < bytesAtOpen_[static_cast<size_t>(r)]) {
+            closing < bytesAtOpen_[static_cast<size_t>(r)]) {
             check.verdict = RateVerdict::NotMeasured;
             continue;
         }
-        const uint64_t bytes = atClose - bytesAtOpen_[static_cast<size_t>(r)];
+        const uint64_t bytes = closing - bytesAtOpen_[static_cast<size_t>(r)];
         check = JudgeRate(line.BaudRate, check.expected, static_cast<double>(bytes) / seconds);
     }
 }

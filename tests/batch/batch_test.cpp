@@ -260,52 +260,64 @@ size_t Count(const std::string& text, const std::string& what) {
 
 // With the rate check: the demo lines are paced to their ports' speed, the
 // network pair's through the device server too, so every port passes it.
-// Every port but the network pair's, that is, when the machine is loaded:
-// a line time the in-process device server loses to a busy machine is not
-// made good, and the check says so, as it would of a real server. Such a
-// port is only too slow, never too fast, and that is its only fault.
+// Not on a machine too busy to run them, though: the demo's lines are
+// threads and kernel work of this machine, and line time they lose while
+// it serves others is lost, as a real line's would be, and the check says
+// so. Such a port is only too slow, never too fast, and that is its only
+// fault; and a run on a machine that keeps up passes at every port, which
+// is why a run with a slow port is tried again, twice at most.
 TEST_F(BatchRun, DemoPortsRunCleanAndLoseNoBlock) {
-    const Outcome run = Batch({"--demo", "2", "--batch", "4", "--check-rate"});
-    const std::vector<Row> rows = Rows();
-    // Two pairs of pseudo-terminals, and the network pair when the library
-    // is beside the program (it is in this build).
-    ASSERT_EQ(rows.size(), 6u) << run.output;
-    EXPECT_NE(rows[4][kName].find("127.0.0.1:"), std::string::npos);
-    size_t slowNetwork = 0;
-    for (size_t r = 0; r < rows.size(); ++r) {
-        const Row& row = rows[r];
-        ASSERT_EQ(row.cells.size(), size_t{kColumns} + 4) << "and the rate check's" << run.output;
-        EXPECT_EQ(row[kErr], "0/0") << row[kName];
-        EXPECT_EQ(row[kErrDesc], "....../../0000") << row[kName];
-        EXPECT_EQ(row[kState], "") << "stopped";
-        EXPECT_EQ(row[kDrops], "0");
-        EXPECT_EQ(row[kLineErr], "0");
-        // Paced to 115200 bit/s, 10 bits a character: never faster.
-        EXPECT_LE(std::stoul(row[kCps]), 11520u * 105 / 100) << row[kName];
-        EXPECT_EQ(row.Field("RateExpected"), "11520.0");
-        const double ratio = std::stod(row.Field("RateRatio"));
-        EXPECT_NEAR(std::stod(row.Field("RateMeasured")) / 11520.0, ratio, 0.001);
-        EXPECT_LE(ratio, 1.03) << row[kName];
-        if (r >= 4 && row.Field("RateCheck") == "too slow") {
-            ++slowNetwork;
-            EXPECT_EQ(row.Field("Result"), "failed");
-            continue;
+    bool allPassed = false;
+    for (int attempt = 1; attempt <= 3 && !allPassed; ++attempt) {
+        SCOPED_TRACE("run " + std::to_string(attempt));
+        const Outcome run = Batch({"--demo", "2", "--batch", "4", "--check-rate"});
+        const std::vector<Row> rows = Rows();
+        // Two pairs of pseudo-terminals, and the network pair when the
+        // library is beside the program (it is in this build).
+        ASSERT_EQ(rows.size(), 6u) << run.output;
+        EXPECT_NE(rows[4][kName].find("127.0.0.1:"), std::string::npos);
+        size_t slow = 0;
+        for (const Row& row : rows) {
+            ASSERT_EQ(row.cells.size(), size_t{kColumns} + 4)
+                << "and the rate check's" << run.output;
+            EXPECT_EQ(row[kErr], "0/0") << row[kName];
+            EXPECT_EQ(row[kErrDesc], "....../../0000") << row[kName];
+            EXPECT_EQ(row[kState], "") << "stopped";
+            EXPECT_EQ(row[kDrops], "0");
+            EXPECT_EQ(row[kLineErr], "0");
+            // Paced to 115200 bit/s, 10 bits a character: never faster.
+            EXPECT_LE(std::stoul(row[kCps]), 11520u * 105 / 100) << row[kName];
+            EXPECT_EQ(row.Field("RateExpected"), "11520.0");
+            const double ratio = std::stod(row.Field("RateRatio"));
+            EXPECT_NEAR(std::stod(row.Field("RateMeasured")) / 11520.0, ratio, 0.001);
+            EXPECT_LE(ratio, 1.03) << row[kName];
+            if (row.Field("RateCheck") == "too slow") {
+                ++slow;
+                EXPECT_EQ(row.Field("Result"), "failed");
+                continue;
+            }
+            EXPECT_EQ(row.Field("RateCheck"), "passed") << row[kName] << " " << run.output;
+            EXPECT_GE(ratio, 0.97) << row[kName];
+            EXPECT_EQ(row.Field("Result"), "passed");
         }
-        EXPECT_EQ(row.Field("RateCheck"), "passed") << row[kName] << " " << run.output;
-        EXPECT_GE(ratio, 0.97) << row[kName];
-        EXPECT_EQ(row.Field("Result"), "passed");
+        ExpectPairsLossless(rows);
+        EXPECT_NE(run.output.find("Drops"), std::string::npos) << "the table has the run's columns";
+        if (slow == 0) {
+            allPassed = true;
+            EXPECT_EQ(run.exitCode, 0) << run.output;
+            EXPECT_NE(
+                run.output.find("6 ports configured, 6 opened, 0 not opened, 0 failing: passed"),
+                std::string::npos)
+                << run.output;
+        } else {
+            EXPECT_EQ(run.exitCode, 3) << run.output;
+            EXPECT_NE(run.output.find("% below the line's 11520 B/s"), std::string::npos)
+                << run.output;
+            std::printf("[ info ] run %d: %zu of 6 ports too slow, the machine is busy\n", attempt,
+                        slow);
+        }
     }
-    ExpectPairsLossless(rows);
-    EXPECT_NE(run.output.find("Drops"), std::string::npos) << "the table has the run's columns";
-    if (slowNetwork == 0) {
-        EXPECT_EQ(run.exitCode, 0) << run.output;
-        EXPECT_NE(run.output.find("6 ports configured, 6 opened, 0 not opened, 0 failing: passed"),
-                  std::string::npos)
-            << run.output;
-    } else {
-        EXPECT_EQ(run.exitCode, 3) << run.output;
-        EXPECT_NE(run.output.find("% below the line's 11520 B/s"), std::string::npos) << run.output;
-    }
+    EXPECT_TRUE(allPassed) << "every port passed the rate check in none of three runs";
 }
 
 // With the modem-line check: the pseudo-terminals have no modem lines,
