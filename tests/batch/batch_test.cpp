@@ -483,6 +483,12 @@ TEST_F(BatchRun, LinesThatDoNotGoQuietFailTheRun) {
 // line's rate and port 3 10% too much, and the speed fails. A verdict line
 // per speed and then the sweep's; the CSV and the page have every speed's
 // rows. The blocks all arrive intact: the rate is all that is wrong.
+//
+// The cables are this test's own threads: on a machine too busy to run
+// them they fall behind their pace, and the check rightly finds their
+// ports slow. Such a run is checked for what load cannot excuse (errors,
+// lost blocks, a port faster than its cable's pace) and tried again, three
+// runs at most; one must keep up, and it is checked in full.
 TEST_F(BatchRun, ASweepChecksTheRateAtEachSpeed) {
     demo::NullModemCable following(demo::Pacing::followPort());
     demo::NullModemCable own(demo::Pacing::off());
@@ -491,8 +497,33 @@ TEST_F(BatchRun, ASweepChecksTheRateAtEachSpeed) {
     const std::string config =
         WriteConfig({following.pathA(), following.pathB(), own.pathA(), own.pathB()});
     const std::string html = dir_ + "/sweep.html";
+    const struct {
+        const char* check;
+        double ratio;  // within 5%
+    } wanted[2][4] = {
+        {{"passed", 1}, {"passed", 1}, {"not a paced line", 2.2}, {"passed", 1}},
+        {{"passed", 1}, {"passed", 1}, {"too fast", 1.1}, {"too slow", 0.5}},
+    };
 
-    const Outcome run = Batch({"--batch", "3", "--sweep", "115200,230400", "--html", html}, config);
+    Outcome run;
+    bool keptUp = false;
+    for (int attempt = 1; attempt <= 3 && !keptUp; ++attempt) {
+        run = Batch({"--batch", "3", "--sweep", "115200,230400", "--html", html}, config);
+        const std::vector<Row> rows = Rows();
+        ASSERT_EQ(rows.size(), 8u) << run.output;
+        keptUp = true;
+        for (size_t at = 0; at < rows.size(); ++at) {
+            const double ratio = std::stod(rows[at].Field("RateRatio"));
+            const double pace = wanted[at / 4][at % 4].ratio;
+            EXPECT_LE(ratio, pace * 1.05) << run.output;
+            EXPECT_EQ(rows[at].Field("Err#"), "0/0") << run.output;
+            if (ratio < pace * 0.97) keptUp = false;
+        }
+        if (!keptUp)
+            std::printf("[ info ] run %d: a cable fell behind its pace, the machine is busy\n",
+                        attempt);
+    }
+    ASSERT_TRUE(keptUp) << "the cables kept their pace in none of three runs";
     ASSERT_EQ(run.exitCode, 3) << run.output;
     EXPECT_NE(run.output.find("\nvesktest: 115200: passed; not a paced line: ports 3\n"),
               std::string::npos)
@@ -513,13 +544,6 @@ TEST_F(BatchRun, ASweepChecksTheRateAtEachSpeed) {
     ASSERT_EQ(rows.size(), 8u) << run.output;
     EXPECT_EQ(rows[0].titles->front(), "BaudRate");
     EXPECT_EQ(rows[0].titles->back(), "Result");
-    const struct {
-        const char* check;
-        double ratio;  // within 5%
-    } wanted[2][4] = {
-        {{"passed", 1}, {"passed", 1}, {"not a paced line", 2.2}, {"passed", 1}},
-        {{"passed", 1}, {"passed", 1}, {"too fast", 1.1}, {"too slow", 0.5}},
-    };
     for (size_t speed = 0; speed < 2; ++speed) {
         std::vector<Row> ofSpeed;
         for (size_t port = 0; port < 4; ++port) {
