@@ -14,12 +14,18 @@ bool Ready(const PortWorker* worker) {
     return worker && worker->notReady.load(kRelaxed) == 0;
 }
 
-// The window's edges are where the counts were read. Reading them takes a
-// moment (longer on a busy machine); its middle is the fairest edge, where
-// a clock read before or after would count the moment on one side only.
-std::chrono::steady_clock::time_point Midpoint(std::chrono::steady_clock::time_point before,
-                                               std::chrono::steady_clock::time_point after) {
-    return before + (after - before) / 2;
+// Each ready row's bytes received into `counts` (0 for the others), and
+// when they were read. Reading them takes a moment, longer on a busy
+// machine; its middle is the fairest edge for the window, where a clock
+// read before or after would count the moment on one side only.
+std::chrono::steady_clock::time_point ReadCounts(RowStore& rows, std::vector<uint64_t>& counts) {
+    const auto before = std::chrono::steady_clock::now();
+    counts.assign(static_cast<size_t>(rows.RowCount()), 0);
+    for (size_t r = 0; r < counts.size(); ++r) {
+        const PortWorker* worker = rows.GetRowWorker(static_cast<int32_t>(r));
+        if (Ready(worker)) counts[r] = worker->bytesRead.load(kRelaxed);
+    }
+    return before + (std::chrono::steady_clock::now() - before) / 2;
 }
 
 std::string Rate(double bytesPerSecond) {
@@ -99,26 +105,14 @@ std::string RateProblem(const RateCheck& check) {
 }
 
 void RateWindow::Open(RowStore& rows) {
-    const int32_t count = rows.RowCount();
-    bytesAtOpen_.assign(static_cast<size_t>(count), 0);
-    const Clock::time_point before = Clock::now();
-    for (int32_t r = 0; r < count; ++r) {
-        const PortWorker* worker = rows.GetRowWorker(r);
-        if (Ready(worker)) bytesAtOpen_[static_cast<size_t>(r)] = worker->bytesRead.load(kRelaxed);
-    }
-    openedAt_ = Midpoint(before, Clock::now());
+    openedAt_ = ReadCounts(rows, bytesAtOpen_);
     opened_ = true;
 }
 
 void RateWindow::Close(RowStore& rows) {
-    const int32_t count = rows.RowCount();
-    std::vector<uint64_t> atClose(static_cast<size_t>(count), 0);
-    const Clock::time_point before = Clock::now();
-    for (int32_t r = 0; r < count; ++r) {
-        const PortWorker* worker = rows.GetRowWorker(r);
-        if (Ready(worker)) atClose[static_cast<size_t>(r)] = worker->bytesRead.load(kRelaxed);
-    }
-    const Clock::time_point closedAt = Midpoint(before, Clock::now());
+    std::vector<uint64_t> atClose;
+    const Clock::time_point closedAt = ReadCounts(rows, atClose);
+    const auto count = static_cast<int32_t>(atClose.size());
     const double seconds =
         opened_ ? std::chrono::duration<double>(closedAt - openedAt_).count() : 0;
     const bool longEnough = opened_ && seconds * 1000 >= kRateMinWindowMs;
