@@ -487,8 +487,8 @@ TEST_F(BatchRun, LinesThatDoNotGoQuietFailTheRun) {
 // The cables are this test's own threads: on a machine too busy to run
 // them they fall behind their pace, and the check rightly finds their
 // ports slow. Such a run is checked for what load cannot excuse (errors,
-// lost blocks, a port faster than its cable's pace) and tried again, three
-// runs at most; one must keep up, and it is checked in full.
+// a port faster than its cable's pace) and tried again, three runs at
+// most; one must keep up, and it is checked in full.
 TEST_F(BatchRun, ASweepChecksTheRateAtEachSpeed) {
     demo::NullModemCable following(demo::Pacing::followPort());
     demo::NullModemCable own(demo::Pacing::off());
