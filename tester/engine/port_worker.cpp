@@ -274,7 +274,7 @@ void PortWorker::ReceiveLoop() {
         } else {
             ShowGetStateError();
         }
-        rxRoutineStops_ = rxStops_.load(std::memory_order_relaxed);
+        rxRoutineStops_ = rxStops_.load(std::memory_order_acquire);
         AdoptReceiveSettings();
         switch (mode.load(std::memory_order_relaxed)) {
             case ModeSlave:
@@ -304,7 +304,7 @@ void PortWorker::SendLoop() {
             plat::waitAny(up, 2, plat::kInfinite);
             continue;
         }
-        txRoutineStops_ = txStops_.load(std::memory_order_relaxed);
+        txRoutineStops_ = txStops_.load(std::memory_order_acquire);
         AdoptSendSettings();
         switch (mode.load(std::memory_order_relaxed)) {
             case ModeMaster:
@@ -339,8 +339,8 @@ void PortWorker::ShowGetStateError() {
 bool PortWorker::DirectionRuns(plat::Event& run) {
     plat::Event* events[2] = {quitEvent, &run};
     if (plat::waitAny(events, 2, 0) != 1) return false;
-    if (&run == &rxRunEvent) return rxStops_.load(std::memory_order_relaxed) == rxRoutineStops_;
-    return txStops_.load(std::memory_order_relaxed) == txRoutineStops_;
+    if (&run == &rxRunEvent) return rxStops_.load(std::memory_order_acquire) == rxRoutineStops_;
+    return txStops_.load(std::memory_order_acquire) == txRoutineStops_;
 }
 
 bool PortWorker::AwaitPort(plat::Event& run) {

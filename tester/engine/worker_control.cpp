@@ -15,13 +15,15 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr uint32_t kSideWaitSliceMs = 5;
 
-// A stop is counted before the event is reset: a routine that finds the
-// count moved ends, even when the direction was started again before the
-// routine's next look at its event (so it starts anew and takes the new
-// settings and mode).
+// A routine that finds the stop count moved ends, even when the direction
+// was started again before its next look at the event (so it starts anew
+// and takes the new settings and mode). The event is reset before the stop
+// is counted: a routine that ended on the count would otherwise find the
+// event still set, start again at once and zero its run's byte count (the
+// block count goes on), or even send on after the stop.
 void Stop(plat::Event& run, std::atomic<uint32_t>& running, std::atomic<uint32_t>& stops) {
-    stops.fetch_add(1, kRelaxed);
     run.reset();
+    stops.fetch_add(1, std::memory_order_release);
     running.store(0, kRelaxed);
 }
 
