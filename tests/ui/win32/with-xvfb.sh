@@ -55,3 +55,6 @@ export DISPLAY=:$display
 WINEPREFIX=$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1
 
 "$@"
+rc=$?
+[ "$rc" = 0 ] || echo "with-xvfb.sh: $(basename "$1") ${2:+$(basename "$2") }ended with exit code $rc" >&2
+exit "$rc"
