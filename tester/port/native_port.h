@@ -73,6 +73,11 @@ BOOL NativeCancelPending(NativePort& port, HANDLE handle);
 BOOL NativeEscapeFunction(NativePort& port, HANDLE handle, DWORD function);
 BOOL NativeGetModemStatus(NativePort& port, HANDLE handle, DWORD* status);
 
+// Whether the open port is a pseudo-terminal rather than a serial device:
+// a pty carries bytes at whatever pace its other end takes them, so it has
+// no line rate, no modem lines and no line conditions. Windows has none.
+bool NativeIsPseudoTerminal(NativePort& port, HANDLE handle);
+
 // Those two failed with `error` because the device has no modem lines.
 bool NativeNoModemLines(uint32_t error);
 

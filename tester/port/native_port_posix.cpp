@@ -23,6 +23,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -207,6 +209,16 @@ HANDLE NativeOpen(NativePort& p, const char* name, DWORD access, DWORD shareMode
     p.wake[kWrite] = wakeWrite;
     p.guard.opened(fd);
     return asHandle(fd);
+}
+
+// Linux gives the slaves of Unix 98 pseudo-terminals majors 136 to 143 and
+// the old BSD ones major 3, whatever name or link they are opened by.
+bool NativeIsPseudoTerminal(NativePort& p, HANDLE handle) {
+    struct stat st {};
+    PortGuard::Scope inside(p.guard, reinterpret_cast<intptr_t>(handle));
+    if (!inside || ::fstat(p.fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned kind = major(st.st_rdev);
+    return (kind >= 136 && kind <= 143) || kind == 3;
 }
 
 BOOL NativeClose(NativePort& p, HANDLE handle) {

@@ -155,6 +155,10 @@ BOOL NativeGetModemStatus(NativePort& port, HANDLE handle, DWORD* status) {
 
 // Serial drivers of devices without modem lines (some virtual ports)
 // refuse these requests as functions they do not have.
+bool NativeIsPseudoTerminal(NativePort&, HANDLE) {
+    return false;
+}
+
 bool NativeNoModemLines(uint32_t error) {
     return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED;
 }

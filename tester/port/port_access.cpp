@@ -18,6 +18,20 @@ const LibraryExports& qn() {
 
 }  // namespace
 
+const char* DeviceKindName(DeviceKind kind) {
+    switch (kind) {
+        case DeviceKind::Serial:
+            return "tty";
+        case DeviceKind::PseudoTerminal:
+            return "pseudo-terminal";
+        case DeviceKind::Network:
+            return "network";
+        case DeviceKind::Unknown:
+            break;
+    }
+    return "";
+}
+
 PortAccess::PortAccess() : native_(NewNativePort()) {}
 
 PortAccess::~PortAccess() = default;
@@ -48,7 +62,12 @@ HANDLE PortAccess::Open(const char* name, DWORD access, DWORD shareMode, LPVOID 
         const uint32_t error = plat::lastError();
         openFailure_ = ErrorText(error);
         plat::setLastError(error);
+        return handle;
     }
+    kind_.store(kind == PortKind::Network                  ? DeviceKind::Network
+                : NativeIsPseudoTerminal(*native_, handle) ? DeviceKind::PseudoTerminal
+                                                           : DeviceKind::Serial,
+                std::memory_order_relaxed);
     return handle;
 }
 

@@ -23,6 +23,14 @@
 #include "platform/win32_types.h"
 #include "tester/port/native_port.h"
 
+// What an open port is, for the checks that depend on it: a serial device
+// has a line rate, modem lines and line conditions; a pseudo-terminal has
+// none of them; a network port has what its device server gives it.
+enum class DeviceKind : uint32_t { Unknown, Serial, PseudoTerminal, Network };
+
+// "tty", "pseudo-terminal", "network", "" (unknown).
+const char* DeviceKindName(DeviceKind kind);
+
 class PortAccess {
   public:
     PortAccess();  // throws std::bad_alloc
@@ -81,6 +89,8 @@ class PortAccess {
 
     // What the last Open decided.
     bool IsNetwork() const { return isNetwork.load(std::memory_order_relaxed) != 0; }
+    // What the last Open opened (Unknown before one succeeded).
+    DeviceKind Kind() const { return kind_.load(std::memory_order_relaxed); }
 
     // Why the last Open gave INVALID_HANDLE_VALUE, in words for the
     // operator: a name that is no port, a network library that could not be
@@ -102,6 +112,7 @@ class PortAccess {
 
   private:
     std::atomic<uint32_t> isNetwork{0};
+    std::atomic<DeviceKind> kind_{DeviceKind::Unknown};
     NativePortPtr native_;
     std::string openFailure_;
 };

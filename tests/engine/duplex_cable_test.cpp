@@ -6,7 +6,11 @@
 #include <string>
 #include <vector>
 
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
 #include "tester/config/configuration.h"
+#include "tester/port/line_settings_posix.h"
 #include "tester/session/refresh.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/support/cable.h"
@@ -106,7 +110,7 @@ TEST(Duplex, CountersAndNumbersGoPastTheirLimitsOnACleanLine) {
         // Over 103 hours a few more megabytes move the rate very little.
         EXPECT_GE(Get(to->rate), 11520u);
         EXPECT_LE(Get(to->rate), 11600u);
-        const RowCells cells = FormatRowCells(ReadRowValues(*to));
+        const RowCells cells = FormatRowCells(to->Snapshot());
         EXPECT_EQ(cells.text[kColumnRx - kFirstRefreshedColumn],
                   std::to_string(Get(to->bytesRead)) + "/" + std::to_string(Get(to->blocksOk)));
         EXPECT_EQ(cells.text[kColumnTime - kFirstRefreshedColumn].substr(0, 4), "103:");
@@ -220,6 +224,48 @@ TEST(Duplex, SevenAndFiveDataBitsPassWithXonXoffFlowControl) {
         ExpectClean(*c.a);
         ExpectClean(*c.b);
     }
+}
+
+// A driver that cannot make the speed asked for and quietly sets the
+// fastest it can, as a UART with a 1.8432 MHz clock does above 115200, and
+// says so only in what it reports back. The port takes the settings, but
+// they count as refused: the row shows "SE", and the worker knows both
+// speeds.
+int ClippingIoctl(int fd, unsigned long request, void* argument) {
+    if (request == TCSETS2 || request == TCSETSW2 || request == TCSETSF2) {
+        auto* t = static_cast<termios2*>(argument);
+        const tcflag_t code = t->c_cflag & CBAUD;
+        if (code == BOTHER ? t->c_ospeed > 115200 : code > B115200) {
+            t->c_cflag = (t->c_cflag & ~CBAUD) | B115200;
+            t->c_ospeed = t->c_ispeed = 115200;
+        }
+    }
+    return ::ioctl(fd, request, argument);
+}
+
+TEST(Duplex, ADriverThatSetsAnotherSpeedRefusesTheSettings) {
+    SetLineIoctlForTesting(ClippingIoctl);
+    {
+        Cabled c;
+        configuration.portSettings.baudRate = 921600;
+        c.Open();
+        const PortSnapshot a = c.a->Snapshot();
+        EXPECT_EQ(a.settingsRefused, static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
+        EXPECT_TRUE(a.speedSubstituted);
+        EXPECT_EQ(a.baudAsked, 921600u);
+        EXPECT_EQ(a.baudSet, 115200u);
+        EXPECT_EQ(c.a->Dcb().BaudRate, 115200u) << "the worker goes by what the port has";
+        EXPECT_EQ(a.lastErrorKind, kErrorSettings);
+        EXPECT_EQ(a.lastOsError, static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
+        // A speed the driver can make is taken as it is.
+        configuration.portSettings.baudRate = 57600;
+        c.a->ApplySettings();
+        EXPECT_EQ(c.a->Snapshot().settingsRefused, 0u);
+        EXPECT_FALSE(c.a->Snapshot().speedSubstituted);
+        EXPECT_EQ(c.a->Dcb().BaudRate, 57600u);
+        c.engine.ShutDown();
+    }
+    SetLineIoctlForTesting(nullptr);
 }
 
 }  // namespace
