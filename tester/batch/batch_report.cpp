@@ -33,7 +33,7 @@ std::vector<std::string> PortProblems(const BatchRow& row) {
         problems.push_back(why.empty() ? "not opened" : "not opened: " + why);
         return problems;
     }
-    const RowValues& v = row.values;
+    const PortSnapshot& v = row.values;
     if (v.rxErrors != 0) problems.push_back(Count(v.rxErrors, "receive error", "receive errors"));
     if (v.txErrors != 0) problems.push_back(Count(v.txErrors, "send error", "send errors"));
     if (v.lineErrorCount != 0)
@@ -110,7 +110,7 @@ namespace {
 // port that did not open.
 std::vector<std::string> ExtraCells(const BatchRow& row) {
     if (!row.ready) return std::vector<std::string>(kBatchExtraTitles.size());
-    const RowValues& v = row.values;
+    const PortSnapshot& v = row.values;
     return {std::to_string(v.drops), std::to_string(v.blocksLost), std::to_string(v.lineErrorCount),
             FormatCommErrors(v.lineErrorBits)};
 }
@@ -228,7 +228,7 @@ std::string ProgressLine(uint32_t secondsDone, uint32_t secondsTotal,
     uint32_t running = 0;
     for (const BatchRow& row : rows) {
         if (!row.ready) continue;
-        const RowValues& v = row.values;
+        const PortSnapshot& v = row.values;
         received += v.bytesRead;
         sent += v.bytesWritten;
         errors += uint64_t{v.rxErrors} + v.txErrors;

@@ -20,7 +20,7 @@ constexpr int kBatchNotOpened = 4;
 struct BatchRow {
     std::string cells[kPortListColumns];  // the texts the list shows
     bool ready = false;                   // the port opened and its worker got its buffers
-    RowValues values;                     // the worker's counters at the end (when ready)
+    PortSnapshot values;                  // the worker's counters at the end (when ready)
     std::string openFailure;              // why the port could not be opened, when it was not
     std::string settingsRefused;          // why the port refused the line settings, when it did
     BatchLineCheck lines;                 // the modem-line check (--lines), when it ran

@@ -43,7 +43,7 @@ std::vector<BatchRow> Collect(RowStore& rows) {
             row.cells[c] = std::move(view.cells[c]);
         row.ready = Ready(view.worker);
         if (row.ready) {
-            row.values = ReadRowValues(*view.worker);
+            row.values = view.worker->Snapshot();
             row.roundTrips = view.worker->roundTrips.Summarise();
             if (row.values.settingsRefused != 0)
                 row.settingsRefused = view.worker->portAccess.ErrorText(row.values.settingsRefused);

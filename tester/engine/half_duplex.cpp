@@ -70,7 +70,11 @@ void PortWorker::MasterExchange() {
     } note{replyAwaited, awaiting};
     replyAwaited.store(0, kRelaxed);
 
-    while (DirectionRuns(txRunEvent)) {
+    for (;;) {
+        // A stop sends nothing more, but the block on its way gets its
+        // reply time-out to come back: a stopped exchange is either whole
+        // or counted as a time-out, never left half done.
+        if (!DirectionRuns(txRunEvent) && (!awaiting || compared || quitEvent->tryWait())) break;
         const uint32_t size = blockSize.load(kRelaxed);
         if (!awaiting) {
             if (portDown.load(kRelaxed) != 0 && !AwaitPort(txRunEvent)) return;
@@ -121,7 +125,11 @@ void PortWorker::MasterExchange() {
                 awaiting = false;
                 continue;
             }
-            if (t == Transfer::Failed) Backoff(txRunEvent);
+            if (t == Transfer::Failed) {
+                // Stopped, the read error that was counted ends the wait.
+                if (!DirectionRuns(txRunEvent)) break;
+                Backoff(txRunEvent);
+            }
             if (t != Transfer::Done) continue;
         }
 

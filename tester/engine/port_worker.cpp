@@ -62,6 +62,9 @@ bool PortWorker::Start(const char* name) {
         std::lock_guard<std::mutex> hold(fieldLock);
         portName = name ? name : "";
     }
+    // Before the thread makes the row: no command can reach the worker
+    // earlier, and none that comes while the port opens is undone.
+    ResetState();
     return portThread.start(PortThreadEntry, this);
 }
 
@@ -93,6 +96,7 @@ void PortWorker::PortThread() {
             std::lock_guard<std::mutex> hold(fieldLock);
             openFailure = why;
         }
+        phase_.store(PortState::NotOpen);
         rows.SetCellText(rowIndex, kColumnErrDesc, why.c_str());
         rows.SetCellText(rowIndex, kColumnState, "Not open");
         return;
@@ -106,12 +110,10 @@ void PortWorker::PortThread() {
     bool txEnded = true;
     if (rxBlock && txBlock) {
         rows.SetCellText(rowIndex, kColumnState, "");
-        // Ready only once the state is reset, so that a command that sees
-        // the worker ready is not undone by the reset.
-        ResetState();
         notReady.store(0, std::memory_order_relaxed);
         ConfigurePort(handle, true);
         BuildTestBlock();
+        phase_.store(PortState::Open);
         portUp.set();
 
         // Without TxThread the receive direction still runs; the send
@@ -119,6 +121,8 @@ void PortWorker::PortThread() {
         txThread.start(TxThreadEntry, this);
         ReceiveLoop();
         txEnded = txThread.join(kTxJoinMs);
+    } else {
+        phase_.store(PortState::NoBuffers);
     }
     // A TxThread that is still in a write may next read into rxBlock (a
     // master): the buffers then stay with the worker. Closing the port ends
@@ -276,6 +280,7 @@ void PortWorker::ReceiveLoop() {
         }
         rxRoutineStops_ = rxStops_.load(std::memory_order_acquire);
         AdoptReceiveSettings();
+        rxBusy_.store(true);
         switch (mode.load(std::memory_order_relaxed)) {
             case ModeSlave:
                 SlaveExchange();
@@ -286,6 +291,7 @@ void PortWorker::ReceiveLoop() {
             default:
                 plat::sleepMs(kIdlePassMs);
         }
+        rxBusy_.store(false);
     }
 }
 
@@ -306,6 +312,7 @@ void PortWorker::SendLoop() {
         }
         txRoutineStops_ = txStops_.load(std::memory_order_acquire);
         AdoptSendSettings();
+        txBusy_.store(true);
         switch (mode.load(std::memory_order_relaxed)) {
             case ModeMaster:
                 MasterExchange();
@@ -316,6 +323,7 @@ void PortWorker::SendLoop() {
             default:
                 plat::sleepMs(kIdlePassMs);
         }
+        txBusy_.store(false);
     }
     txBlock.reset();
 }

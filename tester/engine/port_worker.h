@@ -49,6 +49,7 @@
 #include "platform/thread.h"
 #include "platform/win32_types.h"
 #include "tester/engine/latency_histogram.h"
+#include "tester/engine/port_snapshot.h"
 #include "tester/engine/test_block.h"
 #include "tester/port/port_access.h"
 
@@ -84,6 +85,11 @@ static_assert(std::atomic<uint64_t>::is_always_lock_free,
 // every other field of `to` stays.
 void CopyLineSettings(const DCB& from, DCB& to);
 
+// A speed the port reports back within this share of the one asked is the
+// one asked (a divisor's rounding); further off, the driver set another
+// speed, and the settings count as refused ("SE").
+constexpr double kSpeedRounding = 0.02;
+
 // Every purge of the engine and the commands: abort and clear both ways.
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
@@ -115,8 +121,16 @@ class PortWorker {
     // Stores the name and starts PortThread, which makes the row and opens
     // the port. False when the thread cannot start, or InitTestEngine has
     // not succeeded (the worker may then be deleted at once). Once per
-    // worker, right after Create.
+    // worker, right after Create. The worker takes commands from then on:
+    // those given while the port is still opening (a network port's connect
+    // can take seconds) are kept, and the directions they started run once
+    // the port is open.
     bool Start(const char* name);
+
+    // Every counter, the state, the texts and the line of the port, read in
+    // one call (port_snapshot.h). Any thread.
+    PortSnapshot Snapshot() const;
+    PortState State() const;
 
     // --- The commands' operations, on the window's thread.
 
@@ -280,8 +294,9 @@ class PortWorker {
     std::atomic<uint32_t> blocksLost{0};      // blocks whose numbers were skipped
     std::atomic<uint32_t> lineErrorCount{0};  // line-error reads that found any shown bit
     std::atomic<uint32_t> lineErrorBits{0};   // every shown line-error bit seen
-    // 1 when a master's direction stopped while its last block waited for
-    // its echo (which may still be on its way): not a block lost.
+    // 1 when a master's routine ended while its last block waited for its
+    // echo: the session ended, or a read failed after the stop. A plain
+    // stop lets the exchange finish first (MasterExchange).
     std::atomic<uint32_t> replyAwaited{0};
     // The error of the last SetState the port refused; 0 once it takes
     // settings again (not zeroed with the counters: the line still has the
@@ -412,6 +427,15 @@ class PortWorker {
     uint32_t txByteSize_ = 0;  // of txBlock, its owner's
     std::atomic<uint64_t> originBytes_{0};
     std::atomic<uint64_t> originElapsedMs_{0};
+    // Opening, NotOpen, NoBuffers or Open (Down is portDown's).
+    std::atomic<PortState> phase_{PortState::Opening};
+    // A direction's routine is at work (it may outlast its stop a little).
+    std::atomic<bool> rxBusy_{false};
+    std::atomic<bool> txBusy_{false};
+    // The speed last asked of the port, and the one it reported back.
+    std::atomic<uint32_t> baudAsked_{0};
+    std::atomic<uint32_t> baudSet_{0};
+    std::atomic<bool> speedSubstituted_{false};
     // The payload this worker sends and expects. The receive side checks
     // against it rather than against txBlock, which TxThread stamps (from
     // 10^8 on into the payload) and frees as it ends.

@@ -38,6 +38,11 @@ void Toggle(plat::Event& run, std::atomic<uint32_t>& running, std::atomic<uint32
     }
 }
 
+bool SpeedDiffers(uint32_t set, uint32_t asked) {
+    const double off = asked == 0 ? 0 : (double(set) - double(asked)) / double(asked);
+    return off > kSpeedRounding || off < -kSpeedRounding;
+}
+
 void Go(plat::Event& run, std::atomic<uint32_t>& running) {
     run.set();
     running.store(1, kRelaxed);
@@ -124,19 +129,43 @@ void PortWorker::ApplySettings() {
 
 bool PortWorker::PutLineSettings(HANDLE handle, const DCB& wanted) {
     DCB line = wanted;
+    baudAsked_.store(wanted.BaudRate, kRelaxed);
     // The network library sets no error of its own: what a refusal leaves
     // must not be whatever an earlier call on this thread left.
     plat::setLastError(0);
     if (portAccess.SetState(handle, &line)) {
-        std::lock_guard<std::mutex> hold(fieldLock);
-        dcb = wanted;
-        lineWanted_ = wanted;
-        lineByteSize_.store(wanted.ByteSize, kRelaxed);
-        settingsRefused.store(0, kRelaxed);
-        return true;
+        // A driver may take a speed it cannot make and quietly set the
+        // nearest it can (Linux serial drivers clip or fall back, and say
+        // so only in what they report back): the blocks still arrive
+        // intact, at the wrong pace. That is a refused setting too.
+        // A speed a divisor rounds to within kSpeedRounding is the speed
+        // asked for: a UART keeps in step across a few percent.
+        DCB back{};
+        const bool read = portAccess.GetState(handle, &back) != 0;
+        const uint32_t set = read && back.BaudRate != 0 ? back.BaudRate : wanted.BaudRate;
+        const bool substituted = SpeedDiffers(set, wanted.BaudRate);
+        baudSet_.store(set, kRelaxed);
+        {
+            std::lock_guard<std::mutex> hold(fieldLock);
+            dcb = wanted;
+            dcb.BaudRate = set;
+            // Asked for again when a lost port is opened anew.
+            lineWanted_ = wanted;
+            lineByteSize_.store(wanted.ByteSize, kRelaxed);
+        }
+        speedSubstituted_.store(substituted, kRelaxed);
+        if (!substituted) {
+            settingsRefused.store(0, kRelaxed);
+            return true;
+        }
+        settingsRefused.store(ERROR_INVALID_PARAMETER, kRelaxed);
+        lastOsError.store(ERROR_INVALID_PARAMETER, kRelaxed);
+        lastErrorKind.store(kErrorSettings, kRelaxed);
+        return false;
     }
     uint32_t error = plat::lastError();
     if (error == 0) error = ERROR_INVALID_PARAMETER;
+    speedSubstituted_.store(false, kRelaxed);
     // The port keeps what it had: the worker goes by that from now on.
     DCB kept{};
     const bool read = portAccess.GetState(handle, &kept) != 0;
@@ -146,6 +175,7 @@ bool PortWorker::PutLineSettings(HANDLE handle, const DCB& wanted) {
             dcb = kept;
             lineWanted_ = kept;
             lineByteSize_.store(kept.ByteSize, kRelaxed);
+            baudSet_.store(kept.BaudRate, kRelaxed);
         }
     }
     settingsRefused.store(error, kRelaxed);
@@ -282,4 +312,66 @@ DCB PortWorker::WantedDcb() const {
 COMSTAT PortWorker::ComStat() const {
     std::lock_guard<std::mutex> hold(fieldLock);
     return comStat;
+}
+
+PortState PortWorker::State() const {
+    const PortState phase = phase_.load();
+    if (phase == PortState::Open && portDown.load(kRelaxed) != 0) return PortState::Down;
+    return phase;
+}
+
+PortSnapshot PortWorker::Snapshot() const {
+    PortSnapshot s;
+    s.rowIndex = rowIndex;
+    s.state = State();
+    s.kind = s.Ready() ? portAccess.Kind() : DeviceKind::Unknown;
+    s.mode = mode.load(kRelaxed);
+    s.rxRunning = rxRunning.load(kRelaxed);
+    s.txRunning = txRunning.load(kRelaxed);
+    s.rxBusy = rxBusy_.load();
+    s.txBusy = txBusy_.load();
+    s.bytesRead = bytesRead.load(kRelaxed);
+    s.blocksOk = blocksOk.load(kRelaxed);
+    s.bytesWritten = bytesWritten.load(kRelaxed);
+    s.blocksWritten = blocksWritten.load(kRelaxed);
+    s.elapsedMs = elapsedMs.load(kRelaxed);
+    s.rate = rate.load(kRelaxed);
+    s.rxErrors = rxErrors.load(kRelaxed);
+    s.txErrors = txErrors.load(kRelaxed);
+    s.lastErrorKind = lastErrorKind.load(kRelaxed);
+    s.lastOsError = lastOsError.load(kRelaxed);
+    s.drops = drops.load(kRelaxed);
+    s.blocksLost = blocksLost.load(kRelaxed);
+    s.lineErrorCount = lineErrorCount.load(kRelaxed);
+    s.lineErrorBits = lineErrorBits.load(kRelaxed);
+    s.replyAwaited = replyAwaited.load(kRelaxed);
+    s.settingsRefused = settingsRefused.load(kRelaxed);
+    s.baudAsked = baudAsked_.load(kRelaxed);
+    s.baudSet = baudSet_.load(kRelaxed);
+    s.speedSubstituted = speedSubstituted_.load(kRelaxed);
+    s.blockSize = blockSize.load(kRelaxed);
+    s.rxFill = rxFill.load(kRelaxed);
+    s.roundTrips = roundTrips.Summarise();
+    std::lock_guard<std::mutex> hold(fieldLock);
+    s.portName = portName;
+    s.openFailure = openFailure;
+    s.commErrorText = commErrorText;
+    s.lastErrorKindText = lastErrorKindText;
+    return s;
+}
+
+const char* PortStateName(PortState state) {
+    switch (state) {
+        case PortState::Opening:
+            return "opening";
+        case PortState::NotOpen:
+            return "not open";
+        case PortState::NoBuffers:
+            return "no buffers";
+        case PortState::Open:
+            return "open";
+        case PortState::Down:
+            return "down";
+    }
+    return "";
 }

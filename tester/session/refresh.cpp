@@ -39,36 +39,25 @@ void UpdateErrorKindText(PortWorker& worker) {
     worker.SetLastErrorKindText(ErrorKindText(worker.lastErrorKind.load(kRelaxed)));
 }
 
-RowValues ReadRowValues(PortWorker& worker) {
-    RowValues v;
-    v.bytesRead = worker.bytesRead.load(kRelaxed);
-    v.blocksOk = worker.blocksOk.load(kRelaxed);
-    v.bytesWritten = worker.bytesWritten.load(kRelaxed);
-    v.blocksWritten = worker.blocksWritten.load(kRelaxed);
-    v.rate = worker.rate.load(kRelaxed);
-    v.rxErrors = worker.rxErrors.load(kRelaxed);
-    v.txErrors = worker.txErrors.load(kRelaxed);
-    v.commErrorText = worker.CommErrorText();
-    v.lastErrorKindText = worker.LastErrorKindText();
-    v.lastOsError = worker.lastOsError.load(kRelaxed);
-    v.elapsedMs = worker.elapsedMs.load(kRelaxed);
-    v.mode = worker.mode.load(kRelaxed);
-    v.rxRunning = worker.rxRunning.load(kRelaxed);
-    v.txRunning = worker.txRunning.load(kRelaxed);
-    v.portDown = worker.portDown.load(kRelaxed);
-    v.drops = worker.drops.load(kRelaxed);
-    v.blocksLost = worker.blocksLost.load(kRelaxed);
-    v.lineErrorCount = worker.lineErrorCount.load(kRelaxed);
-    v.lineErrorBits = worker.lineErrorBits.load(kRelaxed);
-    v.replyAwaited = worker.replyAwaited.load(kRelaxed);
-    v.settingsRefused = worker.settingsRefused.load(kRelaxed);
-    return v;
+namespace {
+
+// A port that is still opening shows in its State what it will do once it
+// is open (the commands given meanwhile); one that could not be opened
+// shows "Not open" and why. The port thread writes both as well: these
+// writes only repeat them, so a tick that read "opening" just before the
+// open failed is put right by the next one.
+void RefreshUnreadyRow(const PortSnapshot& port, RowSink& rows) {
+    if (port.state == PortState::NotOpen)
+        rows.SetCellText(port.rowIndex, kColumnErrDesc, port.openFailure.c_str());
+    if (port.state == PortState::Opening || port.state == PortState::NotOpen)
+        rows.SetCellText(port.rowIndex, kColumnState, StateCellText(port).c_str());
 }
+
+}  // namespace
 
 void RefreshRows(WorkerGroup& workers, RowSink& rows) {
     for (int32_t i = 0;; ++i) {
-        int32_t row;
-        RowCells cells;
+        PortSnapshot port;
         {
             std::lock_guard<std::mutex> hold(workerReadLock);
             // Checked under the lock: once the shut-down has taken it after
@@ -76,13 +65,19 @@ void RefreshRows(WorkerGroup& workers, RowSink& rows) {
             if (QuitSignalled()) return;
             PortWorker* worker = workers.At(i);
             if (!worker) return;
-            if (worker->notReady.load(kRelaxed) != 0) continue;
-            row = worker->rowIndex;
-            RefreshCommErrors(*worker);
-            UpdateErrorKindText(*worker);
-            cells = FormatRowCells(ReadRowValues(*worker));
+            const PortState state = worker->State();
+            if (state == PortState::Open || state == PortState::Down) {
+                RefreshCommErrors(*worker);
+                UpdateErrorKindText(*worker);
+            }
+            port = worker->Snapshot();
         }
+        if (!port.Ready()) {
+            RefreshUnreadyRow(port, rows);
+            continue;
+        }
+        const RowCells cells = FormatRowCells(port);
         for (int c = kFirstRefreshedColumn; c <= kColumnState; ++c)
-            rows.SetCellText(row, c, cells.text[c - kFirstRefreshedColumn].c_str());
+            rows.SetCellText(port.rowIndex, c, cells.text[c - kFirstRefreshedColumn].c_str());
     }
 }

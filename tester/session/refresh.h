@@ -30,7 +30,3 @@ void RefreshCommErrors(PortWorker& worker);
 
 // lastErrorKindText = the code of lastErrorKind ("..", "RD", ... "??").
 void UpdateErrorKindText(PortWorker& worker);
-
-// The worker's fields that cells 2 to 8 show, each read once (relaxed; the
-// values may come from slightly different moments).
-RowValues ReadRowValues(PortWorker& worker);

@@ -59,7 +59,7 @@ std::string FormatState(uint32_t mode, uint32_t rxRunning, uint32_t txRunning) {
     return text;
 }
 
-RowCells FormatRowCells(const RowValues& v) {
+RowCells FormatRowCells(const PortSnapshot& v) {
     RowCells cells;
     cells.text[kColumnRx - kFirstRefreshedColumn] = FormatCounterPair(v.bytesRead, v.blocksOk);
     cells.text[kColumnTx - kFirstRefreshedColumn] =
@@ -69,7 +69,24 @@ RowCells FormatRowCells(const RowValues& v) {
     cells.text[kColumnErrDesc - kFirstRefreshedColumn] =
         FormatErrorDescription(v.commErrorText, v.lastErrorKindText, v.lastOsError);
     cells.text[kColumnTime - kFirstRefreshedColumn] = FormatElapsed(v.elapsedMs);
-    cells.text[kColumnState - kFirstRefreshedColumn] =
-        v.portDown != 0 ? std::string(kStateDown) : FormatState(v.mode, v.rxRunning, v.txRunning);
+    cells.text[kColumnState - kFirstRefreshedColumn] = StateCellText(v);
     return cells;
+}
+
+std::string StateCellText(const PortSnapshot& port) {
+    switch (port.state) {
+        case PortState::Opening: {
+            const std::string pending = FormatState(port.mode, port.rxRunning, port.txRunning);
+            return pending.empty() ? "Open" : "Open " + pending;
+        }
+        case PortState::NotOpen:
+            return "Not open";
+        case PortState::NoBuffers:
+            return "Open";
+        case PortState::Down:
+            return kStateDown;
+        case PortState::Open:
+            break;
+    }
+    return FormatState(port.mode, port.rxRunning, port.txRunning);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "tester/engine/port_snapshot.h"
 #include "tester/engine/row_sink.h"
 
 // The line-error bits the row shows; any other bit (CE_MODE...) is dropped
@@ -41,43 +42,24 @@ std::string FormatElapsed(uint64_t elapsedMs);
 // Non-zero running flags count as running.
 std::string FormatState(uint32_t mode, uint32_t rxRunning, uint32_t txRunning);
 
-// Everything cells 2 to 8 are made from, as read from a worker at one
-// refresh (ReadRowValues in refresh.h).
-struct RowValues {
-    uint64_t bytesRead = 0;
-    uint64_t blocksOk = 0;
-    uint64_t bytesWritten = 0;
-    uint64_t blocksWritten = 0;
-    uint32_t rate = 0;
-    uint32_t rxErrors = 0;
-    uint32_t txErrors = 0;
-    std::string commErrorText;
-    std::string lastErrorKindText;
-    uint32_t lastOsError = 0;
-    uint64_t elapsedMs = 0;
-    uint32_t mode = 0;
-    uint32_t rxRunning = 0;
-    uint32_t txRunning = 0;
-    // Not in the cells (but "Down" in State), for the reports.
-    uint32_t portDown = 0;
-    uint32_t drops = 0;
-    uint32_t blocksLost = 0;
-    uint32_t lineErrorCount = 0;
-    uint32_t lineErrorBits = 0;
-    uint32_t replyAwaited = 0;
-    uint32_t settingsRefused = 0;
-};
-
 // State while a lost port is being opened again: short enough for the
 // column, whatever the mode.
 constexpr const char kStateDown[] = "Down";
+
+// The State cell of a port in any state: "Open" while it is being opened,
+// with what it will do once open when commands came meanwhile ("Open
+// M/Tx"); "Not open" when it could not be; "Open" when it opened but got no
+// buffers (it does nothing more); the mode and directions (FormatState)
+// while open; kStateDown while it is being opened again.
+std::string StateCellText(const PortSnapshot& port);
 
 constexpr int kFirstRefreshedColumn = kColumnRx;
 constexpr int kRefreshedColumns = kColumnState - kColumnRx + 1;
 
 // Cells 2 to 8 in column order: cells.text[c - kFirstRefreshedColumn] is
-// column c. State is kStateDown while the port is down.
+// column c, made from a worker's snapshot. State is kStateDown while the
+// port is down.
 struct RowCells {
     std::string text[kRefreshedColumns];
 };
-RowCells FormatRowCells(const RowValues& values);
+RowCells FormatRowCells(const PortSnapshot& values);

@@ -56,7 +56,7 @@ std::string IntervalLogHeader() {
 }
 
 std::string IntervalLogLine(const LogSample& sample, const PortSample& port) {
-    const RowValues& v = port.values;
+    const PortSnapshot& v = port.values;
     const std::string fields[] = {
         IsoUtc(sample.unixSeconds),
         port.name,
@@ -153,12 +153,12 @@ void IntervalLog::Take(RowStore& rows) {
         port.name = view.cells[kColumnName];
         port.ready = Ready(view.worker);
         if (port.ready) {
-            port.values = ReadRowValues(*view.worker);
+            port.values = view.worker->Snapshot();
             // The State cell's own rule ("Down" for a lost port included).
             port.state = FormatRowCells(port.values).text[kColumnState - kFirstRefreshedColumn];
             lineErrors_[i] = MergeLineErrors(lineErrors_[i], port.values.commErrorText);
             if (i < last_.size() && last_[i].ready) {
-                const RowValues& before = last_[i].values;
+                const PortSnapshot& before = last_[i].values;
                 port.rxRate = RatePerSecond(port.values.bytesRead, before.bytesRead, sinceLast);
                 port.txRate =
                     RatePerSecond(port.values.bytesWritten, before.bytesWritten, sinceLast);

@@ -3,7 +3,7 @@
 // kept in memory. A technician who comes back after a night sees when a
 // line went bad, not only that it did.
 //
-// A sample is made of what the rows are made of (RowValues, read as the
+// A sample is made of what the rows are made of (PortSnapshot, read as the
 // refresh reads them), plus what only a series of samples can tell: the
 // rates over the interval and every line error seen during it (the row
 // shows only those of the last refresh). The front end's loop calls Poll
@@ -48,7 +48,7 @@ class RowStore;
 struct PortSample {
     std::string name;         // the Name cell
     bool ready = false;       // the port opened; `values` are its worker's
-    RowValues values;         // all zero when not ready
+    PortSnapshot values;      // all zero when not ready
     std::string state;        // as the State cell shows it
     std::string openFailure;  // why the port did not open (the ErrDesc cell)
     std::string lineErrors;   // letters of every line error of the interval

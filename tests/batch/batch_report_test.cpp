@@ -16,7 +16,7 @@ const std::vector<std::string> kTitles = {"#",    "Name",    "Rx#",  "Tx#",  "CP
                                           "Err#", "ErrDesc", "Time", "State"};
 
 // A ready row as the refresh would show it, from the counters.
-BatchRow Ready(int number, const char* name, RowValues v) {
+BatchRow Ready(int number, const char* name, PortSnapshot v) {
     BatchRow row;
     row.ready = true;
     row.cells[0] = std::to_string(number);
@@ -30,8 +30,8 @@ BatchRow Ready(int number, const char* name, RowValues v) {
     return row;
 }
 
-RowValues Moved(uint32_t rx, uint32_t tx) {
-    RowValues v;
+PortSnapshot Moved(uint32_t rx, uint32_t tx) {
+    PortSnapshot v;
     v.bytesRead = rx;
     v.blocksOk = rx / 1024;
     v.bytesWritten = tx;
@@ -52,7 +52,7 @@ using Problems = std::vector<std::string>;
 TEST(BatchVerdict, APortPassesOnlyWithDataBothWaysAndNothingElse) {
     EXPECT_EQ(PortProblems(Ready(1, "A", Moved(4096, 4096))), Problems{});
 
-    RowValues v = Moved(4096, 4096);
+    PortSnapshot v = Moved(4096, 4096);
     v.rxErrors = 1;
     v.txErrors = 2;
     v.lineErrorCount = 3;
@@ -76,7 +76,7 @@ TEST(BatchVerdict, APortPassesOnlyWithDataBothWaysAndNothingElse) {
 }
 
 TEST(BatchVerdict, AMasterFailsUnlessEveryBlockCameBack) {
-    RowValues master = Moved(10240, 10240);  // 10 blocks sent, 10 back
+    PortSnapshot master = Moved(10240, 10240);  // 10 blocks sent, 10 back
     master.mode = ModeMaster;
     EXPECT_EQ(PortProblems(Ready(1, "M", master)), Problems{});
     master.blocksWritten = 11;  // the last one still on its way at the stop
@@ -88,7 +88,7 @@ TEST(BatchVerdict, AMasterFailsUnlessEveryBlockCameBack) {
 
 TEST(BatchVerdict, ExitCodeNotOpenedBeatsFailuresBeatsPassed) {
     const BatchRow clean = Ready(1, "A", Moved(2048, 2048));
-    RowValues bad = Moved(2048, 2048);
+    PortSnapshot bad = Moved(2048, 2048);
     bad.rxErrors = 3;
     const BatchRow errors = Ready(2, "B", bad);
     const BatchRow silent = Ready(3, "C", Moved(0, 2048));
@@ -231,11 +231,11 @@ TEST(RateCheck, AVerdictFailsPortsOffTheirRateAndNamesThoseNotPaced) {
               "2 ports configured, 2 opened, 0 not opened, 0 failing: passed; not a paced line: "
               "ports 1");
 
-    RowValues m = Moved(2048, 2048);
+    PortSnapshot m = Moved(2048, 2048);
     m.mode = ModeMaster;
     BatchRow master = Ready(4, "M", m);
     master.roundTrips = LatencySummary{2, 1500, 1500, 178204, 178204};
-    RowValues sl = Moved(2048, 2048);
+    PortSnapshot sl = Moved(2048, 2048);
     sl.mode = ModeSlave;
     const std::string csv = FormatCsv({right, master, Ready(5, "S", sl)}, kTitles);
     std::istringstream lines(csv);
@@ -298,7 +298,7 @@ std::vector<std::string> Words(const std::string& line) {
 }
 
 TEST(BatchTable, OneRowPerLineWithTheListsCellTexts) {
-    RowValues running = Moved(72704, 73728);
+    PortSnapshot running = Moved(72704, 73728);
     running.rate = 11520;
     running.elapsedMs = 3723000;
     running.rxRunning = running.txRunning = 1;
@@ -334,7 +334,7 @@ TEST(BatchTable, CsvQuotesOnlyWhatNeedsIt) {
 }
 
 TEST(BatchTable, ProgressCountsOnlyReadyPorts) {
-    RowValues a = Moved(1000, 2000);
+    PortSnapshot a = Moved(1000, 2000);
     a.rxErrors = 1;
     a.rxRunning = 1;
     const std::string line =
@@ -347,7 +347,7 @@ TEST(BatchTable, ProgressCountsOnlyReadyPorts) {
 // in the night it happened.
 TEST(HtmlReport, ALongNightIsDrawnInBoundedPointsWithEveryMark) {
     std::vector<LogSample> night;
-    RowValues v;
+    PortSnapshot v;
     for (uint32_t s = 0; s < 43200; ++s) {
         LogSample sample;
         sample.unixSeconds = 1700000000 + s;

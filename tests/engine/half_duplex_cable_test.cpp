@@ -67,6 +67,26 @@ TEST(HalfDuplex, MasterAndSlaveExchangeCleanly) {
     EXPECT_EQ(p.master->roundTrips.Summarise().count, 0u) << "Clear empties the round trips";
 }
 
+// On a paced line a stop almost always comes while a block is on its way
+// (an exchange takes two block times, 178 ms): the master stops sending
+// but waits for that echo, so that the exchange is whole, not cut.
+TEST(HalfDuplex, AStoppedMasterLetsTheExchangeOnItsWayFinish) {
+    Pair p(0, rig::Pacing::at(115200, rig::frameBits(8, false, 1)));
+    p.slave->ToggleRun();
+    p.master->ToggleRun();
+    ASSERT_TRUE(WaitUntil([&] { return Get(p.master->blocksOk) >= 3; }, 20000));
+    plat::sleepMs(60);  // into the next exchange
+    p.master->ToggleRun();
+    ASSERT_TRUE(WaitUntil([&] { return !p.master->Snapshot().txBusy; }, 5000))
+        << "the routine ends within the reply time-out";
+    const PortSnapshot master = p.master->Snapshot();
+    EXPECT_EQ(master.blocksOk, master.blocksWritten);
+    EXPECT_EQ(master.bytesRead, master.blocksWritten * B) << "every echo whole";
+    EXPECT_EQ(master.rxErrors, 0u);
+    EXPECT_EQ(master.replyAwaited, 0u);
+    EXPECT_EQ(Get(p.slave->blocksWritten), master.blocksOk);
+}
+
 TEST(HalfDuplex, AbsentSlaveGivesOneTimeOutPerBlock) {
     Pair p(150);  // B's worker stays idle: nothing comes back
     const uint32_t start = plat::tickCount();

@@ -64,6 +64,8 @@ SCRIPTED_EXPORT ScriptedQn* ScriptedQnState() {
 SCRIPTED_EXPORT HANDLE WINAPI QnCreateFile(LPCSTR name, DWORD, DWORD, LPVOID, DWORD, DWORD,
                                            HANDLE) {
     script.creates.fetch_add(1, kRelaxed);
+    if (uint32_t delay = script.createDelayMs.load(kRelaxed))
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     uint32_t fails = script.createsToFail.load(kRelaxed);
     if (fails != 0) {
         script.createsToFail.store(fails - 1, kRelaxed);

@@ -20,6 +20,8 @@ struct ScriptedQn {
     // succeeds after a read failed clears readError: a server that came back.
     std::atomic<uint32_t> readError{0};
     std::atomic<uint32_t> createsToFail{0};
+    // Each open takes this long, as a connect to a far device server does.
+    std::atomic<uint32_t> createDelayMs{0};
 
     // Modem lines. Each port is one of kPorts, picked by the last digit of
     // its name ("127.0.0.1:7001" is port 1, handle SCRIPTED_QN_HANDLE + 1),

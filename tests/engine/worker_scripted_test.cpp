@@ -54,6 +54,7 @@ class ScriptedPort : public ::testing::Test {
         s.getStateFails = 0;
         s.readError = 0;
         s.createsToFail = 0;
+        s.createDelayMs = 0;
         s.creates = 0;
         s.closes = 0;
         s.reads = 0;
@@ -210,6 +211,26 @@ TEST_F(ScriptedPort, MasterSendsAgainWhenAWriteTakesNothing) {
     EXPECT_EQ(Get(w.rxErrors), 0u);
 }
 
+// Commands given while a network port is still connecting (the pairing
+// and Start, pressed at once) are kept: the row says what the port will do,
+// and once the port is open it does it, in the mode it was given.
+TEST_F(ScriptedPort, CommandsGivenWhileAPortOpensAreCarriedOutOnceItIsOpen) {
+    Script().createDelayMs = 800;
+    PortWorker& w = engine_.Add(kNetName, false);
+    ASSERT_TRUE(WaitUntil([&] { return engine_.rows.GetRowWorker(0) == &w; }, 5000));
+    ASSERT_EQ(w.State(), PortState::Opening);
+    w.PairByRow();  // row 1: a master
+    w.ToggleRun();
+    EXPECT_EQ(StateCellText(w.Snapshot()), "Open M/Tx");
+    ASSERT_TRUE(WaitUntil([&] { return w.State() == PortState::Open; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return Get(w.blocksWritten) >= 2; }, 5000))
+        << "the master runs once the port is open";
+    EXPECT_EQ(StateCellText(w.Snapshot()), "M/Tx");
+    EXPECT_EQ(Get(w.mode), ModeMaster);
+    w.ToggleRun();
+    EXPECT_EQ(StateCellText(w.Snapshot()), "M");
+}
+
 // A read that fails with the connection lost is no error: the worker
 // closes the port, opens it again with the settings it had (0.5 s, then
 // 1 s, 2 s... between tries) and the direction goes on, counting on.
@@ -223,7 +244,7 @@ TEST_F(ScriptedPort, ALostPortIsOpenedAgainAndTheDirectionGoesOn) {
     ASSERT_TRUE(WaitUntil([&] { return Get(w.portDown) == 1u; }, 5000));
     EXPECT_EQ(Get(w.drops), 1u);
     // Down: the refresh shows it, and nothing is read meanwhile.
-    EXPECT_EQ(FormatRowCells(ReadRowValues(w)).text[kColumnState - kFirstRefreshedColumn], "Down");
+    EXPECT_EQ(FormatRowCells(w.Snapshot()).text[kColumnState - kFirstRefreshedColumn], "Down");
     ASSERT_TRUE(WaitUntil([&] { return Get(w.portDown) == 0u; }, 15000));
     EXPECT_EQ(Script().creates.load(), 4u) << "two failed tries, then the port is back";
     EXPECT_EQ(Script().closes.load(), 1u);

@@ -80,7 +80,7 @@ TEST(FormatCounters, PrintTheWholeCountUnsigned) {
 }
 
 TEST(FormatRowCells, PutsEachValueInItsColumn) {
-    RowValues v;
+    PortSnapshot v;
     v.bytesRead = 2048;
     v.blocksOk = 2;
     v.bytesWritten = 3072;
