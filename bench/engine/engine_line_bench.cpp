@@ -18,7 +18,7 @@
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
 #include "tester/engine/port_worker.h"
-#include "tester/ui/row_store.h"
+#include "tester/session/row_store.h"
 #include "tests/support/cable.h"
 #include "thread_cpu.h"
 

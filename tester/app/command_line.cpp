@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "tester/batch/rate_check.h"
-#include "tester/ui/settings_form.h"
+#include "tester/session/settings_form.h"
 
 namespace {
 

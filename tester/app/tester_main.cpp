@@ -9,7 +9,7 @@
 #include "tester/demo/device_server.h"
 #include "tester/app/command_line.h"
 #include "tester/batch/batch_run.h"
-#include "tester/ui/interval_log.h"
+#include "tester/report/interval_log.h"
 #include "tester/ui/tui/console.h"
 #include "tester/ui/tui/stop_request.h"
 #include "tester/ui/tui/terminal_app.h"

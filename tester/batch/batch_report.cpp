@@ -5,7 +5,7 @@
 
 #include "tester/batch/measure_columns.h"
 #include "tester/engine/port_worker.h"
-#include "tester/ui/csv_text.h"
+#include "tester/report/csv_text.h"
 
 namespace {
 

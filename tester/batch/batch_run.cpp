@@ -15,9 +15,9 @@
 #include "tester/engine/port_worker.h"
 #include "tester/session/refresh.h"
 #include "tester/session/tester_session.h"
-#include "tester/ui/interval_log.h"
-#include "tester/ui/port_commands.h"
-#include "tester/ui/row_store.h"
+#include "tester/report/interval_log.h"
+#include "tester/session/port_commands.h"
+#include "tester/session/row_store.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 
 #include "tester/batch/batch_report.h"
 #include "tester/batch/sweep.h"
-#include "tester/ui/interval_log.h"
+#include "tester/report/interval_log.h"
 
 struct HtmlReport {
     std::string programTitle;  // "VeskTest (Linux) - ver 1.1.2 (build 001)"

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "tester/engine/port_worker.h"
-#include "tester/ui/row_store.h"
+#include "tester/session/row_store.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tester/engine/port_worker.h"
-#include "tester/ui/row_store.h"
+#include "tester/session/row_store.h"
 
 // 1024-byte blocks, 115200 bit/s 8N1, no flow control, computed reply
 // time-out.

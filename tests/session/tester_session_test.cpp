@@ -12,8 +12,8 @@
 #include "tester/engine/engine.h"
 #include "tester/engine/line_check.h"
 #include "tester/engine/port_worker.h"
-#include "tester/ui/port_commands.h"
-#include "tester/ui/row_store.h"
+#include "tester/session/port_commands.h"
+#include "tester/session/row_store.h"
 #include "tests/support/cable.h"
 #include "tests/support/scratch_dir.h"
 

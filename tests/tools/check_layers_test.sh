@@ -32,8 +32,8 @@ python3 "$check" "$scratch/clean" >/dev/null || fail "a tree that keeps its laye
 
 tree upward/tester/engine/port_worker.cpp '#include <vector>
 
-#include "tester/ui/port_list.h"'
-expect_broken upward 'tester/engine/port_worker.cpp:3: tester/engine includes tester/ui/port_list.h'
+#include "tester/session/port_list.h"'
+expect_broken upward 'tester/engine/port_worker.cpp:3: tester/engine includes tester/session/port_list.h'
 
 tree cycle/tester/config/configuration.cpp '#include "tester/port/port_name.h"'
 tree cycle/tester/port/port_name.cpp '#include "tester/config/configuration.h"'
@@ -46,7 +46,7 @@ expect_broken beside 'tester/ui/tui includes tester/batch/batch_run.h'
 tree library/netserial/serial_api.cpp '#include "tester/port/port_access.h"'
 expect_broken library 'netserial includes tester/port/port_access.h'
 
-tree newfolder/tester/reports/html.cpp '#include "tester/ui/row_store.h"'
+tree newfolder/tester/reports/html.cpp '#include "tester/session/row_store.h"'
 expect_broken newfolder 'tester/reports/html.cpp: in no layer'
 
 [ "$failures" -eq 0 ] && echo "check-layers: all cases pass"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tester/ui/row_store.h"
+#include "tester/session/row_store.h"
 
 // Cells left of the first column: the cursor mark ('>') and the selection
 // mark ('*'), so that both show on a terminal without colour or video

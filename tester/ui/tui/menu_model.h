@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tester/ui/port_commands.h"
+#include "tester/session/port_commands.h"
 
 enum class UiAction {
     Port,           // a port command over the rows (MenuItem::port)

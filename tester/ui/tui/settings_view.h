@@ -15,7 +15,7 @@
 
 #include <string>
 
-#include "tester/ui/settings_form.h"
+#include "tester/session/settings_form.h"
 
 // The buttons, by the dialog's identifiers.
 constexpr int kIdOk = 1;

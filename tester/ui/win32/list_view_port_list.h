@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "tester/ui/port_list.h"
+#include "tester/session/port_list.h"
 
 class ListViewPortList : public PortList {
   public:

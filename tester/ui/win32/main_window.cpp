@@ -4,8 +4,8 @@
 
 #include "platform/message_box.h"
 #include "tester/config/configuration.h"
-#include "tester/ui/line_check_command.h"
-#include "tester/ui/port_commands.h"
+#include "tester/session/line_check_command.h"
+#include "tester/session/port_commands.h"
 #include "tester/ui/win32/about_dialog.h"
 #include "tester/ui/win32/frame_rules.h"
 #include "tester/ui/win32/port_settings_dialog.h"

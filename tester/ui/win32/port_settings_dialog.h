@@ -1,12 +1,12 @@
 // The modal "Ports settings" dialog (template 101) over the settings form
-// (tester/ui/settings_form.h), which holds every rule: this class only
+// (tester/session/settings_form.h), which holds every rule: this class only
 // fills the controls, reports their changes to the form and carries out
 // what the form asks (beep, focus, enabling the custom group).
 #pragma once
 
 #include "platform/win32_types.h"
 
-#include "tester/ui/settings_form.h"
+#include "tester/session/settings_form.h"
 
 class PortSettingsDialog {
   public:

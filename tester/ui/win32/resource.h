@@ -8,7 +8,7 @@
 // Dialog templates. The settings dialog's template and control ids are the
 // settings form's (its rules name the controls by them).
 #define IDD_ABOUTBOX 100
-#include "tester/ui/settings_form_ids.h"
+#include "tester/session/settings_form_ids.h"
 
 // The popup menu of the port list is a named resource: "ContextMenu".
 

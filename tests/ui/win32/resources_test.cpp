@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/ui/win32/dialog_template.h"
-#include "tester/ui/port_commands.h"
+#include "tester/session/port_commands.h"
 #include "tester/ui/win32/frame_rules.h"
 #include "tester/ui/win32/resource.h"
 

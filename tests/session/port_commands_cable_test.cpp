@@ -1,7 +1,7 @@
 // Every command on workers whose ports are joined by null-modem cables,
 // watched through the rows as an operator watches them: a command, then
 // the next refresh.
-#include "tester/ui/port_commands.h"
+#include "tester/session/port_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include "tester/engine/engine.h"
 #include "tester/engine/port_worker.h"
 #include "tester/session/row_texts.h"
-#include "tester/ui/settings_form.h"
+#include "tester/session/settings_form.h"
 #include "tests/support/cable.h"
-#include "tests/ui/engine_run.h"
+#include "tests/session/engine_run.h"
 
 using uitest::Cell;
 using uitest::EngineRun;

@@ -1,4 +1,4 @@
-#include "tester/ui/row_store.h"
+#include "tester/session/row_store.h"
 
 #include <gtest/gtest.h>
 

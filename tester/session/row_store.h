@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tester/ui/port_list.h"
+#include "tester/session/port_list.h"
 
 class RowStore : public PortList {
   public:

@@ -1,7 +1,7 @@
-#include "tester/ui/line_check_command.h"
+#include "tester/session/line_check_command.h"
 
 #include "tester/engine/port_worker.h"
-#include "tester/ui/port_list.h"
+#include "tester/session/port_list.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tester/ui/settings_form.h"
+#include "tester/session/settings_form.h"
 
 #include <cstdio>
 

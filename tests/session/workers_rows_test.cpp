@@ -12,9 +12,9 @@
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
 #include "tester/engine/port_worker.h"
-#include "tester/ui/port_commands.h"
+#include "tester/session/port_commands.h"
 #include "tester/session/refresh.h"
-#include "tests/ui/engine_run.h"
+#include "tests/session/engine_run.h"
 
 using uitest::Cell;
 using uitest::EngineRun;

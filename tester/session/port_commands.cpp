@@ -1,7 +1,7 @@
-#include "tester/ui/port_commands.h"
+#include "tester/session/port_commands.h"
 
 #include "tester/engine/port_worker.h"
-#include "tester/ui/port_list.h"
+#include "tester/session/port_list.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tester/ui/interval_log.h"
+#include "tester/report/interval_log.h"
 
 #include <cerrno>
 #include <chrono>
@@ -8,8 +8,8 @@
 #include "platform/clock.h"
 #include "tester/engine/port_worker.h"
 #include "tester/session/refresh.h"
-#include "tester/ui/csv_text.h"
-#include "tester/ui/row_store.h"
+#include "tester/report/csv_text.h"
+#include "tester/session/row_store.h"
 
 namespace {
 

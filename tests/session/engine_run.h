@@ -10,7 +10,7 @@
 
 #include "tester/config/configuration.h"
 #include "tester/engine/worker_group.h"
-#include "tester/ui/row_store.h"
+#include "tester/session/row_store.h"
 
 namespace uitest {
 

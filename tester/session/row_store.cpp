@@ -1,4 +1,4 @@
-#include "tester/ui/row_store.h"
+#include "tester/session/row_store.h"
 
 bool RowStore::InsertRow(int32_t rowIndex) {
     if (rowIndex < 0) return false;

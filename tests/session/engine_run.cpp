@@ -1,4 +1,4 @@
-#include "tests/ui/engine_run.h"
+#include "tests/session/engine_run.h"
 
 #include <gtest/gtest.h>
 

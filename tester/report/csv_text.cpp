@@ -1,4 +1,4 @@
-#include "tester/ui/csv_text.h"
+#include "tester/report/csv_text.h"
 
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;

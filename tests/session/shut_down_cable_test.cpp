@@ -8,10 +8,10 @@
 
 #include "platform/clock.h"
 #include "tester/engine/port_worker.h"
-#include "tester/ui/port_commands.h"
+#include "tester/session/port_commands.h"
 #include "tester/session/refresh.h"
 #include "tests/support/cable.h"
-#include "tests/ui/engine_run.h"
+#include "tests/session/engine_run.h"
 
 using uitest::EngineRun;
 using uitest::WaitUntil;

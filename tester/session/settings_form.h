@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "tester/ui/settings_form_ids.h"
+#include "tester/session/settings_form_ids.h"
 
 // What a rule asks of the front end. When !ok: the system's simple beep
 // (MessageBeep(0xFFFFFFFF); the terminal bell) and the focus to `focus`.
