@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "tester/batch/batch_report.h"
-#include "tester/batch/html_report.h"
-#include "tester/batch/line_check_report.h"
+#include "tester/batch/line_check_run.h"
 #include "tester/batch/rate_check.h"
-#include "tester/batch/sweep.h"
+#include "tester/batch/verdict.h"
+#include "tester/report/final_table.h"
+#include "tester/report/html_report.h"
+#include "tester/report/line_check_text.h"
+#include "tester/report/sweep_report.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/port_worker.h"
 #include "tester/session/refresh.h"
@@ -44,9 +46,6 @@ std::vector<BatchRow> Collect(RowStore& rows) {
         row.ready = Ready(view.worker);
         if (row.ready) {
             row.values = view.worker->Snapshot();
-            row.roundTrips = view.worker->roundTrips.Summarise();
-            if (row.values.settingsRefused != 0)
-                row.settingsRefused = view.worker->portAccess.ErrorText(row.values.settingsRefused);
         }
         if (view.worker && !row.ready) row.openFailure = view.worker->OpenFailure();
         collected.push_back(std::move(row));

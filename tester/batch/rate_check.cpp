@@ -67,26 +67,6 @@ RateCheck JudgeRate(uint32_t baud, double expected, double measured) {
     return check;
 }
 
-const char* RateVerdictText(RateVerdict verdict) {
-    switch (verdict) {
-        case RateVerdict::NotChecked:
-            return "";
-        case RateVerdict::HalfDuplex:
-            return "half duplex";
-        case RateVerdict::NotMeasured:
-            return "not measured";
-        case RateVerdict::Passed:
-            return "passed";
-        case RateVerdict::Slow:
-            return "too slow";
-        case RateVerdict::Fast:
-            return "too fast";
-        case RateVerdict::NotPaced:
-            return "not a paced line";
-    }
-    return "";
-}
-
 std::string RateProblem(const RateCheck& check) {
     char percent[32];
     std::snprintf(percent, sizeof percent, "%.1f%%", std::fabs(check.ratio - 1) * 100);

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/win32_types.h"
+#include "tester/report/port_result.h"
 
 class RowStore;
 
@@ -52,37 +53,8 @@ constexpr uint32_t kRateSettleMs = 1000;
 constexpr uint32_t kRateMinTestSeconds = 2;
 constexpr uint32_t kRateMinWindowMs = 500;
 
-enum class RateVerdict {
-    NotChecked,   // no check asked for, or the port did not open
-    HalfDuplex,   // a master or a slave: not judged
-    NotMeasured,  // the run was stopped before a window of kRateMinWindowMs
-    Passed,
-    Slow,
-    Fast,
-    NotPaced,  // above kNotPacedRatio times the line's rate: not judged
-};
-
-struct RateCheck {
-    RateVerdict verdict = RateVerdict::NotChecked;
-    uint32_t baud = 0;
-    double expected = 0;  // bytes per second the line's settings allow
-    double measured = 0;  // bytes per second received in the window
-    double ratio = 0;     // measured / expected
-
-    // Whether the window measured this port (it was judged, or found not
-    // paced).
-    bool Measured() const {
-        return verdict == RateVerdict::Passed || verdict == RateVerdict::Slow ||
-               verdict == RateVerdict::Fast || verdict == RateVerdict::NotPaced;
-    }
-};
-
 // Passed, Slow, Fast or NotPaced (a line of speed 0: NotMeasured).
 RateCheck JudgeRate(uint32_t baud, double expected, double measured);
-
-// "passed", "too slow", "too fast", "not a paced line", "half duplex",
-// "not measured"; "" for NotChecked.
-const char* RateVerdictText(RateVerdict verdict);
 
 // Why the check fails the port ("received 10412 B/s, 9.6% below the
 // line's 11520 B/s"); "" when it does not (passed, not judged, not asked).

@@ -72,6 +72,7 @@ struct PortSnapshot {
     // took them. speedSubstituted: the driver took them but reported
     // another speed (baudSet) than the one asked (baudAsked).
     uint32_t settingsRefused = 0;
+    std::string settingsRefusedText;  // the system's words for it
     bool speedSubstituted = false;
     uint32_t baudAsked = 0;  // the speed last asked of the port
     uint32_t baudSet = 0;    // the speed the port has

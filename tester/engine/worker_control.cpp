@@ -346,6 +346,7 @@ PortSnapshot PortWorker::Snapshot() const {
     s.lineErrorBits = lineErrorBits.load(kRelaxed);
     s.replyAwaited = replyAwaited.load(kRelaxed);
     s.settingsRefused = settingsRefused.load(kRelaxed);
+    if (s.settingsRefused != 0) s.settingsRefusedText = portAccess.ErrorText(s.settingsRefused);
     s.baudAsked = baudAsked_.load(kRelaxed);
     s.baudSet = baudSet_.load(kRelaxed);
     s.speedSubstituted = speedSubstituted_.load(kRelaxed);

@@ -13,10 +13,6 @@
 
 namespace {
 
-bool Ready(const PortWorker* worker) {
-    return worker && worker->notReady.load(std::memory_order_relaxed) == 0;
-}
-
 int64_t UnixNow() {
     using namespace std::chrono;
     return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
@@ -116,9 +112,11 @@ void IntervalLog::Poll(RowStore& rows) {
     // refresh replaces them every 500 ms.
     const std::vector<RowStore::RowView> views = rows.Snapshot();
     if (lineErrors_.size() < views.size()) lineErrors_.resize(views.size());
-    for (size_t i = 0; i < views.size(); ++i)
-        if (Ready(views[i].worker))
-            lineErrors_[i] = MergeLineErrors(lineErrors_[i], views[i].worker->CommErrorText());
+    for (size_t i = 0; i < views.size(); ++i) {
+        const PortWorker* worker = views[i].worker;
+        if (worker && (worker->State() == PortState::Open || worker->State() == PortState::Down))
+            lineErrors_[i] = MergeLineErrors(lineErrors_[i], worker->CommErrorText());
+    }
 
     // Samples keep to the interval's beat rather than drift by the loop's
     // lateness; after a stall (a suspended process) the beat starts anew.
@@ -151,11 +149,12 @@ void IntervalLog::Take(RowStore& rows) {
         const RowStore::RowView& view = views[i];
         PortSample port;
         port.name = view.cells[kColumnName];
-        port.ready = Ready(view.worker);
+        const PortSnapshot snapshot = view.worker ? view.worker->Snapshot() : PortSnapshot();
+        port.ready = view.worker && snapshot.Ready();
+        // The State cell's own rule ("Down" for a lost port included).
+        port.state = view.worker ? StateCellText(snapshot) : view.cells[kColumnState];
         if (port.ready) {
-            port.values = view.worker->Snapshot();
-            // The State cell's own rule ("Down" for a lost port included).
-            port.state = FormatRowCells(port.values).text[kColumnState - kFirstRefreshedColumn];
+            port.values = snapshot;
             lineErrors_[i] = MergeLineErrors(lineErrors_[i], port.values.commErrorText);
             if (i < last_.size() && last_[i].ready) {
                 const PortSnapshot& before = last_[i].values;
@@ -164,8 +163,7 @@ void IntervalLog::Take(RowStore& rows) {
                     RatePerSecond(port.values.bytesWritten, before.bytesWritten, sinceLast);
             }
         } else {
-            port.state = view.cells[kColumnState];
-            port.openFailure = view.cells[kColumnErrDesc];
+            port.openFailure = view.worker ? snapshot.openFailure : view.cells[kColumnErrDesc];
         }
         port.lineErrors = lineErrors_[i].empty() ? FormatCommErrors(0) : lineErrors_[i];
         lineErrors_[i].clear();

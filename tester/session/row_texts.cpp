@@ -90,3 +90,12 @@ std::string StateCellText(const PortSnapshot& port) {
     }
     return FormatState(port.mode, port.rxRunning, port.txRunning);
 }
+
+std::string SettingsRefusedText(const PortSnapshot& port) {
+    if (port.settingsRefused == 0) return "";
+    if (port.speedSubstituted)
+        return "the driver set " + std::to_string(port.baudSet) + " bit/s for " +
+               std::to_string(port.baudAsked);
+    return "line settings refused" +
+           (port.settingsRefusedText.empty() ? "" : ": " + port.settingsRefusedText);
+}

@@ -53,6 +53,11 @@ constexpr const char kStateDown[] = "Down";
 // while open; kStateDown while it is being opened again.
 std::string StateCellText(const PortSnapshot& port);
 
+// Why a port runs without the line settings it was given, for the
+// operator: "the driver set 115200 bit/s for 921600", or "line settings
+// refused: " and the system's words. "" when it took them.
+std::string SettingsRefusedText(const PortSnapshot& port);
+
 constexpr int kFirstRefreshedColumn = kColumnRx;
 constexpr int kRefreshedColumns = kColumnState - kColumnRx + 1;
 

@@ -95,13 +95,11 @@ std::string TerminalFrontEnd::StatusText() const {
     const int row = position_.cursor;
     if (row >= 0 && row < static_cast<int>(shown_.size())) {
         const RowStore::RowView& view = shown_[row];
-        if (view.cells[kColumnState] == "Not open" && !view.cells[kColumnErrDesc].empty())
-            return view.cells[kColumnName] + ": not opened: " + view.cells[kColumnErrDesc];
-        const uint32_t refused =
-            view.worker ? view.worker->settingsRefused.load(std::memory_order_relaxed) : 0;
-        if (refused != 0)
-            return view.cells[kColumnName] +
-                   ": line settings refused: " + view.worker->portAccess.ErrorText(refused);
+        const PortSnapshot port = view.worker ? view.worker->Snapshot() : PortSnapshot();
+        if (view.worker && port.state == PortState::NotOpen && !port.openFailure.empty())
+            return view.cells[kColumnName] + ": not opened: " + port.openFailure;
+        if (view.worker && port.settingsRefused != 0)
+            return view.cells[kColumnName] + ": " + SettingsRefusedText(port);
     }
     if (checking_.load()) return "Checking the modem lines...";
     return configuration.summaryText;

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "tester/batch/batch_report.h"
-#include "tester/batch/sweep.h"
+#include "tester/report/port_result.h"
+#include "tester/report/sweep_report.h"
 #include "tester/report/interval_log.h"
 
 struct HtmlReport {

@@ -1,106 +1,13 @@
-#include "tester/batch/batch_report.h"
+#include "tester/report/final_table.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "tester/batch/measure_columns.h"
+#include "tester/report/line_check_text.h"
+#include "tester/report/measure_columns.h"
 #include "tester/engine/port_worker.h"
 #include "tester/report/csv_text.h"
-
-namespace {
-
-std::string Count(uint32_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-std::string Times(uint32_t n) {
-    return n == 1 ? "1 time" : std::to_string(n) + " times";
-}
-
-// "port 2 (COM2)", as the table's first two cells name it.
-std::string PortLabel(const BatchRow& row) {
-    return "port " + row.cells[kColumnNumber] + " (" + row.cells[kColumnName] + ")";
-}
-
-}  // namespace
-
-std::vector<std::string> PortProblems(const BatchRow& row) {
-    std::vector<std::string> problems;
-    if (!row.ready) {
-        const std::string why = !row.openFailure.empty()            ? row.openFailure
-                                : row.cells[kColumnState] == "Open" ? "no buffers for it"
-                                                                    : "";
-        problems.push_back(why.empty() ? "not opened" : "not opened: " + why);
-        return problems;
-    }
-    const PortSnapshot& v = row.values;
-    if (v.rxErrors != 0) problems.push_back(Count(v.rxErrors, "receive error", "receive errors"));
-    if (v.txErrors != 0) problems.push_back(Count(v.txErrors, "send error", "send errors"));
-    if (v.lineErrorCount != 0)
-        problems.push_back("line errors " + FormatCommErrors(v.lineErrorBits) + " " +
-                           Times(v.lineErrorCount));
-    if (v.settingsRefused != 0)
-        problems.push_back("line settings refused" +
-                           (row.settingsRefused.empty() ? "" : ": " + row.settingsRefused));
-    AddLineCheckProblem(row, problems);
-    if (v.drops != 0) problems.push_back("lost " + Times(v.drops));
-    if (v.blocksLost != 0) problems.push_back(Count(v.blocksLost, "block lost", "blocks lost"));
-    if (v.mode == ModeMaster) {
-        // The block a stopped master still waited for may be on its way; the
-        // others must all have come back.
-        const uint64_t answered = v.blocksOk + v.replyAwaited;
-        if (v.blocksWritten > answered)
-            problems.push_back(std::to_string(v.blocksWritten - answered) + " of " +
-                               std::to_string(v.blocksWritten) + " blocks did not come back");
-    }
-    if (v.bytesRead == 0) problems.push_back("received nothing");
-    if (v.bytesWritten == 0) problems.push_back("sent nothing");
-    const std::string rate = RateProblem(row.rate);
-    if (!rate.empty()) problems.push_back(rate);
-    return problems;
-}
-
-BatchSummary Summarise(const std::vector<BatchRow>& rows, uint32_t configuredPorts,
-                       const DrainOutcome& drain) {
-    BatchSummary s;
-    s.configured = configuredPorts;
-    for (const BatchRow& row : rows) {
-        if (row.rate.verdict == RateVerdict::NotPaced)
-            s.notPaced.push_back(static_cast<int32_t>(&row - rows.data()));
-        const std::vector<std::string> problems = PortProblems(row);
-        if (!row.ready) {
-            ++s.notOpened;
-        } else {
-            ++s.opened;
-            if (!problems.empty()) ++s.failing;
-        }
-        if (problems.empty()) continue;
-        std::string reason = PortLabel(row) + ":";
-        for (size_t i = 0; i < problems.size(); ++i)
-            reason += (i == 0 ? " " : ", ") + problems[i];
-        s.reasons.push_back(reason);
-    }
-    const uint32_t withRow = static_cast<uint32_t>(rows.size());
-    if (configuredPorts > withRow) {
-        s.notOpened += configuredPorts - withRow;
-        s.reasons.push_back(std::to_string(configuredPorts - withRow) +
-                            " configured ports got no row (no worker could be made)");
-    }
-    if (!drain.quiet) {
-        std::string reason = "still receiving after " + std::to_string(drain.seconds) + " s";
-        for (size_t i = 0; i < drain.stillReceiving.size(); ++i)
-            reason += (i == 0 ? ": ports " : ", ") + std::to_string(drain.stillReceiving[i] + 1);
-        s.reasons.insert(s.reasons.begin(), reason);
-    }
-    if (s.notOpened != 0) {
-        s.exitCode = kBatchNotOpened;
-    } else if (!s.reasons.empty()) {
-        s.exitCode = kBatchErrors;
-    } else {
-        s.exitCode = kBatchPassed;
-    }
-    return s;
-}
+#include "tester/session/row_texts.h"
 
 const std::vector<std::string> kBatchExtraTitles = {"Drops", "Lost", "LineErr", "LineErrSeen"};
 
@@ -192,9 +99,7 @@ std::string FormatCsvParts(const std::string& leadTitle, const std::vector<CsvPa
         for (const BatchRow& row : *part.rows) {
             std::vector<std::string> fields = AllCells(row, measures);
             if (lead) fields.insert(fields.begin(), part.lead);
-            fields.push_back(!row.ready                  ? "not opened"
-                             : PortProblems(row).empty() ? "passed"
-                                                         : "failed");
+            fields.push_back(PortOutcomeName(row.outcome));
             if (lines)
                 for (std::string& cell : LineCheckCells(row))
                     fields.push_back(std::move(cell));

@@ -1,4 +1,6 @@
-#include "tester/batch/sweep.h"
+#include "tester/report/sweep_report.h"
+
+#include "tester/report/final_table.h"
 
 std::string SweepStepLine(const SweepStep& step) {
     std::string line = std::to_string(step.baudRate) + ": ";

@@ -1,4 +1,4 @@
-#include "tester/batch/measure_columns.h"
+#include "tester/report/measure_columns.h"
 
 #include <cstdio>
 
@@ -46,7 +46,7 @@ std::vector<std::string> MeasureTitles(const MeasureColumns& columns) {
 std::vector<std::string> MeasureCells(const BatchRow& row, const MeasureColumns& columns) {
     std::vector<std::string> cells;
     if (columns.roundTrips) {
-        const LatencySummary& t = row.roundTrips;
+        const LatencySummary& t = row.values.roundTrips;
         if (IsMaster(row) && t.count != 0) {
             for (uint64_t us : {t.minUs, t.p50Us, t.p99Us, t.maxUs})
                 cells.push_back(Milliseconds(us));

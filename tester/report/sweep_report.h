@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tester/batch/batch_report.h"
+#include "tester/report/port_result.h"
 
 // One speed of a sweep: the rows as its test ended and its verdict.
 struct SweepStep {

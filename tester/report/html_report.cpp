@@ -1,9 +1,11 @@
-#include "tester/batch/html_report.h"
+#include "tester/report/html_report.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "tester/batch/measure_columns.h"
+#include "tester/report/final_table.h"
+#include "tester/report/line_check_text.h"
+#include "tester/report/measure_columns.h"
 #include "tester/engine/port_worker.h"
 
 namespace {
@@ -54,9 +56,16 @@ std::string Duration(double seconds) {
 }
 
 // "passed", "failed" or "not-opened", as the CSV report's Result says it.
-const char* VerdictName(const BatchRow& row, const std::vector<std::string>& problems) {
-    if (!row.ready) return "not-opened";
-    return problems.empty() ? "passed" : "failed";
+const char* VerdictName(const BatchRow& row) {
+    switch (row.outcome) {
+        case PortOutcome::Passed:
+            return "passed";
+        case PortOutcome::Failed:
+            return "failed";
+        case PortOutcome::NotOpened:
+            break;
+    }
+    return "not-opened";
 }
 
 std::string Joined(const std::vector<std::string>& problems) {
@@ -286,8 +295,8 @@ std::string RowsTable(const std::vector<std::string>& titles, const std::vector<
         table += "<th>" + Escape(title) + "</th>";
     table += "<th>Result</th><th class=\"why\">Why</th></tr></thead>\n<tbody>\n";
     for (const BatchRow& row : rows) {
-        const std::vector<std::string> problems = PortProblems(row);
-        const char* verdict = VerdictName(row, problems);
+        const std::vector<std::string>& problems = row.problems;
+        const char* verdict = VerdictName(row);
         table += std::string("<tr class=\"") + verdict + "\">";
         for (int c = 0; c < kPortListColumns; ++c)
             table += "<td>" + Escape(row.cells[c]) + "</td>";
@@ -302,7 +311,7 @@ std::string RowsTable(const std::vector<std::string>& titles, const std::vector<
 // "Round trip of 312 blocks: min 180.204 ms, ..." for a master that got
 // blocks back; "" otherwise.
 std::string RoundTripText(const BatchRow& row) {
-    const LatencySummary& t = row.roundTrips;
+    const LatencySummary& t = row.values.roundTrips;
     if (!row.ready || row.values.mode != ModeMaster || t.count == 0) return "";
     return "Round trip of " + std::to_string(t.count) + (t.count == 1 ? " block" : " blocks") +
            ": min " + Milliseconds(t.minUs) + " ms, p50 " + Milliseconds(t.p50Us) + " ms, p99 " +
@@ -341,8 +350,8 @@ std::string PortMeasures(const HtmlReport& r, size_t port) {
     for (const SweepStep& step : *r.sweep) {
         if (port >= step.rows.size()) continue;
         const BatchRow& row = step.rows[port];
-        const std::vector<std::string> problems = PortProblems(row);
-        const char* verdict = VerdictName(row, problems);
+        const std::vector<std::string>& problems = row.problems;
+        const char* verdict = VerdictName(row);
         table += std::string("<tr class=\"") + verdict + "\" data-baud=\"" +
                  std::to_string(step.baudRate) + "\"><td>" + std::to_string(step.baudRate) +
                  "</td><td>" + Escape(row.cells[kColumnRx]) + "</td><td>" +
@@ -360,8 +369,8 @@ const char* SweptVerdict(const HtmlReport& r, size_t port, std::vector<std::stri
     const char* verdict = "passed";
     for (const SweepStep& step : *r.sweep) {
         if (port >= step.rows.size()) continue;
-        const std::vector<std::string> found = PortProblems(step.rows[port]);
-        const char* here = VerdictName(step.rows[port], found);
+        const std::vector<std::string>& found = step.rows[port].problems;
+        const char* here = VerdictName(step.rows[port]);
         if (std::string(here) == "not-opened") return here;
         if (!found.empty()) {
             verdict = "failed";
@@ -425,9 +434,8 @@ std::string FormatHtmlReport(const HtmlReport& r) {
     for (size_t i = 0; i < r.rows.size(); ++i) {
         const BatchRow& row = r.rows[i];
         const std::string name = row.cells[kColumnName];
-        std::vector<std::string> problems =
-            r.sweep ? std::vector<std::string>() : PortProblems(row);
-        const char* verdict = r.sweep ? SweptVerdict(r, i, problems) : VerdictName(row, problems);
+        std::vector<std::string> problems = r.sweep ? std::vector<std::string>() : row.problems;
+        const char* verdict = r.sweep ? SweptVerdict(r, i, problems) : VerdictName(row);
         page += "<section class=\"port\" id=\"port-" + std::to_string(i + 1) + "\" data-port=\"" +
                 Escape(name) + "\" data-verdict=\"" + verdict + "\">\n";
         page += "<h3>" + Escape(row.cells[kColumnNumber]) + " &#160;<b>" + Escape(name) +

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tester/batch/batch_report.h"
+#include "tester/report/port_result.h"
 
 extern const std::vector<std::string> kRoundTripTitles;
 extern const std::vector<std::string> kRateTitles;
