@@ -152,6 +152,17 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
             line.intervalGiven = true;
         } else if (name == "--check-rate" && !hasValue) {
             line.checkRate = true;
+        } else if (name == "--no-probe" && !hasValue) {
+            line.noProbe = true;
+        } else if (name == "--wiring") {
+            std::string text;
+            if (!takeValue(text) || text.empty())
+                return fail("--wiring needs pairs, loop or a map of links such as 1-2,3-3,4-6");
+            std::string why;
+            if (!ParseWiringDeclaration(text, line.wiring, why)) return fail(why);
+        } else if (name == "--stall") {
+            const std::string why = takeSeconds(kMaxStallSeconds, line.stallSeconds);
+            if (!why.empty()) return fail(why);
         } else if (name == "--sweep") {
             std::string list;
             if (!takeValue(list) || list.empty())
@@ -186,6 +197,10 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     if (line.keepDemo && !line.demo) return fail("--keep-demo belongs with --demo");
     if (line.pairs && !line.batch) return fail("--pairs belongs with --batch");
     if (line.lines && !line.batch) return fail("--lines belongs with --batch");
+    if (line.noProbe && !line.batch) return fail("--no-probe belongs with --batch");
+    if (line.wiring.kind != WiringDeclaration::None && !line.batch)
+        return fail("--wiring belongs with --batch");
+    if (line.stallSeconds != 0 && !line.batch) return fail("--stall belongs with --batch");
     if (line.drainSeconds != kDefaultDrainSeconds && !line.batch)
         return fail("--drain belongs with --batch");
     if (!line.reportPath.empty() && !line.batch) return fail("--report belongs with --batch");
@@ -233,6 +248,21 @@ std::string UsageText(const std::string& platform) {
            "                   CTS, DSR, DCD and RI follow RTS and DTR, both ways. An output\n"
            "                   line that reaches nothing fails the run; ports without modem\n"
            "                   lines are \"not supported\".\n"
+           "  --wiring WIRING  With --batch: the wiring the bench is meant to have: pairs\n"
+           "                   (1-2, 3-4..., a last odd port with a loop-back plug), loop\n"
+           "                   (a plug on every port) or links such as 1-2,3-3,4-6 (3-3: a\n"
+           "                   plug). Before the test every port identifies itself and\n"
+           "                   every port listens; a port that hears another than declared\n"
+           "                   fails the run (\"port 3 hears port 5, expected port 4\").\n"
+           "  --no-probe       With --batch: no identification before the test, for a\n"
+           "                   device that must not see foreign bytes; the wiring is then\n"
+           "                   --wiring's as declared, or unknown. Without it the run\n"
+           "                   learns the wiring, prints it (\"wiring: 1-2, 3-4, 5 loop, 6\n"
+           "                   none\") and holds every receiver's blocks against those\n"
+           "                   its source sent.\n"
+           "  --stall SECONDS  With --batch: a port that receives nothing for longer\n"
+           "                   while the test runs fails the run (default: four block\n"
+           "                   times at the line's rate, at least 2 s).\n"
            "  --drain SECONDS  With --batch: how long the receivers may go on after the\n"
            "                   senders stop (default 60); lines that are still receiving\n"
            "                   then fail the run.\n"
@@ -262,14 +292,20 @@ std::string UsageText(const std::string& platform) {
            "\n"
            "Exit codes:\n"
            "  1  the front end was closed normally (Exit)\n"
-           "  2  the command line could not be used\n"
+           "  2  the command line could not be used (or --wiring names a port that is\n"
+           "     not configured)\n"
            "  0  batch: every port opened and moved data both ways with no error, no\n"
-           "     loss, every block back (half duplex), and the lines went quiet\n"
+           "     loss, every block its source sent arrived whole, no stall, every block\n"
+           "     back (half duplex), and the lines went quiet\n"
            "  3  batch: anything else on an open port: receive, send or line errors,\n"
-           "     the port lost, nothing received or sent, blocks that did not come back,\n"
-           "     lines still receiving at the drain's limit, a rate off its line's\n"
-           "     (--check-rate), any speed of a sweep failing (the last line says which)\n"
-           "     and, with --lines, a modem-line check that failed\n"
-           "  4  batch: a configured port could not be opened\n"
-           "  5  the terminal, the test engine or the demo ports could not be set up\n";
+           "     the port lost, nothing received or sent, fewer blocks or bytes than its\n"
+           "     source sent, a last block cut short, a stall, a wiring other than the\n"
+           "     declared one, blocks that did not come back, settings the driver did\n"
+           "     not take as asked, lines still receiving at the drain's limit, a rate\n"
+           "     off its line's (--check-rate), any speed of a sweep failing (the last\n"
+           "     line says which) and, with --lines, a modem-line check that failed\n"
+           "  4  batch: a configured port could not be opened (in time)\n"
+           "  5  the terminal, the test engine or the demo ports could not be set up\n"
+           "  6  batch: the report, the page or the log could not be written (whatever\n"
+           "     the test found: its verdict line is printed all the same)\n";
 }

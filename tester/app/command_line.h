@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "tester/batch/wiring.h"
+
 // Exit code of a command line that cannot be used.
 constexpr int kExitUsage = 2;
 
@@ -32,6 +34,8 @@ constexpr uint32_t kDefaultDrainSeconds = 60;
 constexpr uint32_t kMaxDrainSeconds = 3600;
 // The speeds of one sweep, at most.
 constexpr uint32_t kMaxSweepRates = 32;
+// The stall limit, in seconds, at most (a day).
+constexpr uint32_t kMaxStallSeconds = 86400;
 
 struct CommandLine {
     std::string configPath;  // the path as given, or "" for the default
@@ -52,6 +56,9 @@ struct CommandLine {
     uint32_t intervalSeconds = kDefaultIntervalSeconds;
     bool checkRate = false;
     std::vector<uint32_t> sweepRates;  // --sweep, in the order given
+    bool noProbe = false;              // --no-probe: no identification before the test
+    WiringDeclaration wiring;          // --wiring
+    uint32_t stallSeconds = 0;         // --stall; 0: the default
 };
 
 struct CommandLineResult {

@@ -89,6 +89,9 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.drainLimitMs = line.drainSeconds * 1000u;
         options.checkRate = line.checkRate;
         options.sweepRates = line.sweepRates;
+        options.probe = !line.noProbe;
+        options.wiring = line.wiring;
+        options.stallMs = line.stallSeconds * 1000u;
         code = RunBatch(options, stdout, stderr);
     } else {
         code = RunTerminalFrontEnd(log.get());

@@ -1,71 +1,197 @@
 #include "tester/batch/batch_run.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "platform/clock.h"
+#include "tester/batch/delivery.h"
 #include "tester/batch/line_check_run.h"
+#include "tester/batch/output_file.h"
 #include "tester/batch/rate_check.h"
 #include "tester/batch/verdict.h"
-#include "tester/report/final_table.h"
-#include "tester/report/html_report.h"
-#include "tester/report/line_check_text.h"
-#include "tester/report/sweep_report.h"
+#include "tester/batch/wiring_probe.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/port_worker.h"
-#include "tester/session/refresh.h"
-#include "tester/session/tester_session.h"
+#include "tester/engine/worker_group.h"
+#include "tester/report/final_table.h"
+#include "tester/report/html_report.h"
 #include "tester/report/interval_log.h"
+#include "tester/report/line_check_text.h"
+#include "tester/report/sweep_report.h"
 #include "tester/session/port_commands.h"
+#include "tester/session/refresh.h"
 #include "tester/session/row_store.h"
+#include "tester/session/tester_session.h"
 
 namespace {
 
 constexpr uint32_t kPollMs = 50;
-// What a receive routine may still be doing once its run event is reset:
-// finishing the read in progress, one read time-out at most.
-constexpr uint32_t kSettleMs = 200;
-
-bool Ready(PortWorker* worker) {
-    return worker && worker->notReady.load(std::memory_order_relaxed) == 0;
-}
+// Once a direction is stopped its routine finishes what it is doing: a
+// read or a write, or a master's last exchange (its reply time-out, which
+// the drain waits for). The run waits this long at most for the receive
+// routines after the receivers stop.
+constexpr uint32_t kRoutineEndMs = 5000;
 
 bool StopRequested(const BatchOptions& options) {
     return options.stopRequested && options.stopRequested();
 }
 
-// The rows as they are now, with the counters of the ready ones.
-std::vector<BatchRow> Collect(RowStore& rows) {
+// The line settings the operator asked for (the configuration's, or a
+// sweep's speed): what the rate check, the probe and the stall limit go by.
+DCB AskedLine() {
+    const PortSettings& s = configuration.portSettings;
+    DCB dcb{};
+    dcb.BaudRate = s.baudRate;
+    dcb.ByteSize = static_cast<BYTE>(s.byteSize);
+    dcb.Parity = static_cast<BYTE>(s.parity.load());
+    dcb.StopBits = static_cast<BYTE>(s.stopBits.load());
+    return dcb;
+}
+
+// Every row's worker snapshot, by row (a row without a worker: NotOpen).
+std::vector<PortSnapshot> Snapshots(RowStore& rows) {
+    std::vector<PortSnapshot> ports;
+    for (const RowStore::RowView& view : rows.Snapshot()) {
+        ports.push_back(view.worker ? view.worker->Snapshot() : PortSnapshot());
+        if (!view.worker) ports.back().state = PortState::NotOpen;
+    }
+    return ports;
+}
+
+// What the run found on its ports, from here to the verdict.
+struct Plan {
+    std::vector<PortWorker*> testing;  // by row: the workers in the test, null for the others
+    std::vector<uint32_t> modes;       // by row, with --pairs
+    Wiring wiring;                     // what the test goes by: learned, declared, or empty
+    Wiring declared;                   // --wiring, to hold the learned one against
+    bool probed = false;
+    uint32_t stallMs = 0;
+
+    bool Testing(size_t row) const { return row < testing.size() && testing[row] != nullptr; }
+};
+
+// The rows as they are now: the cells, each worker's snapshot, and for a
+// port that took no part in the test because it was not open in time, why.
+std::vector<BatchRow> Collect(RowStore& rows, const Plan& plan) {
     std::vector<BatchRow> collected;
-    for (RowStore::RowView& view : rows.Snapshot()) {
+    const std::vector<RowStore::RowView> views = rows.Snapshot();
+    for (size_t r = 0; r < views.size(); ++r) {
+        const RowStore::RowView& view = views[r];
         BatchRow row;
         for (int c = 0; c < kPortListColumns; ++c)
-            row.cells[c] = std::move(view.cells[c]);
-        row.ready = Ready(view.worker);
-        if (row.ready) {
+            row.cells[c] = view.cells[c];
+        if (view.worker) {
             row.values = view.worker->Snapshot();
+            row.ready = row.values.Ready() && plan.Testing(r);
+            row.openFailure = row.values.openFailure;
+            if (!row.ready && row.openFailure.empty() && row.values.state != PortState::NoBuffers)
+                row.openFailure =
+                    "did not open within " + std::to_string(kOpenWaitMs / 1000) + " s";
+        } else {
+            row.values.state = PortState::NotOpen;
         }
-        if (view.worker && !row.ready) row.openFailure = view.worker->OpenFailure();
+        if (plan.wiring.Size() > r) row.source = SourceText(plan.wiring, static_cast<int32_t>(r));
+        if (plan.probed && plan.declared.Size() > r)
+            row.declared = SourceText(plan.declared, static_cast<int32_t>(r));
         collected.push_back(std::move(row));
     }
     return collected;
 }
 
-// Every worker's port has opened or failed to, or the bound has passed.
-void WaitForOpens(RowStore& rows, int32_t workers) {
+// The rows now, while the refresh runs on: the line errors the ports hold
+// are read first (as a refresh would), and the refreshed cells are made
+// from the counters read, so that the table shows this moment and not the
+// last tick.
+std::vector<BatchRow> CollectNow(RowStore& rows, const Plan& plan) {
+    for (PortWorker* worker : plan.testing) {
+        if (!worker) continue;
+        RefreshCommErrors(*worker);
+        UpdateErrorKindText(*worker);
+    }
+    std::vector<BatchRow> collected = Collect(rows, plan);
+    for (BatchRow& row : collected) {
+        if (!row.ready) continue;
+        const RowCells cells = FormatRowCells(row.values);
+        for (int c = kFirstRefreshedColumn; c <= kColumnState; ++c)
+            row.cells[c] = cells.text[c - kFirstRefreshedColumn];
+    }
+    return collected;
+}
+
+// Waits until every worker's port is open or has failed to open, or the
+// bound has passed; the workers of the open ones, by row. The workers, not
+// the rows: a worker's thread makes its row, which may not be there yet.
+std::vector<PortWorker*> WaitForOpens(WorkerGroup& workers, const BatchOptions& options) {
     const uint32_t start = plat::tickCount();
-    while (plat::ticksBetween(start, plat::tickCount()) < kOpenWaitMs) {
-        int32_t settled = 0;
-        for (const RowStore::RowView& view : rows.Snapshot())
-            if (Ready(view.worker) || view.cells[8] == "Not open") ++settled;
-        if (settled >= workers) return;
+    for (;;) {
+        bool settled = true;
+        for (int32_t i = 0; i < workers.Count(); ++i)
+            if (workers.At(i)->State() == PortState::Opening) settled = false;
+        if (settled || plat::ticksBetween(start, plat::tickCount()) >= kOpenWaitMs ||
+            StopRequested(options))
+            break;
+        plat::sleepMs(kPollMs);
+    }
+    std::vector<PortWorker*> open;
+    for (int32_t i = 0; i < workers.Count(); ++i) {
+        PortWorker* worker = workers.At(i);
+        const auto row = static_cast<size_t>(worker->rowIndex);
+        if (open.size() <= row) open.resize(row + 1, nullptr);
+        if (worker->Snapshot().Ready()) open[row] = worker;
+    }
+    return open;
+}
+
+// Selects exactly the rows `pick` takes, for the next port command.
+template <typename Pick>
+void Select(RowStore& rows, const Plan& plan, Pick pick) {
+    for (int32_t r = 0; r < rows.RowCount(); ++r)
+        rows.SetRowSelected(r,
+                            plan.Testing(static_cast<size_t>(r)) && pick(static_cast<size_t>(r)));
+}
+
+void Command(RowStore& rows, const Plan& plan, PortCommand command) {
+    Select(rows, plan, [](size_t) { return true; });
+    RunPortCommand(rows, command);
+}
+
+// Half-duplex pairs: the wired pairs (the lower row the master), or
+// without a known wiring rows 1 and 2, 3 and 4...; a port in no pair is a
+// master (with a loop-back plug it gets its own blocks back).
+std::vector<uint32_t> PairModes(const Plan& plan, size_t rows) {
+    std::vector<uint32_t> modes(rows, ModeMaster);
+    const bool known = plan.wiring.Size() == rows && !WiredPairs(plan.wiring).empty();
+    if (!known) {
+        // As z pairs them; a last odd row is a master without a slave.
+        for (size_t r = 1; r < rows; r += 2)
+            modes[r] = ModeSlave;
+        return modes;
+    }
+    for (const auto& [a, b] : WiredPairs(plan.wiring))
+        if (a != b) modes[static_cast<size_t>(b)] = ModeSlave;
+    return modes;
+}
+
+// Every stopped receive routine has let go (its last read returned, a
+// slave's last echo went out), or the bound has passed: what they counted
+// is then all there is.
+void AwaitReceivers(RowStore& rows, uint32_t boundMs) {
+    const uint32_t start = plat::tickCount();
+    while (plat::ticksBetween(start, plat::tickCount()) < boundMs) {
+        bool busy = false;
+        for (const PortSnapshot& port : Snapshots(rows))
+            if (port.rxBusy && !port.rxRunning) busy = true;
+        if (!busy) return;
         plat::sleepMs(kPollMs);
     }
 }
 
-// Waits until nothing has arrived on any port for kQuietMs, or gives up at
+// Waits until nothing has arrived on any port for kQuietMs and every
+// stopped master has finished its last exchange, or gives up at
 // `limitMs` and says which rows were still receiving then.
 DrainOutcome Drain(RowStore& rows, uint32_t limitMs, IntervalLog* log) {
     struct Seen {
@@ -78,13 +204,17 @@ DrainOutcome Drain(RowStore& rows, uint32_t limitMs, IntervalLog* log) {
     for (;;) {
         if (log) log->Poll(rows);
         const uint32_t now = plat::tickCount();
-        const std::vector<RowStore::RowView> views = rows.Snapshot();
-        seen.resize(views.size(), Seen{0, start});
-        for (size_t r = 0; r < views.size(); ++r) {
-            if (!Ready(views[r].worker)) continue;
-            const uint64_t bytes = views[r].worker->bytesRead.load(std::memory_order_relaxed);
-            if (bytes != seen[r].bytes) {
-                seen[r] = Seen{bytes, now};
+        const std::vector<PortSnapshot> ports = Snapshots(rows);
+        seen.resize(ports.size(), Seen{0, start});
+        for (size_t r = 0; r < ports.size(); ++r) {
+            if (!ports[r].Ready()) continue;
+            // A stopped master still waits for its last echo; a stopped
+            // writer still blocked in a write (a line held off) is no
+            // data on its way, and the shut-down ends its write.
+            const bool finishing =
+                ports[r].mode == ModeMaster && ports[r].txBusy && !ports[r].txRunning;
+            if (ports[r].bytesRead != seen[r].bytes || finishing) {
+                seen[r] = Seen{ports[r].bytesRead, now};
                 lastChange = now;
             }
         }
@@ -102,23 +232,42 @@ DrainOutcome Drain(RowStore& rows, uint32_t limitMs, IntervalLog* log) {
     }
 }
 
-// Runs the test for its time; with `rates`, opens the rate check's window
-// once the lines have settled and closes it as the time is up.
-void RunFor(RowStore& rows, const BatchOptions& options, std::FILE* out, RateWindow* rates) {
+// One test of the open ports and what it found beside the counters.
+struct TestPass {
+    DrainOutcome drain;
+    RateWindow rates;
+    std::vector<std::vector<Stall>> stalls;
+    uint32_t logOffsetMs = 0;  // the interval log's time at the test's start
+};
+
+// Runs the test for its time, watching for stalls; with `rates`, opens the
+// rate check's window once the lines have settled and closes it as the
+// time is up.
+void RunFor(RowStore& rows, const BatchOptions& options, std::FILE* out, RateWindow* rates,
+            StallMonitor& stalls) {
     const uint32_t start = plat::tickCount();
     const uint32_t total = options.seconds * 1000u;
     uint32_t nextProgress = kProgressEveryMs;
     for (;;) {
         if (options.log) options.log->Poll(rows);
         const uint32_t spent = plat::ticksBetween(start, plat::tickCount());
+        const std::vector<PortSnapshot> ports = Snapshots(rows);
+        stalls.Poll(ports, spent);
         if (spent >= total || StopRequested(options)) {
-            if (rates) rates->Close(rows);
+            if (rates) rates->Close(rows, AskedLine());
+            stalls.Finish(spent);
             return;
         }
         if (rates && !rates->IsOpen() && spent >= kRateSettleMs) rates->Open(rows);
         if (options.progress && spent >= nextProgress) {
+            std::vector<BatchRow> now;
+            for (const PortSnapshot& port : ports) {
+                now.emplace_back();
+                now.back().ready = port.Ready();
+                now.back().values = port;
+            }
             std::fprintf(out, "vesktest: %s\n",
-                         ProgressLine(spent / 1000, options.seconds, Collect(rows)).c_str());
+                         ProgressLine(spent / 1000, options.seconds, now).c_str());
             std::fflush(out);
             nextProgress += kProgressEveryMs;
         }
@@ -129,88 +278,73 @@ void RunFor(RowStore& rows, const BatchOptions& options, std::FILE* out, RateWin
     }
 }
 
-// One test of the open ports: started (half-duplex pairs or full duplex),
-// run for its time, then the senders stopped first and the receivers let
-// go on until the line is quiet, so that every block sent is a block
-// received; then the receivers stopped.
-struct TestPass {
-    DrainOutcome drain;
-    RateWindow rates;
-};
-
-TestPass RunTest(RowStore& rows, const BatchOptions& options, std::FILE* out) {
+// One test of the ports in the plan: started (half-duplex pairs or full
+// duplex), run for its time, then the senders stopped first and the
+// receivers let go on until the line is quiet, so that every block sent is
+// a block received; then the receivers stopped.
+TestPass RunTest(RowStore& rows, const BatchOptions& options, const Plan& plan, std::FILE* out) {
     TestPass pass;
     if (options.pairs) {
-        RunPortCommand(rows, PortCommand::HdPairs);
-    } else {
-        RunPortCommand(rows, PortCommand::All);
+        Select(rows, plan, [&](size_t r) { return plan.modes[r] == ModeMaster; });
+        RunPortCommand(rows, PortCommand::HdMaster);
+        Select(rows, plan, [&](size_t r) { return plan.modes[r] == ModeSlave; });
+        RunPortCommand(rows, PortCommand::HdSlave);
     }
-    RunPortCommand(rows, PortCommand::StartStop);
-    RunFor(rows, options, out, options.checkRate ? &pass.rates : nullptr);
+    StallMonitor stalls(plan.stallMs);
+    pass.logOffsetMs = options.log ? options.log->ElapsedMs() : 0;
+    Command(rows, plan, PortCommand::StartStop);
+    RunFor(rows, options, out, options.checkRate ? &pass.rates : nullptr, stalls);
+    pass.stalls = stalls.Stalls();
 
     if (options.pairs) {
-        RunPortCommand(rows, PortCommand::Odd);  // the masters
+        Select(rows, plan, [&](size_t r) { return plan.modes[r] == ModeMaster; });
         RunPortCommand(rows, PortCommand::StartStop);
         pass.drain = Drain(rows, options.drainLimitMs, options.log);
-        RunPortCommand(rows, PortCommand::Even);  // the slaves
+        Select(rows, plan, [&](size_t r) { return plan.modes[r] == ModeSlave; });
         RunPortCommand(rows, PortCommand::StartStop);
     } else {
-        RunPortCommand(rows, PortCommand::Write);
+        Command(rows, plan, PortCommand::Write);
         pass.drain = Drain(rows, options.drainLimitMs, options.log);
-        RunPortCommand(rows, PortCommand::Read);
+        Command(rows, plan, PortCommand::Read);
     }
-    plat::sleepMs(kSettleMs);
+    AwaitReceivers(rows, kRoutineEndMs);
     return pass;
 }
 
-void AttachRateChecks(std::vector<BatchRow>& rows, const TestPass& pass, bool checkRate) {
-    if (!checkRate) return;
+// What a test found beside the counters, onto its rows: the rate check,
+// the stalls, the delivery.
+void Attach(std::vector<BatchRow>& rows, const TestPass& pass, const Plan& plan, bool checkRate) {
     const std::vector<RateCheck>& checks = pass.rates.Checks();
-    for (size_t r = 0; r < rows.size() && r < checks.size(); ++r)
-        rows[r].rate = checks[r];
+    for (size_t r = 0; r < rows.size(); ++r) {
+        if (checkRate && r < checks.size()) rows[r].rate = checks[r];
+        if (r < pass.stalls.size() && rows[r].ready) rows[r].stalls = pass.stalls[r];
+    }
+    AccountDelivery(rows, plan.wiring);
 }
 
-// The rows now, while the refresh runs on: the line errors the ports hold
-// are read first (as a refresh would), and the refreshed cells are made
-// from the counters read, so that the table shows this moment and not the
-// last tick.
-std::vector<BatchRow> CollectNow(RowStore& rows) {
-    for (const RowStore::RowView& view : rows.Snapshot()) {
-        if (!Ready(view.worker)) continue;
-        RefreshCommErrors(*view.worker);
-        UpdateErrorKindText(*view.worker);
-    }
-    std::vector<BatchRow> collected = Collect(rows);
-    for (BatchRow& row : collected) {
-        if (!row.ready) continue;
-        const RowCells cells = FormatRowCells(row.values);
-        for (int c = kFirstRefreshedColumn; c <= kColumnState; ++c)
-            row.cells[c] = cells.text[c - kFirstRefreshedColumn];
-    }
-    return collected;
-}
-
-// The speed on every port, as the settings form's OK puts the settings on
-// the selected rows: both directions stopped, the counters zeroed.
-void PutSpeedOnEveryPort(RowStore& rows, uint32_t baudRate) {
+// The speed on every port in the test, as the settings form's OK puts the
+// settings on the selected rows: both directions stopped, the counters
+// zeroed.
+void PutSpeedOnEveryPort(RowStore& rows, const Plan& plan, uint32_t baudRate) {
     configuration.portSettings.baudRate = baudRate;
-    RunPortCommand(rows, PortCommand::All);
-    RunPortCommand(rows, PortCommand::ApplySettings);
+    Command(rows, plan, PortCommand::ApplySettings);
 }
 
 // The test at each speed in turn, each speed's table and verdict line
 // written as it ends. A stop request ends the sweep after the speed it
 // cut short.
-std::vector<SweepStep> RunSweep(RowStore& rows, const BatchOptions& options,
+std::vector<SweepStep> RunSweep(RowStore& rows, const BatchOptions& options, Plan& plan,
                                 const std::vector<std::string>& titles, std::FILE* out) {
     std::vector<SweepStep> steps;
     for (uint32_t baudRate : options.sweepRates) {
-        PutSpeedOnEveryPort(rows, baudRate);
-        const TestPass pass = RunTest(rows, options, out);
+        PutSpeedOnEveryPort(rows, plan, baudRate);
+        if (options.stallMs == 0)
+            plan.stallMs = DefaultStallLimitMs(AskedLine(), configuration.portSettings.blockSize);
+        const TestPass pass = RunTest(rows, options, plan, out);
         SweepStep step;
         step.baudRate = baudRate;
-        step.rows = CollectNow(rows);
-        AttachRateChecks(step.rows, pass, true);
+        step.rows = CollectNow(rows, plan);
+        Attach(step.rows, pass, plan, true);
         step.summary = Summarise(step.rows, configuration.portCount, pass.drain);
         std::fprintf(out, "vesktest: %u bit/s:\n%s", baudRate,
                      FormatTable(step.rows, titles).c_str());
@@ -229,16 +363,83 @@ std::vector<std::string> ColumnTitles() {
     return titles;
 }
 
-bool WriteReport(const std::string& path, const std::string& text, std::FILE* err) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    bool ok = file != nullptr;
-    if (ok) {
-        ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-        ok = std::fclose(file) == 0 && ok;
+// The wiring the test goes by: learned by the probe (and printed), or
+// declared, or none. False, with the reason on `err`, for a declaration
+// that does not fit the configured ports.
+bool LearnWiring(const BatchOptions& options, Plan& plan, std::FILE* out, std::FILE* err) {
+    const size_t rows = plan.testing.size();
+    std::string why;
+    if (!DeclaredWiring(options.wiring, rows, plan.declared, why)) {
+        std::fprintf(err, "vesktest: %s\n", why.c_str());
+        return false;
     }
-    if (!ok)
-        std::fprintf(err, "vesktest: cannot write the report '%s': %s\n", path.c_str(),
-                     std::strerror(errno));
+    if (!options.probe) {
+        if (options.wiring.kind != WiringDeclaration::None) plan.wiring = plan.declared;
+        return true;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    plan.wiring = RunWiringProbe(plan.testing, ProbeTimingFor(AskedLine()), DrawProbeNonce(),
+                                 options.stopRequested);
+    plan.probed = true;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(out, "vesktest: wiring: %s (probed in %.1f s)\n", WiringLine(plan.wiring).c_str(),
+                 seconds);
+    std::fflush(out);
+    return true;
+}
+
+// The modem-line check's jobs: the wired pairs and plugs when the wiring
+// is known, else rows 1 and 2, 3 and 4...
+std::vector<LineCheckJob> LineCheckJobs(const Plan& plan) {
+    if (plan.wiring.Size() == 0) {
+        std::vector<PortWorker*> all;
+        for (PortWorker* worker : plan.testing)
+            if (worker) all.push_back(worker);
+        return PairForLineCheck(all);
+    }
+    std::vector<LineCheckJob> jobs;
+    for (const auto& [a, b] : WiredPairs(plan.wiring))
+        if (plan.Testing(static_cast<size_t>(a)) && plan.Testing(static_cast<size_t>(b)))
+            jobs.push_back({plan.testing[a], plan.testing[b]});
+    return jobs;
+}
+
+// Writes the reports the options ask for. False when any could not be
+// written (each says why on `err`).
+bool WriteOutputs(const BatchOptions& options, const std::vector<BatchRow>& final,
+                  const BatchSummary& summary, const std::vector<SweepStep>& sweep,
+                  const std::string& wiringLine, uint32_t logOffsetMs, std::FILE* err) {
+    const std::vector<std::string> titles = ColumnTitles();
+    const bool swept = !options.sweepRates.empty();
+    bool ok = true;
+    if (!options.reportPath.empty())
+        ok &=
+            WriteOutputFile(options.reportPath, "the report",
+                            swept ? FormatSweepCsv(sweep, titles) : FormatCsv(final, titles), err);
+    if (!options.htmlPath.empty()) {
+        HtmlReport page;
+        page.programTitle = options.programTitle;
+        page.configPath = configPath;
+        page.seconds = options.seconds;
+        page.pairs = options.pairs;
+        page.summary = summary;
+        page.titles = titles;
+        page.rows = final;
+        page.wiring = wiringLine;
+        page.testStartMs = logOffsetMs;
+        if (swept) page.sweep = &sweep;
+        if (options.log) {
+            page.intervalSeconds = options.log->IntervalSeconds();
+            page.samples = &options.log->Samples();
+        }
+        ok &= WriteOutputFile(options.htmlPath, "the page", FormatHtmlReport(page), err);
+    }
+    if (options.log && !options.log->Problem().empty()) {
+        std::fprintf(err, "vesktest: the log could not be written: %s\n",
+                     options.log->Problem().c_str());
+        ok = false;
+    }
     return ok;
 }
 
@@ -250,8 +451,9 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     auto rows = std::make_unique<RowStore>();
     std::vector<BatchRow> final;
     std::vector<BatchLineCheck> lineChecks;
-    DrainOutcome drain;
     std::vector<SweepStep> sweep;
+    Plan plan;
+    TestPass pass;
     {
         TesterSession session(*rows);
         session.LoadConfiguration();
@@ -259,34 +461,41 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
             std::fprintf(err, "vesktest: cannot start the test engine\n");
             return kBatchNotOpened;
         }
-        WaitForOpens(*rows, session.Workers().Count());
-        // The lines while the ports are still quiet: a line whose flow
-        // control is paused for the check cannot then cost the test data.
+        plan.testing = WaitForOpens(session.Workers(), options);
+        // The wiring and the lines while the ports are still quiet: a line
+        // whose flow control is paused for the check cannot then cost the
+        // test data.
+        if (!LearnWiring(options, plan, out, err)) {
+            session.Stop();
+            if (session.RowsInUse()) (void)rows.release();
+            return kBatchUsage;
+        }
         if (options.lines)
             lineChecks =
-                RunBatchLineCheck(session.Workers(), LineCheckTiming(), options.stopRequested);
+                RunLineCheckJobs(LineCheckJobs(plan), LineCheckTiming(), options.stopRequested);
+        plan.modes = PairModes(plan, plan.testing.size());
+        plan.stallMs = options.stallMs != 0
+                           ? options.stallMs
+                           : DefaultStallLimitMs(AskedLine(), configuration.portSettings.blockSize);
 
-        TestPass pass;
         if (options.sweepRates.empty()) {
-            pass = RunTest(*rows, options, out);
+            pass = RunTest(*rows, options, plan, out);
         } else {
             BatchOptions checked = options;
             checked.checkRate = true;
-            sweep = RunSweep(*rows, checked, ColumnTitles(), out);
+            sweep = RunSweep(*rows, checked, plan, ColumnTitles(), out);
         }
         session.Stop([&] {
-            final = Collect(*rows);
+            final = Collect(*rows, plan);
             if (options.log) options.log->Final(*rows);
         });
         if (session.RowsInUse()) (void)rows.release();
-        drain = pass.drain;
-        AttachRateChecks(final, pass, options.checkRate);
     }
 
-    if (options.lines) AttachLineChecks(final, lineChecks);
-    const std::vector<std::string> titles = ColumnTitles();
     const bool swept = !options.sweepRates.empty();
-    const BatchSummary summary = Summarise(final, configuration.portCount, drain);
+    if (!swept) Attach(final, pass, plan, options.checkRate);
+    if (options.lines) AttachLineChecks(final, lineChecks);
+    const BatchSummary summary = Summarise(final, configuration.portCount, pass.drain);
     int exitCode = summary.exitCode;
     if (swept) {
         // Each speed's table and verdict are out already. The lines were
@@ -299,32 +508,13 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         }
         std::fprintf(out, "vesktest: %s\n", SweepSummaryLine(sweep).c_str());
     } else {
-        std::fputs(FormatTable(final, titles).c_str(), out);
+        std::fputs(FormatTable(final, ColumnTitles()).c_str(), out);
         if (options.lines) std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
         std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
     }
     std::fflush(out);
-    if (!options.reportPath.empty())
-        WriteReport(options.reportPath,
-                    swept ? FormatSweepCsv(sweep, titles) : FormatCsv(final, titles), err);
-    if (!options.htmlPath.empty()) {
-        HtmlReport page;
-        page.programTitle = options.programTitle;
-        page.configPath = configPath;
-        page.seconds = options.seconds;
-        page.pairs = options.pairs;
-        page.summary = summary;
-        page.titles = titles;
-        page.rows = final;
-        if (swept) page.sweep = &sweep;
-        if (options.log) {
-            page.intervalSeconds = options.log->IntervalSeconds();
-            page.samples = &options.log->Samples();
-        }
-        WriteReport(options.htmlPath, FormatHtmlReport(page), err);
-    }
-    if (options.log && !options.log->Problem().empty())
-        std::fprintf(err, "vesktest: the log could not be written: %s\n",
-                     options.log->Problem().c_str());
+    const std::string wiringLine = plan.wiring.Size() != 0 ? WiringLine(plan.wiring) : "";
+    if (!WriteOutputs(options, final, summary, sweep, wiringLine, pass.logOffsetMs, err))
+        exitCode = kBatchOutputFailed;
     return exitCode;
 }

@@ -1,9 +1,20 @@
 // An unattended run of the tester: no screen, a fixed time, the final rows
-// printed and the outcome as the exit code (batch_report.h).
+// printed and the outcome as the exit code (report/port_result.h).
 //
 // The run is a tester session like the front ends' (tester_session.h):
 // the same start, refresh and orderly shut-down; every start and stop is a
-// port command on the rows.
+// port command on the rows. In order:
+//   1. the ports open (kOpenWaitMs at most; a port not open by then takes
+//      no part and fails the run, saying why);
+//   2. the wiring: each port identifies itself and every port listens
+//      (wiring_probe.h), unless told not to; a declared wiring (--wiring)
+//      is compared with what was learned;
+//   3. the modem lines of the wired pairs (--lines);
+//   4. the test, watched for stalls, with the rate window (--check-rate);
+//   5. the senders stop, the receivers drain until the lines are quiet and
+//      every routine has ended, then stop;
+//   6. every receiver's blocks against its source's (delivery.h), the
+//      verdict, the table, the reports.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +22,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "tester/batch/wiring.h"
 
 // How long the run waits for every port to have opened (or failed to):
 // a network port's connect can take a while.
@@ -49,17 +62,31 @@ struct BatchOptions {
     // Judge what every port received against its line's rate (rate_check.h);
     // the test must last at least kRateMinTestSeconds.
     bool checkRate = false;
-    // A sweep (sweep.h): the whole test at each of these speeds in turn, on
-    // every port, with the rate check. Empty: one test at the configured
-    // speed.
+    // A sweep (sweep_report.h): the whole test at each of these speeds in
+    // turn, on every port, with the rate check. Empty: one test at the
+    // configured speed.
     std::vector<uint32_t> sweepRates;
+    // Learn the wiring before the test (the default); false for a device
+    // that must not see foreign bytes, which then goes by `wiring` alone.
+    bool probe = true;
+    // The wiring the bench is meant to have (--wiring); None: not declared.
+    WiringDeclaration wiring;
+    // How long a port may receive nothing while the test runs; 0: the
+    // default (DefaultStallLimitMs).
+    uint32_t stallMs = 0;
 };
+
+// Exit code of a run whose --wiring does not fit the configuration.
+constexpr int kBatchUsage = 2;
 
 // Loads the configuration from configPath, runs the test (cut short when
 // options.stopRequested says so) and writes the table and a summary line to
 // `out` (problems to `err`). A sweep writes each speed's table and verdict
 // line as the speed ends, then the sweep's verdict; its speeds are put on
 // the ports as the settings form puts a speed on the selected rows.
-// Returns the exit code: kBatchPassed, kBatchErrors or kBatchNotOpened. The
-// configuration file is not written: a run changes no setting.
+// Returns the exit code: kBatchPassed, kBatchErrors, kBatchNotOpened, or
+// kBatchOutputFailed when a report, the page or the log could not be
+// written (whatever the test found: a script must not go on to read a file
+// that is missing or cut). The configuration file is not written: a run
+// changes no setting.
 int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err);

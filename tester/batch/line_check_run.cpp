@@ -2,15 +2,12 @@
 
 #include "tester/report/port_result.h"
 #include "tester/engine/port_worker.h"
-#include "tester/engine/worker_group.h"
 
-std::vector<BatchLineCheck> RunBatchLineCheck(WorkerGroup& workers, const LineCheckTiming& timing,
-                                              const std::function<bool()>& stop) {
-    std::vector<PortWorker*> all;
-    for (int32_t i = 0; i < workers.Count(); ++i)
-        all.push_back(workers.At(i));
+std::vector<BatchLineCheck> RunLineCheckJobs(const std::vector<LineCheckJob>& jobs,
+                                             const LineCheckTiming& timing,
+                                             const std::function<bool()>& stop) {
     std::vector<BatchLineCheck> checks;
-    for (const LineCheckOutcome& o : RunLineCheck(PairForLineCheck(all), timing, stop)) {
+    for (const LineCheckOutcome& o : RunLineCheck(jobs, timing, stop)) {
         const size_t row = static_cast<size_t>(o.worker->rowIndex);
         if (row >= checks.size()) checks.resize(row + 1);
         BatchLineCheck& check = checks[row];

@@ -14,13 +14,12 @@
 #include "tester/engine/line_check.h"
 #include "tester/report/port_result.h"
 
-class WorkerGroup;
-
-// Checks every worker's lines and returns one entry per row (by row
-// index), with `timing` (the defaults for real lines). `stop`, asked while
-// it waits, cuts it short (null: never).
-std::vector<BatchLineCheck> RunBatchLineCheck(WorkerGroup& workers, const LineCheckTiming& timing,
-                                              const std::function<bool()>& stop);
+// Checks the lines of `jobs` (line_check.h) and returns one entry per row
+// (by row index), with `timing` (the defaults for real lines). `stop`,
+// asked while it waits, cuts it short (null: never).
+std::vector<BatchLineCheck> RunLineCheckJobs(const std::vector<LineCheckJob>& jobs,
+                                             const LineCheckTiming& timing,
+                                             const std::function<bool()>& stop);
 
 // Puts each entry into the row of its index.
 void AttachLineChecks(std::vector<BatchRow>& rows, const std::vector<BatchLineCheck>& checks);

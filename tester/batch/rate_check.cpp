@@ -8,12 +8,6 @@
 
 namespace {
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
-
-bool Ready(const PortWorker* worker) {
-    return worker && worker->notReady.load(kRelaxed) == 0;
-}
-
 // Each ready row's bytes received into `counts` (0 for the others), and
 // when they were read. Reading them takes a moment, longer on a busy
 // machine; its middle is the fairest edge for the window, where a clock
@@ -23,7 +17,9 @@ std::chrono::steady_clock::time_point ReadCounts(RowStore& rows, std::vector<uin
     counts.assign(static_cast<size_t>(rows.RowCount()), 0);
     for (size_t r = 0; r < counts.size(); ++r) {
         const PortWorker* worker = rows.GetRowWorker(static_cast<int32_t>(r));
-        if (Ready(worker)) counts[r] = worker->bytesRead.load(kRelaxed);
+        if (!worker) continue;
+        const PortSnapshot port = worker->Snapshot();
+        if (port.Ready()) counts[r] = port.bytesRead;
     }
     return before + (std::chrono::steady_clock::now() - before) / 2;
 }
@@ -45,7 +41,7 @@ double LineBytesPerSecond(const DCB& dcb) {
     return dcb.BaudRate / CharacterBits(dcb.ByteSize, dcb.Parity, dcb.StopBits);
 }
 
-RateCheck JudgeRate(uint32_t baud, double expected, double measured) {
+RateCheck JudgeRate(uint32_t baud, double expected, double measured, bool paced) {
     RateCheck check;
     check.baud = baud;
     check.expected = expected;
@@ -55,7 +51,7 @@ RateCheck JudgeRate(uint32_t baud, double expected, double measured) {
         return check;
     }
     check.ratio = measured / expected;
-    if (check.ratio > kNotPacedRatio) {
+    if (check.ratio > kNotPacedRatio && !paced) {
         check.verdict = RateVerdict::NotPaced;
     } else if (check.ratio > 1 + kRateTolerance) {
         check.verdict = RateVerdict::Fast;
@@ -89,7 +85,7 @@ void RateWindow::Open(RowStore& rows) {
     opened_ = true;
 }
 
-void RateWindow::Close(RowStore& rows) {
+void RateWindow::Close(RowStore& rows, const DCB& asked) {
     std::vector<uint64_t> atClose;
     const Clock::time_point closedAt = ReadCounts(rows, atClose);
     const auto count = static_cast<int32_t>(atClose.size());
@@ -99,12 +95,13 @@ void RateWindow::Close(RowStore& rows) {
     checks_.assign(static_cast<size_t>(count), RateCheck());
     for (int32_t r = 0; r < count; ++r) {
         PortWorker* worker = rows.GetRowWorker(r);
-        if (!Ready(worker)) continue;
+        if (!worker) continue;
+        const PortSnapshot port = worker->Snapshot();
+        if (!port.Ready()) continue;
         RateCheck& check = checks_[static_cast<size_t>(r)];
-        const DCB line = worker->Dcb();
-        check.baud = line.BaudRate;
-        check.expected = LineBytesPerSecond(line);
-        if (worker->mode.load(kRelaxed) != ModeDuplex) {
+        check.baud = asked.BaudRate;
+        check.expected = LineBytesPerSecond(asked);
+        if (port.mode != ModeDuplex) {
             check.verdict = RateVerdict::HalfDuplex;
             continue;
         }
@@ -116,6 +113,7 @@ void RateWindow::Close(RowStore& rows) {
             continue;
         }
         const uint64_t bytes = closing - bytesAtOpen_[static_cast<size_t>(r)];
-        check = JudgeRate(line.BaudRate, check.expected, static_cast<double>(bytes) / seconds);
+        check = JudgeRate(asked.BaudRate, check.expected, static_cast<double>(bytes) / seconds,
+                          port.kind == DeviceKind::Serial);
     }
 }

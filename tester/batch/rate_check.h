@@ -37,14 +37,11 @@ double LineBytesPerSecond(const DCB& dcb);
 
 // A port passes when it received within 3% of its line's rate, either way.
 constexpr double kRateTolerance = 0.03;
-// Above twice its line's rate a port is not paced by its settings at all: a
-// pseudo-terminal, a USB device that takes the speed as a mere label, a
-// network socket. A UART whose divisor rounds badly or that falls back to
-// another speed is off by a few percent or runs slower; no such fault of
-// one port makes it twice as fast (a board clocked at a multiple of the
-// assumed clock runs both ends of its cable alike, and any other speed
-// mismatch garbles the blocks, which fails the run anyway). Such a port is
-// reported, not judged.
+// Above twice its line's rate a port that cannot be paced is not judged: a
+// pseudo-terminal carries bytes as fast as its far end takes them, and a
+// network port's device server may take the speed as a mere label. It is
+// reported ("not a paced line"). A serial device has a line rate, and is
+// judged at any ratio: a UART clocked four times too fast is a fault.
 constexpr double kNotPacedRatio = 2.0;
 // The window opens this long after the test starts. The shortest test
 // with a rate check lasts a second more; a window cut below half a second
@@ -53,8 +50,9 @@ constexpr uint32_t kRateSettleMs = 1000;
 constexpr uint32_t kRateMinTestSeconds = 2;
 constexpr uint32_t kRateMinWindowMs = 500;
 
-// Passed, Slow, Fast or NotPaced (a line of speed 0: NotMeasured).
-RateCheck JudgeRate(uint32_t baud, double expected, double measured);
+// Passed, Slow, Fast or, for a port that is no serial device (`paced`
+// false), NotPaced (a line of speed 0: NotMeasured).
+RateCheck JudgeRate(uint32_t baud, double expected, double measured, bool paced = false);
 
 // Why the check fails the port ("received 10412 B/s, 9.6% below the
 // line's 11520 B/s"); "" when it does not (passed, not judged, not asked).
@@ -68,10 +66,12 @@ class RateWindow {
     void Open(RowStore& rows);
     bool IsOpen() const { return opened_; }
     // Judges every row of the rows' snapshot, in the same order: a ready
-    // port in full duplex on what it received over the window, the
+    // port in full duplex on what it received over the window against the
+    // rate of the settings it was asked to run at (`asked`: speed, data
+    // bits, parity, stop bits; never what the driver reports back), the
     // others as not judged (see RateVerdict). A window that was never
     // opened, or is shorter than kRateMinWindowMs, measures nothing.
-    void Close(RowStore& rows);
+    void Close(RowStore& rows, const DCB& asked);
     const std::vector<RateCheck>& Checks() const { return checks_; }
 
   private:

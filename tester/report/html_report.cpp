@@ -145,13 +145,30 @@ constexpr double kWidth = 760, kHeight = 230;
 constexpr double kLeft = 70, kRight = 16, kTop = 22, kBottom = 40;
 constexpr double kPlotW = kWidth - kLeft - kRight, kPlotH = kHeight - kTop - kBottom;
 
-std::string Chart(const std::string& name, const std::vector<Point>& points) {
+// A chart's stalls, in seconds on its time line.
+struct Band {
+    double from = 0;
+    double seconds = 0;
+};
+
+std::vector<Band> BandsOf(const BatchRow& row, uint32_t testStartMs) {
+    std::vector<Band> bands;
+    for (const Stall& stall : row.stalls)
+        bands.push_back(Band{(testStartMs + static_cast<double>(stall.fromMs)) / 1000.0,
+                             static_cast<double>(stall.forMs) / 1000.0});
+    return bands;
+}
+
+std::string Chart(const std::string& name, const std::vector<Point>& points,
+                  const std::vector<Band>& stalls) {
     double lastSeconds = 1;
     uint64_t topRate = 1;
     for (const Point& p : points) {
         lastSeconds = std::max(lastSeconds, p.seconds);
         topRate = std::max(topRate, p.rate);
     }
+    for (const Band& band : stalls)
+        lastSeconds = std::max(lastSeconds, band.from + band.seconds);
     topRate = NiceCeiling(topRate);
     auto x = [&](double seconds) { return kLeft + seconds / lastSeconds * kPlotW; };
     auto y = [&](uint64_t rate) {
@@ -192,6 +209,14 @@ std::string Chart(const std::string& name, const std::vector<Point>& points) {
                   kWidth - kRight, kHeight - 4);
     svg += "time since the start (h:mm:ss)</text>\n";
 
+    for (const Band& band : stalls) {
+        svg += Format(
+            "<rect class=\"mark stall\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" "
+            "height=\"%.1f\">",
+            x(band.from), kTop, std::max(1.0, x(band.from + band.seconds) - x(band.from)), kPlotH);
+        svg += "<title>" + Duration(band.from) + ": nothing received for " +
+               Format("%.1f", band.seconds) + " s</title></rect>\n";
+    }
     if (!points.empty()) {
         svg += "<polyline class=\"rate\" points=\"";
         for (const Point& p : points)
@@ -275,9 +300,11 @@ svg.chart .mark.errors { fill: #d42020; }
 svg.chart .mark-line.errors { stroke: #d42020; stroke-width: 1; stroke-dasharray: 3 3; }
 svg.chart .mark.line-errors { fill: #e69500; }
 svg.chart .mark.drops { fill: #7b2fbf; }
+svg.chart .mark.stall { fill: #9a9a9a; fill-opacity: 0.35; }
 .legend { color: #555; font-size: 12px; }
 .legend .errors { color: #d42020; } .legend .line-errors { color: #e69500; }
 .legend .drops { color: #7b2fbf; } .legend .rate { color: #1f5fbf; }
+.legend .stall { color: #9a9a9a; }
 p.measures { margin: 4px 0 0; }
 table.measures { border-collapse: collapse; margin-top: 6px; font-size: 13px; }
 table.measures th, table.measures td { border: 1px solid #ddd; padding: 1px 6px; text-align: right; }
@@ -343,7 +370,9 @@ std::string PortMeasures(const HtmlReport& r, size_t port) {
     }
     std::string table =
         "<table class=\"measures\">\n<thead><tr><th>bit/s</th><th>Rx#</th><th>Err#</th>";
-    const MeasureColumns measures = {r.pairs, true};
+    MeasureColumns measures;
+    measures.roundTrips = r.pairs;
+    measures.rates = true;
     for (const std::string& title : MeasureTitles(measures))
         table += "<th>" + Escape(title) + "</th>";
     table += "<th>Result</th><th class=\"why\">Why</th></tr></thead>\n<tbody>\n";
@@ -408,6 +437,7 @@ std::string FormatHtmlReport(const HtmlReport& r) {
         page += "; started " + IsoUtc(samples.front().unixSeconds) + ", a sample every " +
                 std::to_string(r.intervalSeconds) + " s (" + std::to_string(samples.size()) +
                 " samples)";
+    if (!r.wiring.empty()) page += "<br>Wiring " + Escape(r.wiring);
     page += "</p>\n";
 
     if (r.sweep) {
@@ -430,7 +460,8 @@ std::string FormatHtmlReport(const HtmlReport& r) {
         "<p class=\"legend\"><span class=\"rate\">&#9472;</span> received bytes per second over "
         "each interval &#160; <span class=\"errors\">&#9660;</span> receive or send errors "
         "counted &#160; <span class=\"line-errors\">&#9632;</span> line errors (O F P B R T) "
-        "&#160; <span class=\"drops\">&#9670;</span> connection lost</p>\n";
+        "&#160; <span class=\"drops\">&#9670;</span> connection lost &#160; <span "
+        "class=\"stall\">&#9608;</span> nothing received (a stall)</p>\n";
     for (size_t i = 0; i < r.rows.size(); ++i) {
         const BatchRow& row = r.rows[i];
         const std::string name = row.cells[kColumnName];
@@ -441,7 +472,7 @@ std::string FormatHtmlReport(const HtmlReport& r) {
         page += "<h3>" + Escape(row.cells[kColumnNumber]) + " &#160;<b>" + Escape(name) +
                 "</b> &#160;<span class=\"v " + verdict + "\">" + verdict + "</span> &#160;" +
                 Escape(Joined(problems)) + "</h3>\n";
-        page += Chart(name, SeriesOf(samples, i));
+        page += Chart(name, SeriesOf(samples, i), BandsOf(row, r.testStartMs));
         page += PortMeasures(r, i);
         page += "</section>\n";
     }

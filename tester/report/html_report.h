@@ -10,9 +10,10 @@
 // data-verdict="passed|failed|not-opened"> holding one
 // <svg class="chart">; its marks are elements of class "mark errors",
 // "mark line-errors" and "mark drops", each with a <title> that says when
-// and what. The measures of a port (its round trips as a master, its rate
-// check) follow its chart in a <p class="measures">, or for a sweep in a
-// <table class="measures"> with a row per speed.
+// and what; a stall (the port received nothing for longer than the run
+// allows) is a band of class "mark stall" over its time. The measures of a port (its round trips as
+// a master, its rate check) follow its chart in a <p class="measures">, or for a sweep in a <table
+// class="measures"> with a row per speed.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +40,11 @@ struct HtmlReport {
     // <section class="speed" data-baud="N" data-verdict="..."> with its
     // verdict and table, in place of the final rows.
     const std::vector<SweepStep>* sweep = nullptr;
+    // The wiring the run went by ("1-2, 3-4, 5 loop"), "" when unknown.
+    std::string wiring;
+    // Where the test's start falls on the samples' time line: the stalls
+    // (BatchRow::stalls, from the test's start) are drawn from there.
+    uint32_t testStartMs = 0;
 };
 
 // Charts draw at most this many points; longer series are cut into equal

@@ -174,3 +174,7 @@ void IntervalLog::Take(RowStore& rows) {
     lastTick_ = now;
     if (keepSamples_) samples_.push_back(std::move(sample));
 }
+
+uint32_t IntervalLog::ElapsedMs() const {
+    return started_ ? plat::ticksBetween(firstTick_, plat::tickCount()) : 0;
+}

@@ -91,6 +91,9 @@ class IntervalLog {
     void Final(RowStore& rows);
 
     const std::vector<LogSample>& Samples() const { return samples_; }
+    // Milliseconds since the first sample (0 before it): where a moment
+    // falls on the samples' time line.
+    uint32_t ElapsedMs() const;
     uint32_t IntervalSeconds() const { return intervalMs_ / 1000; }
     // Why the file could not be written, once it could not; else empty.
     const std::string& Problem() const { return problem_; }

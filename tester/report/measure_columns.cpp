@@ -4,6 +4,7 @@
 
 #include "tester/engine/port_worker.h"
 
+const std::vector<std::string> kWiringTitles = {"Source"};
 const std::vector<std::string> kRoundTripTitles = {"RttMinMs", "RttP50Ms", "RttP99Ms", "RttMaxMs"};
 const std::vector<std::string> kRateTitles = {"RateExpected", "RateMeasured", "RateRatio",
                                               "RateCheck"};
@@ -29,6 +30,7 @@ std::string Milliseconds(uint64_t us) {
 MeasureColumns MeasureColumnsOf(const std::vector<BatchRow>& rows) {
     MeasureColumns columns;
     for (const BatchRow& row : rows) {
+        if (!row.source.empty()) columns.wiring = true;
         if (IsMaster(row)) columns.roundTrips = true;
         if (row.rate.verdict != RateVerdict::NotChecked) columns.rates = true;
     }
@@ -37,6 +39,7 @@ MeasureColumns MeasureColumnsOf(const std::vector<BatchRow>& rows) {
 
 std::vector<std::string> MeasureTitles(const MeasureColumns& columns) {
     std::vector<std::string> titles;
+    if (columns.wiring) titles.insert(titles.end(), kWiringTitles.begin(), kWiringTitles.end());
     if (columns.roundTrips)
         titles.insert(titles.end(), kRoundTripTitles.begin(), kRoundTripTitles.end());
     if (columns.rates) titles.insert(titles.end(), kRateTitles.begin(), kRateTitles.end());
@@ -45,6 +48,7 @@ std::vector<std::string> MeasureTitles(const MeasureColumns& columns) {
 
 std::vector<std::string> MeasureCells(const BatchRow& row, const MeasureColumns& columns) {
     std::vector<std::string> cells;
+    if (columns.wiring) cells.push_back(row.source);
     if (columns.roundTrips) {
         const LatencySummary& t = row.values.roundTrips;
         if (IsMaster(row) && t.count != 0) {

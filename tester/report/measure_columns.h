@@ -1,8 +1,10 @@
-// The measures of an unattended run beside the counters: a half-duplex
-// master's round trips and the rate check, as columns after
+// The measures of an unattended run beside the counters: the wiring, a
+// half-duplex master's round trips and the rate check, as columns after
 // kBatchExtraTitles in the table, the CSV and the HTML report. Each group
 // is there only in a run that has it, so that a plain run's report keeps
 // the columns it always had:
+// - the wiring, when the run probed it or was told it: "Source", the rows
+//   each port hears (BatchRow::source);
 // - round trips, when any port is a half-duplex master: kRoundTripTitles,
 //   milliseconds with three decimals, on the masters' rows (empty on the
 //   others, and on a master that got no block back);
@@ -16,10 +18,12 @@
 
 #include "tester/report/port_result.h"
 
+extern const std::vector<std::string> kWiringTitles;
 extern const std::vector<std::string> kRoundTripTitles;
 extern const std::vector<std::string> kRateTitles;
 
 struct MeasureColumns {
+    bool wiring = false;
     bool roundTrips = false;
     bool rates = false;
 };

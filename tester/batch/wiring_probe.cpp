@@ -1,0 +1,218 @@
+#include "tester/batch/wiring_probe.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <random>
+
+#include "platform/clock.h"
+#include "platform/thread.h"
+#include "tester/batch/rate_check.h"
+#include "tester/engine/port_worker.h"
+
+namespace {
+
+constexpr uint8_t kStart1 = 0x1E;
+constexpr uint8_t kStart2 = 0x1C;
+constexpr uint8_t kEnd = 0x1D;
+constexpr uint8_t kSymbolBase = 0x01;
+constexpr size_t kSymbols = 12;
+constexpr uint32_t kReadChunk = 512;
+// Beyond the listening and the drain, what a thread may take to let go
+// (a last read returning) before the probe stops waiting for it.
+constexpr uint32_t kJoinSlackMs = 3000;
+
+uint8_t Crc8(const uint8_t* bytes, size_t count) {
+    uint8_t crc = 0;
+    for (size_t i = 0; i < count; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<uint8_t>(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
+    }
+    return crc;
+}
+
+void FrameBytes(uint32_t row, uint32_t nonce, uint8_t bytes[5]) {
+    bytes[0] = static_cast<uint8_t>(row);
+    for (int i = 0; i < 4; ++i)
+        bytes[1 + i] = static_cast<uint8_t>(nonce >> (24 - 8 * i));
+}
+
+// One port's part: it sends its copies, listens, then drops what is left.
+struct PortProbe {
+    PortWorker* worker = nullptr;
+    uint32_t row = 0;
+    uint32_t nonce = 0;
+    // Copies: a thread that outlives the probe's wait keeps using them.
+    ProbeTiming timing;
+    std::function<bool()> stop;
+    std::map<uint32_t, uint32_t> copies;  // by sending row
+    plat::Thread thread;
+
+    bool Stopped() const { return stop && stop(); }
+
+    // One read of what has come (a read time-out of the worker's at most);
+    // false when the port cannot be read.
+    bool Read(uint8_t* buffer, DWORD& got) {
+        got = 0;
+        return worker->OnPort([&](PortAccess& port, HANDLE handle) {
+            return port.Read(handle, buffer, kReadChunk, &got);
+        }) != 0;
+    }
+
+    void Run() {
+        uint8_t frames[kProbeFrameBytes * kProbeCopies];
+        for (uint32_t c = 0; c < kProbeCopies; ++c)
+            EncodeProbeFrame(row, nonce, frames + c * kProbeFrameBytes);
+        DWORD sent = 0;
+        worker->OnPort([&](PortAccess& port, HANDLE handle) {
+            return port.Write(handle, frames, sizeof frames, &sent);
+        });
+
+        ProbeScanner scanner;
+        uint8_t buffer[kReadChunk];
+        const uint32_t start = plat::tickCount();
+        uint32_t lastByte = start;
+        bool heard = false;
+        for (;;) {
+            const uint32_t now = plat::tickCount();
+            const uint32_t spent = plat::ticksBetween(start, now);
+            if (spent >= timing.ListenLimitMs() || Stopped()) break;
+            if (heard && spent >= timing.sendMs &&
+                plat::ticksBetween(lastByte, now) >= timing.quietMs)
+                break;
+            DWORD got = 0;
+            if (!Read(buffer, got)) return;
+            if (got == 0) continue;
+            lastByte = plat::tickCount();
+            scanner.Feed(buffer, got, [&](uint32_t from, uint32_t number) {
+                if (number != nonce) return;
+                ++copies[from];
+                heard = true;
+            });
+        }
+        Drain(buffer);
+    }
+
+    void Drain(uint8_t* buffer) {
+        const uint32_t start = plat::tickCount();
+        uint32_t lastByte = start;
+        while (plat::ticksBetween(start, plat::tickCount()) < timing.drainLimitMs &&
+               plat::ticksBetween(lastByte, plat::tickCount()) < timing.quietMs && !Stopped()) {
+            DWORD got = 0;
+            if (!Read(buffer, got)) return;
+            if (got != 0) lastByte = plat::tickCount();
+        }
+    }
+
+    static void Entry(void* self) { static_cast<PortProbe*>(self)->Run(); }
+};
+
+}  // namespace
+
+void EncodeProbeFrame(uint32_t row, uint32_t nonce, uint8_t frame[kProbeFrameBytes]) {
+    uint8_t bytes[5];
+    FrameBytes(row, nonce, bytes);
+    const uint8_t crc = Crc8(bytes, sizeof bytes);
+    frame[0] = kStart1;
+    frame[1] = kStart2;
+    size_t at = 2;
+    for (uint8_t byte : {bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], crc}) {
+        frame[at++] = static_cast<uint8_t>(kSymbolBase + (byte >> 4));
+        frame[at++] = static_cast<uint8_t>(kSymbolBase + (byte & 0x0F));
+    }
+    frame[at] = kEnd;
+}
+
+void ProbeScanner::Feed(const uint8_t* bytes, size_t count,
+                        const std::function<void(uint32_t row, uint32_t nonce)>& found) {
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t b = bytes[i];
+        if (state_ == 2 && symbols_ < kSymbols && b >= kSymbolBase && b < kSymbolBase + 16) {
+            nibbles_[symbols_++] = static_cast<uint8_t>(b - kSymbolBase);
+            continue;
+        }
+        if (state_ == 2 && symbols_ == kSymbols && b == kEnd) {
+            uint8_t decoded[6];
+            for (size_t k = 0; k < 6; ++k)
+                decoded[k] = static_cast<uint8_t>(nibbles_[2 * k] << 4 | nibbles_[2 * k + 1]);
+            if (Crc8(decoded, 5) == decoded[5]) {
+                const uint32_t nonce = uint32_t{decoded[1]} << 24 | uint32_t{decoded[2]} << 16 |
+                                       uint32_t{decoded[3]} << 8 | decoded[4];
+                found(decoded[0], nonce);
+            }
+            state_ = 0;
+            continue;
+        }
+        if (state_ == 1 && b == kStart2) {
+            state_ = 2;
+            symbols_ = 0;
+            continue;
+        }
+        // Anything else ends a frame; a start may begin the next at once.
+        state_ = b == kStart1 ? 1 : 0;
+    }
+}
+
+ProbeTiming ProbeTimingFor(const DCB& settings) {
+    ProbeTiming timing;
+    const double bytesPerSecond = LineBytesPerSecond(settings);
+    const double bytes = kProbeFrameBytes * kProbeCopies;
+    timing.sendMs =
+        bytesPerSecond > 0 ? static_cast<uint32_t>(bytes * 1000 / bytesPerSecond) + 1 : 10000;
+    return timing;
+}
+
+Wiring RunWiringProbe(const std::vector<PortWorker*>& workers, const ProbeTiming& timing,
+                      uint32_t nonce, const std::function<bool()>& stop) {
+    Wiring wiring;
+    wiring.heard.assign(workers.size(), {});
+    wiring.probed.assign(workers.size(), false);
+    // Every port forgets what it holds before any port sends: a purge after
+    // a far end's copies had come would lose them.
+    for (PortWorker* worker : workers)
+        if (worker)
+            worker->OnPort([](PortAccess& port, HANDLE handle) {
+                return port.Purge(handle, PURGE_RXABORT | PURGE_RXCLEAR);
+            });
+
+    std::vector<std::unique_ptr<PortProbe>> probes;
+    for (size_t r = 0; r < workers.size(); ++r) {
+        if (!workers[r]) continue;
+        auto probe = std::make_unique<PortProbe>();
+        probe->worker = workers[r];
+        probe->row = static_cast<uint32_t>(r);
+        probe->nonce = nonce;
+        probe->timing = timing;
+        probe->stop = stop;
+        probes.push_back(std::move(probe));
+    }
+    for (auto& probe : probes)
+        if (!probe->thread.start(PortProbe::Entry, probe.get())) probe->worker = nullptr;
+    const uint32_t bound = timing.ListenLimitMs() + timing.drainLimitMs + kJoinSlackMs;
+    bool allEnded = true;
+    for (auto& probe : probes) {
+        if (!probe->worker) continue;
+        if (!probe->thread.join(bound)) {
+            allEnded = false;
+            continue;
+        }
+        wiring.probed[probe->row] = true;
+        for (const auto& [from, copies] : probe->copies)
+            if (copies >= kProbeCopiesNeeded && from < workers.size())
+                wiring.heard[probe->row].push_back(static_cast<int32_t>(from));
+    }
+    // A thread that outlived its bound (a driver that ignores its time-outs)
+    // still uses its probe: those are left to it.
+    if (!allEnded)
+        for (auto& probe : probes)
+            if (probe->thread.running()) (void)probe.release();
+    return wiring;
+}
+
+uint32_t DrawProbeNonce() {
+    std::random_device device;
+    const auto now = static_cast<uint32_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count() & 0xFFFFFFFFu);
+    return device() ^ now;
+}
