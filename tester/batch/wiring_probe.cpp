@@ -21,6 +21,9 @@ constexpr uint32_t kReadChunk = 512;
 // Beyond the listening and the drain, what a thread may take to let go
 // (a last read returning) before the probe stops waiting for it.
 constexpr uint32_t kJoinSlackMs = 3000;
+// How late a slot's copies may go out (a thread's wake-up, the other
+// ports' writes before them): each slot is that much longer than a frame.
+constexpr uint32_t kSlotLatenessMs = 5;
 
 uint8_t Crc8(const uint8_t* bytes, size_t count) {
     uint8_t crc = 0;
@@ -38,7 +41,8 @@ void FrameBytes(uint32_t row, uint32_t nonce, uint8_t bytes[5]) {
         bytes[1 + i] = static_cast<uint8_t>(nonce >> (24 - 8 * i));
 }
 
-// One port's part: it sends its copies, listens, then drops what is left.
+// One port's listening: it gathers the copies it hears, then drops what
+// is left on its line.
 struct PortProbe {
     PortWorker* worker = nullptr;
     uint32_t row = 0;
@@ -51,24 +55,7 @@ struct PortProbe {
 
     bool Stopped() const { return stop && stop(); }
 
-    // One read of what has come (a read time-out of the worker's at most);
-    // false when the port cannot be read.
-    bool Read(uint8_t* buffer, DWORD& got) {
-        got = 0;
-        return worker->OnPort([&](PortAccess& port, HANDLE handle) {
-            return port.Read(handle, buffer, kReadChunk, &got);
-        }) != 0;
-    }
-
     void Run() {
-        uint8_t frames[kProbeFrameBytes * kProbeCopies];
-        for (uint32_t c = 0; c < kProbeCopies; ++c)
-            EncodeProbeFrame(row, nonce, frames + c * kProbeFrameBytes);
-        DWORD sent = 0;
-        worker->OnPort([&](PortAccess& port, HANDLE handle) {
-            return port.Write(handle, frames, sizeof frames, &sent);
-        });
-
         ProbeScanner scanner;
         uint8_t buffer[kReadChunk];
         const uint32_t start = plat::tickCount();
@@ -78,11 +65,11 @@ struct PortProbe {
             const uint32_t now = plat::tickCount();
             const uint32_t spent = plat::ticksBetween(start, now);
             if (spent >= timing.ListenLimitMs() || Stopped()) break;
-            if (heard && spent >= timing.sendMs &&
+            if (heard && spent >= timing.SendMs() &&
                 plat::ticksBetween(lastByte, now) >= timing.quietMs)
                 break;
             DWORD got = 0;
-            if (!Read(buffer, got)) return;
+            if (!worker->ReadPort(buffer, kReadChunk, &got)) return;
             if (got == 0) continue;
             lastByte = plat::tickCount();
             scanner.Feed(buffer, got, [&](uint32_t from, uint32_t number) {
@@ -100,13 +87,38 @@ struct PortProbe {
         while (plat::ticksBetween(start, plat::tickCount()) < timing.drainLimitMs &&
                plat::ticksBetween(lastByte, plat::tickCount()) < timing.quietMs && !Stopped()) {
             DWORD got = 0;
-            if (!Read(buffer, got)) return;
+            if (!worker->ReadPort(buffer, kReadChunk, &got)) return;
             if (got != 0) lastByte = plat::tickCount();
         }
     }
 
     static void Entry(void* self) { static_cast<PortProbe*>(self)->Run(); }
 };
+
+constexpr uint32_t kSlotModuli[kProbeCopies] = {5, 7, 11, 13};
+constexpr uint32_t kSlotBases[kProbeCopies] = {0, 5, 12, 23};
+
+// Sends every port's copies, slot by slot, from the calling thread.
+void SendCopies(const std::vector<PortWorker*>& workers, const ProbeTiming& timing, uint32_t nonce,
+                const std::function<bool()>& stop) {
+    const uint32_t start = plat::tickCount();
+    for (uint32_t slot = 0; slot < kProbeSlots; ++slot) {
+        const uint32_t due = slot * timing.slotMs;
+        const uint32_t spent = plat::ticksBetween(start, plat::tickCount());
+        if (spent < due) plat::sleepMs(due - spent);
+        if (stop && stop()) return;
+        for (size_t r = 0; r < workers.size(); ++r) {
+            if (!workers[r]) continue;
+            for (uint32_t copy = 0; copy < kProbeCopies; ++copy) {
+                if (ProbeSlot(copy, static_cast<uint32_t>(r)) != slot) continue;
+                uint8_t frame[kProbeFrameBytes];
+                EncodeProbeFrame(static_cast<uint32_t>(r), nonce, frame);
+                DWORD sent = 0;
+                workers[r]->WritePort(frame, sizeof frame, &sent);
+            }
+        }
+    }
+}
 
 }  // namespace
 
@@ -154,12 +166,18 @@ void ProbeScanner::Feed(const uint8_t* bytes, size_t count,
     }
 }
 
+uint32_t ProbeSlot(uint32_t copy, uint32_t row) {
+    return kSlotBases[copy] + row % kSlotModuli[copy];
+}
+
 ProbeTiming ProbeTimingFor(const DCB& settings) {
     ProbeTiming timing;
     const double bytesPerSecond = LineBytesPerSecond(settings);
-    const double bytes = kProbeFrameBytes * kProbeCopies;
-    timing.sendMs =
-        bytesPerSecond > 0 ? static_cast<uint32_t>(bytes * 1000 / bytesPerSecond) + 1 : 10000;
+    // An unknown speed is taken as the slowest the settings accept.
+    const double rate = bytesPerSecond > 0 ? bytesPerSecond : 30;
+    timing.frameMs = static_cast<uint32_t>(kProbeFrameBytes * 1000 / rate) + 1;
+    const uint32_t quarter = timing.frameMs / 4;
+    timing.slotMs = timing.frameMs + (quarter > kSlotLatenessMs ? quarter : kSlotLatenessMs);
     return timing;
 }
 
@@ -172,9 +190,8 @@ Wiring RunWiringProbe(const std::vector<PortWorker*>& workers, const ProbeTiming
     // a far end's copies had come would lose them.
     for (PortWorker* worker : workers)
         if (worker)
-            worker->OnPort([](PortAccess& port, HANDLE handle) {
-                return port.Purge(handle, PURGE_RXABORT | PURGE_RXCLEAR);
-            });
+            worker->OnPort(
+                [](PortAccess& port, HANDLE handle) { return port.Purge(handle, PURGE_RXCLEAR); });
 
     std::vector<std::unique_ptr<PortProbe>> probes;
     for (size_t r = 0; r < workers.size(); ++r) {
@@ -189,6 +206,7 @@ Wiring RunWiringProbe(const std::vector<PortWorker*>& workers, const ProbeTiming
     }
     for (auto& probe : probes)
         if (!probe->thread.start(PortProbe::Entry, probe.get())) probe->worker = nullptr;
+    SendCopies(workers, timing, nonce, stop);
     const uint32_t bound = timing.ListenLimitMs() + timing.drainLimitMs + kJoinSlackMs;
     bool allEnded = true;
     for (auto& probe : probes) {

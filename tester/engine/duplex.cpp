@@ -68,6 +68,7 @@ PortWorker::Transfer PortWorker::FillBlock(uint32_t size, uint32_t& fill) {
     if (!portAccess.Read(portHandle.load(kRelaxed), rxBlock.get() + fill, want, &got))
         return Failure(plat::lastError(), rxErrors, kErrorRead);
     if (got > want) got = want;
+    if (got != 0) lastRxTick_.store(plat::tickCount(), kRelaxed);
     fill += got;
     rxFill.store(fill, kRelaxed);
     bytesRead.fetch_add(got, kRelaxed);
@@ -105,6 +106,7 @@ void PortWorker::DuplexWriter() {
 
 void PortWorker::DuplexReader() {
     bytesRead.store(originBytes_.load(kRelaxed), kRelaxed);
+    lastRxTick_.store(plat::tickCount(), kRelaxed);
     elapsedMs.store(originElapsedMs_.load(kRelaxed), kRelaxed);
     uint32_t lastTick = plat::tickCount();
     while (DirectionRuns(rxRunEvent)) {

@@ -38,7 +38,9 @@ uint32_t PortWorker::BeginRun() {
     }
     bytesRead.store(originBytes_.load(kRelaxed), kRelaxed);
     elapsedMs.store(originElapsedMs_.load(kRelaxed), kRelaxed);
-    return plat::tickCount();
+    const uint32_t now = plat::tickCount();
+    lastRxTick_.store(now, kRelaxed);
+    return now;
 }
 
 uint32_t PortWorker::ReplyTimeoutMs() {

@@ -79,6 +79,10 @@ struct PortSnapshot {
 
     uint32_t blockSize = 0;  // of the blocks in use
     uint32_t rxFill = 0;     // bytes of a block assembled and not yet checked
+    // How long the receive side has gone without a byte while a receiving
+    // direction runs (a duplex reader, a slave, a master awaiting echoes);
+    // 0 otherwise.
+    uint32_t rxIdleMs = 0;
     LatencySummary roundTrips;
 
     bool Ready() const { return state == PortState::Open || state == PortState::Down; }

@@ -176,6 +176,16 @@ class PortWorker {
     // for it. op's last error is the caller's afterwards.
     BOOL OnPort(const std::function<BOOL(PortAccess&, HANDLE)>& op);
 
+    // A read and a write of the port's own for a thread that is not one of
+    // the worker's (the wiring probe), while the worker's directions are
+    // stopped: each under its side's lock, as the worker's routines take
+    // it, so that a read and a write go on side by side, neither meets a
+    // routine of the worker, and a reconnection waits for both. The read
+    // returns by the worker's read time-out. FALSE, with ERROR_NOT_READY,
+    // while the port is not open or is down.
+    BOOL ReadPort(void* buffer, DWORD count, DWORD* got);
+    BOOL WritePort(const void* buffer, DWORD count, DWORD* sent);
+
     // --- Texts and records, copied whole under the worker's lock.
 
     std::string PortName() const;
@@ -436,6 +446,8 @@ class PortWorker {
     std::atomic<uint32_t> baudAsked_{0};
     std::atomic<uint32_t> baudSet_{0};
     std::atomic<bool> speedSubstituted_{false};
+    // When the receive side last got a byte, or its routine began.
+    std::atomic<uint32_t> lastRxTick_{0};
     // The payload this worker sends and expects. The receive side checks
     // against it rather than against txBlock, which TxThread stamps (from
     // 10^8 on into the payload) and frees as it ends.

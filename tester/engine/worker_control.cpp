@@ -236,6 +236,28 @@ BOOL PortWorker::OnPort(const std::function<BOOL(PortAccess&, HANDLE)>& op) {
     return ok;
 }
 
+BOOL PortWorker::ReadPort(void* buffer, DWORD count, DWORD* got) {
+    std::lock_guard<std::mutex> hold(receiveSide);
+    const HANDLE handle = portHandle.load(kRelaxed);
+    if (notReady.load(kRelaxed) != 0 || portDown.load(kRelaxed) != 0 ||
+        handle == INVALID_HANDLE_VALUE) {
+        plat::setLastError(ERROR_NOT_READY);
+        return FALSE;
+    }
+    return portAccess.Read(handle, buffer, count, got);
+}
+
+BOOL PortWorker::WritePort(const void* buffer, DWORD count, DWORD* sent) {
+    std::lock_guard<std::mutex> hold(sendSide);
+    const HANDLE handle = portHandle.load(kRelaxed);
+    if (notReady.load(kRelaxed) != 0 || portDown.load(kRelaxed) != 0 ||
+        handle == INVALID_HANDLE_VALUE) {
+        plat::setLastError(ERROR_NOT_READY);
+        return FALSE;
+    }
+    return portAccess.Write(handle, buffer, count, sent);
+}
+
 BOOL PortWorker::ClearCommErrors() {
     DWORD errors = 0;
     COMSTAT status{};
@@ -353,6 +375,9 @@ PortSnapshot PortWorker::Snapshot() const {
     s.blockSize = blockSize.load(kRelaxed);
     s.rxFill = rxFill.load(kRelaxed);
     s.roundTrips = roundTrips.Summarise();
+    const bool receiving = s.mode == ModeMaster ? s.txRunning != 0 : s.rxRunning != 0;
+    if (receiving && s.state == PortState::Open)
+        s.rxIdleMs = plat::ticksBetween(lastRxTick_.load(kRelaxed), plat::tickCount());
     std::lock_guard<std::mutex> hold(fieldLock);
     s.portName = portName;
     s.openFailure = openFailure;

@@ -1,6 +1,7 @@
 #include "tester/report/interval_log.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -48,8 +49,19 @@ std::string IsoUtc(int64_t unixSeconds) {
 
 std::string IntervalLogHeader() {
     return "time,port,rx_bytes,rx_blocks,tx_bytes,tx_blocks,rx_rate,tx_rate,rx_errors,"
-           "tx_errors,line_errors,line_error_count,error_kind,os_error,state,drops";
+           "tx_errors,line_errors,line_error_count,error_kind,os_error,state,drops,rx_idle_s";
 }
+
+namespace {
+
+// "0.0", "5.2": seconds with one decimal.
+std::string RxIdleSeconds(uint32_t ms) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%u.%u", ms / 1000, ms % 1000 / 100);
+    return text;
+}
+
+}  // namespace
 
 std::string IntervalLogLine(const LogSample& sample, const PortSample& port) {
     const PortSnapshot& v = port.values;
@@ -70,6 +82,7 @@ std::string IntervalLogLine(const LogSample& sample, const PortSample& port) {
         port.ready ? std::to_string(v.lastOsError) : std::string(),
         port.state,
         std::to_string(v.drops),
+        RxIdleSeconds(v.rxIdleMs),
     };
     std::string line;
     for (size_t i = 0; i < sizeof fields / sizeof fields[0]; ++i) {

@@ -18,7 +18,7 @@
 //
 //   time,port,rx_bytes,rx_blocks,tx_bytes,tx_blocks,rx_rate,tx_rate,
 //   rx_errors,tx_errors,line_errors,line_error_count,error_kind,os_error,
-//   state,drops
+//   state,drops,rx_idle_s
 //
 //   time         ISO 8601 UTC, whole seconds: 2024-05-01T22:10:05Z
 //   *_rate       bytes per second over the interval before the sample
@@ -30,6 +30,9 @@
 //   state        the State cell: mode and directions, "Down", "Open",
 //                "Not open"
 //   drops        how often the port was lost (and opened again)
+//   rx_idle_s    seconds since the port last received, while it should
+//                (a reader, a slave, a master awaiting echoes): a stalled
+//                line shows here long before the run ends
 //
 // A file that exists is appended to; the header goes only into an empty
 // one.

@@ -228,6 +228,23 @@ TEST(RateCheck, AVerdictFailsPortsOffTheirRateAndNamesThoseNotPaced) {
     right.rate = JudgeRate(115200, 11520, 11500);
 
     EXPECT_EQ(PortProblems(free), Problems{});
+    // A serial device has a line rate whatever the ratio: a UART clocked
+    // four times too fast is judged. One whose driver quietly set another
+    // speed fails on its settings, and on the rate asked for.
+    BatchRow fastUart = Ready(2, "B", Moved(4096, 4096));
+    fastUart.rate = JudgeRate(115200, 11520, 4 * 11520, true);
+    EXPECT_EQ(PortProblems(fastUart),
+              Problems{"received 46080 B/s, 300.0% above the line's 11520 B/s"});
+    PortSnapshot clipped = Moved(4096, 4096);
+    clipped.settingsRefused = ERROR_INVALID_PARAMETER;
+    clipped.speedSubstituted = true;
+    clipped.baudAsked = 921600;
+    clipped.baudSet = 115200;
+    BatchRow slowUart = Ready(1, "A", clipped);
+    slowUart.rate = JudgeRate(921600, 92160, 11520, true);
+    EXPECT_EQ(PortProblems(slowUart),
+              (Problems{"the driver set 115200 bit/s for 921600",
+                        "received 11520 B/s, 87.5% below the line's 92160 B/s"}));
     const BatchSummary s = Summarise({slow, free, right}, 3);
     EXPECT_EQ(s.exitCode, kBatchErrors);
     EXPECT_EQ(SummaryLine(s),

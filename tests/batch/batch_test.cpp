@@ -235,7 +235,7 @@ std::map<std::string, std::vector<LogLine>> ReadLog(const std::string& path) {
     std::getline(file, header);
     EXPECT_EQ(header,
               "time,port,rx_bytes,rx_blocks,tx_bytes,tx_blocks,rx_rate,tx_rate,rx_errors,"
-              "tx_errors,line_errors,line_error_count,error_kind,os_error,state,drops\r");
+              "tx_errors,line_errors,line_error_count,error_kind,os_error,state,drops,rx_idle_s\r");
     const std::vector<std::string> names = SplitCsv(header.substr(0, header.size() - 1));
     for (std::string line; std::getline(file, line);) {
         EXPECT_EQ(line.back(), '\r') << line;
@@ -504,6 +504,149 @@ TEST_F(BatchRun, LinesThatDoNotGoQuietFailTheRun) {
         EXPECT_LT(Blocks(rows[to][kRx]), Blocks(from[kTx]));
         EXPECT_NE(run.output.find(missing), std::string::npos) << missing << "\n" << run.output;
     }
+}
+
+// Four cables, three of them going wrong one way while the test runs, as
+// a relay that stops copying would: one stops for good a second in, one
+// holds its bytes for three seconds and then carries on, one stops shortly
+// before the end with its last blocks on the way. The clean one passes;
+// every other receiver fails with its reason, in numbers; the page draws
+// the stalls.
+TEST_F(BatchRun, LinesThatStopOrStallFailWithTheirReasons) {
+    demo::NullModemCable cut(demo::Pacing::followPort());
+    demo::NullModemCable held(demo::Pacing::followPort());
+    demo::NullModemCable tail(demo::Pacing::followPort());
+    demo::NullModemCable clean(demo::Pacing::followPort());
+    const std::string config =
+        WriteConfig({cut.pathA(), cut.pathB(), held.pathA(), held.pathB(), tail.pathA(),
+                     tail.pathB(), clean.pathA(), clean.pathB()});
+    const std::string html = dir_ + "/stalls.html";
+    const std::string log = dir_ + "/stalls.csv";
+
+    Outcome run;
+    std::thread tester([&] {
+        run =
+            Batch({"--batch", "6", "--stall", "2", "--interval", "1", "--html", html, "--log", log},
+                  config);
+    });
+    AwaitFlow(clean);
+    const auto flowing = std::chrono::steady_clock::now();
+    auto at = [&](int ms) {
+        std::this_thread::sleep_until(flowing + std::chrono::milliseconds(ms));
+    };
+    at(1000);
+    cut.pause(demo::Dir::AtoB);
+    held.pause(demo::Dir::AtoB);
+    at(4000);
+    held.resume(demo::Dir::AtoB);
+    at(4500);
+    tail.pause(demo::Dir::AtoB);
+    tester.join();
+
+    ASSERT_EQ(run.exitCode, 3) << run.output;
+    const std::vector<Row> rows = Rows();
+    ASSERT_EQ(rows.size(), 8u) << run.output;
+    for (size_t r : {0, 2, 4, 6, 7})
+        EXPECT_EQ(rows[r].Field("Result"), "passed") << rows[r][kName] << "\n" << run.output;
+    for (size_t r = 0; r < rows.size(); ++r) {
+        EXPECT_EQ(rows[r][kErr], "0/0") << rows[r][kName] << ": the blocks that came are whole";
+        EXPECT_EQ(rows[r][kSource], std::to_string((r ^ 1) + 1));
+    }
+    auto reasonOf = [&](size_t r) {
+        const std::string label = "port " + std::to_string(r + 1) + " (" + rows[r][kName] + "): ";
+        const size_t from = run.output.find(label);
+        if (from == std::string::npos) return std::string();
+        const size_t end = run.output.find_first_of(";\n", from);
+        return run.output.substr(from + label.size(), end - from - label.size());
+    };
+    // What never came of what port `to` - 1 sent, and the block cut short
+    // unless the relay stopped between two blocks.
+    auto missing = [&](size_t to, const demo::NullModemCable& cable) {
+        std::string why = "received " + std::to_string(Blocks(rows[to][kRx])) + " of the " +
+                          std::to_string(Blocks(rows[to - 1][kTx])) + " blocks port " +
+                          std::to_string(to) + " sent";
+        const uint64_t arrived = cable.delivered(demo::Dir::AtoB) - kProbeBytes;
+        if (arrived % 1024 != 0)
+            why += ", last block cut short: " + std::to_string(arrived % 1024) + " of 1024 bytes";
+        return why;
+    };
+    // Stopped for good: what never came, and the stall until the end.
+    const std::regex cutReason(missing(1, cut) +
+                               ", nothing received for [2-9]\\.\\d s from 00:00:0\\d");
+    EXPECT_TRUE(std::regex_match(reasonOf(1), cutReason)) << reasonOf(1) << "\n" << run.output;
+    // Held and let go: every block came, late.
+    const std::regex heldReason("nothing received for [2-5]\\.\\d s from 00:00:0\\d");
+    EXPECT_TRUE(std::regex_match(reasonOf(3), heldReason)) << reasonOf(3) << "\n" << run.output;
+    EXPECT_EQ(Blocks(rows[3][kRx]), Blocks(rows[2][kTx]));
+    // Stopped near the end: the last blocks never came.
+    EXPECT_EQ(reasonOf(5), missing(5, tail)) << run.output;
+
+    // The log shows the cut line going without data; the clean one never
+    // does for a whole second.
+    const auto byPort = ReadLog(log);
+    double longestCut = 0, longestClean = 0;
+    for (const LogLine& line : byPort.at(rows[1][kName]))
+        longestCut = std::max(longestCut, std::stod(line["rx_idle_s"]));
+    for (const LogLine& line : byPort.at(rows[7][kName]))
+        longestClean = std::max(longestClean, std::stod(line["rx_idle_s"]));
+    EXPECT_GE(longestCut, 2.0);
+    EXPECT_LT(longestClean, 2.0);
+
+    // The page marks each stall on its port's chart and nowhere else.
+    const std::string page = ReadText(html);
+    for (size_t r = 0; r < rows.size(); ++r) {
+        const size_t section = page.find("data-port=\"" + rows[r][kName] + "\"");
+        ASSERT_NE(section, std::string::npos);
+        const std::string chart = page.substr(section, page.find("</section>", section) - section);
+        EXPECT_EQ(Count(chart, "class=\"mark stall\""), r == 1 || r == 3 ? 1u : 0u)
+            << rows[r][kName];
+    }
+}
+
+// Two cables crossed on the bench: the ports learn whom they really hear
+// and the test goes by that, but the run fails against the wiring it was
+// told to expect. Told the true wiring, without the probe, it passes; and
+// a page that cannot be written ends it with exit code 6 all the same.
+TEST_F(BatchRun, ACrossedCableFailsTheDeclaredWiring) {
+    demo::NullModemCable first(demo::Pacing::followPort());
+    demo::NullModemCable second(demo::Pacing::followPort());
+    const std::string config =
+        WriteConfig({first.pathA(), second.pathA(), first.pathB(), second.pathB()});
+
+    const Outcome crossed = Batch({"--batch", "2", "--wiring", "pairs"}, config);
+    ASSERT_EQ(crossed.exitCode, 3) << crossed.output;
+    EXPECT_NE(crossed.output.find("vesktest: wiring: 1-3, 2-4 (probed in "), std::string::npos)
+        << crossed.output;
+    const std::vector<Row> rows = Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    const char* expected[] = {"2", "1", "4", "3"};
+    for (size_t r = 0; r < rows.size(); ++r) {
+        EXPECT_EQ(rows[r][kSource], std::to_string((r + 2) % 4 + 1));
+        EXPECT_EQ(rows[r][kErr], "0/0");
+        const std::string why = "port " + std::to_string(r + 1) + " (" + rows[r][kName] +
+                                "): hears port " + rows[r][kSource] + ", expected port " +
+                                expected[r];
+        EXPECT_NE(crossed.output.find(why), std::string::npos) << why << "\n" << crossed.output;
+    }
+    ExpectPairsLossless({rows[0], rows[2]});
+    ExpectPairsLossless({rows[1], rows[3]});
+
+    const Outcome declared = Batch(
+        {"--batch", "2", "--no-probe", "--wiring", "1-3,2-4", "--html", dir_ + "/gone/page.html"},
+        config);
+    EXPECT_EQ(declared.exitCode, 6) << declared.output;
+    EXPECT_EQ(declared.output.find("vesktest: wiring:"), std::string::npos) << "no probe";
+    EXPECT_NE(declared.output.find("4 ports configured, 4 opened, 0 not opened, 0 failing: passed"),
+              std::string::npos)
+        << declared.output;
+    EXPECT_NE(declared.output.find("vesktest: cannot write the page '" + dir_ +
+                                   "/gone/page.html': No such file or directory"),
+              std::string::npos)
+        << declared.output;
+    const std::vector<Row> again = Rows();
+    ASSERT_EQ(again.size(), 4u) << "the report is written all the same";
+    for (size_t r = 0; r < again.size(); ++r)
+        EXPECT_EQ(again[r][kSource], std::to_string((r + 2) % 4 + 1)) << "as declared";
 }
 
 // A sweep of two speeds, each with the rate check, over two cables. One
