@@ -66,7 +66,7 @@ bool Start(Run& run, int pairs, const rig::Pacing& pacing) {
     for (int i = 0; i < pairs; ++i) {
         for (const std::string& path : {run.cables[i]->pathA(), run.cables[i]->pathB()}) {
             auto w = PortWorker::Create(static_cast<int32_t>(run.workers.size()), path.c_str(),
-                                        run.rows);
+                                        run.rows, configuration.portSettings);
             if (!w || !w->Start(path.c_str())) return false;
             run.workers.push_back(std::move(w));
         }

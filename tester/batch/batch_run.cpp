@@ -40,10 +40,10 @@ bool StopRequested(const BatchOptions& options) {
     return options.stopRequested && options.stopRequested();
 }
 
-// The line settings the operator asked for (the configuration's, or a
-// sweep's speed): what the rate check, the probe and the stall limit go by.
-DCB AskedLine() {
-    const PortSettings& s = configuration.portSettings;
+// The line settings the operator asked for (the session's: the
+// configuration's, or a sweep's speed): what the rate check, the probe and
+// the stall limit go by.
+DCB AskedLine(const PortSettings& s) {
     DCB dcb{};
     dcb.BaudRate = s.baudRate;
     dcb.ByteSize = static_cast<BYTE>(s.byteSize);
@@ -64,6 +64,7 @@ std::vector<PortSnapshot> Snapshots(RowStore& rows) {
 
 // What the run found on its ports, from here to the verdict.
 struct Plan {
+    TesterSession* session = nullptr;
     std::vector<PortWorker*> testing;  // by row: the workers in the test, null for the others
     std::vector<uint32_t> modes;       // by row, with --pairs
     Wiring wiring;                     // what the test goes by: learned, declared, or empty
@@ -72,6 +73,7 @@ struct Plan {
     uint32_t stallMs = 0;
 
     bool Testing(size_t row) const { return row < testing.size() && testing[row] != nullptr; }
+    const PortSettings& Settings() const { return session->Settings(); }
 };
 
 // The rows as they are now: the cells, each worker's snapshot, and for a
@@ -243,8 +245,8 @@ struct TestPass {
 // Runs the test for its time, watching for stalls; with `rates`, opens the
 // rate check's window once the lines have settled and closes it as the
 // time is up.
-void RunFor(RowStore& rows, const BatchOptions& options, std::FILE* out, RateWindow* rates,
-            StallMonitor& stalls) {
+void RunFor(RowStore& rows, const BatchOptions& options, const Plan& plan, std::FILE* out,
+            RateWindow* rates, StallMonitor& stalls) {
     const uint32_t start = plat::tickCount();
     const uint32_t total = options.seconds * 1000u;
     uint32_t nextProgress = kProgressEveryMs;
@@ -254,7 +256,7 @@ void RunFor(RowStore& rows, const BatchOptions& options, std::FILE* out, RateWin
         const std::vector<PortSnapshot> ports = Snapshots(rows);
         stalls.Poll(ports, spent);
         if (spent >= total || StopRequested(options)) {
-            if (rates) rates->Close(rows, AskedLine());
+            if (rates) rates->Close(rows, AskedLine(plan.Settings()));
             stalls.Finish(spent);
             return;
         }
@@ -293,7 +295,7 @@ TestPass RunTest(RowStore& rows, const BatchOptions& options, const Plan& plan, 
     StallMonitor stalls(plan.stallMs);
     pass.logOffsetMs = options.log ? options.log->ElapsedMs() : 0;
     Command(rows, plan, PortCommand::StartStop);
-    RunFor(rows, options, out, options.checkRate ? &pass.rates : nullptr, stalls);
+    RunFor(rows, options, plan, out, options.checkRate ? &pass.rates : nullptr, stalls);
     pass.stalls = stalls.Stalls();
 
     if (options.pairs) {
@@ -326,7 +328,9 @@ void Attach(std::vector<BatchRow>& rows, const TestPass& pass, const Plan& plan,
 // settings on the selected rows: both directions stopped, the counters
 // zeroed.
 void PutSpeedOnEveryPort(RowStore& rows, const Plan& plan, uint32_t baudRate) {
-    configuration.portSettings.baudRate = baudRate;
+    PortSettings settings = plan.Settings();
+    settings.baudRate = baudRate;
+    plan.session->ChangeSettings(settings);
     Command(rows, plan, PortCommand::ApplySettings);
 }
 
@@ -339,7 +343,8 @@ std::vector<SweepStep> RunSweep(RowStore& rows, const BatchOptions& options, Pla
     for (uint32_t baudRate : options.sweepRates) {
         PutSpeedOnEveryPort(rows, plan, baudRate);
         if (options.stallMs == 0)
-            plan.stallMs = DefaultStallLimitMs(AskedLine(), configuration.portSettings.blockSize);
+            plan.stallMs =
+                DefaultStallLimitMs(AskedLine(plan.Settings()), plan.Settings().blockSize);
         const TestPass pass = RunTest(rows, options, plan, out);
         SweepStep step;
         step.baudRate = baudRate;
@@ -378,8 +383,8 @@ bool LearnWiring(const BatchOptions& options, Plan& plan, std::FILE* out, std::F
         return true;
     }
     const auto start = std::chrono::steady_clock::now();
-    plan.wiring = RunWiringProbe(plan.testing, ProbeTimingFor(AskedLine()), DrawProbeNonce(),
-                                 options.stopRequested);
+    plan.wiring = RunWiringProbe(plan.testing, ProbeTimingFor(AskedLine(plan.Settings())),
+                                 DrawProbeNonce(), options.stopRequested);
     plan.probed = true;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -456,6 +461,10 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     TestPass pass;
     {
         TesterSession session(*rows);
+        plan.session = &session;
+        session.SetNoticeHandler([err](const Notice& notice) {
+            std::fprintf(err, "vesktest: %s\n", notice.text.c_str());
+        });
         session.LoadConfiguration();
         if (!session.Start()) {
             std::fprintf(err, "vesktest: cannot start the test engine\n");
@@ -474,9 +483,9 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
             lineChecks =
                 RunLineCheckJobs(LineCheckJobs(plan), LineCheckTiming(), options.stopRequested);
         plan.modes = PairModes(plan, plan.testing.size());
-        plan.stallMs = options.stallMs != 0
-                           ? options.stallMs
-                           : DefaultStallLimitMs(AskedLine(), configuration.portSettings.blockSize);
+        plan.stallMs = options.stallMs != 0 ? options.stallMs
+                                            : DefaultStallLimitMs(AskedLine(plan.Settings()),
+                                                                  plan.Settings().blockSize);
 
         if (options.sweepRates.empty()) {
             pass = RunTest(*rows, options, plan, out);

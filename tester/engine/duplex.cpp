@@ -22,7 +22,7 @@ void PortWorker::CountError(std::atomic<uint32_t>& counter, int32_t kind) {
 PortWorker::Transfer PortWorker::Failure(uint32_t error, std::atomic<uint32_t>& counter,
                                          int32_t kind) {
     if (error == ERROR_OPERATION_ABORTED) return Transfer::Aborted;
-    if (configuration.portSettings.reconnect != 0 && portAccess.IsLost(error)) {
+    if (settings_.reconnect != 0 && portAccess.IsLost(error)) {
         ReportLost(error);
         return Transfer::Lost;
     }

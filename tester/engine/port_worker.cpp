@@ -8,10 +8,10 @@
 
 #include "platform/clock.h"
 #include "platform/last_error.h"
-#include "platform/message_box.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
 #include "tester/engine/row_sink.h"
+#include "tester/engine/worker_events.h"
 
 namespace {
 
@@ -40,10 +40,11 @@ const char* ErrorKindText(int32_t kind) {
 }
 
 std::unique_ptr<PortWorker> PortWorker::Create(int32_t rowIndex, const char* portName,
-                                               RowSink& rows) {
+                                               RowSink& rows, const PortSettings& settings,
+                                               WorkerEvents* events) {
     std::unique_ptr<PortWorker> worker;
     try {
-        worker.reset(new PortWorker(rowIndex, portName, rows));
+        worker.reset(new PortWorker(rowIndex, portName, rows, settings, events));
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -51,8 +52,13 @@ std::unique_ptr<PortWorker> PortWorker::Create(int32_t rowIndex, const char* por
     return worker;
 }
 
-PortWorker::PortWorker(int32_t rowIndex, const char* portName, RowSink& rows)
-    : rowIndex(rowIndex), rows(rows), portName(portName ? portName : "") {}
+PortWorker::PortWorker(int32_t rowIndex, const char* portName, RowSink& rows,
+                       const PortSettings& settings, WorkerEvents* events)
+    : rowIndex(rowIndex),
+      rows(rows),
+      settings_(settings),
+      events_(events),
+      portName(portName ? portName : "") {}
 
 PortWorker::~PortWorker() = default;
 
@@ -224,8 +230,7 @@ void PortWorker::ResetState() {
     ZeroCounters();
     lastRxSeq.store(-1, std::memory_order_relaxed);
     nextTxSeq.store(0, std::memory_order_relaxed);
-    hdTimeoutMs.store(static_cast<uint32_t>(configuration.portSettings.hdTimeout.load()),
-                      std::memory_order_relaxed);
+    hdTimeoutMs.store(static_cast<uint32_t>(settings_.hdTimeout.load()), std::memory_order_relaxed);
 }
 
 bool PortWorker::BuildTestBlock() {
@@ -239,7 +244,7 @@ bool PortWorker::BuildTestBlock() {
 
 uint32_t PortWorker::PatternByteSize() const {
     const uint32_t line = lineByteSize_.load(std::memory_order_relaxed);
-    return line >= 5 && line <= 8 ? line : configuration.portSettings.byteSize.load();
+    return line >= 5 && line <= 8 ? line : settings_.byteSize.load();
 }
 
 void PortWorker::AdoptReceiveSettings() {
@@ -276,7 +281,7 @@ void PortWorker::ReceiveLoop() {
             std::lock_guard<std::mutex> hold(fieldLock);
             dcb = current;
         } else {
-            ShowGetStateError();
+            ReportGetStateError();
         }
         rxRoutineStops_ = rxStops_.load(std::memory_order_acquire);
         AdoptReceiveSettings();
@@ -329,7 +334,7 @@ void PortWorker::SendLoop() {
 }
 
 void PortWorker::AdoptBlockSize() {
-    const uint32_t wanted = UsableBlockSize(configuration.portSettings.blockSize);
+    const uint32_t wanted = UsableBlockSize(settings_.blockSize);
     std::lock_guard<std::mutex> hold(receiveSide);
     if (wanted != blockSize.load(std::memory_order_relaxed)) {
         blockSize.store(wanted, std::memory_order_relaxed);
@@ -337,11 +342,8 @@ void PortWorker::AdoptBlockSize() {
     }
 }
 
-void PortWorker::ShowGetStateError() {
-    const std::string name = PortName();
-    char text[320];
-    std::snprintf(text, sizeof text, "Error 'GETCOMMSTATE' for %s", name.c_str());
-    plat::messageBox(text, "Error", MB_OK);
+void PortWorker::ReportGetStateError() {
+    if (events_) events_->LineStateUnreadable(rowIndex, PortName());
 }
 
 bool PortWorker::DirectionRuns(plat::Event& run) {

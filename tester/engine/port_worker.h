@@ -54,6 +54,8 @@
 #include "tester/port/port_access.h"
 
 class RowSink;
+class WorkerEvents;
+struct PortSettings;
 
 // Test modes (`mode`).
 constexpr uint32_t ModeDuplex = 0;
@@ -107,9 +109,15 @@ class PortWorker {
     // A worker for row `rowIndex` (0-based, also its position in the list)
     // and port `portName` (already normalised: NormalizePortName). Null when
     // the worker or its run events cannot be made; the caller then gives
-    // the next port this row index. `rows` must outlive the worker.
-    static std::unique_ptr<PortWorker> Create(int32_t rowIndex, const char* portName,
-                                              RowSink& rows);
+    // the next port this row index. `rows` and `settings` must outlive the
+    // worker. The worker takes its line settings, block size, half-duplex
+    // time-out and reconnection rule from `settings` (the session's) when
+    // it opens its port, when a direction starts and on ApplySettings; it
+    // reads no settings of its own. What happens to it that someone should
+    // be told of goes to `events` (which must outlive it too; null: no one).
+    static std::unique_ptr<PortWorker> Create(int32_t rowIndex, const char* portName, RowSink& rows,
+                                              const PortSettings& settings,
+                                              WorkerEvents* events = nullptr);
 
     // Frees the buffers and events. Only once ThreadsEnded() is true (or
     // Start was never called, or failed).
@@ -150,23 +158,32 @@ class PortWorker {
     void Clear();
     // Purge: abort and clear both directions of the port, then ClearCommErrors.
     void Purge();
-    // After the settings form's OK: stops both directions, zeroes as Clear
-    // does (mode kept), ApplyToDcb, SetState, and takes the half-duplex
-    // time-out from the settings. Sequence numbers stay; the blocks follow
-    // a new byte size when each direction next starts. Settings the port
-    // refuses leave it with the ones it has, which dcb then holds: the
-    // refusal is an "SE" error and stays in settingsRefused. A port that is
-    // down takes the new settings when it is open again.
+    // After the settings form's OK (the session's settings changed): stops
+    // both directions, zeroes as Clear does (mode kept), ApplyToDcb,
+    // SetState, and takes the half-duplex time-out from the settings. Sequence numbers stay; the
+    // blocks follow a new byte size when each direction next starts. Settings the port refuses
+    // leave it with the ones it has, which dcb then holds: the refusal is an "SE" error and stays
+    // in settingsRefused. A port that is down takes the new settings when it is open again.
     void ApplySettings();
 
     // Copies the settings' line fields (speed, data bits, parity, stop bits,
     // handshake flags) into dcb; every other field keeps what the port gave.
     void ApplyToDcb();
 
-    // ClearError on the port into commErrors and comStat (the refresh's
-    // line-error read, and the end of Purge). Both stay as they were when
-    // the call fails. Returns the call's result.
+    // ClearError on the port into commErrors and comStat (the end of
+    // Purge). Both stay as they were when the call fails. Returns the
+    // call's result.
     BOOL ClearCommErrors();
+
+    // The refresh's read of the line errors: ClearError on the port, the
+    // bits of `shown` kept in commErrors (any other dropped), and a read
+    // that found any of them counted (lineErrorCount, lineErrorBits): each
+    // read clears the port's errors, so what it finds is new. A failed read
+    // leaves commErrors as it was. Returns commErrors.
+    uint32_t ReadLineErrors(uint32_t shown);
+
+    // The kind of the last error counted (kErrorNone...).
+    int32_t LastErrorKind() const { return lastErrorKind.load(std::memory_order_relaxed); }
 
     // Runs op(portAccess, handle) on the open port for a thread that is not
     // one of the worker's own (the modem-line check, line_check.h), under a
@@ -243,6 +260,11 @@ class PortWorker {
     const int32_t rowIndex;
     RowSink& rows;
 
+  private:
+    const PortSettings& settings_;
+    WorkerEvents* const events_;
+
+  public:
   private:
     std::string portName;  // under fieldLock
 
@@ -321,7 +343,8 @@ class PortWorker {
     plat::Thread txThread;
     plat::Thread portThread;
 
-    PortWorker(int32_t rowIndex, const char* portName, RowSink& rows);
+    PortWorker(int32_t rowIndex, const char* portName, RowSink& rows, const PortSettings& settings,
+               WorkerEvents* events);
 
     static void PortThreadEntry(void* worker);
     static void TxThreadEntry(void* worker);
@@ -346,7 +369,7 @@ class PortWorker {
     bool PutLineSettings(HANDLE handle, const DCB& wanted);
     void ZeroCounters();
     void SetTexts(const char* text);
-    void ShowGetStateError();
+    void ReportGetStateError();
 
     // The inner routines' frame: quitEvent clear and `run` set, tested
     // without waiting, and the direction not stopped since its routine

@@ -124,7 +124,7 @@ void PortWorker::ApplySettings() {
         CopyLineSettings(wanted, lineWanted_);
         lineByteSize_.store(wanted.ByteSize, kRelaxed);
     }
-    hdTimeoutMs.store(static_cast<uint32_t>(configuration.portSettings.hdTimeout.load()), kRelaxed);
+    hdTimeoutMs.store(static_cast<uint32_t>(settings_.hdTimeout.load()), kRelaxed);
 }
 
 bool PortWorker::PutLineSettings(HANDLE handle, const DCB& wanted) {
@@ -185,7 +185,7 @@ bool PortWorker::PutLineSettings(HANDLE handle, const DCB& wanted) {
 }
 
 void PortWorker::ApplyToDcb() {
-    const PortSettings& s = configuration.portSettings;
+    const PortSettings& s = settings_;
     const LineFlags flags = s.lineFlags;
     const uint32_t parity = s.parity;
     std::lock_guard<std::mutex> hold(fieldLock);
@@ -256,6 +256,17 @@ BOOL PortWorker::WritePort(const void* buffer, DWORD count, DWORD* sent) {
         return FALSE;
     }
     return portAccess.Write(handle, buffer, count, sent);
+}
+
+uint32_t PortWorker::ReadLineErrors(uint32_t shown) {
+    const bool read = ClearCommErrors() != 0;
+    const uint32_t bits = commErrors.load(kRelaxed) & shown;
+    commErrors.store(bits, kRelaxed);
+    if (read && bits != 0) {
+        lineErrorCount.fetch_add(1, kRelaxed);
+        lineErrorBits.fetch_or(bits, kRelaxed);
+    }
+    return bits;
 }
 
 BOOL PortWorker::ClearCommErrors() {

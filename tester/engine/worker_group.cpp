@@ -40,22 +40,22 @@ WorkerGroup::~WorkerGroup() {
     if (!shutDown_ && !workers_.empty()) ShutDown();
 }
 
-int32_t WorkerGroup::CreateWorkers() {
+int32_t WorkerGroup::CreateWorkers(const std::vector<std::string>& names,
+                                   const PortSettings& settings, WorkerEvents* events) {
     if (shutDown_) return 0;
     // Room for every port first: once a worker's thread runs, keeping it
     // must not fail.
     try {
-        workers_.reserve(workers_.size() + configuration.portCount);
+        workers_.reserve(workers_.size() + names.size());
     } catch (const std::exception&) {
         return 0;
     }
     int32_t created = 0;
-    std::string name;
-    for (uint32_t i = 0; GetPortName(i, name) == 0; ++i) {
+    for (const std::string& name : names) {
         const std::string normalized = NormalizePortName(name.c_str());
         const int32_t rowIndex = static_cast<int32_t>(workers_.size());
         std::unique_ptr<PortWorker> worker =
-            PortWorker::Create(rowIndex, normalized.c_str(), rows_);
+            PortWorker::Create(rowIndex, normalized.c_str(), rows_, settings, events);
         if (!worker) continue;
         // A worker whose thread did not start made no row: it goes, and the
         // next port takes its row index.

@@ -7,17 +7,20 @@
 // Use, on the front end's thread:
 //   InitTestEngine();                     // once, before anything here
 //   WorkerGroup workers(rows);            // rows outlive it (see below)
-//   workers.CreateWorkers();              // after LoadConfiguration
+//   workers.CreateWorkers(names, settings);
 //   ... refresh ticks, commands ...
 //   workers.ShutDown();                   // then save the configuration
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 class PortWorker;
 class RowSink;
+class WorkerEvents;
+struct PortSettings;
 
 // The bound on joining every worker's threads at shut-down, in all. A port
 // thread waits up to 5000 ms for its send thread and then closes the port,
@@ -44,14 +47,19 @@ class WorkerGroup {
     WorkerGroup(const WorkerGroup&) = delete;
     WorkerGroup& operator=(const WorkerGroup&) = delete;
 
-    // One worker per configured port name, in file order: the name is
-    // normalised (NormalizePortName: trimmed, upper case, device paths kept
-    // as written), the worker is created with the next row index and
-    // started; its port thread makes its row and opens the port. A worker
-    // that cannot be made or started is skipped and the next port takes its
-    // row index. InitTestEngine must have succeeded; nothing is created
+    // One worker per port name, in the order given: the name is normalised
+    // (NormalizePortName: trimmed, upper case, device paths kept as
+    // written), the worker is created with the next row index and started;
+    // its port thread makes its row and opens the port. A worker that cannot
+    // be made or started is skipped and the next port takes its row index.
+    // Every worker goes by `settings`, which must outlive the workers (the
+    // session's; a change to it reaches each worker when it next takes the
+    // settings). InitTestEngine must have succeeded; nothing is created
     // after ShutDown. Returns the number of workers created by this call.
-    int32_t CreateWorkers();
+    // What happens to them goes to `events` (null: no one), which must
+    // outlive them as well.
+    int32_t CreateWorkers(const std::vector<std::string>& names, const PortSettings& settings,
+                          WorkerEvents* events = nullptr);
 
     // The orderly stop, before the configuration is saved:
     // 1. SignalQuit: every worker loop and every later refresh tick stop;

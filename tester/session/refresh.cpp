@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
-
 bool QuitSignalled() {
     return quitEvent != nullptr && quitEvent->tryWait();
 }
@@ -23,20 +21,11 @@ bool QuitSignalled() {
 }  // namespace
 
 void RefreshCommErrors(PortWorker& worker) {
-    const bool read = worker.ClearCommErrors() != 0;
-    const uint32_t shown = worker.commErrors.load(kRelaxed) & kShownCommErrors;
-    worker.commErrors.store(shown, kRelaxed);
-    // Each read clears the port's errors: what it found is new, and the
-    // reports count it. A failed read only shows the last bits again.
-    if (read && shown != 0) {
-        worker.lineErrorCount.fetch_add(1, kRelaxed);
-        worker.lineErrorBits.fetch_or(shown, kRelaxed);
-    }
-    worker.SetCommErrorText(FormatCommErrors(shown).c_str());
+    worker.SetCommErrorText(FormatCommErrors(worker.ReadLineErrors(kShownCommErrors)).c_str());
 }
 
 void UpdateErrorKindText(PortWorker& worker) {
-    worker.SetLastErrorKindText(ErrorKindText(worker.lastErrorKind.load(kRelaxed)));
+    worker.SetLastErrorKindText(ErrorKindText(worker.LastErrorKind()));
 }
 
 namespace {

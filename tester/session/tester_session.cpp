@@ -22,7 +22,8 @@ bool TesterSession::Start() {
     if (started_ || stopped_) return started_;
     if (!InitTestEngine()) return false;
     started_ = true;
-    workers_.CreateWorkers();
+    settings_ = configuration.portSettings;
+    workers_.CreateWorkers(configuration.portNames, settings_, this);
     refresh_.reset(new (std::nothrow) RefreshTimer(workers_, rows_));
     if (refresh_ && !refresh_->Start()) refresh_.reset();
     return true;
@@ -55,6 +56,10 @@ void TesterSession::Stop(const LastLook& lastLook) {
     }
     const ShutDownResult ended = workers_.ShutDown(kShutDownJoinMs, checkEnded);
     rowsInUse_ = !refreshStopped || ended.leftAllocated != 0;
+}
+
+void TesterSession::LineStateUnreadable(int32_t, const std::string& portName) {
+    if (noticeHandler_) noticeHandler_(Notice{"Error 'GETCOMMSTATE' for " + portName, "Error"});
 }
 
 bool TesterSession::StartLineCheck(std::vector<LineCheckJob> jobs, LineCheckThread::Done done) {

@@ -23,13 +23,24 @@
 #include <string>
 #include <vector>
 
+#include "tester/config/configuration.h"
 #include "tester/engine/line_check.h"
+#include "tester/engine/worker_events.h"
 #include "tester/engine/worker_group.h"
 
 class RefreshTimer;
 class RowSink;
 
-class TesterSession {
+// Something the operator should be told, in the system's own words: the
+// text and the caption of the box the window shows for it.
+struct Notice {
+    std::string text;     // "Error 'GETCOMMSTATE' for COM3"
+    std::string caption;  // "Error"
+};
+
+// The session hears its workers' events (WorkerEvents) and hands them on
+// as notices.
+class TesterSession : public WorkerEvents {
   public:
     // `rows` must outlive the session, and the process when RowsInUse()
     // says so after Stop.
@@ -43,12 +54,32 @@ class TesterSession {
     // Reads the configuration file at configPath into `configuration`.
     void LoadConfiguration();
 
+    // Who shows the workers' notices (Notice): called on a worker's thread,
+    // so it queues or posts them for its own thread and returns at once.
+    // Set it before Start; without one a notice is dropped.
+    using NoticeHandler = std::function<void(const Notice&)>;
+    void SetNoticeHandler(NoticeHandler handler) { noticeHandler_ = std::move(handler); }
+
+    // WorkerEvents: "Error 'GETCOMMSTATE' for <port>", caption "Error".
+    void LineStateUnreadable(int32_t rowIndex, const std::string& portName) override;
+
     // The test engine (the network library's lock and quitEvent), one worker
     // per configured port in file order, and the refresh: at once, then
-    // every 500 ms. False when the engine cannot be started, which no front
-    // end can go on without; nothing was started then. A refresh timer that
-    // cannot start leaves the session running without refresh.
+    // every 500 ms. The workers go by the session's settings (Settings),
+    // taken from the configuration now. False when the engine cannot be
+    // started, which no front end can go on without; nothing was started
+    // then. A refresh timer that cannot start leaves the session running
+    // without refresh.
     bool Start();
+
+    // The settings the workers go by. ChangeSettings is the one way to
+    // change them (the settings form's OK, a sweep's speed): each worker
+    // takes them when it next opens its port, starts a direction, or is
+    // told to by ApplySettings (the "Ports settings" command). The
+    // configuration record, which the file is saved from, is the front
+    // end's to change as well.
+    const PortSettings& Settings() const { return settings_; }
+    void ChangeSettings(const PortSettings& settings) { settings_ = settings; }
 
     // What a front end may look at once the refresh has stopped and one
     // last refresh has written the final counters, while every worker is
@@ -84,6 +115,8 @@ class TesterSession {
 
   private:
     RowSink& rows_;
+    NoticeHandler noticeHandler_;
+    PortSettings settings_;  // before the workers, which refer to it
     WorkerGroup workers_;
     std::unique_ptr<RefreshTimer> refresh_;
     std::unique_ptr<LineCheckThread> lineCheck_;

@@ -275,16 +275,22 @@ TEST_F(BatchRun, DemoPortsRunCleanAndLoseNoBlock) {
     bool allPassed = false;
     for (int attempt = 1; attempt <= 3 && !allPassed; ++attempt) {
         SCOPED_TRACE("run " + std::to_string(attempt));
-        const Outcome run = Batch({"--demo", "2", "--batch", "4", "--check-rate"});
+        const Outcome run =
+            Batch({"--demo", "2", "--batch", "4", "--check-rate", "--wiring", "pairs"});
         const std::vector<Row> rows = Rows();
         // Two pairs of pseudo-terminals, and the network pair when the
-        // library is beside the program (it is in this build).
+        // library is beside the program (it is in this build): the probe
+        // finds each pair, the network one through the device server too.
         ASSERT_EQ(rows.size(), 6u) << run.output;
+        EXPECT_NE(run.output.find("vesktest: wiring: 1-2, 3-4, 5-6 (probed in "), std::string::npos)
+            << run.output;
         EXPECT_NE(rows[4][kName].find("127.0.0.1:"), std::string::npos);
         size_t slow = 0;
         for (const Row& row : rows) {
             ASSERT_EQ(row.cells.size(), size_t{kColumns} + 5)
                 << "and the rate check's" << run.output;
+            const size_t at = static_cast<size_t>(&row - rows.data());
+            EXPECT_EQ(row[kSource], std::to_string((at ^ 1) + 1));
             EXPECT_EQ(row[kErr], "0/0") << row[kName];
             EXPECT_EQ(row[kErrDesc], "....../../0000") << row[kName];
             EXPECT_EQ(row[kState], "") << "stopped";

@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/clock.h"
+#include "platform/message_box.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
+
+void BoxEvents::LineStateUnreadable(int32_t, const std::string& portName) {
+    plat::messageBox(("Error 'GETCOMMSTATE' for " + portName).c_str(), "Error", MB_OK);
+}
 
 void UseDefaultTestSettings() {
     PortSettings& s = configuration.portSettings;
@@ -60,7 +65,8 @@ EngineHarness::~EngineHarness() {
 
 PortWorker& EngineHarness::Add(const std::string& portName, bool waitReady) {
     const auto row = static_cast<int32_t>(workers.size());
-    std::unique_ptr<PortWorker> worker = PortWorker::Create(row, portName.c_str(), rows);
+    std::unique_ptr<PortWorker> worker =
+        PortWorker::Create(row, portName.c_str(), rows, configuration.portSettings, &events);
     EXPECT_TRUE(worker);
     EXPECT_TRUE(worker->Start(portName.c_str()));
     PortWorker& added = *worker;

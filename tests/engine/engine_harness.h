@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tester/engine/port_worker.h"
+#include "tester/engine/worker_events.h"
 #include "tester/session/row_store.h"
 
 // 1024-byte blocks, 115200 bit/s 8N1, no flow control, computed reply
@@ -34,6 +35,14 @@ bool WaitSettled(const std::atomic<T>& field, uint32_t quietMs = 300, uint32_t t
     return WaitSettled([&field] { return static_cast<uint64_t>(Get(field)); }, quietMs, timeoutMs);
 }
 
+// The workers' events as a front end that shows a box at once would take
+// them: through the platform's box hook, which a test may replace (and
+// hold, for a worker thread that must not end).
+class BoxEvents : public WorkerEvents {
+  public:
+    void LineStateUnreadable(int32_t rowIndex, const std::string& portName) override;
+};
+
 class EngineHarness {
   public:
     EngineHarness();   // InitTestEngine, quit cleared, default settings
@@ -49,6 +58,7 @@ class EngineHarness {
     // of such workers.
     int ShutDown(uint32_t boundMs = 8000);
 
+    BoxEvents events;
     RowStore rows;
     std::vector<std::unique_ptr<PortWorker>> workers;
 

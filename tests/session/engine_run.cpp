@@ -43,7 +43,7 @@ EngineRun::EngineRun(const std::vector<std::string>& ports,
         return;
     }
     const int32_t n = static_cast<int32_t>(ports.size());
-    EXPECT_EQ(workers.CreateWorkers(), n);
+    EXPECT_EQ(workers.CreateWorkers(configuration.portNames, configuration.portSettings), n);
     settled_ = WaitUntil([&] {
         if (rows.RowCount() != n) return false;
         for (int32_t row = 0; row < n; ++row) {

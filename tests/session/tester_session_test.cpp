@@ -69,8 +69,31 @@ TEST(TesterSession, RunsFromTheFileToTheFileOverACable) {
     EXPECT_EQ(Cell(rows, 1, kColumnName), cable.pathB());
     RunPortCommand(rows, PortCommand::StartStop);
 
-    // The last look sees the final counters written and the workers alive.
+    // The workers go by the session's settings: the record the file is
+    // saved from changes nothing for them until the session takes it.
     configuration.portSettings.blockSize = 2048;
+    RunPortCommand(rows, PortCommand::StartStop);
+    ASSERT_TRUE(WaitUntil([&] { return rows.GetRowWorker(1)->Snapshot().rxBusy; }));
+    EXPECT_EQ(rows.GetRowWorker(1)->Snapshot().blockSize, 512u);
+    RunPortCommand(rows, PortCommand::StartStop);
+    PortSettings smaller = session.Settings();
+    smaller.blockSize = 256;
+    session.ChangeSettings(smaller);
+    RunPortCommand(rows, PortCommand::StartStop);
+    ASSERT_TRUE(WaitUntil([&] { return rows.GetRowWorker(1)->Snapshot().blockSize == 256; }));
+    RunPortCommand(rows, PortCommand::StartStop);
+
+    // A worker's notice reaches the front end's handler in the system's
+    // words, on the worker's thread, and the worker goes on.
+    std::vector<Notice> notices;
+    session.SetNoticeHandler([&](const Notice& notice) { notices.push_back(notice); });
+    WorkerEvents& events = session;
+    events.LineStateUnreadable(1, cable.pathB());
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].text, "Error 'GETCOMMSTATE' for " + cable.pathB());
+    EXPECT_EQ(notices[0].caption, "Error");
+
+    // The last look sees the final counters written and the workers alive.
     uint32_t blocksSeen = 0;
     bool looked = false;
     session.Stop([&] {

@@ -221,7 +221,7 @@ TEST(WorkerGroupShutDown, ATickHeldAcrossTheShutDownNeverReadsTheFreedWorker) {
     ASSERT_TRUE(InitTestEngine());
     TickHoldingRowStore rows;
     WorkerGroup workers(rows);
-    ASSERT_EQ(workers.CreateWorkers(), 2);
+    ASSERT_EQ(workers.CreateWorkers(configuration.portNames, configuration.portSettings), 2);
     ASSERT_TRUE(uitest::WaitUntil([&] { return Cell(rows, 1, 8) == "Not open"; }));
     // Taken for ready, so that the ticks read them and write their rows
     // (the port calls on the unopened ports fail quietly).
@@ -275,7 +275,7 @@ TEST(WorkerGroupShutDown, LeavesAWorkerWhoseThreadOutlivesTheBoundAllocated) {
     // for the rest of the process, as the front ends keep theirs.
     static HeldRowStore* rows = new HeldRowStore;
     WorkerGroup workers(*rows);
-    ASSERT_EQ(workers.CreateWorkers(), 1);
+    ASSERT_EQ(workers.CreateWorkers(configuration.portNames, configuration.portSettings), 1);
     ASSERT_EQ(rows->entered.wait(10000), 0);
 
     const uint32_t start = plat::tickCount();

@@ -18,6 +18,17 @@ int ModalMessages::Show(const char* text, const char* caption, unsigned flags) {
     return IDOK;
 }
 
+void ModalMessages::Post(const char* text, const char* caption, unsigned flags) {
+    ModalMessage message{caption ? caption : "", text ? text : "", flags};
+    std::lock_guard<std::mutex> hold(lock_);
+    if (closed_) {
+        unshown_.push_back(std::move(message));
+        return;
+    }
+    queue_.push_back(std::move(message));
+    ++queued_;
+}
+
 bool ModalMessages::Front(ModalMessage& out) {
     std::lock_guard<std::mutex> hold(lock_);
     if (queue_.empty()) return false;

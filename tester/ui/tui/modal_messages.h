@@ -33,6 +33,9 @@ class ModalMessages {
     // Close. Returns IDOK. Must not be called on the front end's own thread,
     // which would wait for itself.
     int Show(const char* text, const char* caption, unsigned flags);
+    // Queues a box and returns at once (a worker's notice: the worker goes
+    // on). Any thread, the front end's included.
+    void Post(const char* text, const char* caption, unsigned flags);
 
     // The front end: the oldest box waiting, if any (left in the queue).
     bool Front(ModalMessage& out);

@@ -142,8 +142,12 @@ void TerminalFrontEnd::OnKey(int key) {
         if (outcome == SettingsView::Outcome::Open) return;
         settingsOpen_ = false;
         // The form has stored the settings and rebuilt summaryText, which
-        // the status line shows from the next Draw on.
-        if (outcome == SettingsView::Outcome::Ok) RunPortCommand(rows_, PortCommand::ApplySettings);
+        // the status line shows from the next Draw on; the workers go by
+        // the session's settings, which take them over.
+        if (outcome == SettingsView::Outcome::Ok) {
+            tester_.ChangeSettings(configuration.portSettings);
+            RunPortCommand(rows_, PortCommand::ApplySettings);
+        }
         return;
     }
     if (menu_.IsOpen()) {
@@ -289,9 +293,13 @@ int RunTerminalFrontEnd(IntervalLog* log) {
     auto rows = std::make_unique<RowStore>();
     TesterSession tester(*rows);
     tester.LoadConfiguration();
-    // Boxes that port threads show go to the screen from the first worker on.
+    // Boxes (the library's) and the workers' notices go to the screen from
+    // the first worker on.
     TerminalMessages().Reopen();
     RouteBoxesToTerminal(true);
+    tester.SetNoticeHandler([](const Notice& notice) {
+        TerminalMessages().Post(notice.text.c_str(), notice.caption.c_str(), MB_OK);
+    });
     if (!tester.Start()) {
         curses.reset();
         std::fprintf(stderr, "vesktest: cannot start the test engine\n");

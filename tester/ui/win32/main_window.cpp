@@ -25,6 +25,8 @@ constexpr uint32_t kCloseListMs = 5000;
 
 // Posted by the line check's thread when its results are there.
 constexpr UINT kLineCheckDone = WM_APP + 2;
+// Posted by a worker's thread when it has a notice for the operator.
+constexpr UINT kNoticesWaiting = WM_APP + 3;
 
 // The menu and accelerator commands that act on the rows.
 struct RowCommand {
@@ -76,6 +78,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case kLineCheckDone:
             OnLineCheckDone();
             return 0;
+        case kNoticesWaiting:
+            OnNotices();
+            return 0;
         default:
             break;
     }
@@ -112,9 +117,32 @@ bool MainWindow::OnCreate() {
     WindowPlacement at = PlacementFromEdges(configuration.windowLeft, configuration.windowTop,
                                             configuration.windowRight, configuration.windowBottom);
     MoveWindow(hwnd(), at.x, at.y, at.width, at.height, TRUE);
+    // A worker's notice is a box, shown on this thread: the worker goes on.
+    const HWND window = hwnd();
+    session_.SetNoticeHandler([this, window](const Notice& notice) {
+        {
+            std::lock_guard<std::mutex> hold(noticeLock_);
+            notices_.push_back(notice);
+        }
+        PostMessageA(window, kNoticesWaiting, 0, 0);
+    });
     if (!session_.Start()) return false;
     created_ = true;
     return true;
+}
+
+void MainWindow::OnNotices() {
+    for (;;) {
+        Notice notice;
+        {
+            std::lock_guard<std::mutex> hold(noticeLock_);
+            if (notices_.empty()) return;
+            notice = notices_.front();
+            notices_.pop_front();
+        }
+        // Owner-less, as the program has always shown them.
+        plat::messageBox(notice.text.c_str(), notice.caption.c_str(), MB_OK);
+    }
 }
 
 HWND MainWindow::CreateStatusBar() {
@@ -204,6 +232,8 @@ void MainWindow::OnPortsSettings() {
     PortSettingsDialog dialog;
     if (dialog.Run(GetActiveWindow()) != IDOK) return;
     ShowStatus(configuration.summaryText.c_str());
+    // The workers go by the session's settings, which take the form's over.
+    session_.ChangeSettings(configuration.portSettings);
     ApplySettingsToSelected(portList_);
 }
 

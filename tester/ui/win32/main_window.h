@@ -9,6 +9,7 @@
 // window's rectangle and column widths and saves the configuration.
 #pragma once
 
+#include <deque>
 #include <mutex>
 #include <string>
 
@@ -46,6 +47,7 @@ class MainWindow : public FrameWindow, public IdleHandler {
     void OnPortsSettings();
     void OnModemLines();
     void OnLineCheckDone();
+    void OnNotices();
     void ShowStatus(const char* text);
 
     HWND CreateStatusBar();
@@ -58,6 +60,10 @@ class MainWindow : public FrameWindow, public IdleHandler {
     // before the session, whose end waits for that thread.
     std::mutex lineCheckLock_;
     std::string lineCheckText_;
+    // The workers' notices, from their threads to the window's; before the
+    // session, whose end joins those threads.
+    std::mutex noticeLock_;
+    std::deque<Notice> notices_;
     TesterSession session_{portList_};
     HFONT listFont_ = nullptr;
     bool created_ = false;
