@@ -52,6 +52,15 @@ struct CommandLine {
     uint32_t intervalSeconds = kDefaultIntervalSeconds;
     bool checkRate = false;
     std::vector<uint32_t> sweepRates;  // --sweep, in the order given
+    // The run's tags and the outputs that keep it (run_outputs.h).
+    std::string unit;
+    std::string station;  // "" for the host name
+    std::string operatorName;
+    std::string jsonPath;
+    std::string junitPath;
+    std::string dbUrl;     // --db, as given
+    bool history = false;  // --history: the past runs of --db, no test
+    int64_t sinceMs = -1;  // --since, Unix ms; below 0 when not given
 };
 
 struct CommandLineResult {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "tester/batch/batch_record.h"
 #include "tester/batch/line_check_run.h"
 #include "tester/batch/rate_check.h"
 #include "tester/batch/verdict.h"
@@ -245,6 +246,7 @@ bool WriteReport(const std::string& path, const std::string& text, std::FILE* er
 }  // namespace
 
 int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
+    const int64_t startedMs = UnixMsNow();
     // The rows outlive the run when a worker's thread outlives the
     // shut-down: such a thread may still write its row.
     auto rows = std::make_unique<RowStore>();
@@ -316,6 +318,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         page.summary = summary;
         page.titles = titles;
         page.rows = final;
+        page.tags = options.outputs.tags;
         if (swept) page.sweep = &sweep;
         if (options.log) {
             page.intervalSeconds = options.log->IntervalSeconds();
@@ -326,5 +329,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     if (options.log && !options.log->Problem().empty())
         std::fprintf(err, "vesktest: the log could not be written: %s\n",
                      options.log->Problem().c_str());
+    if (options.outputs.Wanted())
+        exitCode = KeepRunRecord(options, startedMs, final, summary, sweep, exitCode, err);
     return exitCode;
 }

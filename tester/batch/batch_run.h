@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tester/report/run_outputs.h"
+
 // How long the run waits for every port to have opened (or failed to):
 // a network port's connect can take a while.
 constexpr uint32_t kOpenWaitMs = 20000;
@@ -53,6 +55,9 @@ struct BatchOptions {
     // every port, with the rate check. Empty: one test at the configured
     // speed.
     std::vector<uint32_t> sweepRates;
+    // The outputs that keep the run (--unit, --station, --operator, --db,
+    // --json, --junit): written from its record once it has ended.
+    RunOutputOptions outputs;
 };
 
 // Loads the configuration from configPath, runs the test (cut short when
@@ -60,6 +65,7 @@ struct BatchOptions {
 // `out` (problems to `err`). A sweep writes each speed's table and verdict
 // line as the speed ends, then the sweep's verdict; its speeds are put on
 // the ports as the settings form puts a speed on the selected rows.
-// Returns the exit code: kBatchPassed, kBatchErrors or kBatchNotOpened. The
-// configuration file is not written: a run changes no setting.
+// Returns the exit code: kBatchPassed, kBatchErrors or kBatchNotOpened, or
+// that of an output that failed (run_outputs.h). The configuration file is
+// not written: a run changes no setting.
 int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err);
