@@ -177,9 +177,10 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--since") {
             std::string date;
             if (!takeValue(date) || !ParseUtcTime(date, line.sinceMs))
-                return fail("--since takes a UTC date or time, as 2026-05-01 or "
-                            "2026-05-01T06:00:00Z, not '" +
-                            date + "'");
+                return fail(
+                    "--since takes a UTC date or time, as 2026-05-01 or "
+                    "2026-05-01T06:00:00Z, not '" +
+                    date + "'");
         } else {
             return fail("unknown option '" + word + "'");
         }
@@ -213,13 +214,12 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
         return result;
     }
     if (line.sinceMs >= 0) return fail("--since belongs with --history");
-    for (const auto& [given, option] :
-         {std::pair<bool, const char*>{!line.unit.empty(), "--unit"},
-          {!line.station.empty(), "--station"},
-          {!line.operatorName.empty(), "--operator"},
-          {!line.jsonPath.empty(), "--json"},
-          {!line.junitPath.empty(), "--junit"},
-          {!line.dbUrl.empty(), "--db"}})
+    for (const auto& [given, option] : {std::pair<bool, const char*>{!line.unit.empty(), "--unit"},
+                                        {!line.station.empty(), "--station"},
+                                        {!line.operatorName.empty(), "--operator"},
+                                        {!line.jsonPath.empty(), "--json"},
+                                        {!line.junitPath.empty(), "--junit"},
+                                        {!line.dbUrl.empty(), "--db"}})
         if (given && !line.batch) return fail(std::string(option) + " belongs with --batch");
     if (line.demo && !line.configPath.empty())
         return fail("--demo writes a configuration of its own; give no configuration path with it");

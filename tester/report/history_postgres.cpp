@@ -47,9 +47,8 @@ class PostgresSession : public SqlSession {
         std::vector<const char*> values;
         for (const std::string& param : params)
             values.push_back(param.c_str());
-        PGresult* result =
-            PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                         values.data(), nullptr, nullptr, 0);
+        PGresult* result = PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()),
+                                        nullptr, values.data(), nullptr, nullptr, 0);
         const ExecStatusType status = PQresultStatus(result);
         const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
         if (!ok) {

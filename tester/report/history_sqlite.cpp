@@ -75,6 +75,13 @@ std::unique_ptr<SqlSession> OpenSqlite(const std::string& path, bool create, std
         sqlite3_close(db);
         return nullptr;
     }
+    // A file the user may read but not write opens all the same, read
+    // only; a writer learns it now rather than at its first write.
+    if (create && sqlite3_db_readonly(db, "main") == 1) {
+        error = "attempt to write a readonly database";
+        sqlite3_close(db);
+        return nullptr;
+    }
     sqlite3_busy_timeout(db, 10000);
     sqlite3_extended_result_codes(db, 0);
     auto session = std::make_unique<SqliteSession>(db);

@@ -50,8 +50,9 @@ const std::vector<Statements>& SchemaSteps() {
 }
 
 std::string WithTypes(std::string sql, const SqlDialect& dialect) {
-    for (const auto& [token, type] : {std::pair<std::string, std::string>{"{T}", dialect.timeType},
-                                      std::pair<std::string, std::string>{"{J}", dialect.jsonType}}) {
+    for (const auto& [token, type] :
+         {std::pair<std::string, std::string>{"{T}", dialect.timeType},
+          std::pair<std::string, std::string>{"{J}", dialect.jsonType}}) {
         for (size_t at; (at = sql.find(token)) != std::string::npos;)
             sql.replace(at, token.size(), type);
     }
@@ -83,8 +84,9 @@ bool StoredVersion(SqlSession& db, int& version, std::string& error) {
 }
 
 std::string NewerSchema(int version) {
-    return "its tables are of version " + std::to_string(version) + ", newer than this vesktest's " +
-           std::to_string(kHistorySchemaVersion) + ": use a newer vesktest";
+    return "its tables are of version " + std::to_string(version) +
+           ", newer than this vesktest's " + std::to_string(kHistorySchemaVersion) +
+           ": use a newer vesktest";
 }
 
 // Creates or upgrades the tables, inside the caller's transaction.
@@ -110,10 +112,10 @@ bool EnsureSchema(SqlSession& db, std::string& error) {
                   {std::to_string(kHistorySchemaVersion)}, nullptr, error);
 }
 
-bool InsertPort(SqlSession& db, const RunRecord& r, size_t step, size_t index,
-                const BatchRow& row, std::string& error) {
+bool InsertPort(SqlSession& db, const RunRecord& r, size_t step, size_t index, const BatchRow& row,
+                std::string& error) {
     const PortSnapshot& v = row.values;
-    const std::string mode = !row.ready                ? ""
+    const std::string mode = !row.ready             ? ""
                              : v.mode == ModeMaster ? "master"
                              : v.mode == ModeSlave  ? "slave"
                                                     : "duplex";
@@ -123,15 +125,30 @@ bool InsertPort(SqlSession& db, const RunRecord& r, size_t step, size_t index,
         " rx_errors, tx_errors, line_error_reads, line_errors_seen, drops, blocks_lost,"
         " elapsed_ms, checks) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13,"
         " $14, $15, $16, $17, $18, $19, $20, $21, $22, $23, $24, $25)",
-        {r.runId, Number(step), Number(index + 1), row.cells[kColumnName],
-         row.ready ? DeviceKindName(v.kind) : "", mode,
+        {r.runId,
+         Number(step),
+         Number(index + 1),
+         row.cells[kColumnName],
+         row.ready ? DeviceKindName(v.kind) : "",
+         mode,
          Number(step == 0 || step > r.steps.size() ? v.baudAsked : r.steps[step - 1].baudRate),
          FrameText(r.settings.byteSize, r.settings.parity, r.settings.stopBits),
-         Number(v.blockSize), PortVerdictName(PortVerdictOf(row)), PortOutcomeName(row.outcome),
-         Lines(row.problems), Number(v.bytesRead), Number(v.blocksOk), Number(v.bytesWritten),
-         Number(v.blocksWritten), Number(v.rate), Number(v.rxErrors), Number(v.txErrors),
-         Number(v.lineErrorCount), row.ready ? FormatCommErrors(v.lineErrorBits) : std::string(),
-         Number(v.drops), Number(v.blocksLost), Number(v.elapsedMs),
+         Number(v.blockSize),
+         PortVerdictName(PortVerdictOf(row)),
+         PortOutcomeName(row.outcome),
+         Lines(row.problems),
+         Number(v.bytesRead),
+         Number(v.blocksOk),
+         Number(v.bytesWritten),
+         Number(v.blocksWritten),
+         Number(v.rate),
+         Number(v.rxErrors),
+         Number(v.txErrors),
+         Number(v.lineErrorCount),
+         row.ready ? FormatCommErrors(v.lineErrorBits) : std::string(),
+         Number(v.drops),
+         Number(v.blocksLost),
+         Number(v.elapsedMs),
          PortChecksJson(row, r.settings)},
         nullptr, error);
 }
@@ -146,8 +163,8 @@ bool InsertRun(SqlSession& db, const RunRecord& r, std::string& error) {
                 {r.runId, Rfc3339Utc(r.startedMs), Rfc3339Utc(r.endedMs), r.tags.station,
                  r.tags.operatorName, r.tags.unit, r.tool, r.version, r.commandLine,
                  RunSettingsJson(r.settings), r.wiring, RunOutcomeName(r.outcome),
-                 std::to_string(r.exitCode), r.summaryLine, Lines(s.reasons),
-                 Number(s.configured), Number(s.opened), Number(s.notOpened), Number(s.failing)},
+                 std::to_string(r.exitCode), r.summaryLine, Lines(s.reasons), Number(s.configured),
+                 Number(s.opened), Number(s.notOpened), Number(s.failing)},
                 nullptr, error))
         return false;
     // Step 0: the final rows; 1 and on: a sweep's speeds in the order run.
@@ -175,9 +192,8 @@ class SqlHistory : public RunHistory {
     }
 
     bool Append(const RunRecord& record, std::string& error) override {
-        return Write(error, [&](SqlSession& db, std::string& why) {
-            return InsertRun(db, record, why);
-        });
+        return Write(error,
+                     [&](SqlSession& db, std::string& why) { return InsertRun(db, record, why); });
     }
 
     bool Read(const HistoryQuery& query, HistoryReport& report, std::string& error) override {
@@ -264,7 +280,8 @@ class SqlHistory : public RunHistory {
         const std::string day = d.dayOf("started");
         const std::string sql =
             "SELECT day, count(*), sum(CASE WHEN outcome = 'PASS' THEN 1 ELSE 0 END) FROM"
-            " (SELECT " + day + " AS day, outcome, row_number() OVER (PARTITION BY " + day +
+            " (SELECT " +
+            day + " AS day, outcome, row_number() OVER (PARTITION BY " + day +
             ", unit ORDER BY started) AS n FROM runs" + where +
             ") AS firsts WHERE n = 1 GROUP BY day ORDER BY day DESC";
         SqlRows rows;
@@ -331,8 +348,7 @@ std::unique_ptr<RunHistory> MakeRunHistory(const std::string& url, std::string& 
     }
     if (url.compare(0, 13, "postgresql://") == 0 || url.compare(0, 11, "postgres://") == 0)
         return std::make_unique<SqlHistory>(
-            HidePasswords(url),
-            [url](bool, std::string& why) { return OpenPostgres(url, why); });
+            HidePasswords(url), [url](bool, std::string& why) { return OpenPostgres(url, why); });
     error = "--db takes sqlite:FILE or postgresql://[USER@]HOST[:PORT]/DATABASE, not '" +
             HidePasswords(url) + "'";
     return nullptr;

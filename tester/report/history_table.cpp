@@ -70,12 +70,13 @@ std::string FormatHistory(const HistoryQuery& query, const HistoryReport& report
                         std::to_string(run.failing), std::to_string(run.notOpened), secs,
                         run.version, run.runId});
     }
-    out += Table(runs, {false, false, false, false, false, true, true, true, true, true, false,
-                        false});
+    out += Table(runs,
+                 {false, false, false, false, false, true, true, true, true, true, false, false});
     if (!query.unit.empty()) return out;
 
-    out += "\nFirst-pass yield per day (UTC; a unit's first run of the day decides; runs "
-           "without --unit are not counted):\n";
+    out +=
+        "\nFirst-pass yield per day (UTC; a unit's first run of the day decides; runs "
+        "without --unit are not counted):\n";
     if (report.yield.empty()) {
         out += "no run named its unit\n";
     } else {

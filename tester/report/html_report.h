@@ -27,7 +27,7 @@
 struct HtmlReport {
     std::string programTitle;  // "VeskTest (Linux) - ver 1.1.2 (build 001)"
     std::string configPath;
-    RunTags tags;  // unit, station, operator: in the header when given
+    RunTags tags;          // unit, station, operator: in the header when given
     uint32_t seconds = 0;  // the test time asked for
     bool pairs = false;
     uint32_t intervalSeconds = 0;

@@ -74,7 +74,9 @@ void RateCheckJson(JsonWriter& w, const BatchRow& row, const RunSettings& settin
     const bool judged = r.verdict == RateVerdict::Passed || r.verdict == RateVerdict::Slow ||
                         r.verdict == RateVerdict::Fast;
     w.BeginObject("rate");
-    w.String("outcome", !judged ? "NOT_JUDGED" : r.verdict == RateVerdict::Passed ? "PASS" : "FAIL");
+    w.String("outcome", !judged                            ? "NOT_JUDGED"
+                        : r.verdict == RateVerdict::Passed ? "PASS"
+                                                           : "FAIL");
     w.String("result", RateVerdictText(r.verdict));
     w.Measure("baud_rate", uint64_t{r.baud}, "bit/s");
     if (r.expected > 0) w.Measure("expected", r.expected, 1, "B/s");
@@ -105,7 +107,7 @@ void RoundTripCheck(JsonWriter& w, const BatchRow& row, const RunSettings&) {
     w.EndObject();
 }
 
-const CheckWriter kChecks[] = {WiringCheck,   DeliveryCheck, StallCheck,
+const CheckWriter kChecks[] = {WiringCheck,    DeliveryCheck, StallCheck,
                                ModemLineCheck, RateCheckJson, RoundTripCheck};
 
 void WriteChecks(JsonWriter& w, const char* key, const BatchRow& row, const RunSettings& s) {
@@ -146,7 +148,8 @@ void WritePort(JsonWriter& w, const BatchRow& row, size_t index, const RunSettin
     w.Strings("reasons", row.problems);
     if (!row.ready) {
         w.String("state", "not open");
-        w.String("open_failure", row.openFailure.empty() ? row.cells[kColumnErrDesc] : row.openFailure);
+        w.String("open_failure",
+                 row.openFailure.empty() ? row.cells[kColumnErrDesc] : row.openFailure);
         w.EndObject();
         return;
     }
@@ -200,7 +203,7 @@ void WriteSweep(JsonWriter& w, const RunRecord& r) {
     for (const SweepStep& step : r.steps) {
         w.BeginObject();
         w.Measure("baud_rate", uint64_t{step.baudRate}, "bit/s");
-        w.String("outcome", step.summary.exitCode == kBatchPassed     ? "PASS"
+        w.String("outcome", step.summary.exitCode == kBatchPassed      ? "PASS"
                             : step.summary.exitCode == kBatchNotOpened ? "ERROR"
                                                                        : "FAIL");
         w.String("summary", SweepStepLine(step));

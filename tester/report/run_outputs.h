@@ -12,11 +12,11 @@
 #include "tester/report/run_record.h"
 
 struct RunOutputOptions {
-    RunTags tags;              // --unit, --station (the host name unless given), --operator
-    std::string version;       // "1.1.2.1"
-    std::string commandLine;   // as the program was started
-    std::string jsonPath;      // --json, when not empty
-    std::string junitPath;     // --junit, when not empty
+    RunTags tags;                   // --unit, --station (the host name unless given), --operator
+    std::string version;            // "1.1.2.1"
+    std::string commandLine;        // as the program was started
+    std::string jsonPath;           // --json, when not empty
+    std::string junitPath;          // --junit, when not empty
     RunHistory* history = nullptr;  // --db; not owned
 
     bool Wanted() const { return !jsonPath.empty() || !junitPath.empty() || history; }

@@ -200,7 +200,7 @@ std::string NewRunId() {
     std::mt19937_64 random((static_cast<uint64_t>(device()) << 32) ^ device() ^
                            static_cast<uint64_t>(UnixMsNow()));
     uint64_t high = random(), low = random();
-    high = (high & ~uint64_t{0xF000}) | 0x4000;                       // version 4
+    high = (high & ~uint64_t{0xF000}) | 0x4000;                    // version 4
     low = (low & ~(uint64_t{0xC} << 60)) | (uint64_t{0x8} << 60);  // the variant
     char text[40];
     std::snprintf(text, sizeof text, "%08llx-%04llx-%04llx-%04llx-%012llx",

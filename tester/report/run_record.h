@@ -78,10 +78,10 @@ struct RunRecord {
     RunTags tags;
     bool stopped = false;  // a stop request cut the run short
     RunOutcome outcome = RunOutcome::Pass;
-    int exitCode = kBatchPassed;  // as it stands when the record is written
-    std::string summaryLine;      // the last line the run printed, without "vesktest: "
-    BatchSummary summary;         // of the final rows
-    std::vector<BatchRow> rows;   // the final rows, judged
+    int exitCode = kBatchPassed;   // as it stands when the record is written
+    std::string summaryLine;       // the last line the run printed, without "vesktest: "
+    BatchSummary summary;          // of the final rows
+    std::vector<BatchRow> rows;    // the final rows, judged
     std::vector<SweepStep> steps;  // a sweep's speeds, in the order run; empty otherwise
     // The history database the run was appended to (shown without its
     // password), whether it was, and why not; "" when none was asked for.

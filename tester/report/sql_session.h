@@ -37,8 +37,9 @@ class SqlSession {
                      std::string& error) = 0;
 };
 
-// `path` as a SQLite database, made when `create` and it is not there.
-// Writers that find it busy wait for each other (10 s at most).
+// `path` as a SQLite database. With `create` for writing: made when it is
+// not there, refused when it can only be read. Writers that find it busy
+// wait for each other (10 s at most).
 std::unique_ptr<SqlSession> OpenSqlite(const std::string& path, bool create, std::string& error);
 
 // A PostgreSQL connection string or URI ("postgresql://user@host/db",
