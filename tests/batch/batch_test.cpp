@@ -522,7 +522,9 @@ TEST_F(BatchRun, ASweepChecksTheRateAtEachSpeed) {
     Outcome run;
     bool keptUp = false;
     for (int attempt = 1; attempt <= 3 && !keptUp; ++attempt) {
-        run = Batch({"--batch", "3", "--sweep", "115200,230400", "--html", html}, config);
+        run = Batch({"--batch", "3", "--sweep", "115200,230400", "--html", html, "--junit",
+                     dir_ + "/sweep.xml"},
+                    config);
         const std::vector<Row> rows = Rows();
         ASSERT_EQ(rows.size(), 8u) << run.output;
         keptUp = true;
@@ -578,6 +580,22 @@ TEST_F(BatchRun, ASweepChecksTheRateAtEachSpeed) {
         // Each speed's counters start at 0, and every block sent arrived.
         ExpectPairsLossless(ofSpeed);
     }
+    // JUnit: a case per port and speed, the two that failed with their
+    // reasons.
+    const std::string junit = ReadText(dir_ + "/sweep.xml");
+    EXPECT_NE(junit.find("tests=\"8\" failures=\"2\" errors=\"0\" skipped=\"0\""),
+              std::string::npos)
+        << junit;
+    for (const char* speed : {"115200", "230400"})
+        EXPECT_NE(junit.find("name=\"port 4 (" + own.pathB() + ") at " + speed + " bit/s\""),
+                  std::string::npos)
+            << junit;
+    EXPECT_TRUE(std::regex_search(
+        junit, std::regex("name=\"port 3 \\(" + own.pathA() +
+                          "\\) at 230400 bit/s\" time=\"[0-9.]+\">\n      <failure "
+                          "message=\"received \\d+ B/s, \\d+\\.\\d% above the line&apos;s "
+                          "23040 B/s\" type=\"failure\">")))
+        << junit;
 
     const std::string page = ReadText(html);
     EXPECT_NE(page.find("<section class=\"speed\" data-baud=\"115200\" data-verdict=\"passed\">"),
@@ -617,7 +635,9 @@ TEST_F(ReplugRun, AnAdapterPulledAndPluggedBackIsOpenedAgainAndBlocksFlow) {
     const std::string config = WriteConfig({a, b});
 
     Outcome run;
-    std::thread tester([&] { run = Batch({"--batch", "8"}, config); });
+    std::thread tester([&] {
+        run = Batch({"--batch", "8", "--junit", dir_ + "/replug.xml"}, config);
+    });
     const uint64_t before = AwaitFlow(*first);
     Pull(first);
     demo::NullModemCable second(demo::Pacing::followPort());
@@ -641,6 +661,10 @@ TEST_F(ReplugRun, AnAdapterPulledAndPluggedBackIsOpenedAgainAndBlocksFlow) {
     }
     EXPECT_NE(run.output.find("port 1 (" + a + "):"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("lost 1 time"), std::string::npos) << run.output;
+    // For a CI server a lost port is an error, not a mere failure.
+    const std::string junit = ReadText(dir_ + "/replug.xml");
+    EXPECT_NE(junit.find("tests=\"2\" failures=\"0\" errors=\"2\""), std::string::npos) << junit;
+    EXPECT_EQ(Count(junit, "<error message=\""), 2u) << junit;
 }
 
 // A port that dies for good does not make the tester spin: with Reconnect
