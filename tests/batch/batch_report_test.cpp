@@ -564,8 +564,33 @@ TEST(RunRecord, JunitNamesEveryCaseOnceAndCountsThem) {
               std::string::npos);
     EXPECT_NE(xml.find("<property name=\"unit\" value=\"SN.7\"/>"), std::string::npos);
 
+    // A run stopped before its test: every open port untested.
+    RunRecord stopped = RecordOf({Ready(1, "A", PortSnapshot()), NotOpen(2, "B")});
+    stopped.stopped = true;
+    EXPECT_EQ(RunOutcomeOf(stopped), RunOutcome::Aborted);
+    const std::string untested = FormatJunitReport(stopped);
+    EXPECT_NE(untested.find("tests=\"2\" failures=\"0\" errors=\"1\" skipped=\"1\""),
+              std::string::npos)
+        << untested;
+    EXPECT_NE(untested.find("<skipped message=\"not tested: no direction ran on the port\"/>"),
+              std::string::npos);
+
     EXPECT_EQ(XmlEscaped("a<b>&\"c'\n\x01\xe9\xc3\xa9"),
               "a&lt;b&gt;&amp;&quot;c&apos;&#10;\xEF\xBF\xBD\xC3\xA9\xC3\xA9");
+}
+
+TEST(HtmlReport, TheHeaderNamesTheUnitStationAndOperator) {
+    HtmlReport page;
+    page.rows = {Ready(1, "A", Moved(4096, 4096))};
+    page.summary = Summarise(page.rows, 1);
+    EXPECT_EQ(FormatHtmlReport(page).find("class=\"tags\""), std::string::npos) << "none given";
+    page.tags = RunTags{"SN<1042>", "bench-3", "Ana"};
+    EXPECT_NE(FormatHtmlReport(page).find(
+                  "<p class=\"tags\">Unit SN&lt;1042&gt;, station bench-3, operator Ana</p>"),
+              std::string::npos);
+    page.tags = RunTags{"", "bench-3", ""};
+    EXPECT_NE(FormatHtmlReport(page).find("<p class=\"tags\">Station bench-3</p>"),
+              std::string::npos);
 }
 
 TEST(OutputFile, ReplacesTheFileWholeAndLeavesNoTemporary) {
