@@ -112,7 +112,7 @@ same_list "dpkg-deb -c $deb" "$linux_files" \
 [ "$(dpkg-deb -f "$deb" Package)" == vesktest ] || fail "Package is $(dpkg-deb -f "$deb" Package)"
 [ "$(dpkg-deb -f "$deb" Version)" == "$version-1" ] || fail "Version is $(dpkg-deb -f "$deb" Version)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libc6 libncurses6 libstdc++6; do
+for dep in libc6 libncurses6 libstdc++6 libsqlite3-0 libpq5; do
   grep -q "$dep" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
 dpkg-deb -e "$deb" "$work/control"

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "tester/batch/rate_check.h"
+#include "tester/report/run_record.h"
 #include "tester/session/settings_form.h"
 
 namespace {
@@ -170,6 +171,27 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
             line.sweepRates.clear();
             const std::string why = ReadSweepRates(list, line.sweepRates);
             if (!why.empty()) return fail(why);
+        } else if (name == "--unit" || name == "--station" || name == "--operator") {
+            std::string& tag = name == "--unit"      ? line.unit
+                               : name == "--station" ? line.station
+                                                     : line.operatorName;
+            if (!takeValue(tag) || tag.empty())
+                return fail(name + (name == "--unit" ? " needs a serial number" : " needs a name"));
+        } else if (name == "--json" || name == "--junit") {
+            const std::string why = takeFile(name == "--json" ? line.jsonPath : line.junitPath);
+            if (!why.empty()) return fail(why);
+        } else if (name == "--db") {
+            if (!takeValue(line.dbUrl) || line.dbUrl.empty())
+                return fail("--db needs a database: sqlite:FILE or postgresql://HOST/DATABASE");
+        } else if (name == "--history" && !hasValue) {
+            line.history = true;
+        } else if (name == "--since") {
+            std::string date;
+            if (!takeValue(date) || !ParseUtcTime(date, line.sinceMs))
+                return fail(
+                    "--since takes a UTC date or time, as 2026-05-01 or "
+                    "2026-05-01T06:00:00Z, not '" +
+                    date + "'");
         } else {
             return fail("unknown option '" + word + "'");
         }
@@ -192,6 +214,24 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
         result.ok = true;
         return result;
     }
+    if (line.history) {
+        if (line.dbUrl.empty()) return fail("--history needs --db: the database to read");
+        if (line.batch || line.demo || !line.configPath.empty())
+            return fail("--history only reads the database: no test, no configuration");
+        if (!line.station.empty() || !line.operatorName.empty() || !line.jsonPath.empty() ||
+            !line.junitPath.empty())
+            return fail("--history takes --db, --unit and --since alone");
+        result.ok = true;
+        return result;
+    }
+    if (line.sinceMs >= 0) return fail("--since belongs with --history");
+    for (const auto& [given, option] : {std::pair<bool, const char*>{!line.unit.empty(), "--unit"},
+                                        {!line.station.empty(), "--station"},
+                                        {!line.operatorName.empty(), "--operator"},
+                                        {!line.jsonPath.empty(), "--json"},
+                                        {!line.junitPath.empty(), "--junit"},
+                                        {!line.dbUrl.empty(), "--db"}})
+        if (given && !line.batch) return fail(std::string(option) + " belongs with --batch");
     if (line.demo && !line.configPath.empty())
         return fail("--demo writes a configuration of its own; give no configuration path with it");
     if (line.keepDemo && !line.demo) return fail("--keep-demo belongs with --demo");
@@ -286,6 +326,23 @@ std::string UsageText(const std::string& platform) {
            "                   300 to 921600, separated by commas: 9600,19200,115200; at\n"
            "                   most 32), put on every port, with the rate check; one\n"
            "                   verdict line per speed, then the sweep's.\n"
+           "  --unit SERIAL    With --batch: the serial number of the unit under test, in\n"
+           "                   every record of the run (JSON, JUnit, database, HTML page).\n"
+           "  --station NAME   With --batch: the test station (default: the host name).\n"
+           "  --operator NAME  With --batch: who ran the test.\n"
+           "  --json FILE      With --batch: write the run's record to FILE as JSON: the\n"
+           "                   run, its settings and outcome, and per port its counters and\n"
+           "                   the results of every check, with units (see the README).\n"
+           "  --junit FILE     With --batch: write FILE as JUnit XML for a CI server: one\n"
+           "                   test case per port (per port and speed in a sweep).\n"
+           "  --db URL         With --batch: add the run to a history database,\n"
+           "                   sqlite:FILE (made on first use) or postgresql://[USER@]HOST\n"
+           "                   [:PORT]/DATABASE (a server for several benches).\n"
+           "  --history        With --db: print the past runs, newest first, and without\n"
+           "                   --unit the first-pass yield per day and the failures per\n"
+           "                   port name; no test is run. --unit SERIAL shows one unit's.\n"
+           "  --since DATE     With --history: runs from DATE on (UTC: 2026-05-01 or\n"
+           "                   2026-05-01T06:00:00Z).\n"
            "  -h, --help       Show this help and exit.\n"
            "  --version        Print the program's name, platform and version (the\n"
            "                   title the front end shows) and exit.\n"
@@ -306,6 +363,9 @@ std::string UsageText(const std::string& platform) {
            "     line says which) and, with --lines, a modem-line check that failed\n"
            "  4  batch: a configured port could not be opened (in time)\n"
            "  5  the terminal, the test engine or the demo ports could not be set up\n"
-           "  6  batch: the report, the page or the log could not be written (whatever\n"
-           "     the test found: its verdict line is printed all the same)\n";
+           "  6  batch: a file it was asked to write (--report, --html, --log, --json,\n"
+           "     --junit) could not be written; the verdict line is printed all the\n"
+           "     same, and the test's outcome is in the other files\n"
+           "  7  batch: the history database (--db) could not take the run, every file\n"
+           "     was written; --history: the database could not be read\n";
 }

@@ -59,6 +59,15 @@ struct CommandLine {
     bool noProbe = false;              // --no-probe: no identification before the test
     WiringDeclaration wiring;          // --wiring
     uint32_t stallSeconds = 0;         // --stall; 0: the default
+    // The run's tags and the outputs that keep it (run_outputs.h).
+    std::string unit;
+    std::string station;  // "" for the host name
+    std::string operatorName;
+    std::string jsonPath;
+    std::string junitPath;
+    std::string dbUrl;     // --db, as given
+    bool history = false;  // --history: the past runs of --db, no test
+    int64_t sinceMs = -1;  // --since, Unix ms; below 0 when not given
 };
 
 struct CommandLineResult {

@@ -1,7 +1,10 @@
 #include "tester/app/tester_main.h"
 
+#include <cctype>
 #include <cstdio>
 #include <memory>
+
+#include <unistd.h>
 
 #include "platform/dynlib.h"
 #include "tester/config/configuration.h"
@@ -9,6 +12,8 @@
 #include "tester/demo/device_server.h"
 #include "tester/app/command_line.h"
 #include "tester/batch/batch_run.h"
+#include "tester/report/history_store.h"
+#include "tester/report/history_table.h"
 #include "tester/report/interval_log.h"
 #include "tester/ui/tui/console.h"
 #include "tester/ui/tui/stop_request.h"
@@ -23,6 +28,57 @@ namespace {
 // never unloaded.
 bool NetworkPairPossible() {
     return demo::DeviceServerAvailable() && plat::loadLibrary("qelnet") != nullptr;
+}
+
+// The station's name when none is given.
+std::string HostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return "";
+    return name;
+}
+
+// The words the program was started with, quoted where a shell would need
+// it, so that the line can be run again as it stands in the records.
+std::string CommandLineText(const std::vector<std::string>& args) {
+    std::string text = "vesktest";
+    for (const std::string& arg : args) {
+        bool plain = !arg.empty();
+        for (char c : arg)
+            if (!(std::isalnum(static_cast<unsigned char>(c)) ||
+                  std::string("-_./:=,+@%").find(c) != std::string::npos))
+                plain = false;
+        text += ' ';
+        if (plain) {
+            text += arg;
+            continue;
+        }
+        text += '\'';
+        for (char c : arg)
+            text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        text += '\'';
+    }
+    return text;
+}
+
+std::string VersionText() {
+    return std::to_string(versionMajor) + "." + std::to_string(versionMinor) + "." +
+           std::to_string(versionPatch) + "." + std::to_string(versionBuild);
+}
+
+// --history: the past runs of the database as a table.
+int ShowHistory(const CommandLine& line, RunHistory& history) {
+    HistoryQuery query;
+    query.unit = line.unit;
+    query.sinceMs = line.sinceMs;
+    HistoryReport report;
+    std::string error;
+    if (!history.Read(query, report, error)) {
+        std::fprintf(stderr, "vesktest: cannot read the history database %s: %s\n",
+                     history.Where().c_str(), error.c_str());
+        return kBatchHistoryFailed;
+    }
+    std::fputs(FormatHistory(query, report).c_str(), stdout);
+    return 0;
 }
 
 }  // namespace
@@ -43,6 +99,18 @@ int RunVesktest(const std::vector<std::string>& args) {
         std::printf("%s\n", ProgramTitle(PlatformName()).c_str());
         return 0;
     }
+
+    std::unique_ptr<RunHistory> history;
+    if (!line.dbUrl.empty()) {
+        std::string error;
+        history = MakeRunHistory(line.dbUrl, error);
+        if (!history) {
+            std::fprintf(stderr, "vesktest: %s\nTry 'vesktest --help' for more information.\n",
+                         error.c_str());
+            return kExitUsage;
+        }
+    }
+    if (line.history) return ShowHistory(line, *history);
 
     std::unique_ptr<demo::DemoPorts> ports;
     if (line.demo) {
@@ -92,6 +160,21 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.probe = !line.noProbe;
         options.wiring = line.wiring;
         options.stallMs = line.stallSeconds * 1000u;
+        options.outputs.tags = {line.unit, line.station.empty() ? HostName() : line.station,
+                                line.operatorName};
+        options.outputs.version = VersionText();
+        options.outputs.commandLine = CommandLineText(args);
+        options.outputs.jsonPath = line.jsonPath;
+        options.outputs.junitPath = line.junitPath;
+        options.outputs.history = history.get();
+        // Said now rather than after a night's run; the run goes on, and
+        // its end tries again (the server may be back by then).
+        std::string why;
+        if (history && !history->Check(why))
+            std::fprintf(stderr,
+                         "vesktest: the history database %s cannot take runs now: %s; the test "
+                         "runs all the same and tries again at its end\n",
+                         history->Where().c_str(), why.c_str());
         code = RunBatch(options, stdout, stderr);
     } else {
         code = RunTerminalFrontEnd(log.get());

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "tester/batch/batch_record.h"
 #include "tester/batch/delivery.h"
 #include "tester/batch/line_check_run.h"
-#include "tester/batch/output_file.h"
 #include "tester/batch/rate_check.h"
 #include "tester/batch/verdict.h"
 #include "tester/batch/wiring_probe.h"
@@ -21,6 +21,7 @@
 #include "tester/report/html_report.h"
 #include "tester/report/interval_log.h"
 #include "tester/report/line_check_text.h"
+#include "tester/report/output_file.h"
 #include "tester/report/sweep_report.h"
 #include "tester/session/port_commands.h"
 #include "tester/session/refresh.h"
@@ -410,6 +411,16 @@ std::vector<LineCheckJob> LineCheckJobs(const Plan& plan) {
     return jobs;
 }
 
+// Writes `text` whole to `path` (output_file.h). False, after saying why on
+// `err`, when it cannot.
+bool WriteOutputFile(const std::string& path, const char* what, const std::string& text,
+                     std::FILE* err) {
+    std::string why;
+    if (WriteFileWhole(path, text, "part", why)) return true;
+    std::fprintf(err, "vesktest: cannot write %s '%s': %s\n", what, path.c_str(), why.c_str());
+    return false;
+}
+
 // Writes the reports the options ask for. False when any could not be
 // written (each says why on `err`).
 bool WriteOutputs(const BatchOptions& options, const std::vector<BatchRow>& final,
@@ -431,6 +442,7 @@ bool WriteOutputs(const BatchOptions& options, const std::vector<BatchRow>& fina
         page.summary = summary;
         page.titles = titles;
         page.rows = final;
+        page.tags = options.outputs.tags;
         page.wiring = wiringLine;
         page.testStartMs = logOffsetMs;
         if (swept) page.sweep = &sweep;
@@ -451,6 +463,7 @@ bool WriteOutputs(const BatchOptions& options, const std::vector<BatchRow>& fina
 }  // namespace
 
 int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
+    const int64_t startedMs = UnixMsNow();
     // The rows outlive the run when a worker's thread outlives the
     // shut-down: such a thread may still write its row.
     auto rows = std::make_unique<RowStore>();
@@ -525,5 +538,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     const std::string wiringLine = plan.wiring.Size() != 0 ? WiringLine(plan.wiring) : "";
     if (!WriteOutputs(options, final, summary, sweep, wiringLine, pass.logOffsetMs, err))
         exitCode = kBatchOutputFailed;
+    if (options.outputs.Wanted())
+        exitCode = KeepRunRecord(options, startedMs, final, summary, sweep, exitCode, err);
     return exitCode;
 }

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "tester/batch/wiring.h"
+#include "tester/report/run_outputs.h"
 
 // How long the run waits for every port to have opened (or failed to):
 // a network port's connect can take a while.
@@ -74,6 +75,9 @@ struct BatchOptions {
     // How long a port may receive nothing while the test runs; 0: the
     // default (DefaultStallLimitMs).
     uint32_t stallMs = 0;
+    // The outputs that keep the run (--unit, --station, --operator, --db,
+    // --json, --junit): written from its record once it has ended.
+    RunOutputOptions outputs;
 };
 
 // Exit code of a run whose --wiring does not fit the configuration.
@@ -85,8 +89,10 @@ constexpr int kBatchUsage = 2;
 // line as the speed ends, then the sweep's verdict; its speeds are put on
 // the ports as the settings form puts a speed on the selected rows.
 // Returns the exit code: kBatchPassed, kBatchErrors, kBatchNotOpened, or
-// kBatchOutputFailed when a report, the page or the log could not be
-// written (whatever the test found: a script must not go on to read a file
-// that is missing or cut). The configuration file is not written: a run
-// changes no setting.
+// that of an output that failed: kBatchOutputFailed when a report, the
+// page, the log, the JSON record or the JUnit file could not be written
+// (whatever the test found: a script must not go on to read a file that is
+// missing or cut), kBatchHistoryFailed when the history database could not
+// take the run (run_outputs.h). The configuration file is not written: a
+// run changes no setting.
 int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err);

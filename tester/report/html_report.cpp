@@ -409,6 +409,21 @@ const char* SweptVerdict(const HtmlReport& r, size_t port, std::vector<std::stri
     return verdict;
 }
 
+// "Unit SN-1042, station bench-3, operator Ana", each part when given.
+std::string TagsLine(const RunTags& tags) {
+    std::string line;
+    auto add = [&](const char* label, const std::string& value) {
+        if (value.empty()) return;
+        line += line.empty() ? std::string(1, static_cast<char>(label[0] - 'a' + 'A')) + (label + 1)
+                             : std::string(", ") + label;
+        line += " " + Escape(value);
+    };
+    add("unit", tags.unit);
+    add("station", tags.station);
+    add("operator", tags.operatorName);
+    return line.empty() ? "" : "<p class=\"tags\">" + line + "</p>\n";
+}
+
 }  // namespace
 
 std::string FormatHtmlReport(const HtmlReport& r) {
@@ -424,6 +439,7 @@ std::string FormatHtmlReport(const HtmlReport& r) {
     page += "<h1>VeskTest report</h1>\n";
     page += std::string("<p class=\"verdict ") + (passed ? "passed" : "failed") + "\">" +
             Escape(verdictLine) + "</p>\n";
+    page += TagsLine(r.tags);
     page += "<p class=\"facts\">" + Escape(r.programTitle) + "<br>Configuration " +
             Escape(r.configPath) + "; " + std::to_string(r.seconds) + " s of " +
             (r.pairs ? "half-duplex pairs" : "full duplex on every port");

@@ -21,12 +21,14 @@
 #include <vector>
 
 #include "tester/report/port_result.h"
+#include "tester/report/run_record.h"
 #include "tester/report/sweep_report.h"
 #include "tester/report/interval_log.h"
 
 struct HtmlReport {
     std::string programTitle;  // "VeskTest (Linux) - ver 1.1.2 (build 001)"
     std::string configPath;
+    RunTags tags;          // unit, station, operator: in the header when given
     uint32_t seconds = 0;  // the test time asked for
     bool pairs = false;
     uint32_t intervalSeconds = 0;

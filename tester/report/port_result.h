@@ -14,11 +14,14 @@
 
 // Exit codes of an unattended run. A file the run was asked to write that
 // could not be written wins over the test's outcome: a script that reads
-// the report after a 0 or a 3 must not find it missing or cut.
+// the report after a 0 or a 3 must not find it missing or cut. A history
+// database that could not take the run (--db) has a code of its own, which
+// a file that could not be written wins over.
 constexpr int kBatchPassed = 0;
 constexpr int kBatchErrors = 3;
 constexpr int kBatchNotOpened = 4;
 constexpr int kBatchOutputFailed = 6;
+constexpr int kBatchHistoryFailed = 7;
 
 enum class PortOutcome { Passed, Failed, NotOpened };
 

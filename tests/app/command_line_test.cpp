@@ -136,6 +136,64 @@ TEST(CommandLine, TheRateCheckAndASweepOfSpeeds) {
               "--sweep takes at most 32 speeds, not 33");
 }
 
+TEST(CommandLine, TheRunsRecordsAndItsHistory) {
+    const CommandLineResult run =
+        Parse({"--batch", "5", "--unit", "SN 7", "--station=bench-3", "--operator", "Ana", "--json",
+               "r.json", "--junit", "r.xml", "--db", "sqlite:runs.db", "x.ini"});
+    ASSERT_TRUE(run.ok) << run.error;
+    EXPECT_EQ(run.line.unit, "SN 7");
+    EXPECT_EQ(run.line.station, "bench-3");
+    EXPECT_EQ(run.line.operatorName, "Ana");
+    EXPECT_EQ(run.line.jsonPath, "r.json");
+    EXPECT_EQ(run.line.junitPath, "r.xml");
+    EXPECT_EQ(run.line.dbUrl, "sqlite:runs.db");
+    EXPECT_FALSE(run.line.history);
+
+    const CommandLineResult history = Parse({"--history", "--db", "postgresql://floor/tests",
+                                             "--unit", "SN7", "--since", "2026-02-28T06:30:00Z"});
+    ASSERT_TRUE(history.ok) << history.error;
+    EXPECT_TRUE(history.line.history);
+    EXPECT_EQ(history.line.sinceMs, 1772260200000);  // date -d 2026-02-28T06:30:00Z +%s
+    EXPECT_EQ(Parse({"--history", "--db", "sqlite:x", "--since", "2024-02-29"}).line.sinceMs,
+              1709164800000);
+
+    const struct {
+        std::vector<std::string> words;
+        const char* error;
+    } refused[] = {
+        {{"--json", "r.json", "x.ini"}, "--json belongs with --batch"},
+        {{"--unit", "SN7", "x.ini"}, "--unit belongs with --batch"},
+        {{"--db", "sqlite:x.db"}, "--db belongs with --batch"},
+        {{"--batch", "5", "--unit="}, "--unit needs a serial number"},
+        {{"--batch", "5", "--operator"}, "--operator needs a name"},
+        {{"--batch", "5", "--junit"}, "--junit needs a file name"},
+        {{"--batch", "5", "--db="},
+         "--db needs a database: sqlite:FILE or postgresql://HOST/DATABASE"},
+        {{"--history"}, "--history needs --db: the database to read"},
+        {{"--history", "--db", "sqlite:x", "--batch", "5"},
+         "--history only reads the database: no test, no configuration"},
+        {{"--history", "--db", "sqlite:x", "x.ini"},
+         "--history only reads the database: no test, no configuration"},
+        {{"--history", "--db", "sqlite:x", "--json", "r.json"},
+         "--history takes --db, --unit and --since alone"},
+        {{"--batch", "5", "--since", "2026-01-01"}, "--since belongs with --history"},
+        {{"--history", "--db", "sqlite:x", "--since", "2025-02-29"},
+         "--since takes a UTC date or time, as 2026-05-01 or 2026-05-01T06:00:00Z, not "
+         "'2025-02-29'"},
+        {{"--history", "--db", "sqlite:x", "--since", "2026-05-01 06:00"},
+         "--since takes a UTC date or time, as 2026-05-01 or 2026-05-01T06:00:00Z, not "
+         "'2026-05-01 06:00'"},
+        {{"--history", "--db", "sqlite:x", "--since", "2026-05-01T06:00:00"},
+         "--since takes a UTC date or time, as 2026-05-01 or 2026-05-01T06:00:00Z, not "
+         "'2026-05-01T06:00:00'"},
+    };
+    for (const auto& r : refused) {
+        const CommandLineResult result = Parse(r.words);
+        EXPECT_FALSE(result.ok) << ::testing::PrintToString(r.words);
+        EXPECT_EQ(result.error, r.error);
+    }
+}
+
 TEST(CommandLine, RefusesWhatItCannotUse) {
     for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
              {"--batch"},
@@ -179,12 +237,16 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
     EXPECT_FALSE(Parse({"--version=1"}).ok);
     const std::string usage = UsageText("Linux");
     EXPECT_NE(usage.find("VeskTest (Linux)"), std::string::npos) << usage;
-    for (const char* option :
-         {"--demo [N]", "--keep-demo", "--batch SECONDS", "--pairs", "--lines", "--report FILE",
-          "--log FILE", "--html FILE", "--interval SECONDS", "--check-rate", "--sweep SPEEDS",
-          "--help", "--version", "./vesktestw.ini"})
+    for (const char* option : {"--demo [N]",     "--keep-demo",     "--batch SECONDS",
+                               "--pairs",        "--lines",         "--report FILE",
+                               "--log FILE",     "--html FILE",     "--interval SECONDS",
+                               "--check-rate",   "--sweep SPEEDS",  "--unit SERIAL",
+                               "--station NAME", "--operator NAME", "--json FILE",
+                               "--junit FILE",   "--db URL",        "--history",
+                               "--since DATE",   "--help",          "--version",
+                               "./vesktestw.ini"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
-    for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  "})
+    for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "  6  ", "  7  "})
         EXPECT_NE(usage.find(code), std::string::npos) << code;
 }
 

@@ -7,7 +7,16 @@
 #include "tester/report/line_check_text.h"
 #include "tester/report/measure_columns.h"
 #include "tester/report/sweep_report.h"
+#include "tester/report/history_table.h"
+#include "tester/report/json_record.h"
+#include "tester/report/junit_report.h"
+#include "tester/report/output_file.h"
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "tester/engine/port_worker.h"
@@ -422,6 +431,234 @@ TEST(HtmlReport, ALongNightIsDrawnInBoundedPointsWithEveryMark) {
     EXPECT_NEAR(markX("line-errors", 0).first + 4, 70 + 674.0 * 21600 / 43199, 2.0);
     EXPECT_NE(page.find("line errors ..P..."), std::string::npos);
     EXPECT_EQ(page.find("class=\"mark drops\""), std::string::npos);
+}
+
+// The run's records: times, identifiers, the JSON record, the JUnit file,
+// the files written whole and the history's table.
+
+size_t Occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(RunRecord, TimesAreRfc3339UtcAndReadBack) {
+    EXPECT_EQ(Rfc3339Utc(0), "1970-01-01T00:00:00.000Z");
+    EXPECT_EQ(Rfc3339Utc(1772260200123), "2026-02-28T06:30:00.123Z");
+    EXPECT_EQ(Rfc3339Utc(1709251199999), "2024-02-29T23:59:59.999Z");
+    // Every 3 days and 7 hours over two centuries, leap days included.
+    for (int64_t ms = 0; ms < int64_t{6311520000000}; ms += int64_t{285480000} + 17) {
+        int64_t back = -1;
+        ASSERT_TRUE(ParseUtcTime(Rfc3339Utc(ms), back)) << Rfc3339Utc(ms);
+        ASSERT_EQ(back, ms) << Rfc3339Utc(ms);
+    }
+    int64_t ms = 0;
+    EXPECT_TRUE(ParseUtcTime("2026-05-01", ms));
+    EXPECT_EQ(ms, 1777593600000);
+    EXPECT_TRUE(ParseUtcTime("2026-05-01T06:00:00.5Z", ms));
+    EXPECT_EQ(ms, 1777615200500);
+    for (const char* refused :
+         {"2025-02-29", "2026-13-01", "2026-04-31", "2026-05-01T24:00:00Z", "2026-05-01T06:00:00",
+          "2026-05-01T06:00:00.Z", "2026-5-1", "2026-05-01Z", "2026-05-01T06:00Z", ""})
+        EXPECT_FALSE(ParseUtcTime(refused, ms)) << refused;
+
+    std::set<std::string> ids;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string id = NewRunId();
+        ASSERT_TRUE(std::regex_match(
+            id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")))
+            << id;
+        ids.insert(id);
+    }
+    EXPECT_EQ(ids.size(), 1000u);
+}
+
+RunRecord RecordOf(std::vector<BatchRow> rows, std::vector<SweepStep> steps = {}) {
+    RunSettings settings;
+    settings.byteSize = 8;
+    settings.rateTolerance = kRateTolerance;
+    settings.notPacedRatio = kNotPacedRatio;
+    settings.checkRate = true;
+    BatchSummary summary = Summarise(rows, static_cast<uint32_t>(rows.size()));
+    RunRecord r =
+        MakeRunRecord(settings, 1772260200000, rows, summary, steps, summary.exitCode, false);
+    r.endedMs = r.startedMs + 7250;
+    r.tags = RunTags{"SN.7", "bench 3", "Ana"};
+    return r;
+}
+
+TEST(RunRecord, JsonHoldsEachPortsCountersAndTheChecksThatRan) {
+    PortSnapshot master = Moved(10240, 10240);
+    master.mode = ModeMaster;
+    master.roundTrips = LatencySummary{10, 161100, 162400, 201250, 201300};
+    BatchRow first = Ready(1, "/dev/ttyS0", master);
+    first.rate.verdict = RateVerdict::HalfDuplex;
+    PortSnapshot odd = Moved(20480, 20480);
+    odd.rxErrors = 2;
+    BatchRow second = Ready(2, "COM\"2\"\x01\xe9", odd);  // a quote, a control, Latin-1
+    second.rate = JudgeRate(115200, 11520, 10000);
+    BatchRow third = NotOpen(3, "/dev/ttyUSB9");
+    third.openFailure = "No such file or directory";
+    const RunRecord r = RecordOf({first, second, third});
+    EXPECT_EQ(r.outcome, RunOutcome::Error) << "a port did not open";
+    const std::string json = FormatJsonRecord(r);
+
+    EXPECT_NE(json.find("\"schema_version\": 1,"), std::string::npos);
+    EXPECT_NE(json.find("\"started\": \"2026-02-28T06:30:00.000Z\""), std::string::npos);
+    EXPECT_NE(json.find("\"duration\": {\"value\": 7.250, \"unit\": \"s\"}"), std::string::npos);
+    EXPECT_NE(json.find("\"outcome\": \"ERROR\",\n    \"exit_code\": 4,"), std::string::npos);
+    EXPECT_NE(json.find("\"name\": \"COM\\\"2\\\"\\u0001\\u00e9\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"reasons\": [\"2 receive errors\", \"received 10000 B/s, 13.2% below "
+                        "the line's 11520 B/s\"]"),
+              std::string::npos)
+        << json;
+    // The round trips on the master alone, in milliseconds.
+    EXPECT_EQ(Occurrences(json, "\"round_trips\""), 1u);
+    EXPECT_NE(json.find("\"p99\": {\"value\": 201.250, \"unit\": \"ms\"}"), std::string::npos);
+    // The rate with the limits it was judged by.
+    EXPECT_NE(json.find("\"outcome\": \"FAIL\",\n          \"result\": \"too slow\""),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"low\": {\"value\": 11174.4, \"unit\": \"B/s\"},\n            "
+                        "\"high\": {\"value\": 11865.6, \"unit\": \"B/s\"},\n            "
+                        "\"tolerance\": {\"value\": 3.0, \"unit\": \"%\"}"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"outcome\": \"NOT_JUDGED\",\n          \"result\": \"half duplex\""),
+              std::string::npos);
+    EXPECT_NE(json.find("\"state\": \"not open\",\n      \"open_failure\": \"No such file or "
+                        "directory\"\n    }"),
+              std::string::npos)
+        << json;
+    EXPECT_EQ(Occurrences(json, "\"counters\""), 2u) << "none for a port that did not open";
+    EXPECT_EQ(json.find("\n  \"sweep\": ["), std::string::npos) << "no sweep ran";
+    EXPECT_EQ(json.back(), '\n');
+    EXPECT_EQ(Occurrences(json, "{"), Occurrences(json, "}"));
+}
+
+TEST(RunRecord, JunitNamesEveryCaseOnceAndCountsThem) {
+    SweepStep slow;
+    slow.baudRate = 9600;
+    slow.rows = {Ready(1, "A", Moved(4096, 4096)), Ready(2, "A", Moved(4096, 4096))};
+    slow.summary = Summarise(slow.rows, 2);
+    SweepStep fast;
+    fast.baudRate = 19200;
+    PortSnapshot lost = Moved(4096, 4096);
+    lost.drops = 1;
+    fast.rows = {Ready(1, "A", Moved(4096, 0)), Ready(2, "A", lost)};
+    DrainOutcome drain;
+    drain.quiet = false;
+    drain.seconds = 60;
+    drain.stillReceiving = {0};
+    fast.summary = Summarise(fast.rows, 2, drain);
+    const RunRecord r = RecordOf(fast.rows, {slow, fast});
+    EXPECT_EQ(r.outcome, RunOutcome::Fail);
+    const std::string xml = FormatJunitReport(r);
+
+    // Two ports of one name at two speeds, and what failed the second
+    // speed as a whole.
+    EXPECT_NE(xml.find("<testsuites name=\"vesktest\" tests=\"5\" failures=\"2\" errors=\"1\" "
+                       "skipped=\"0\" time=\"7.250\">"),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("<testsuite name=\"vesktest.SN_7\" tests=\"5\""), std::string::npos);
+    EXPECT_NE(xml.find("timestamp=\"2026-02-28T06:30:00\" hostname=\"bench 3\""),
+              std::string::npos);
+    std::set<std::string> names;
+    const std::regex testCase("<testcase classname=\"vesktest.SN_7\" name=\"([^\"]*)\"");
+    for (std::sregex_iterator it(xml.begin(), xml.end(), testCase), end; it != end; ++it)
+        EXPECT_TRUE(names.insert((*it)[1]).second) << "twice: " << (*it)[1];
+    EXPECT_EQ(names, (std::set<std::string>{"port 1 (A) at 9600 bit/s", "port 2 (A) at 9600 bit/s",
+                                            "port 1 (A) at 19200 bit/s",
+                                            "port 2 (A) at 19200 bit/s", "run at 19200 bit/s"}));
+    EXPECT_NE(xml.find("<failure message=\"sent nothing\" type=\"failure\">port 1 (A): sent "
+                       "nothing</failure>"),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("<error message=\"lost 1 time\" type=\"error\">"), std::string::npos);
+    EXPECT_NE(xml.find("<failure message=\"still receiving after 60 s: ports 1\""),
+              std::string::npos);
+    EXPECT_NE(xml.find("<property name=\"unit\" value=\"SN.7\"/>"), std::string::npos);
+
+    // A run stopped before its test: every open port untested.
+    RunRecord stopped = RecordOf({Ready(1, "A", PortSnapshot()), NotOpen(2, "B")});
+    stopped.stopped = true;
+    EXPECT_EQ(RunOutcomeOf(stopped), RunOutcome::Aborted);
+    const std::string untested = FormatJunitReport(stopped);
+    EXPECT_NE(untested.find("tests=\"2\" failures=\"0\" errors=\"1\" skipped=\"1\""),
+              std::string::npos)
+        << untested;
+    EXPECT_NE(untested.find("<skipped message=\"not tested: no direction ran on the port\"/>"),
+              std::string::npos);
+
+    EXPECT_EQ(XmlEscaped("a<b>&\"c'\n\x01\xe9\xc3\xa9"),
+              "a&lt;b&gt;&amp;&quot;c&apos;&#10;\xEF\xBF\xBD\xC3\xA9\xC3\xA9");
+}
+
+TEST(HtmlReport, TheHeaderNamesTheUnitStationAndOperator) {
+    HtmlReport page;
+    page.rows = {Ready(1, "A", Moved(4096, 4096))};
+    page.summary = Summarise(page.rows, 1);
+    EXPECT_EQ(FormatHtmlReport(page).find("class=\"tags\""), std::string::npos) << "none given";
+    page.tags = RunTags{"SN<1042>", "bench-3", "Ana"};
+    EXPECT_NE(FormatHtmlReport(page).find(
+                  "<p class=\"tags\">Unit SN&lt;1042&gt;, station bench-3, operator Ana</p>"),
+              std::string::npos);
+    page.tags = RunTags{"", "bench-3", ""};
+    EXPECT_NE(FormatHtmlReport(page).find("<p class=\"tags\">Station bench-3</p>"),
+              std::string::npos);
+}
+
+TEST(OutputFile, ReplacesTheFileWholeAndLeavesNoTemporary) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("vesk-output-" + NewRunId());
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "run.json").string();
+    std::ofstream(path) << "the old record, longer than the new one";
+    std::string error;
+    ASSERT_TRUE(WriteFileWhole(path, "{}\n", "tag", error)) << error;
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    in.close();
+    EXPECT_EQ(text.str(), "{}\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
+                            std::filesystem::directory_iterator()),
+              1);
+    EXPECT_FALSE(WriteFileWhole((dir / "no" / "such" / "run.json").string(), "{}", "tag", error));
+    EXPECT_FALSE(error.empty());
+    std::filesystem::remove_all(dir);
+}
+
+TEST(HistoryTable, RunsNewestFirstThenYieldAndFailuresPerPort) {
+    HistoryQuery query;
+    EXPECT_EQ(FormatHistory(query, HistoryReport()), "No runs.\n");
+    HistoryReport report;
+    PastRun run;
+    run.started = "2026-05-01T22:10:05.123Z";
+    run.ended = "2026-05-01T22:11:05.623Z";
+    run.unit = "SN-1042";
+    run.station = "bench-3";
+    run.outcome = "FAIL";
+    run.exitCode = 3;
+    run.ports = 8;
+    run.failing = 1;
+    run.runId = "id";
+    report.runs = {run};
+    report.yield = {YieldDay{"2026-05-01", 3, 2}};
+    report.failures = {PortFailures{"/dev/ttyUSB0", 4, 1, 1}};
+    const std::string text = FormatHistory(query, report);
+    EXPECT_NE(text.find("1 run, newest first"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n2026-05-01 22:10:05  SN-1042  bench-3            FAIL        3      8  "
+                        "      1          0    61           id\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\n2026-05-01      3       2  66.7%\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n/dev/ttyUSB0     4       1       1   50.0%\n"), std::string::npos)
+        << text;
+    query.unit = "SN-1042";
+    EXPECT_EQ(FormatHistory(query, report).find("yield"), std::string::npos);
 }
 
 }  // namespace

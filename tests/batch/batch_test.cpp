@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "tester/demo/cable.h"
+#include "tests/support/postgres.h"
 #include "tests/support/ser2net.h"
 
 namespace {
@@ -37,13 +38,10 @@ std::string Quote(const std::string& word) {
     return quoted + "'";
 }
 
-// Runs the program from `directory` (where the network library's qelnet.ini
-// would be looked for) and collects what it prints.
-Outcome Vesktest(const std::vector<std::string>& args, const std::string& directory) {
-    std::string command = "cd " + Quote(directory) + " && exec " + Quote(VESKTEST_PROGRAM);
-    for (const std::string& arg : args)
-        command += " " + Quote(arg);
-    command += " 2>&1 </dev/null";
+// Runs a shell command line from `directory` and collects what it prints.
+Outcome RunIn(const std::string& directory, const std::string& commandLine) {
+    const std::string command =
+        "cd " + Quote(directory) + " && exec " + commandLine + " 2>&1 </dev/null";
     Outcome run;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -54,6 +52,17 @@ Outcome Vesktest(const std::vector<std::string>& args, const std::string& direct
     const int status = pclose(pipe);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+// Runs the program from `directory` (where the network library's qelnet.ini
+// would be looked for) and collects what it prints; `as` goes before it
+// (setpriv and its options, to run it as another user).
+Outcome Vesktest(const std::vector<std::string>& args, const std::string& directory,
+                 const std::string& as = "") {
+    std::string command = as.empty() ? Quote(VESKTEST_PROGRAM) : as + " " + Quote(VESKTEST_PROGRAM);
+    for (const std::string& arg : args)
+        command += " " + Quote(arg);
+    return RunIn(directory, command);
 }
 
 // Seconds of CPU the processes this one has reaped so far have used.
@@ -689,7 +698,9 @@ TEST_F(BatchRun, ASweepChecksTheRateAtEachSpeed) {
     Outcome run;
     bool keptUp = false;
     for (int attempt = 1; attempt <= 3 && !keptUp; ++attempt) {
-        run = Batch({"--batch", "3", "--sweep", "115200,230400", "--html", html}, config);
+        run = Batch({"--batch", "3", "--sweep", "115200,230400", "--html", html, "--junit",
+                     dir_ + "/sweep.xml"},
+                    config);
         const std::vector<Row> rows = Rows();
         ASSERT_EQ(rows.size(), 8u) << run.output;
         keptUp = true;
@@ -745,6 +756,22 @@ TEST_F(BatchRun, ASweepChecksTheRateAtEachSpeed) {
         // Each speed's counters start at 0, and every block sent arrived.
         ExpectPairsLossless(ofSpeed);
     }
+    // JUnit: a case per port and speed, the two that failed with their
+    // reasons.
+    const std::string junit = ReadText(dir_ + "/sweep.xml");
+    EXPECT_NE(junit.find("tests=\"8\" failures=\"2\" errors=\"0\" skipped=\"0\""),
+              std::string::npos)
+        << junit;
+    for (const char* speed : {"115200", "230400"})
+        EXPECT_NE(junit.find("name=\"port 4 (" + own.pathB() + ") at " + speed + " bit/s\""),
+                  std::string::npos)
+            << junit;
+    EXPECT_TRUE(std::regex_search(
+        junit, std::regex("name=\"port 3 \\(" + own.pathA() +
+                          "\\) at 230400 bit/s\" time=\"[0-9.]+\">\n      <failure "
+                          "message=\"received \\d+ B/s, \\d+\\.\\d% above the line&apos;s "
+                          "23040 B/s\" type=\"failure\">")))
+        << junit;
 
     const std::string page = ReadText(html);
     EXPECT_NE(page.find("<section class=\"speed\" data-baud=\"115200\" data-verdict=\"passed\">"),
@@ -784,7 +811,9 @@ TEST_F(ReplugRun, AnAdapterPulledAndPluggedBackIsOpenedAgainAndBlocksFlow) {
     const std::string config = WriteConfig({a, b});
 
     Outcome run;
-    std::thread tester([&] { run = Batch({"--batch", "8"}, config); });
+    std::thread tester([&] {
+        run = Batch({"--batch", "8", "--junit", dir_ + "/replug.xml"}, config);
+    });
     const uint64_t before = AwaitFlow(*first);
     Pull(first);
     demo::NullModemCable second(demo::Pacing::followPort());
@@ -808,6 +837,10 @@ TEST_F(ReplugRun, AnAdapterPulledAndPluggedBackIsOpenedAgainAndBlocksFlow) {
     }
     EXPECT_NE(run.output.find("port 1 (" + a + "):"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("lost 1 time"), std::string::npos) << run.output;
+    // For a CI server a lost port is an error, not a mere failure.
+    const std::string junit = ReadText(dir_ + "/replug.xml");
+    EXPECT_NE(junit.find("tests=\"2\" failures=\"0\" errors=\"2\""), std::string::npos) << junit;
+    EXPECT_EQ(Count(junit, "<error message=\""), 2u) << junit;
 }
 
 // A port that dies for good does not make the tester spin: with Reconnect
@@ -1060,6 +1093,163 @@ TEST_F(BatchRun, TheLogKeepsItsLinesWhenTheRunIsKilled) {
     for (const auto& port : ReadLog(log))
         rows += port.second.size();
     EXPECT_GE(rows, wanted - 1);
+}
+
+// The records a run leaves for people who keep results: its JSON record
+// and JUnit file are read by Python's parsers (and junitparser) and
+// checked field by field against the final table (check_run_record.py);
+// the history keeps every run of a unit.
+class RecordRun : public BatchRun {
+  protected:
+    // What check_run_record.py found, and whether it found no mismatch.
+    Outcome CheckRecord(const Outcome& run) {
+        const std::string output = dir_ + "/output.txt";
+        std::ofstream(output, std::ios::binary) << run.output;
+        const char* python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+        return RunIn(dir_, std::string(python) + " " + Quote(RUN_RECORD_CHECK) + " " +
+                               Quote(report()) + " " + Quote(json()) + " " + Quote(junit()) + " " +
+                               Quote(output) + " " + std::to_string(run.exitCode));
+    }
+    std::string json() const { return dir_ + "/run.json"; }
+    std::string junit() const { return dir_ + "/run.xml"; }
+
+    // Two runs of unit SN-7 and the history of that unit: the older one
+    // found `first`, the newer passed.
+    void TwoRunsOfOneUnit(const std::string& db, const std::string& firstConfig,
+                          const std::string& secondConfig, int first) {
+        const Outcome older = Batch({"--batch", "2", "--unit", "SN-7", "--db", db}, firstConfig);
+        ASSERT_EQ(older.exitCode, first) << older.output;
+        const Outcome newer = Batch({"--batch", "1", "--unit", "SN-7", "--db", db}, secondConfig);
+        ASSERT_EQ(newer.exitCode, 0) << newer.output;
+        const Outcome history = Vesktest({"--history", "--db", db, "--unit", "SN-7"}, dir_);
+        ASSERT_EQ(history.exitCode, 0) << history.output;
+        std::vector<std::string> lines;
+        std::istringstream text(history.output);
+        for (std::string line; std::getline(text, line);)
+            lines.push_back(line);
+        ASSERT_EQ(lines.size(), 4u) << history.output;
+        EXPECT_EQ(lines[0].rfind("2 runs of unit SN-7, newest first", 0), 0u) << history.output;
+        EXPECT_NE(lines[2].find(" SN-7 "), std::string::npos) << history.output;
+        EXPECT_NE(lines[2].find(" PASS "), std::string::npos) << "newest first\n" << history.output;
+        EXPECT_NE(lines[3].find(first == 4 ? " ERROR " : " FAIL "), std::string::npos)
+            << history.output;
+    }
+};
+
+TEST_F(RecordRun, JsonAndJunitSayWhatTheTableSaysAndSqliteKeepsEveryRun) {
+    // Port 2 gets one byte of a block changed, port 3 does not exist.
+    demo::NullModemCable cable(demo::Pacing::followPort());
+    ASSERT_TRUE(cable.inject(demo::Dir::AtoB, demo::Injection::change(3 * 1024 + 952, 0x00)));
+    const std::string config =
+        WriteConfig({cable.pathA(), cable.pathB(), "/dev/vesk-no-such-port"});
+    const std::string db = "sqlite:" + dir_ + "/runs.db";
+    const Outcome run =
+        Batch({"--batch", "2", "--check-rate", "--unit", "SN-7", "--station", "bench.3",
+               "--operator", "Ana \"Q\" <Lopes>", "--json", json(), "--junit", junit(), "--db", db},
+              config);
+    ASSERT_EQ(run.exitCode, 4) << run.output;
+    const Outcome check = CheckRecord(run);
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+    EXPECT_NE(check.output.find("3 ports compared, 0 mismatches"), std::string::npos)
+        << check.output;
+    const std::string record = ReadText(json());
+    EXPECT_NE(record.find("\"operator\": \"Ana \\\"Q\\\" <Lopes>\""), std::string::npos);
+    EXPECT_NE(record.find("\"database\": \"" + db + "\",\n      \"stored\": true"),
+              std::string::npos)
+        << record;
+    EXPECT_NE(ReadText(junit()).find("value=\"Ana &quot;Q&quot; &lt;Lopes&gt;\""),
+              std::string::npos);
+    for (const auto& entry : std::filesystem::directory_iterator(dir_))
+        EXPECT_NE(entry.path().extension(), ".tmp") << "left behind: " << entry.path();
+
+    // The same unit again, cleanly (the fault is behind the cable), then
+    // the whole history: a day whose first run of SN-7 did not pass, and
+    // the port that could not open.
+    const std::string clean = dir_ + "/clean.ini";
+    std::filesystem::rename(WriteConfig({cable.pathA(), cable.pathB()}), clean);
+    const Outcome again = Batch({"--batch", "1", "--unit", "SN-7", "--db", db}, clean);
+    ASSERT_EQ(again.exitCode, 0) << again.output;
+    const Outcome all = Vesktest({"--history", "--db", db}, dir_);
+    ASSERT_EQ(all.exitCode, 0) << all.output;
+    EXPECT_NE(all.output.find("2 runs, newest first"), std::string::npos) << all.output;
+    EXPECT_TRUE(std::regex_search(all.output, std::regex("\n\\d{4}-\\d\\d-\\d\\d +1 +0 +0\\.0%\n")))
+        << "one unit, its first run failed\n"
+        << all.output;
+    EXPECT_TRUE(
+        std::regex_search(all.output, std::regex("\n/dev/vesk-no-such-port +1 +0 +1 +0\\.0%\n")))
+        << all.output;
+    EXPECT_TRUE(
+        std::regex_search(all.output, std::regex("\n" + cable.pathB() + " +2 +1 +0 +50\\.0%\n")))
+        << all.output;
+    const Outcome one = Vesktest({"--history", "--db", db, "--unit", "SN-7"}, dir_);
+    EXPECT_NE(one.output.find("2 runs of unit SN-7"), std::string::npos) << one.output;
+    EXPECT_EQ(one.output.find("First-pass yield"), std::string::npos) << "for every unit only";
+
+    // The file made read-only: the run says so and exits 7, and writes its
+    // files all the same. Root writes any file, so as root the run is
+    // made by "nobody" (over demo ports, which any user may open).
+    const bool root = geteuid() == 0;
+    const std::string out = dir_ + "/out";
+    std::filesystem::create_directory(out);
+    std::filesystem::permissions(out, std::filesystem::perms::all);
+    std::filesystem::permissions(
+        dir_, std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+    std::filesystem::permissions(dir_ + "/runs.db", std::filesystem::perms::owner_read |
+                                                        std::filesystem::perms::others_read);
+    const std::string prefix = root ? "setpriv --reuid=nobody --regid=nogroup --clear-groups" : "";
+    const Outcome refused =
+        Vesktest({"--demo", "1", "--batch", "1", "--unit", "SN-8", "--db", db, "--json",
+                  out + "/ro.json", "--junit", out + "/ro.xml", "--report", out + "/ro.csv"},
+                 dir_, prefix);
+    EXPECT_EQ(refused.exitCode, 7) << refused.output;
+    EXPECT_NE(refused.output.find("the history database " + db +
+                                  " cannot take runs now: attempt to write a readonly database"),
+              std::string::npos)
+        << refused.output;
+    EXPECT_NE(refused.output.find("vesktest: the run could not be added to the history database " +
+                                  db + ": attempt to write a readonly database"),
+              std::string::npos)
+        << refused.output;
+    EXPECT_NE(ReadText(out + "/ro.json").find("\"exit_code\": 7"), std::string::npos);
+    EXPECT_NE(ReadText(out + "/ro.json").find("\"stored\": false"), std::string::npos);
+    EXPECT_NE(ReadText(out + "/ro.xml").find("<testsuites"), std::string::npos);
+    EXPECT_EQ(ReportRows(out + "/ro.csv").size(), 4u);
+    EXPECT_NE(Vesktest({"--history", "--db", db}, dir_).output.find("2 runs, newest first"),
+              std::string::npos)
+        << "the refused run left nothing behind";
+}
+
+// The same history in a PostgreSQL server of the test's own; a server
+// that has stopped fails the run with 7, the files written.
+TEST_F(RecordRun, APostgresqlServerKeepsTheSameHistory) {
+    if (rig::PostgresServer::binDir().empty())
+        GTEST_SKIP() << rig::PostgresServer::missingMessage();
+    rig::PostgresServer server;
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    demo::NullModemCable cable(demo::Pacing::followPort());
+    const std::string config =
+        WriteConfig({cable.pathA(), cable.pathB(), "/dev/vesk-no-such-port"});
+    const std::string clean = dir_ + "/clean.ini";
+    std::ofstream(clean) << "[Ports]\n" << cable.pathA() << "\n" << cable.pathB() << "\n";
+    TwoRunsOfOneUnit(server.url(), config, clean, 4);
+
+    server.stop();
+    const Outcome stopped =
+        Batch({"--batch", "1", "--db", server.url(), "--json", json(), "--junit", junit()}, clean);
+    EXPECT_EQ(stopped.exitCode, 7) << stopped.output;
+    EXPECT_NE(stopped.output.find("vesktest: the run could not be added to the history database " +
+                                  server.url() + ": connection to server on socket"),
+              std::string::npos)
+        << stopped.output;
+    EXPECT_NE(ReadText(json()).find("\"exit_code\": 7"), std::string::npos);
+    EXPECT_NE(ReadText(junit()).find("<property name=\"exit_code\" value=\"7\"/>"),
+              std::string::npos);
+    EXPECT_EQ(Rows().size(), 2u);
+    const Outcome history = Vesktest({"--history", "--db", server.url()}, dir_);
+    EXPECT_EQ(history.exitCode, 7) << history.output;
+    EXPECT_NE(history.output.find("vesktest: cannot read the history database"), std::string::npos)
+        << history.output;
 }
 
 TEST_F(BatchRun, UnusableCommandLinesExitWithTwo) {

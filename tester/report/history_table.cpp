@@ -1,0 +1,98 @@
+#include "tester/report/history_table.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+using Lines = std::vector<std::vector<std::string>>;
+
+// Columns as wide as their widest text; numbers to the right, texts to the
+// left; the last column is not padded.
+std::string Table(const Lines& lines, const std::vector<bool>& numeric) {
+    std::vector<size_t> widths(lines[0].size(), 0);
+    for (const auto& line : lines)
+        for (size_t c = 0; c < line.size(); ++c)
+            widths[c] = std::max(widths[c], line[c].size());
+    std::string out;
+    for (const auto& line : lines) {
+        std::string text;
+        for (size_t c = 0; c < line.size(); ++c) {
+            if (c > 0) text += "  ";
+            const size_t pad = widths[c] - line[c].size();
+            if (numeric[c]) text.append(pad, ' ');
+            text += line[c];
+            if (!numeric[c] && c + 1 < line.size()) text.append(pad, ' ');
+        }
+        while (!text.empty() && text.back() == ' ')
+            text.pop_back();
+        out += text + "\n";
+    }
+    return out;
+}
+
+// "2026-05-01T22:10:05.123Z" as "2026-05-01 22:10:05".
+std::string Shown(const std::string& time) {
+    if (time.size() < 19) return time;
+    return time.substr(0, 10) + " " + time.substr(11, 8);
+}
+
+std::string Percent(uint32_t part, uint32_t whole) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f%%", whole == 0 ? 0.0 : 100.0 * part / whole);
+    return text;
+}
+
+std::string Scope(const HistoryQuery& query) {
+    std::string scope = query.unit.empty() ? "" : " of unit " + query.unit;
+    if (query.sinceMs >= 0) scope += " since " + Shown(Rfc3339Utc(query.sinceMs)) + " UTC";
+    return scope;
+}
+
+}  // namespace
+
+std::string FormatHistory(const HistoryQuery& query, const HistoryReport& report) {
+    std::string out;
+    const std::string scope = Scope(query);
+    if (report.runs.empty()) return "No runs" + scope + ".\n";
+
+    out += std::to_string(report.runs.size()) + (report.runs.size() == 1 ? " run" : " runs") +
+           scope + ", newest first (times in UTC):\n";
+    Lines runs = {{"Started", "Unit", "Station", "Operator", "Outcome", "Exit", "Ports", "Failing",
+                   "NotOpened", "Secs", "Version", "Run"}};
+    for (const PastRun& run : report.runs) {
+        int64_t started = 0, ended = 0;
+        std::string secs;
+        if (ParseUtcTime(run.started, started) && ParseUtcTime(run.ended, ended))
+            secs = std::to_string((ended - started + 500) / 1000);
+        runs.push_back({Shown(run.started), run.unit, run.station, run.operatorName, run.outcome,
+                        std::to_string(run.exitCode), std::to_string(run.ports),
+                        std::to_string(run.failing), std::to_string(run.notOpened), secs,
+                        run.version, run.runId});
+    }
+    out += Table(runs,
+                 {false, false, false, false, false, true, true, true, true, true, false, false});
+    if (!query.unit.empty()) return out;
+
+    out +=
+        "\nFirst-pass yield per day (UTC; a unit's first run of the day decides; runs "
+        "without --unit are not counted):\n";
+    if (report.yield.empty()) {
+        out += "no run named its unit\n";
+    } else {
+        Lines yield = {{"Day", "Units", "Passed", "Yield"}};
+        for (const YieldDay& day : report.yield)
+            yield.push_back({day.day, std::to_string(day.units), std::to_string(day.passed),
+                             Percent(day.passed, day.units)});
+        out += Table(yield, {false, true, true, true});
+    }
+
+    out += "\nFailures per port name:\n";
+    Lines ports = {{"Port", "Runs", "Failed", "Errors", "Passed"}};
+    for (const PortFailures& port : report.failures)
+        ports.push_back({port.name, std::to_string(port.runs), std::to_string(port.failed),
+                         std::to_string(port.errors),
+                         Percent(port.runs - port.failed - port.errors, port.runs)});
+    out += Table(ports, {false, true, true, true, true});
+    return out;
+}

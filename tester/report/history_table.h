@@ -1,0 +1,10 @@
+// What `vesktest --history` prints: the past runs as a table, newest first,
+// and for every unit (no --unit) the first-pass yield per day and the
+// failures per port name, each under a title line.
+#pragma once
+
+#include <string>
+
+#include "tester/report/run_history.h"
+
+std::string FormatHistory(const HistoryQuery& query, const HistoryReport& report);
