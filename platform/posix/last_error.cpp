@@ -7,11 +7,48 @@
 
 namespace plat {
 
+namespace {
+
+// The Win32 code this thread last set, while it has not been replaced.
+thread_local uint32_t noted = 0;
+thread_local bool notedValid = false;
+thread_local uint32_t setCount = 0;
+
+}  // namespace
+
 uint32_t lastError() {
     return static_cast<uint32_t>(errno);
 }
 void setLastError(uint32_t code) {
     errno = static_cast<int>(code);
+    noted = code;
+    notedValid = true;
+    ++setCount;
+}
+
+uint32_t ownErrorsSet() {
+    return setCount;
+}
+
+void settleSystemError(uint32_t count) {
+    if (setCount == count) notedValid = false;
+}
+
+Error currentError() {
+    const auto code = static_cast<uint32_t>(errno);
+    return Error{code, !(notedValid && noted == code)};
+}
+
+void setSystemError(uint32_t code) {
+    errno = static_cast<int>(code);
+    notedValid = false;
+}
+
+void restoreError(const Error& error) {
+    if (error.system)
+        setSystemError(error.code);
+    else
+        setLastError(error.code);
 }
 
 std::string errorText(uint32_t code) {

@@ -11,6 +11,24 @@ void setLastError(uint32_t code) {
     SetLastError(code);
 }
 
+uint32_t ownErrorsSet() {
+    return 0;
+}
+
+void settleSystemError(uint32_t) {}
+
+void setSystemError(uint32_t code) {
+    SetLastError(code);
+}
+
+Error currentError() {
+    return Error{GetLastError(), false};
+}
+
+void restoreError(const Error& error) {
+    SetLastError(error.code);
+}
+
 std::string errorText(uint32_t code) {
     char buffer[512] = "";
     const DWORD length =

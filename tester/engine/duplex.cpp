@@ -19,14 +19,16 @@ void PortWorker::CountError(std::atomic<uint32_t>& counter, int32_t kind) {
     counter.fetch_add(1, kRelaxed);
 }
 
-PortWorker::Transfer PortWorker::Failure(uint32_t error, std::atomic<uint32_t>& counter,
+PortWorker::Transfer PortWorker::Failure(const plat::Error& error, std::atomic<uint32_t>& counter,
                                          int32_t kind) {
-    if (error == ERROR_OPERATION_ABORTED) return Transfer::Aborted;
+    // No errno has this number, and the network library's codes read as the
+    // system's in this module: the code alone says it.
+    if (error.code == ERROR_OPERATION_ABORTED) return Transfer::Aborted;
     if (settings_.reconnect != 0 && portAccess.IsLost(error)) {
-        ReportLost(error);
+        ReportLost(error.code);
         return Transfer::Lost;
     }
-    lastOsError.store(error, kRelaxed);
+    lastOsError.store(error.code, kRelaxed);
     CountError(counter, kind);
     return Transfer::Failed;
 }
@@ -40,12 +42,12 @@ PortWorker::Transfer PortWorker::Failure(uint32_t error, std::atomic<uint32_t>& 
 PortWorker::Transfer PortWorker::WriteBlock(const uint8_t* block, uint32_t size) {
     DWORD sent = 0;
     BOOL ok;
-    uint32_t error;
+    plat::Error error;
     {
         std::lock_guard<std::mutex> hold(sendSide);
         if (portDown.load(kRelaxed) != 0) return Transfer::Lost;
         ok = portAccess.Write(portHandle.load(kRelaxed), block, size, &sent);
-        error = ok ? 0 : plat::lastError();
+        if (!ok) error = plat::currentError();
     }
     if (!ok) return Failure(error, txErrors, kErrorWrite);
     if (sent > size) sent = size;
@@ -66,7 +68,7 @@ PortWorker::Transfer PortWorker::FillBlock(uint32_t size, uint32_t& fill) {
     const uint32_t want = size - fill;
     DWORD got = 0;
     if (!portAccess.Read(portHandle.load(kRelaxed), rxBlock.get() + fill, want, &got))
-        return Failure(plat::lastError(), rxErrors, kErrorRead);
+        return Failure(plat::currentError(), rxErrors, kErrorRead);
     if (got > want) got = want;
     if (got != 0) lastRxTick_.store(plat::tickCount(), kRelaxed);
     fill += got;

@@ -205,11 +205,11 @@ class Checker {
 
     bool Classify(PortWorker& w, BOOL ok) {
         if (ok) return true;
-        const uint32_t error = plat::lastError();
+        const plat::Error error = plat::currentError();
         if (halt_.stop != Stop::None) return false;
         if (w.portAccess.NoModemLines(error)) {
             halt_.stop = Stop::NoLines;
-        } else if (error == ERROR_NOT_READY || w.portAccess.IsLost(error)) {
+        } else if ((!error.system && error.code == ERROR_NOT_READY) || w.portAccess.IsLost(error)) {
             // OnPort's word for a port that is down, or the loss itself.
             halt_.stop = Stop::Lost;
         } else {

@@ -412,7 +412,7 @@ class PortWorker {
     enum class Transfer { Done, Aborted, Failed, Lost };
     // The failure of a transfer, classified, counted against `counter` with
     // `kind` unless it was aborted or the port is lost.
-    Transfer Failure(uint32_t error, std::atomic<uint32_t>& counter, int32_t kind);
+    Transfer Failure(const plat::Error& error, std::atomic<uint32_t>& counter, int32_t kind);
 
     // One counted write of `size` bytes of `block`. Done when the port took
     // some of it: bytesWritten counts what it took, blocksWritten the block,
@@ -435,10 +435,11 @@ class PortWorker {
     uint32_t BeginRun();
 
     mutable std::mutex fieldLock;
-    std::mutex receiveSide;   // rxBlock, rxFill, lastRxSeq, port reads
-    std::mutex sendSide;      // port writes
-    std::mutex otherSide;     // OnPort's calls
-    std::string openFailure;  // under fieldLock
+    std::mutex receiveSide;            // rxBlock, rxFill, lastRxSeq, port reads
+    std::mutex sendSide;               // port writes
+    std::mutex otherSide;              // OnPort's calls
+    std::string openFailure;           // under fieldLock
+    std::string settingsRefusedText_;  // the words for settingsRefused, under fieldLock
 
     // A loss: lost_ lets one reporter count it; lostEvent wakes PortThread;
     // portUp (set while the port is open) wakes a waiting TxThread.

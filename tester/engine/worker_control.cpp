@@ -158,14 +158,27 @@ bool PortWorker::PutLineSettings(HANDLE handle, const DCB& wanted) {
             settingsRefused.store(0, kRelaxed);
             return true;
         }
+        {
+            std::lock_guard<std::mutex> hold(fieldLock);
+            settingsRefusedText_ =
+                portAccess.ErrorText(plat::Error{ERROR_INVALID_PARAMETER, false});
+        }
         settingsRefused.store(ERROR_INVALID_PARAMETER, kRelaxed);
         lastOsError.store(ERROR_INVALID_PARAMETER, kRelaxed);
         lastErrorKind.store(kErrorSettings, kRelaxed);
         return false;
     }
-    uint32_t error = plat::lastError();
-    if (error == 0) error = ERROR_INVALID_PARAMETER;
+    plat::Error error = plat::currentError();
+    if (error.code == 0) error = plat::Error{ERROR_INVALID_PARAMETER, false};
     speedSubstituted_.store(false, kRelaxed);
+    if (!error.system && error.code == ERROR_INVALID_HANDLE) {
+        // The port was closed under the call: it is being opened again
+        // after a loss, and takes these settings when it is open.
+        std::lock_guard<std::mutex> hold(fieldLock);
+        CopyLineSettings(wanted, lineWanted_);
+        lineByteSize_.store(wanted.ByteSize, kRelaxed);
+        return false;
+    }
     // The port keeps what it had: the worker goes by that from now on.
     DCB kept{};
     const bool read = portAccess.GetState(handle, &kept) != 0;
@@ -178,8 +191,12 @@ bool PortWorker::PutLineSettings(HANDLE handle, const DCB& wanted) {
             baudSet_.store(kept.BaudRate, kRelaxed);
         }
     }
-    settingsRefused.store(error, kRelaxed);
-    lastOsError.store(error, kRelaxed);
+    {
+        std::lock_guard<std::mutex> hold(fieldLock);
+        settingsRefusedText_ = portAccess.ErrorText(error);
+    }
+    settingsRefused.store(error.code, kRelaxed);
+    lastOsError.store(error.code, kRelaxed);
     lastErrorKind.store(kErrorSettings, kRelaxed);
     return false;
 }
@@ -222,17 +239,17 @@ void CopyLineSettings(const DCB& from, DCB& to) {
 
 BOOL PortWorker::OnPort(const std::function<BOOL(PortAccess&, HANDLE)>& op) {
     BOOL ok = FALSE;
-    uint32_t error = ERROR_NOT_READY;
+    plat::Error error{ERROR_NOT_READY, false};
     {
         std::lock_guard<std::mutex> hold(otherSide);
         const HANDLE handle = portHandle.load(kRelaxed);
         if (notReady.load(kRelaxed) == 0 && portDown.load(kRelaxed) == 0 &&
             handle != INVALID_HANDLE_VALUE) {
             ok = op(portAccess, handle);
-            error = plat::lastError();
+            error = plat::currentError();
         }
     }
-    plat::setLastError(error);
+    plat::restoreError(error);
     return ok;
 }
 
@@ -379,7 +396,7 @@ PortSnapshot PortWorker::Snapshot() const {
     s.lineErrorBits = lineErrorBits.load(kRelaxed);
     s.replyAwaited = replyAwaited.load(kRelaxed);
     s.settingsRefused = settingsRefused.load(kRelaxed);
-    if (s.settingsRefused != 0) s.settingsRefusedText = portAccess.ErrorText(s.settingsRefused);
+
     s.baudAsked = baudAsked_.load(kRelaxed);
     s.baudSet = baudSet_.load(kRelaxed);
     s.speedSubstituted = speedSubstituted_.load(kRelaxed);
@@ -392,6 +409,7 @@ PortSnapshot PortWorker::Snapshot() const {
     std::lock_guard<std::mutex> hold(fieldLock);
     s.portName = portName;
     s.openFailure = openFailure;
+    if (s.settingsRefused != 0) s.settingsRefusedText = settingsRefusedText_;
     s.commErrorText = commErrorText;
     s.lastErrorKindText = lastErrorKindText;
     return s;

@@ -215,9 +215,9 @@ bool ApplyLineSettings(int fd, const DCB& dcb) {
         }
     }
     if (io(fd, TCSETS2, &t) != 0) {
-        const uint32_t failed = plat::lastError();
+        const plat::Error failed = plat::currentError();
         if (toggle && haveRs485) io(fd, TIOCSRS485, &before);
-        plat::setLastError(failed);
+        plat::restoreError(failed);
         return false;
     }
     if (!toggle && haveRs485 && (before.flags & SER_RS485_ENABLED)) {

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/last_error.h"
 #include "platform/win32_types.h"
 
 struct NativePort;
@@ -79,12 +80,12 @@ BOOL NativeGetModemStatus(NativePort& port, HANDLE handle, DWORD* status);
 bool NativeIsPseudoTerminal(NativePort& port, HANDLE handle);
 
 // Those two failed with `error` because the device has no modem lines.
-bool NativeNoModemLines(uint32_t error);
+bool NativeNoModemLines(const plat::Error& error);
 
 // A transfer that failed with `error` found the device gone (unplugged,
 // hung up): only closing it and opening it again can help.
-bool NativeIsLost(uint32_t error);
+bool NativeIsLost(const plat::Error& error);
 
 // The words for a last error of a local port's operations: the system's,
 // or Windows' for the Win32 codes the backend sets itself.
-std::string NativeErrorText(uint32_t error);
+std::string NativeErrorText(const plat::Error& error);

@@ -169,7 +169,7 @@ HANDLE NativeOpen(NativePort& p, const char* name, DWORD access, DWORD shareMode
     if (p.fd >= 0) NativeClose(p, asHandle(p.fd));
     std::string path;
     if (!PosixDevicePath(name, path)) {
-        plat::setLastError(ENOENT);
+        plat::setSystemError(ENOENT);
         return INVALID_HANDLE_VALUE;
     }
     const bool in = access & GENERIC_READ, out = access & GENERIC_WRITE;
@@ -185,7 +185,7 @@ HANDLE NativeOpen(NativePort& p, const char* name, DWORD access, DWORD shareMode
         // A serial port is one program's at a time, as on Windows.
         error = errno == EWOULDBLOCK ? static_cast<uint32_t>(EBUSY) : static_cast<uint32_t>(errno);
     } else if (!PrepareLine(fd, dcb)) {
-        error = plat::lastError();
+        error = plat::lastError();  // a system error: PrepareLine's calls' own
     }
     int wakeRead = error ? -1 : ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     int wakeWrite = wakeRead < 0 ? -1 : ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -193,7 +193,7 @@ HANDLE NativeOpen(NativePort& p, const char* name, DWORD access, DWORD shareMode
     if (error) {
         closeFd(wakeRead);
         closeFd(fd);
-        plat::setLastError(error);
+        plat::setSystemError(error);
         return INVALID_HANDLE_VALUE;
     }
     if (shareMode == 0) ::ioctl(fd, TIOCEXCL);  // and no second open by others
@@ -389,23 +389,26 @@ BOOL NativeGetModemStatus(NativePort& p, HANDLE handle, DWORD* status) {
 
 // A tty without modem lines (a pseudo-terminal, a bare UART driver) has no
 // handler for the modem ioctls.
-bool NativeNoModemLines(uint32_t error) {
-    return error == ENOTTY || error == EINVAL || error == EOPNOTSUPP;
+bool NativeNoModemLines(const plat::Error& error) {
+    return error.system &&
+           (error.code == ENOTTY || error.code == EINVAL || error.code == EOPNOTSUPP);
 }
 
 // A tty whose device went away answers reads and writes with EIO (a USB
 // adapter pulled, the far side of a pseudo-terminal closed: a hang-up, which
 // the transfers turn into EIO too), or ENODEV/ENXIO from drivers that tear
-// the device down first.
-bool NativeIsLost(uint32_t error) {
-    return error == EIO || error == ENXIO || error == ENODEV;
+// the device down first. The backend's own Win32 codes never are (a
+// handle closed under a transfer is ERROR_INVALID_HANDLE, ENXIO's number).
+bool NativeIsLost(const plat::Error& error) {
+    return error.system && (error.code == EIO || error.code == ENXIO || error.code == ENODEV);
 }
 
-// Line settings the port cannot take, and a cancelled transfer, are the
-// Win32 codes this backend stores itself; everything else is an errno.
-std::string NativeErrorText(uint32_t error) {
-    if (error == kErrorNoRs485Mode) return "the driver has no RS-485 mode (RtsControl Toggle)";
-    if (error == ERROR_INVALID_PARAMETER || error == ERROR_OPERATION_ABORTED)
-        return plat::win32ErrorText(error);
-    return plat::errorText(error);
+// Line settings the port cannot take, a cancelled transfer, a closed
+// handle are the Win32 codes this backend stores itself; everything else
+// is an errno.
+std::string NativeErrorText(const plat::Error& error) {
+    if (error.system) return plat::errorText(error.code);
+    if (error.code == kErrorNoRs485Mode) return "the driver has no RS-485 mode (RtsControl Toggle)";
+    const std::string text = plat::win32ErrorText(error.code);
+    return text.empty() ? "error " + std::to_string(error.code) : text;
 }

@@ -159,19 +159,19 @@ bool NativeIsPseudoTerminal(NativePort&, HANDLE) {
     return false;
 }
 
-bool NativeNoModemLines(uint32_t error) {
-    return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED;
+bool NativeNoModemLines(const plat::Error& error) {
+    return error.code == ERROR_INVALID_FUNCTION || error.code == ERROR_NOT_SUPPORTED;
 }
 
-std::string NativeErrorText(uint32_t error) {
-    return plat::errorText(error);
+std::string NativeErrorText(const plat::Error& error) {
+    return plat::errorText(error.code);
 }
 
 // What a removed device's transfers fail with, by driver: the USB serial
 // drivers report the device as not connected or gone, some as a bad
 // command, an access refused to the handle, or a general failure.
-bool NativeIsLost(uint32_t error) {
-    switch (error) {
+bool NativeIsLost(const plat::Error& error) {
+    switch (error.code) {
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_DEV_NOT_EXIST:
         case ERROR_BAD_COMMAND:

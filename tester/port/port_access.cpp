@@ -59,9 +59,9 @@ HANDLE PortAccess::Open(const char* name, DWORD access, DWORD shareMode, LPVOID 
                                    templateFile);
     }
     if (handle == INVALID_HANDLE_VALUE) {
-        const uint32_t error = plat::lastError();
+        const plat::Error error = plat::currentError();
         openFailure_ = ErrorText(error);
-        plat::setLastError(error);
+        plat::restoreError(error);
         return handle;
     }
     kind_.store(kind == PortKind::Network                  ? DeviceKind::Network
@@ -71,15 +71,18 @@ HANDLE PortAccess::Open(const char* name, DWORD access, DWORD shareMode, LPVOID 
     return handle;
 }
 
-bool PortAccess::IsLost(uint32_t error) const {
-    if (IsNetwork()) return error == ERROR_NETNAME_DELETED;
+// The network library's codes are Win32 codes (but a socket's errno it
+// passes on), whatever kind this module took them for.
+bool PortAccess::IsLost(const plat::Error& error) const {
+    if (IsNetwork()) return error.code == ERROR_NETNAME_DELETED;
     return NativeIsLost(error);
 }
 
-std::string PortAccess::ErrorText(uint32_t error) const {
+std::string PortAccess::ErrorText(const plat::Error& error) const {
     if (IsNetwork()) {
-        std::string text = plat::win32ErrorText(error);
+        std::string text = plat::win32ErrorText(error.code);
         if (!text.empty()) return text;
+        return plat::errorText(error.code);
     }
     return NativeErrorText(error);
 }
@@ -149,7 +152,7 @@ BOOL PortAccess::GetModemStatus(HANDLE handle, DWORD* status) {
     return qn().QnGetCommModemStatus(handle, status);
 }
 
-bool PortAccess::NoModemLines(uint32_t error) const {
-    if (IsNetwork()) return error == ERROR_NOT_SUPPORTED;
+bool PortAccess::NoModemLines(const plat::Error& error) const {
+    if (IsNetwork()) return error.code == ERROR_NOT_SUPPORTED;
     return NativeNoModemLines(error);
 }

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/last_error.h"
 #include "platform/win32_types.h"
 #include "tester/port/native_port.h"
 
@@ -85,7 +86,7 @@ class PortAccess {
     // that the port has no modem lines to drive or read (a pseudo-terminal,
     // a network library without the exports), rather than that a call went
     // wrong.
-    bool NoModemLines(uint32_t error) const;
+    bool NoModemLines(const plat::Error& error) const;
 
     // What the last Open decided.
     bool IsNetwork() const { return isNetwork.load(std::memory_order_relaxed) != 0; }
@@ -104,11 +105,11 @@ class PortAccess {
     // port's connection lost (ERROR_NETNAME_DELETED), a local device that
     // vanished or hung up (EIO, ENXIO, ENODEV on Linux; a removed device's
     // errors on Windows). A purge's ERROR_OPERATION_ABORTED never is.
-    bool IsLost(uint32_t error) const;
+    bool IsLost(const plat::Error& error) const;
 
     // The words for a last error of this port's operations: the system's,
     // or, for the Win32 codes the network library sets, Windows' wording.
-    std::string ErrorText(uint32_t error) const;
+    std::string ErrorText(const plat::Error& error) const;
 
   private:
     std::atomic<uint32_t> isNetwork{0};

@@ -76,5 +76,9 @@ BOOL RunGuarded(PortGuard& guard, HANDLE handle, Op op) {
         plat::setLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    return op();
+    const uint32_t own = plat::ownErrorsSet();
+    const BOOL ok = op();
+    // A failure that set no Win32 code of ours is the system's.
+    if (!ok) plat::settleSystemError(own);
+    return ok;
 }

@@ -145,7 +145,7 @@ TEST(NativePort, SettingsReachTheLine) {
     dcb.fOutxCtsFlow = 0;
     dcb.fRtsControl = RTS_CONTROL_TOGGLE;
     EXPECT_FALSE(port.SetState(h, &dcb));
-    const uint32_t refused = plat::lastError();
+    const plat::Error refused = plat::currentError();
     EXPECT_NE(port.ErrorText(refused).find("no RS-485 mode"), std::string::npos)
         << port.ErrorText(refused);
     ASSERT_TRUE(rig::readLineFormat(pty.master(), line));
@@ -154,9 +154,9 @@ TEST(NativePort, SettingsReachTheLine) {
     EXPECT_EQ(back.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
     DWORD status = 0;
     EXPECT_FALSE(port.GetModemStatus(h, &status));
-    EXPECT_TRUE(port.NoModemLines(plat::lastError()));
+    EXPECT_TRUE(port.NoModemLines(plat::currentError()));
     EXPECT_FALSE(port.EscapeFunction(h, SETRTS));
-    EXPECT_TRUE(port.NoModemLines(plat::lastError()));
+    EXPECT_TRUE(port.NoModemLines(plat::currentError()));
     EXPECT_TRUE(port.Close(h));
 }
 
@@ -330,6 +330,19 @@ TEST(NativePort, StatusQueuesExclusiveUseAndStaleHandles) {
     DWORD n;
     EXPECT_FALSE(ports.b.Read(ports.hb, &c, 1, &n));
     EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+    // A stale handle is the backend's own Win32 code, whose number is
+    // ENXIO's: never a device that vanished (a worker would drop and
+    // reopen its port for it), and said in its own words.
+    const plat::Error stale = plat::currentError();
+    EXPECT_FALSE(stale.system);
+    EXPECT_FALSE(ports.b.IsLost(stale));
+    EXPECT_EQ(ports.b.ErrorText(stale), "The handle is invalid");
+    EXPECT_TRUE(ports.b.IsLost(plat::Error{ENXIO, true})) << "a device torn down";
+    // The system's ENXIO after it is the system's, though the number is
+    // the one noted.
+    plat::setSystemError(ENXIO);
+    EXPECT_TRUE(plat::currentError().system);
+    EXPECT_TRUE(ports.b.IsLost(plat::currentError()));
     EXPECT_FALSE(ports.b.Purge(ports.hb, PURGE_RXCLEAR));
     EXPECT_FALSE(ports.b.Close(ports.hb)) << "closed once";
 

@@ -126,9 +126,9 @@ TEST_F(NetworkPort, EveryOperationReachesTheLibraryAsCalled) {
     // same; its ports have no modem lines.
     DWORD status = 0;
     EXPECT_FALSE(port.GetModemStatus(h, &status));
-    EXPECT_TRUE(port.NoModemLines(plat::lastError()));
+    EXPECT_TRUE(port.NoModemLines(plat::currentError()));
     EXPECT_FALSE(port.EscapeFunction(h, SETRTS));
-    EXPECT_TRUE(port.NoModemLines(plat::lastError()));
+    EXPECT_TRUE(port.NoModemLines(plat::currentError()));
     EXPECT_TRUE(port.Close(h));
     EXPECT_EQ(rec->handle, FAKE_QN_HANDLE);
     for (int i = 0; i < kFakeExportCount; ++i)

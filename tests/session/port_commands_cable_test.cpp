@@ -312,7 +312,7 @@ TEST(CableRows, SettingsThePortRefusesAreShownAndTheLineKeepsItsOwn) {
     EXPECT_EQ(w.Dcb().StopBits, ONESTOPBIT);
     run.Refresh();
     EXPECT_EQ(Cell(run.rows, 0, 6), "....../SE/0087");
-    EXPECT_EQ(w.portAccess.ErrorText(w.settingsRefused.load()), "The parameter is incorrect");
+    EXPECT_EQ(w.Snapshot().settingsRefusedText, "The parameter is incorrect");
 
     // Settings it can take clear the refusal.
     configuration.portSettings.stopBits = ONESTOPBIT;
