@@ -73,7 +73,17 @@ BOOL NativeCancelPending(NativePort& port, HANDLE handle);
 BOOL NativeEscapeFunction(NativePort& port, HANDLE handle, DWORD function);
 BOOL NativeGetModemStatus(NativePort& port, HANDLE handle, DWORD* status);
 
-// Those two failed with `error` because the device has no modem lines.
+// A break on the line from SetBreak until ClearBreak (TIOCSBRK and
+// TIOCCBRK; SetCommBreak and ClearCommBreak). Neither waits.
+BOOL NativeSetBreak(NativePort& port, HANDLE handle);
+BOOL NativeClearBreak(NativePort& port, HANDLE handle);
+
+// The device behind the handle is a pseudo-terminal (by its device
+// number); false for any other, and for a handle that is not open.
+bool NativeIsPseudoTerminal(NativePort& port, HANDLE handle);
+
+// Those failed with `error` because the device has no modem lines (or no
+// break).
 bool NativeNoModemLines(uint32_t error);
 
 // A transfer that failed with `error` found the device gone (unplugged,

@@ -23,6 +23,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -373,6 +375,32 @@ BOOL NativeGetModemStatus(NativePort& p, HANDLE handle, DWORD* status) {
         *status = bits;
         return TRUE;
     });
+}
+
+BOOL NativeSetBreak(NativePort& p, HANDLE handle) {
+    return RunGuarded(p.guard, handle, [&] { return ::ioctl(p.fd, TIOCSBRK) == 0 ? TRUE : FALSE; });
+}
+
+BOOL NativeClearBreak(NativePort& p, HANDLE handle) {
+    return RunGuarded(p.guard, handle, [&] { return ::ioctl(p.fd, TIOCCBRK) == 0 ? TRUE : FALSE; });
+}
+
+// Linux numbers its pseudo-terminals' devices apart from every serial
+// driver's (Documentation/admin-guide/devices.txt): the Unix 98 slaves
+// (/dev/pts/N) majors 136 to 143 and their masters 128 to 135, the old BSD
+// slaves (/dev/ttyp0...) major 3 and masters major 2, and /dev/ptmx 5:2.
+// A name says nothing: a link, or a node made under another name, leads to
+// the same device.
+bool NativeIsPseudoTerminal(NativePort& p, HANDLE handle) {
+    BOOL pty = FALSE;
+    RunGuarded(p.guard, handle, [&] {
+        struct stat st {};
+        if (::fstat(p.fd, &st) != 0 || !S_ISCHR(st.st_mode)) return FALSE;
+        const unsigned int m = major(st.st_rdev);
+        pty = (m >= 128 && m <= 143) || m == 2 || m == 3 || (m == 5 && minor(st.st_rdev) == 2);
+        return TRUE;
+    });
+    return pty != FALSE;
 }
 
 // A tty without modem lines (a pseudo-terminal, a bare UART driver) has no

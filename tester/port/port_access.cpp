@@ -130,6 +130,32 @@ BOOL PortAccess::GetModemStatus(HANDLE handle, DWORD* status) {
     return qn().QnGetCommModemStatus(handle, status);
 }
 
+BOOL PortAccess::SetBreak(HANDLE handle) {
+    if (!IsNetwork()) return NativeSetBreak(*native_, handle);
+    if (!bound()) return FALSE;
+    if (!qn().QnSetCommBreak) {
+        plat::setLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    return qn().QnSetCommBreak(handle);
+}
+
+BOOL PortAccess::ClearBreak(HANDLE handle) {
+    if (!IsNetwork()) return NativeClearBreak(*native_, handle);
+    if (!bound()) return FALSE;
+    if (!qn().QnClearCommBreak) {
+        plat::setLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    return qn().QnClearCommBreak(handle);
+}
+
+LineKind PortAccess::KindOfLine(HANDLE handle) {
+    if (IsNetwork()) return LineKind::NetworkPort;
+    return NativeIsPseudoTerminal(*native_, handle) ? LineKind::PseudoTerminal
+                                                    : LineKind::SerialPort;
+}
+
 bool PortAccess::NoModemLines(uint32_t error) const {
     if (IsNetwork()) return error == ERROR_NOT_SUPPORTED;
     return NativeNoModemLines(error);

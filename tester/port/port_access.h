@@ -23,6 +23,14 @@
 #include "platform/win32_types.h"
 #include "tester/port/native_port.h"
 
+// What carries a port's line, as far as breaks, parity and handshakes go:
+// a UART behind a driver, a pseudo-terminal (which has none of the three:
+// the kernel's pty takes a break request and does nothing, keeps every
+// character 8 bits without parity, and holds a writer off by its buffer
+// whatever the settings say), or a device server's port, whose UART does
+// what the server makes of RFC 2217's commands.
+enum class LineKind { SerialPort, PseudoTerminal, NetworkPort };
+
 class PortAccess {
   public:
     PortAccess();  // throws std::bad_alloc
@@ -72,6 +80,22 @@ class PortAccess {
     // ERROR_NOT_SUPPORTED.
     BOOL EscapeFunction(HANDLE handle, DWORD function);
     BOOL GetModemStatus(HANDLE handle, DWORD* status);
+
+    // A break on the line, for the break check: the line stays in the break
+    // state from SetBreak to ClearBreak. A local port through the system
+    // (TIOCSBRK and TIOCCBRK; SetCommBreak and ClearCommBreak), a network
+    // port through QnSetCommBreak and QnClearCommBreak (RFC 2217's
+    // SET-CONTROL break on and off); a library without those two fails them
+    // with ERROR_NOT_SUPPORTED, which NoModemLines counts as a function the
+    // port does not have.
+    BOOL SetBreak(HANDLE handle);
+    BOOL ClearBreak(HANDLE handle);
+
+    // The kind of the open port's line. A local device is a pseudo-terminal
+    // by its device number, whatever its name (a link in /dev/serial/...,
+    // a /dev/ttyS name given to a pty); on Windows every local port is a
+    // serial port.
+    LineKind KindOfLine(HANDLE handle);
 
     // Whether EscapeFunction or GetModemStatus failing with `error` means
     // that the port has no modem lines to drive or read (a pseudo-terminal,

@@ -129,6 +129,12 @@ TEST_F(NetworkPort, EveryOperationReachesTheLibraryAsCalled) {
     EXPECT_TRUE(port.NoModemLines(plat::lastError()));
     EXPECT_FALSE(port.EscapeFunction(h, SETRTS));
     EXPECT_TRUE(port.NoModemLines(plat::lastError()));
+    // Nor QnSetCommBreak and QnClearCommBreak: no break on its ports.
+    EXPECT_FALSE(port.SetBreak(h));
+    EXPECT_TRUE(port.NoModemLines(plat::lastError()));
+    EXPECT_FALSE(port.ClearBreak(h));
+    EXPECT_TRUE(port.NoModemLines(plat::lastError()));
+    EXPECT_EQ(port.KindOfLine(h), LineKind::NetworkPort);
     EXPECT_TRUE(port.Close(h));
     EXPECT_EQ(rec->handle, FAKE_QN_HANDLE);
     for (int i = 0; i < kFakeExportCount; ++i)
