@@ -122,6 +122,22 @@ void PortWorker::ApplySettings() {
     hdTimeoutMs.store(static_cast<uint32_t>(configuration.portSettings.hdTimeout.load()), kRelaxed);
 }
 
+bool PortWorker::ForgetReceived(uint32_t nextSequence) {
+    // The number before it, as CheckBlock counts: the last before 0 is the
+    // limit's last.
+    const uint32_t last = (nextSequence == 0 ? kSequenceLimit : nextSequence) - 1;
+    for (uint32_t waited = 0;; waited += kSideWaitSliceMs) {
+        std::unique_lock<std::mutex> hold(receiveSide, std::try_to_lock);
+        if (hold.owns_lock()) {
+            rxFill.store(0, kRelaxed);
+            lastRxSeq.store(static_cast<int32_t>(last), kRelaxed);
+            return true;
+        }
+        if (waited >= 2 * kReadTimeoutMs) return false;
+        plat::sleepMs(kSideWaitSliceMs);
+    }
+}
+
 bool PortWorker::PutLineSettings(HANDLE handle, const DCB& wanted) {
     DCB line = wanted;
     // The network library sets no error of its own: what a refusal leaves
