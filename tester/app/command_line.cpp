@@ -152,6 +152,12 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
             line.intervalGiven = true;
         } else if (name == "--check-rate" && !hasValue) {
             line.checkRate = true;
+        } else if (name == "--check-flow" && !hasValue) {
+            line.checkFlow = true;
+        } else if (name == "--check-break" && !hasValue) {
+            line.checkBreak = true;
+        } else if (name == "--check-parity" && !hasValue) {
+            line.checkParity = true;
         } else if (name == "--sweep") {
             std::string list;
             if (!takeValue(list) || list.empty())
@@ -186,6 +192,10 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     if (line.keepDemo && !line.demo) return fail("--keep-demo belongs with --demo");
     if (line.pairs && !line.batch) return fail("--pairs belongs with --batch");
     if (line.lines && !line.batch) return fail("--lines belongs with --batch");
+    for (const auto& [asked, option] :
+         {std::pair{line.checkFlow, "--check-flow"}, std::pair{line.checkBreak, "--check-break"},
+          std::pair{line.checkParity, "--check-parity"}})
+        if (asked && !line.batch) return fail(std::string(option) + " belongs with --batch");
     if (line.drainSeconds != kDefaultDrainSeconds && !line.batch)
         return fail("--drain belongs with --batch");
     if (!line.reportPath.empty() && !line.batch) return fail("--report belongs with --batch");
@@ -233,6 +243,19 @@ std::string UsageText(const std::string& platform) {
            "                   CTS, DSR, DCD and RI follow RTS and DTR, both ways. An output\n"
            "                   line that reaches nothing fails the run; ports without modem\n"
            "                   lines are \"not supported\".\n"
+           "  --check-flow     With --batch: first check that flow control holds each\n"
+           "                   sender off (ports 1 and 2, 3 and 4..., both ways; a last\n"
+           "                   odd port with a loop-back plug): the receiver stops\n"
+           "                   reading, the sender must stop within 64 KB of line time (3\n"
+           "                   s at least), and every block must then arrive. Pairs\n"
+           "                   without a handshake in their settings are \"not checked\".\n"
+           "  --check-break    With --batch: first have each port send a break (250 ms);\n"
+           "                   its partner must report it and then take blocks whole.\n"
+           "  --check-parity   With --batch: first have each port send a burst with the\n"
+           "                   other parity; its partner must report parity errors, then\n"
+           "                   take blocks whole at the set parity. Needs parity in the\n"
+           "                   settings. A failed check fails the run; pseudo-terminals\n"
+           "                   are \"not supported\" for all three.\n"
            "  --drain SECONDS  With --batch: how long the receivers may go on after the\n"
            "                   senders stop (default 60); lines that are still receiving\n"
            "                   then fail the run.\n"
@@ -269,7 +292,8 @@ std::string UsageText(const std::string& platform) {
            "     the port lost, nothing received or sent, blocks that did not come back,\n"
            "     lines still receiving at the drain's limit, a rate off its line's\n"
            "     (--check-rate), any speed of a sweep failing (the last line says which)\n"
-           "     and, with --lines, a modem-line check that failed\n"
+           "     and, with --lines or --check-flow, --check-break, --check-parity, a\n"
+           "     check that failed\n"
            "  4  batch: a configured port could not be opened\n"
            "  5  the terminal, the test engine or the demo ports could not be set up\n";
 }

@@ -88,6 +88,9 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.programTitle = ProgramTitle(PlatformName());
         options.drainLimitMs = line.drainSeconds * 1000u;
         options.checkRate = line.checkRate;
+        options.checkFlow = line.checkFlow;
+        options.checkBreak = line.checkBreak;
+        options.checkParity = line.checkParity;
         options.sweepRates = line.sweepRates;
         code = RunBatch(options, stdout, stderr);
     } else {

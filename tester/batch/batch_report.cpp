@@ -43,6 +43,7 @@ std::vector<std::string> PortProblems(const BatchRow& row) {
         problems.push_back("line settings refused" +
                            (row.settingsRefused.empty() ? "" : ": " + row.settingsRefused));
     AddLineCheckProblem(row, problems);
+    AddConditionProblems(row, problems);
     if (v.drops != 0) problems.push_back("lost " + Times(v.drops));
     if (v.blocksLost != 0) problems.push_back(Count(v.blocksLost, "block lost", "blocks lost"));
     if (v.mode == ModeMaster) {
@@ -187,6 +188,8 @@ std::string FormatCsvParts(const std::string& leadTitle, const std::vector<CsvPa
     if (lead) header.insert(header.begin(), leadTitle);
     header.push_back("Result");
     if (lines) header.insert(header.end(), kLineCheckTitles.begin(), kLineCheckTitles.end());
+    for (std::string& title : ConditionTextTitles(measures.conditions))
+        header.push_back(std::move(title));
     std::string out = line(header);
     for (const CsvPart& part : parts) {
         for (const BatchRow& row : *part.rows) {
@@ -198,6 +201,8 @@ std::string FormatCsvParts(const std::string& leadTitle, const std::vector<CsvPa
             if (lines)
                 for (std::string& cell : LineCheckCells(row))
                     fields.push_back(std::move(cell));
+            for (std::string& cell : ConditionTextCells(row, measures.conditions))
+                fields.push_back(std::move(cell));
             out += line(fields);
         }
     }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tester/batch/condition_check_report.h"
 #include "tester/batch/line_check_report.h"
 #include "tester/batch/rate_check.h"
 #include "tester/engine/latency_histogram.h"
@@ -26,6 +27,7 @@ struct BatchRow {
     BatchLineCheck lines;                 // the modem-line check (--lines), when it ran
     LatencySummary roundTrips;            // a half-duplex master's round trips (when ready)
     RateCheck rate;                       // the rate check, when one was asked for
+    BatchConditions conditions;           // flow, break and parity checks, those made
 };
 
 // What keeps one port from passing, each in a few words ("3 receive
@@ -80,7 +82,8 @@ std::string FormatTable(const std::vector<BatchRow>& rows, const std::vector<std
 // quoted when it holds a comma, a quote or a line break), titles first,
 // with one more column: the port's result ("passed", "failed", "not
 // opened"); then, when the rows carry the modem-line check, its columns
-// (kLineCheckTitles).
+// (kLineCheckTitles), and the words of the flow, break and parity checks
+// they carry (ConditionTextTitles).
 std::string FormatCsv(const std::vector<BatchRow>& rows, const std::vector<std::string>& titles);
 
 // Several runs' rows in one CSV file (a sweep's speeds): the columns of

@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "tester/batch/batch_report.h"
+#include "tester/batch/condition_check_report.h"
 #include "tester/batch/html_report.h"
 #include "tester/batch/line_check_report.h"
 #include "tester/batch/rate_check.h"
@@ -230,6 +231,15 @@ std::vector<std::string> ColumnTitles() {
     return titles;
 }
 
+// The checks of flow control, breaks and parity the options ask for.
+std::vector<ConditionCheck> ConditionChecksOf(const BatchOptions& options) {
+    std::vector<ConditionCheck> checks;
+    if (options.checkFlow) checks.push_back(ConditionCheck::Flow);
+    if (options.checkBreak) checks.push_back(ConditionCheck::Break);
+    if (options.checkParity) checks.push_back(ConditionCheck::Parity);
+    return checks;
+}
+
 bool WriteReport(const std::string& path, const std::string& text, std::FILE* err) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     bool ok = file != nullptr;
@@ -251,6 +261,8 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     auto rows = std::make_unique<RowStore>();
     std::vector<BatchRow> final;
     std::vector<BatchLineCheck> lineChecks;
+    const std::vector<ConditionCheck> conditionChecks = ConditionChecksOf(options);
+    std::vector<BatchConditions> conditions;
     DrainOutcome drain;
     std::vector<SweepStep> sweep;
     {
@@ -266,6 +278,11 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         if (options.lines)
             lineChecks =
                 RunBatchLineCheck(session.Workers(), LineCheckTiming(), options.stopRequested);
+        // So are the checks of flow control, breaks and parity, which leave
+        // the ports drained and their counters zeroed for the test.
+        if (!conditionChecks.empty())
+            conditions = RunBatchConditionChecks(session.Workers(), conditionChecks,
+                                                 ConditionTiming(), options.stopRequested);
 
         TestPass pass;
         if (options.sweepRates.empty()) {
@@ -285,6 +302,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     }
 
     if (options.lines) AttachLineChecks(final, lineChecks);
+    if (!conditionChecks.empty()) AttachConditionChecks(final, conditions, conditionChecks);
     const std::vector<std::string> titles = ColumnTitles();
     const bool swept = !options.sweepRates.empty();
     const BatchSummary summary = Summarise(final, configuration.portCount, drain);
@@ -298,10 +316,15 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
             std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
             if (LinesFailed(final) && exitCode == kBatchPassed) exitCode = kBatchErrors;
         }
+        for (ConditionCheck check : conditionChecks)
+            std::fprintf(out, "vesktest: %s\n", ConditionVerdictLine(final, check).c_str());
+        if (ConditionsFailed(final) && exitCode == kBatchPassed) exitCode = kBatchErrors;
         std::fprintf(out, "vesktest: %s\n", SweepSummaryLine(sweep).c_str());
     } else {
         std::fputs(FormatTable(final, titles).c_str(), out);
         if (options.lines) std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
+        for (ConditionCheck check : conditionChecks)
+            std::fprintf(out, "vesktest: %s\n", ConditionVerdictLine(final, check).c_str());
         std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
     }
     std::fflush(out);

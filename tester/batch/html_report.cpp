@@ -334,7 +334,7 @@ std::string PortMeasures(const HtmlReport& r, size_t port) {
     }
     std::string table =
         "<table class=\"measures\">\n<thead><tr><th>bit/s</th><th>Rx#</th><th>Err#</th>";
-    const MeasureColumns measures = {r.pairs, true};
+    const MeasureColumns measures = {r.pairs, true, {}};
     for (const std::string& title : MeasureTitles(measures))
         table += "<th>" + Escape(title) + "</th>";
     table += "<th>Result</th><th class=\"why\">Why</th></tr></thead>\n<tbody>\n";
@@ -374,7 +374,8 @@ const char* SweptVerdict(const HtmlReport& r, size_t port, std::vector<std::stri
 }  // namespace
 
 std::string FormatHtmlReport(const HtmlReport& r) {
-    const bool passed = r.sweep ? SweepExitCode(*r.sweep) == kBatchPassed && !LinesFailed(r.rows)
+    const bool passed = r.sweep ? SweepExitCode(*r.sweep) == kBatchPassed && !LinesFailed(r.rows) &&
+                                      !ConditionsFailed(r.rows)
                                 : r.summary.exitCode == kBatchPassed;
     const std::string verdictLine = r.sweep ? SweepSummaryLine(*r.sweep) : SummaryLine(r.summary);
     const std::vector<LogSample> none;
@@ -415,6 +416,7 @@ std::string FormatHtmlReport(const HtmlReport& r) {
         page += "<h2>Final rows</h2>\n" + RowsTable(r.titles, r.rows);
     }
     page += LinesSection(r.rows);
+    page += ConditionsSection(r.rows, Escape);
 
     page += "<h2>Ports over time</h2>\n";
     page +=

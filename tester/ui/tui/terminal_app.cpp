@@ -13,6 +13,7 @@
 #include "tester/config/configuration.h"
 #include "tester/session/tester_session.h"
 #include "tester/engine/port_worker.h"
+#include "tester/ui/condition_check_command.h"
 #include "tester/ui/interval_log.h"
 #include "tester/ui/line_check_command.h"
 #include "tester/ui/port_commands.h"
@@ -50,12 +51,15 @@ class TerminalFrontEnd {
     void OpenContextMenu();
     bool OpenMenuFromAlt();
     void StartLineCheck();
+    void StartConditionCheck();
 
     RowStore& rows_;
     TesterSession& tester_;
     IntervalLog* log_;
-    // A line check runs and its results are not up yet.
+    // A line check runs and its results are not up yet; the same for the
+    // flow, break and parity checks.
     std::atomic<bool> checking_{false};
+    std::atomic<bool> conditionsChecking_{false};
     MainScreen screen_;
     ListPosition position_;
     MenuView menu_;
@@ -104,6 +108,7 @@ std::string TerminalFrontEnd::StatusText() const {
                    ": line settings refused: " + view.worker->portAccess.ErrorText(refused);
     }
     if (checking_.load()) return "Checking the modem lines...";
+    if (conditionsChecking_.load()) return "Checking flow control, breaks and parity...";
     return configuration.summaryText;
 }
 
@@ -238,6 +243,9 @@ void TerminalFrontEnd::RunItem(const MenuItem& item) {
         case UiAction::ModemLines:
             StartLineCheck();
             break;
+        case UiAction::LineConditions:
+            StartConditionCheck();
+            break;
         case UiAction::StatusBar:
             screen_.statusVisible = !screen_.statusVisible;
             break;
@@ -264,6 +272,20 @@ void TerminalFrontEnd::StartLineCheck() {
                                     MB_OK);
         });
     if (!started) checking_.store(false);
+}
+
+// As StartLineCheck, for the checks of flow control, breaks and parity.
+void TerminalFrontEnd::StartConditionCheck() {
+    std::vector<LineCheckJob> jobs = LineCheckJobsForSelection(rows_);
+    if (jobs.empty() || conditionsChecking_.load()) return;
+    conditionsChecking_.store(true);
+    const bool started = tester_.StartConditionCheck(
+        std::move(jobs), ConditionChecksOfCommand(), [this](const std::vector<ConditionRun>& runs) {
+            conditionsChecking_.store(false);
+            TerminalMessages().Show(FormatConditionCheckMessage(runs).c_str(),
+                                    kConditionCheckCaption, MB_OK);
+        });
+    if (!started) conditionsChecking_.store(false);
 }
 
 void PrintUnshown() {

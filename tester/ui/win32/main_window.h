@@ -46,6 +46,8 @@ class MainWindow : public FrameWindow, public IdleHandler {
     void OnPortsSettings();
     void OnModemLines();
     void OnLineCheckDone();
+    void OnLineConditions();
+    void OnConditionCheckDone();
     void ShowStatus(const char* text);
 
     HWND CreateStatusBar();
@@ -58,6 +60,7 @@ class MainWindow : public FrameWindow, public IdleHandler {
     // before the session, whose end waits for that thread.
     std::mutex lineCheckLock_;
     std::string lineCheckText_;
+    std::string conditionCheckText_;  // the same for flow, break and parity
     TesterSession session_{portList_};
     HFONT listFont_ = nullptr;
     bool created_ = false;
