@@ -9,6 +9,13 @@ namespace {
 
 using Way = LineCheckResult (*)(LineBorrow&, PortWorker&, PortWorker&);
 
+LineCheckResult Lost() {
+    LineCheckResult r;
+    r.verdict = LineVerdict::NotChecked;
+    r.text = "port lost";
+    return r;
+}
+
 Way WayOf(ConditionCheck check) {
     switch (check) {
         case ConditionCheck::Break:
@@ -34,6 +41,7 @@ void CheckJob(const LineCheckJob& job, ConditionCheck check, const ConditionTimi
     } else {
         a = b = borrow.StoppedResult();
     }
+    if (borrow.Reconnected()) a = b = Lost();
     const bool wasStopped = borrow.Stopped();
     borrow.End();
     // Settings that could not be given back fail the check whatever it

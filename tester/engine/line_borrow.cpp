@@ -67,7 +67,13 @@ bool LineBorrow::Admit(LineCheckResult& a, LineCheckResult& b) {
     }
     modeA_ = a_.mode.load(kRelaxed);
     modeB_ = b_.mode.load(kRelaxed);
+    dropsA_ = a_.drops.load(kRelaxed);
+    dropsB_ = b_.drops.load(kRelaxed);
     return true;
+}
+
+bool LineBorrow::Reconnected() const {
+    return a_.drops.load(kRelaxed) != dropsA_ || b_.drops.load(kRelaxed) != dropsB_;
 }
 
 bool LineBorrow::Begin() {

@@ -73,6 +73,10 @@ class LineBorrow {
     // One block's time on `w`'s line, in ms (at least 1).
     uint32_t BlockMs(PortWorker& w);
 
+    // Whether either port was lost and opened again since Admit (the worker
+    // reconnects by itself): what the check saw then is no result.
+    bool Reconnected() const;
+
     // Why the job stopped, as its result; or none.
     bool Stopped() const { return stop_ != Stop::None; }
     LineCheckResult StoppedResult() const;
@@ -90,6 +94,8 @@ class LineBorrow {
     const std::function<bool()>& cancelled_;
     uint32_t modeA_ = 0;
     uint32_t modeB_ = 0;
+    uint32_t dropsA_ = 0;
+    uint32_t dropsB_ = 0;
     bool settingsLent_[2] = {false, false};  // a_'s, b_'s
     DWORD errorsA_ = 0;
     DWORD errorsB_ = 0;

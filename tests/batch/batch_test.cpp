@@ -489,6 +489,8 @@ TEST_F(BatchRun, FlowBreakAndParityChecksPassFailAndAreNotSupported) {
     EXPECT_TRUE(std::regex_search(run.output, std::regex("LineErrSeen +Flow +Break +Parity\n")))
         << "the table's result columns\n"
         << run.output;
+    for (const demo::DeviceServer* server : {&sound.a, &sound.b, &faulty.a, &faulty.b})
+        EXPECT_EQ(server->Clients(), 1u) << server->PortName() << ": no port was lost meanwhile";
     const std::string page = ReadText(html);
     EXPECT_NE(page.find("<h2>Flow control, breaks and parity</h2>"), std::string::npos);
     EXPECT_NE(page.find("port 4 reported no break within 3.0 s"), std::string::npos);
