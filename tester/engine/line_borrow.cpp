@@ -92,6 +92,11 @@ void LineBorrow::End() {
         Read(*w, false);
         Write(*w, false);
     }
+    // A stopped sender may still wait in a write that its handshake holds
+    // for good (a CTS that never came on): the abort ends it, uncounted.
+    for (PortWorker* w : {&a_, &b_})
+        w->OnPort(
+            [&](PortAccess& port, HANDLE handle) { return port.Purge(handle, PURGE_TXABORT); });
     if (settingsLent_[0]) GiveBack(a_);
     if (settingsLent_[1]) GiveBack(b_);
     // What the check left on its way (a sender that was never held off)
