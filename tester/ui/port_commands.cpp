@@ -74,7 +74,7 @@ void RunPortCommand(PortList& rows, PortCommand command) {
             ApplySettingsToSelected(rows);
             break;
         case PortCommand::ModemLines:
-        case PortCommand::LineConditions:
+        case PortCommand::Conditions:
             break;
     }
 }
@@ -95,7 +95,7 @@ const PortCommandInfo kPortCommands[] = {
     {PortCommand::ModemLines, "Modem lines",
      "Check the modem lines of selected ports (pairs 1+2, 3+4...; a lone port as a loop-back)",
      true},
-    {PortCommand::LineConditions, "Flow, break, parity",
+    {PortCommand::Conditions, "Flow, break, parity",
      "Check flow control, breaks and parity of selected ports (pairs 1+2, 3+4...; a lone port "
      "as a loop-back)",
      true},

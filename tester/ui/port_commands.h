@@ -16,27 +16,27 @@
 class PortList;
 
 enum class PortCommand {
-    StartStop,       // "Start/Stop": ToggleRun of each selected worker
-    Read,            // "Read": duplex mode, flip the receive direction
-    Write,           // "Write": duplex mode, flip the send direction
-    HdMaster,        // "HD Master": master mode; nothing starts or stops
-    HdSlave,         // "HD Slave": slave mode; nothing starts or stops
-    Odd,             // "Odd": select exactly rows 1, 3, 5... (as shown in "#")
-    Even,            // "Even": select exactly rows 2, 4, 6...
-    All,             // "All": select every row
-    HdPairs,         // key z: rows 1, 3... masters, 2, 4... slaves; all selected
-    Clear,           // "Clear": duplex mode, counters and error fields to 0
-    Purge,           // "Purge": abort and clear the port both ways, read its errors
-    ModemLines,      // "Modem lines": the line check, run by the front end (line_check_command.h)
-    LineConditions,  // "Flow, break, parity": those checks, run by the front end
-                     // (condition_check_command.h)
-    ApplySettings,   // "Ports settings", after the form's OK: see ApplySettingsToSelected
+    StartStop,      // "Start/Stop": ToggleRun of each selected worker
+    Read,           // "Read": duplex mode, flip the receive direction
+    Write,          // "Write": duplex mode, flip the send direction
+    HdMaster,       // "HD Master": master mode; nothing starts or stops
+    HdSlave,        // "HD Slave": slave mode; nothing starts or stops
+    Odd,            // "Odd": select exactly rows 1, 3, 5... (as shown in "#")
+    Even,           // "Even": select exactly rows 2, 4, 6...
+    All,            // "All": select every row
+    HdPairs,        // key z: rows 1, 3... masters, 2, 4... slaves; all selected
+    Clear,          // "Clear": duplex mode, counters and error fields to 0
+    Purge,          // "Purge": abort and clear the port both ways, read its errors
+    ModemLines,     // "Modem lines": the line check, run by the front end (line_check_command.h)
+    Conditions,     // "Flow, break, parity": those checks, run by the front end
+                    // (condition_check_command.h)
+    ApplySettings,  // "Ports settings", after the form's OK: see ApplySettingsToSelected
 };
 
 // Runs one command. For PortCommand::ApplySettings this is
 // ApplySettingsToSelected: the front end calls it only after the settings
 // form has been confirmed (and has shown the new summaryText itself).
-// PortCommand::ModemLines and PortCommand::LineConditions do nothing here:
+// PortCommand::ModemLines and PortCommand::Conditions do nothing here:
 // they take seconds and report, so the front end runs them on the
 // session's check threads.
 void RunPortCommand(PortList& rows, PortCommand command);

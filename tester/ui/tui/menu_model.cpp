@@ -34,7 +34,7 @@ int KeyOf(PortCommand command) {
             return 'p';
         case PortCommand::ModemLines:
             return 'd';
-        case PortCommand::LineConditions:
+        case PortCommand::Conditions:
             return 'f';
         case PortCommand::ApplySettings:
             return 't';
@@ -44,10 +44,10 @@ int KeyOf(PortCommand command) {
 
 MenuItem PortItem(const PortCommandInfo& info) {
     MenuItem item;
-    item.action = info.command == PortCommand::ApplySettings    ? UiAction::PortsSettings
-                  : info.command == PortCommand::ModemLines     ? UiAction::ModemLines
-                  : info.command == PortCommand::LineConditions ? UiAction::LineConditions
-                                                                : UiAction::Port;
+    item.action = info.command == PortCommand::ApplySettings ? UiAction::PortsSettings
+                  : info.command == PortCommand::ModemLines  ? UiAction::ModemLines
+                  : info.command == PortCommand::Conditions  ? UiAction::Conditions
+                                                             : UiAction::Port;
     item.port = info.command;
     item.text = info.menuText;
     item.help = info.helpText;

@@ -243,7 +243,7 @@ void TerminalFrontEnd::RunItem(const MenuItem& item) {
         case UiAction::ModemLines:
             StartLineCheck();
             break;
-        case UiAction::LineConditions:
+        case UiAction::Conditions:
             StartConditionCheck();
             break;
         case UiAction::StatusBar:

@@ -30,7 +30,7 @@ TEST(MenuModel, TheWindowsMenuBarWithItsNamesAndHelpTexts) {
     EXPECT_STREQ(bar[1].items[4].help, "Set Half-Duplex Slave mode for  selected ports");
     EXPECT_EQ(bar[1].items[10].action, UiAction::ModemLines);
     EXPECT_EQ(bar[1].items[10].key, 'd');
-    EXPECT_EQ(bar[1].items[11].action, UiAction::LineConditions);
+    EXPECT_EQ(bar[1].items[11].action, UiAction::Conditions);
     EXPECT_EQ(bar[1].items[11].key, 'f');
     EXPECT_STREQ(bar[1].items[12].help, "Setting selected ports");
     EXPECT_EQ(bar[1].items[12].action, UiAction::PortsSettings);
