@@ -164,6 +164,12 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--stall") {
             const std::string why = takeSeconds(kMaxStallSeconds, line.stallSeconds);
             if (!why.empty()) return fail(why);
+        } else if (name == "--check-flow" && !hasValue) {
+            line.checkFlow = true;
+        } else if (name == "--check-break" && !hasValue) {
+            line.checkBreak = true;
+        } else if (name == "--check-parity" && !hasValue) {
+            line.checkParity = true;
         } else if (name == "--sweep") {
             std::string list;
             if (!takeValue(list) || list.empty())
@@ -241,6 +247,10 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     if (line.wiring.kind != WiringDeclaration::None && !line.batch)
         return fail("--wiring belongs with --batch");
     if (line.stallSeconds != 0 && !line.batch) return fail("--stall belongs with --batch");
+    for (const auto& [asked, option] :
+         {std::pair{line.checkFlow, "--check-flow"}, std::pair{line.checkBreak, "--check-break"},
+          std::pair{line.checkParity, "--check-parity"}})
+        if (asked && !line.batch) return fail(std::string(option) + " belongs with --batch");
     if (line.drainSeconds != kDefaultDrainSeconds && !line.batch)
         return fail("--drain belongs with --batch");
     if (!line.reportPath.empty() && !line.batch) return fail("--report belongs with --batch");
@@ -303,6 +313,19 @@ std::string UsageText(const std::string& platform) {
            "  --stall SECONDS  With --batch: a port that receives nothing for longer\n"
            "                   while the test runs fails the run (default: four block\n"
            "                   times at the line's rate, at least 2 s).\n"
+           "  --check-flow     With --batch: first check that flow control holds each\n"
+           "                   sender off (the wired pairs, both ways; a port with a\n"
+           "                   loop-back plug on itself): the receiver stops\n"
+           "                   reading, the sender must stop within 64 KB of line time (3\n"
+           "                   s at least), and every block must then arrive. Pairs\n"
+           "                   without a handshake in their settings are \"not checked\".\n"
+           "  --check-break    With --batch: first have each port send a break (250 ms);\n"
+           "                   its partner must report it and then take blocks whole.\n"
+           "  --check-parity   With --batch: first have each port send a burst with the\n"
+           "                   other parity; its partner must report parity errors, then\n"
+           "                   take blocks whole at the set parity. Needs parity in the\n"
+           "                   settings. A failed check fails the run; pseudo-terminals\n"
+           "                   are \"not supported\" for all three.\n"
            "  --drain SECONDS  With --batch: how long the receivers may go on after the\n"
            "                   senders stop (default 60); lines that are still receiving\n"
            "                   then fail the run.\n"
@@ -360,7 +383,8 @@ std::string UsageText(const std::string& platform) {
            "     declared one, blocks that did not come back, settings the driver did\n"
            "     not take as asked, lines still receiving at the drain's limit, a rate\n"
            "     off its line's (--check-rate), any speed of a sweep failing (the last\n"
-           "     line says which) and, with --lines, a modem-line check that failed\n"
+           "     line says which) and, with --lines or --check-flow, --check-break,\n"
+           "     --check-parity, a check that failed\n"
            "  4  batch: a configured port could not be opened (in time)\n"
            "  5  the terminal, the test engine or the demo ports could not be set up\n"
            "  6  batch: a file it was asked to write (--report, --html, --log, --json,\n"

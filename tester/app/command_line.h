@@ -55,6 +55,10 @@ struct CommandLine {
     bool intervalGiven = false;
     uint32_t intervalSeconds = kDefaultIntervalSeconds;
     bool checkRate = false;
+    // --check-flow, --check-break, --check-parity: those checks before the test
+    bool checkFlow = false;
+    bool checkBreak = false;
+    bool checkParity = false;
     std::vector<uint32_t> sweepRates;  // --sweep, in the order given
     bool noProbe = false;              // --no-probe: no identification before the test
     WiringDeclaration wiring;          // --wiring

@@ -156,6 +156,9 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.programTitle = ProgramTitle(PlatformName());
         options.drainLimitMs = line.drainSeconds * 1000u;
         options.checkRate = line.checkRate;
+        options.checkFlow = line.checkFlow;
+        options.checkBreak = line.checkBreak;
+        options.checkParity = line.checkParity;
         options.sweepRates = line.sweepRates;
         options.probe = !line.noProbe;
         options.wiring = line.wiring;

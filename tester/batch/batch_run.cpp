@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "tester/batch/batch_record.h"
+#include "tester/batch/condition_check_run.h"
 #include "tester/batch/delivery.h"
 #include "tester/batch/line_check_run.h"
 #include "tester/batch/rate_check.h"
@@ -17,6 +18,7 @@
 #include "tester/config/configuration.h"
 #include "tester/engine/port_worker.h"
 #include "tester/engine/worker_group.h"
+#include "tester/report/condition_check_text.h"
 #include "tester/report/final_table.h"
 #include "tester/report/html_report.h"
 #include "tester/report/interval_log.h"
@@ -460,6 +462,15 @@ bool WriteOutputs(const BatchOptions& options, const std::vector<BatchRow>& fina
     return ok;
 }
 
+// The checks of flow control, breaks and parity asked for, in that order.
+std::vector<ConditionCheck> ConditionChecksOf(const BatchOptions& options) {
+    std::vector<ConditionCheck> checks;
+    if (options.checkFlow) checks.push_back(ConditionCheck::Flow);
+    if (options.checkBreak) checks.push_back(ConditionCheck::Break);
+    if (options.checkParity) checks.push_back(ConditionCheck::Parity);
+    return checks;
+}
+
 }  // namespace
 
 int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
@@ -469,6 +480,8 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     auto rows = std::make_unique<RowStore>();
     std::vector<BatchRow> final;
     std::vector<BatchLineCheck> lineChecks;
+    const std::vector<ConditionCheck> conditionChecks = ConditionChecksOf(options);
+    std::vector<BatchConditions> conditions;
     std::vector<SweepStep> sweep;
     Plan plan;
     TestPass pass;
@@ -499,6 +512,12 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         plan.stallMs = options.stallMs != 0 ? options.stallMs
                                             : DefaultStallLimitMs(AskedLine(plan.Settings()),
                                                                   plan.Settings().blockSize);
+        // So are the checks of flow control, breaks and parity, on the
+        // wired pairs, which leave the ports drained and their counters
+        // zeroed for the test.
+        if (!conditionChecks.empty())
+            conditions = RunBatchConditionChecks(LineCheckJobs(plan), conditionChecks,
+                                                 ConditionTiming(), options.stopRequested);
 
         if (options.sweepRates.empty()) {
             pass = RunTest(*rows, options, plan, out);
@@ -517,6 +536,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     const bool swept = !options.sweepRates.empty();
     if (!swept) Attach(final, pass, plan, options.checkRate);
     if (options.lines) AttachLineChecks(final, lineChecks);
+    if (!conditionChecks.empty()) AttachConditionChecks(final, conditions, conditionChecks);
     const BatchSummary summary = Summarise(final, configuration.portCount, pass.drain);
     int exitCode = summary.exitCode;
     if (swept) {
@@ -528,10 +548,15 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
             std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
             if (LinesFailed(final) && exitCode == kBatchPassed) exitCode = kBatchErrors;
         }
+        for (ConditionCheck check : conditionChecks)
+            std::fprintf(out, "vesktest: %s\n", ConditionVerdictLine(final, check).c_str());
+        if (ConditionsFailed(final) && exitCode == kBatchPassed) exitCode = kBatchErrors;
         std::fprintf(out, "vesktest: %s\n", SweepSummaryLine(sweep).c_str());
     } else {
         std::fputs(FormatTable(final, ColumnTitles()).c_str(), out);
         if (options.lines) std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
+        for (ConditionCheck check : conditionChecks)
+            std::fprintf(out, "vesktest: %s\n", ConditionVerdictLine(final, check).c_str());
         std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
     }
     std::fflush(out);

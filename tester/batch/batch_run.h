@@ -63,6 +63,12 @@ struct BatchOptions {
     // Judge what every port received against its line's rate (rate_check.h);
     // the test must last at least kRateMinTestSeconds.
     bool checkRate = false;
+    // The checks of flow control, breaks and parity to make on every port
+    // before the test (--check-flow, --check-break, --check-parity;
+    // condition_check_run.h), in the order flow, break, parity.
+    bool checkFlow = false;
+    bool checkBreak = false;
+    bool checkParity = false;
     // A sweep (sweep_report.h): the whole test at each of these speeds in
     // turn, on every port, with the rate check. Empty: one test at the
     // configured speed.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "tester/batch/condition_check_run.h"
 #include "tester/batch/line_check_run.h"
 #include "tester/batch/rate_check.h"
 #include "tester/engine/port_worker.h"
@@ -94,6 +95,7 @@ std::vector<std::string> PortProblems(const BatchRow& row) {
                            Times(v.lineErrorCount));
     if (v.settingsRefused != 0) problems.push_back(SettingsRefusedText(v));
     AddLineCheckProblem(row, problems);
+    AddConditionProblems(row, problems);
     AddWiringProblem(row, problems);
     if (v.drops != 0) problems.push_back("lost " + Times(v.drops));
     if (v.blocksLost != 0) problems.push_back(Count(v.blocksLost, "block lost", "blocks lost"));

@@ -10,15 +10,20 @@
 // - Client to line: the Telnet stream is unframed by the network library's
 //   own scanner (commands and negotiations removed, IAC IAC made one 255)
 //   and the payload written to the line.
-// - Line to client: the bytes go out with every 255 doubled.
-// - The client's FLOWCONTROL-SUSPEND and -RESUME (which the library sends
-//   when its receive ring fills and empties) stop and restart the line's
-//   data towards it; TCP's own window does the rest.
+// - Line to client: the line is always read, into the port's UART
+//   (uart_model.h), and its bytes go out with every 255 doubled while the
+//   client lets them come. The client's FLOWCONTROL-SUSPEND and -RESUME
+//   (which the library sends when its receive ring fills and empties) stop
+//   and restart them; meanwhile they wait in the UART's buffer, and when
+//   that is full they are lost as a UART loses them (an overrun, reported
+//   with NOTIFY-LINESTATE), unless the line's handshake holds the far end
+//   off. A client that reads keeps every byte.
 // - The client's line commands are answered (code + 100, the value in
 //   force). SET-BAUDRATE and SET-STOPSIZE reach the line, so the cable
 //   paces the network pair at the speed the operator sets; data size and
-//   parity are acknowledged as asked, since a pseudo-terminal stays 8N.
-//   PURGE-DATA empties the tty queues it names.
+//   parity are acknowledged as asked, since a pseudo-terminal stays 8N
+//   (the parity goes to the link, for the far side to compare).
+//   PURGE-DATA empties the tty queues it names (and the UART's buffer).
 // - Modem lines, when the server is one side of a ModemLink (two servers
 //   on the two ends of one cable): the client's SET-CONTROL DTR and RTS
 //   on and off (8, 9, 11, 12) set this side's lines, and the other side's
@@ -30,6 +35,18 @@
 //   that goes drops them. SET-CONTROL 7 and 10 ask for the DTR and RTS
 //   state. A pseudo-terminal has no modem lines: these are the server's
 //   own, between its two ports only.
+// - Flow control (SET-CONTROL 1 none, 2 XON/XOFF, 3 hardware): the UART
+//   holds RTS off, or sends XOFF in band, while its receive buffer is
+//   full, and its transmitter stops while CTS is off (the far side's RTS)
+//   or after an XOFF, within a character or two; the client meanwhile is
+//   asked to pause (FLOWCONTROL-SUSPEND, 108) so that little of its data
+//   waits. Without a handshake nothing is held off.
+// - Line conditions: SET-CONTROL 5 (break on) sends a break across the
+//   link, which the far side reports to its client with NOTIFY-LINESTATE's
+//   break bit; characters arriving while the two sides' SET-PARITY differ
+//   are reported as parity errors; overruns as above. All under the mask
+//   of the client's SET-LINESTATE-MASK, and the same condition at most
+//   every 100 ms. SET-CONTROL 4 asks for the break state.
 //
 // Linux only. Needs the network library's codec: a build without the
 // library has a DeviceServer whose construction fails.
@@ -39,6 +56,8 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+
+#include "tester/demo/uart_model.h"
 
 namespace demo {
 
@@ -72,6 +91,14 @@ class DeviceServer {
     // A client is connected now; bytes of the line dropped for want of one.
     bool HasClient() const { return hasClient_.load(std::memory_order_relaxed) != 0; }
     uint64_t Dropped() const { return dropped_.load(std::memory_order_relaxed); }
+    // Bytes of the line its UART lost to overruns (a client that did not
+    // take them, no handshake to hold the far end off).
+    uint64_t Overrun() const { return overrun_.load(std::memory_order_relaxed); }
+
+    // For tests only: a server that takes the handshake settings and does
+    // nothing with them, drops the client's breaks, or lets parity errors
+    // through unflagged (uart_model.h). From the next pass of its thread.
+    void SetFaultsForTesting(const LineFaults& faults);
 
   private:
     void Run();
@@ -88,6 +115,10 @@ class DeviceServer {
     std::atomic<uint32_t> clients_{0};
     std::atomic<uint32_t> hasClient_{0};
     std::atomic<uint64_t> dropped_{0};
+    std::atomic<uint64_t> overrun_{0};
+    std::atomic<bool> ignoreHandshake_{false};
+    std::atomic<bool> dropBreak_{false};
+    std::atomic<bool> hideParity_{false};
     std::thread thread_;
 };
 

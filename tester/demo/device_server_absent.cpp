@@ -22,6 +22,8 @@ std::string DeviceServer::PortName() const {
     return std::string();
 }
 
+void DeviceServer::SetFaultsForTesting(const LineFaults&) {}
+
 void DeviceServer::Run() {}
 
 }  // namespace demo

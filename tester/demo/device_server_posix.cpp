@@ -1,6 +1,8 @@
 #include "tester/demo/device_server.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <system_error>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "netserial/telnet_codec.h"
 #include "tester/demo/line_format.h"
 #include "tester/demo/modem_link.h"
+#include "tester/demo/uart_model.h"
 
 namespace demo {
 
@@ -24,9 +27,30 @@ namespace {
 
 constexpr size_t kChunk = 4096;
 
-// SET-CONTROL values that ask for the state of DTR and of RTS.
+// SET-CONTROL values that ask for the state of the break, DTR and RTS.
+constexpr uint8_t kBreakQuery = 4;
 constexpr uint8_t kDtrQuery = 7;
 constexpr uint8_t kRtsQuery = 10;
+
+// With a handshake the client is asked to pause (FLOWCONTROL-SUSPEND) once
+// this much of its data waits for the line and to go on below the second
+// mark, and its socket is not read beyond the third: what a held
+// transmitter keeps back is then the server's few KB, not whatever the
+// client's socket buffers take.
+constexpr size_t kTxHighWater = 4096;
+constexpr size_t kTxLowWater = 1024;
+constexpr size_t kTxLimit = 8192;
+// The line's data is handed to the client while less than this waits in
+// the client's direction; the rest waits in the UART's receive buffer.
+constexpr size_t kToClientLimit = 4096;
+// The same line condition is reported at most this often.
+constexpr int64_t kLineStateEveryNs = 100000000;
+
+int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 [[noreturn]] void Fail(const char* what) {
     throw std::system_error(errno, std::generic_category(), what);
@@ -76,16 +100,34 @@ struct Session : qelnet::TelnetSink {
     const int side;
     uint8_t modemMask = 0;  // the client's SET-MODEMSTATE-MASK
     int modemSent = -1;     // the modem state the client last heard of; -1: none yet
+    uint8_t lineMask = 0;   // the client's SET-LINESTATE-MASK
+    uint8_t lineBits = 0;   // line conditions not yet reported
+    uint8_t lineSentBits = 0;
+    int64_t lineSentAt = 0;
+    // The character format, for the transmitter's pace under a handshake.
+    uint8_t dataBits = 8;
+    bool parity = false;
+    uint8_t stopBits = 1;
+    bool clientRts = false;  // RTS as the client set it (SET-CONTROL 11, 12)
+    bool breakOn = false;
     int fd = -1;
     qelnet::TelnetScanner scanner;
+    UartModel uart;
     std::vector<uint8_t> toLine;
     size_t toLinePos = 0;
     std::vector<uint8_t> toClient;
     size_t toClientPos = 0;
-    bool flowAllowed = true;
+    bool flowAllowed = true;    // the client lets the line's data come
+    bool clientPaused = false;  // we asked the client to pause
+    int flowCharacter = -1;     // an XON or XOFF still to go on the line
+    // The transmitter's allowance under a handshake, in characters.
+    double credit = 0;
+    int64_t creditAt = 0;
 
     bool LinePending() const { return toLinePos < toLine.size(); }
+    size_t LineWaiting() const { return toLine.size() - toLinePos; }
     bool ClientPending() const { return toClientPos < toClient.size(); }
+    size_t ClientWaiting() const { return toClient.size() - toClientPos; }
 
     void onLineState(uint8_t) override {}
     void onModemState(uint8_t) override {}
@@ -97,7 +139,9 @@ struct Session : qelnet::TelnetSink {
     // the value now in force). The speed and the stop bits reach the line,
     // so the demo cable paces the network pair as the operator set it; a
     // pseudo-terminal cannot hold data bits or parity (it stays 8N), so
-    // those are acknowledged as asked, as ser2net does over a pty.
+    // those are acknowledged as asked, as ser2net does over a pty, and the
+    // parity goes to the link, where the far side's UART compares it with
+    // its own.
     void onComPortCommand(uint8_t code, const uint8_t* value, size_t length) override {
         using namespace qelnet::telnet;
         std::vector<uint8_t> answer(value, value + length);
@@ -111,18 +155,37 @@ struct Session : qelnet::TelnetSink {
                           static_cast<uint8_t>(baud >> 8), static_cast<uint8_t>(baud)};
                 break;
             }
+            case kSetDataSize:
+                if (value[0] >= 5 && value[0] <= 8) dataBits = value[0];
+                break;
+            case kSetParity:
+                if (value[0] != 0) {
+                    parity = value[0] != 1;
+                    if (link) link->SetParity(side, value[0]);
+                }
+                break;
             case kSetStopSize:
-                if (value[0] != 0) SetStopBits(line, value[0] == 1 ? 1 : 2);
+                if (value[0] != 0) {
+                    stopBits = value[0] == 1 ? 1 : 2;
+                    SetStopBits(line, stopBits);
+                }
                 break;
             case kPurgeData:
                 // 1: what the line has received; 2: what waits to go out on
-                // it; 3: both. Only the tty's queues: payload that came in
-                // the same segment as the command is not the line's yet.
-                if (value[0] & 1) tcflush(line, TCIFLUSH);
+                // it; 3: both. Only the tty's queues and the UART's receive
+                // buffer: payload that came in the same segment as the
+                // command is not the line's yet.
+                if (value[0] & 1) {
+                    tcflush(line, TCIFLUSH);
+                    uart.Purge();
+                }
                 if (value[0] & 2) tcflush(line, TCOFLUSH);
                 break;
             case kSetControl:
-                if (link) answer[0] = Control(value[0]);
+                answer[0] = Control(value[0]);
+                break;
+            case kSetLineStateMask:
+                lineMask = value[0];
                 break;
             case kSetModemStateMask:
                 modemMask = value[0];
@@ -136,9 +199,32 @@ struct Session : qelnet::TelnetSink {
         if (code == kSetModemStateMask) NotifyModem(true);
     }
 
-    // SET-CONTROL on the linked lines; the value RFC 2217 answers with.
+    // SET-CONTROL: flow control and the break always; the modem lines on
+    // the link. The value RFC 2217 answers with.
     uint8_t Control(uint8_t value) {
         using namespace qelnet::telnet;
+        switch (value) {
+            case kControlNoFlow:
+            case kControlXonXoff:
+            case kControlHardware:
+                uart.SetFlow(value);
+                PutRts();
+                return value;
+            case kControlBreakOn:
+                // The break goes to the far side's UART, which reports it;
+                // a pseudo-terminal could not carry it.
+                if (!breakOn && link && !uart.Faults().dropBreak) link->SendBreak(side);
+                breakOn = true;
+                return value;
+            case kControlBreakOff:
+                breakOn = false;
+                return value;
+            case kBreakQuery:
+                return breakOn ? kControlBreakOn : kControlBreakOff;
+            default:
+                break;
+        }
+        if (!link) return value;
         switch (value) {
             case kControlDtrOn:
             case kControlDtrOff:
@@ -146,7 +232,8 @@ struct Session : qelnet::TelnetSink {
                 return value;
             case kControlRtsOn:
             case kControlRtsOff:
-                link->SetRts(side, value == kControlRtsOn);
+                clientRts = value == kControlRtsOn;
+                PutRts();
                 return value;
             case kDtrQuery:
                 return link->Dtr(side) ? kControlDtrOn : kControlDtrOff;
@@ -156,6 +243,15 @@ struct Session : qelnet::TelnetSink {
                 return value;
         }
     }
+
+    // RTS on the link: the client's, held off while the receiver's
+    // handshake says so.
+    void PutRts() {
+        if (link) link->SetRts(side, clientRts && !uart.HoldsRts());
+    }
+
+    // CTS as this side's port sees it: the far side's RTS.
+    bool Cts() const { return link && (link->InputsOf(side) & 0x10) != 0; }
 
     // Tells the client what its port's modem lines are when that changed
     // (or `force`): NOTIFY-MODEMSTATE with the lines in the upper four
@@ -178,10 +274,73 @@ struct Session : qelnet::TelnetSink {
                {static_cast<uint8_t>((state | deltas) & modemMask)});
     }
 
+    // Tells the client of the line conditions its UART found (a break,
+    // parity errors, an overrun), under its mask: at once, and the same
+    // conditions again no sooner than kLineStateEveryNs, so that an
+    // overrun that lasts is one notification in a while, not one per
+    // character. How long until the rest may go, or -1.
+    int64_t NotifyLine(int64_t now) {
+        lineBits |= uart.TakeLineState();
+        if (fd < 0) lineBits = 0;
+        if (lineBits == 0) return -1;
+        const int64_t since = now - lineSentAt;
+        if ((lineBits & ~lineSentBits) == 0 && since < kLineStateEveryNs)
+            return kLineStateEveryNs - since;
+        if (lineBits & lineMask)
+            Answer(qelnet::telnet::kNotifyLineState, {static_cast<uint8_t>(lineBits & lineMask)});
+        lineSentBits = lineBits;
+        lineSentAt = now;
+        lineBits = 0;
+        return -1;
+    }
+
+    // Under a handshake the client's data waiting for the line stays a few
+    // KB: the client is asked to pause above one mark and to go on below
+    // the other (RFC 2217's FLOWCONTROL-SUSPEND and -RESUME, 108 and 109,
+    // which the library honours).
+    void PaceClient() {
+        if (fd < 0) return;
+        const bool pause = uart.Handshake() && LineWaiting() >= kTxHighWater;
+        const bool go = !uart.Handshake() || LineWaiting() < kTxLowWater;
+        if (!clientPaused && pause) {
+            Answer(qelnet::telnet::kServerFlowSuspend, {});
+            clientPaused = true;
+        } else if (clientPaused && go) {
+            Answer(qelnet::telnet::kServerFlowResume, {});
+            clientPaused = false;
+        }
+    }
+
+    // Characters a second on the line.
+    double CharactersPerSecond() const {
+        const uint32_t bits = 1u + dataBits + (parity ? 1u : 0u) + stopBits;
+        return static_cast<double>(baud) / bits;
+    }
+
+    // Under a handshake the transmitter stops within a character or two of
+    // its CTS going off or an XOFF, as a UART does, rather than behind
+    // everything a pseudo-terminal would queue: it puts on the line no
+    // more than its pace allows, with a lead of 20 ms (256 characters at
+    // least) for the cable's own pacing. How many characters it may write
+    // now; `waitNs` how long until more may go when none may.
+    size_t Allowance(int64_t now, int64_t& waitNs) {
+        const double perSecond = CharactersPerSecond();
+        const double lead = std::max(256.0, perSecond / 50);
+        if (creditAt == 0) credit = lead;
+        credit = std::min(lead, credit + (now - creditAt) * perSecond / 1e9);
+        creditAt = now;
+        waitNs = -1;
+        if (credit >= 1) return static_cast<size_t>(credit);
+        const double want = std::min<double>(64, static_cast<double>(LineWaiting()));
+        waitNs = static_cast<int64_t>((want - credit) / perSecond * 1e9) + 1;
+        return 0;
+    }
+
     // A client connected: the port is opened for it, which raises its
     // lines; one that goes drops them.
     void Opened(int client) {
         fd = client;
+        clientRts = true;
         if (link) link->SetBoth(side, true);
     }
 
@@ -193,25 +352,46 @@ struct Session : qelnet::TelnetSink {
         toClient.insert(toClient.end(), {255, 240});
     }
 
+    // The line's data for the client, escaped, while the client lets it
+    // come and little waits in its direction already.
+    void HandOver() {
+        if (fd < 0 || !flowAllowed) return;
+        uint8_t chunk[1024];
+        while (uart.Waiting() > 0 && ClientWaiting() < kToClientLimit) {
+            const size_t n = uart.Take(chunk, sizeof chunk);
+            const size_t at = toClient.size();
+            toClient.resize(at + n * 2);
+            toClient.resize(at + qelnet::EscapeIac(toClient.data() + at, chunk, n));
+        }
+    }
+
     void Reset() {
         CloseFd(fd);
         if (link) link->SetBoth(side, false);
+        clientRts = false;
+        breakOn = false;
         modemMask = 0;
         modemSent = -1;
+        lineMask = 0;
+        lineBits = 0;
         scanner = qelnet::TelnetScanner();
+        uart.SetFlow(1);
+        uart.Purge();
         toLine.clear();
         toLinePos = 0;
         toClient.clear();
         toClientPos = 0;
         flowAllowed = true;
+        clientPaused = false;
+        flowCharacter = -1;
+        creditAt = 0;
     }
 };
 
-// Writes what is pending without blocking; false when the fd failed.
-bool Flush(int fd, std::vector<uint8_t>& bytes, size_t& pos, bool socket) {
+// Sends what is pending without blocking; false when the socket failed.
+bool Flush(int fd, std::vector<uint8_t>& bytes, size_t& pos) {
     while (pos < bytes.size()) {
-        const ssize_t n = socket ? send(fd, bytes.data() + pos, bytes.size() - pos, MSG_NOSIGNAL)
-                                 : write(fd, bytes.data() + pos, bytes.size() - pos);
+        const ssize_t n = send(fd, bytes.data() + pos, bytes.size() - pos, MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR) continue;
             return errno == EAGAIN || errno == EWOULDBLOCK;
@@ -263,27 +443,52 @@ std::string DeviceServer::PortName() const {
     return "127.0.0.1:" + std::to_string(port_);
 }
 
+void DeviceServer::SetFaultsForTesting(const LineFaults& faults) {
+    ignoreHandshake_.store(faults.ignoreHandshake);
+    dropBreak_.store(faults.dropBreak);
+    hideParity_.store(faults.hideParity);
+}
+
 void DeviceServer::Run() {
     Session session(line_, baudRate_, link_, side_);
     std::vector<uint8_t> buffer(kChunk);
     for (;;) {
+        session.uart.SetFaults(
+            LineFaults{ignoreHandshake_.load(), dropBreak_.load(), hideParity_.load()});
         const bool connected = session.fd >= 0;
+        const bool handshake = session.uart.Handshake();
+        const int64_t now = NowNs();
+        int64_t waitNs = session.NotifyLine(now);
+        int64_t paceNs = -1;
+        size_t allowance = session.LineWaiting();
+        bool mayWrite = session.LinePending() && session.uart.MaySend(session.Cts());
+        if (mayWrite && handshake) {
+            allowance = std::min(allowance, session.Allowance(now, paceNs));
+            mayWrite = allowance > 0;
+        }
+        if (paceNs >= 0 && (waitNs < 0 || paceNs < waitNs)) waitNs = paceNs;
+
         pollfd fds[5] = {{wake_, POLLIN, 0},
                          {listener_, POLLIN, 0},
-                         {line_, 0, 0},
+                         {line_, POLLIN, 0},
                          {-1, 0, 0},
                          {link_ ? link_->WakeFd(side_) : -1, POLLIN, 0}};
-        // The line is read only when its bytes have somewhere to go (or,
-        // without a client, to be dropped), written when payload waits.
-        if (!connected || (!session.ClientPending() && session.flowAllowed))
-            fds[2].events |= POLLIN;
-        if (session.LinePending()) fds[2].events |= POLLOUT;
+        // The line is always read, as a UART receives whatever comes (with
+        // no client it is dropped); it is written when payload may go.
+        if (mayWrite || session.flowCharacter >= 0) fds[2].events |= POLLOUT;
         if (connected) {
             fds[3].fd = session.fd;
-            if (!session.LinePending()) fds[3].events |= POLLIN;
-            if (session.ClientPending()) fds[3].events |= POLLOUT;
+            // Without a handshake the client's next data is read once the
+            // last is on the line (the socket holds the rest); with one, a
+            // few KB wait here and the client is told to pause.
+            if (handshake ? session.LineWaiting() < kTxLimit : !session.LinePending())
+                fds[3].events |= POLLIN;
+            // Writable also while the UART holds data the client may take.
+            if (session.ClientPending() || (session.flowAllowed && session.uart.Waiting() > 0))
+                fds[3].events |= POLLOUT;
         }
-        if (poll(fds, 5, -1) < 0) {
+        const int timeoutMs = waitNs < 0 ? -1 : static_cast<int>((waitNs + 999999) / 1000000);
+        if (poll(fds, 5, timeoutMs) < 0) {
             if (errno == EINTR) continue;
             return;
         }
@@ -291,6 +496,7 @@ void DeviceServer::Run() {
         if (fds[4].revents & POLLIN) {
             link_->Drain(side_);
             session.NotifyModem(false);
+            if (link_->TakeBreaks(side_) != 0) session.uart.Break();
         }
 
         if (fds[1].revents & POLLIN) {
@@ -315,11 +521,16 @@ void DeviceServer::Run() {
                 continue;
             }
             if (n > 0) {
-                session.toLine.resize(static_cast<size_t>(n));
-                const size_t payload = session.scanner.scan(buffer.data(), static_cast<size_t>(n),
-                                                            session.toLine.data(), session);
-                session.toLine.resize(payload);
+                // Behind what still waits for the line (only under a
+                // handshake is there any).
+                std::vector<uint8_t>& out = session.toLine;
+                out.erase(out.begin(), out.begin() + static_cast<ptrdiff_t>(session.toLinePos));
                 session.toLinePos = 0;
+                const size_t at = out.size();
+                out.resize(at + static_cast<size_t>(n));
+                const size_t payload = session.scanner.scan(buffer.data(), static_cast<size_t>(n),
+                                                            out.data() + at, session);
+                out.resize(at + payload);
                 toLine_.fetch_add(payload, std::memory_order_relaxed);
             }
         }
@@ -328,21 +539,44 @@ void DeviceServer::Run() {
             if (n > 0 && session.fd < 0)
                 dropped_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
             if (n > 0 && session.fd >= 0) {
-                // Behind any answer to a command queued in this same pass.
-                const size_t at = session.toClient.size();
-                session.toClient.resize(at + static_cast<size_t>(n) * 2);
-                session.toClient.resize(at + qelnet::EscapeIac(session.toClient.data() + at,
-                                                               buffer.data(),
-                                                               static_cast<size_t>(n)));
-                toClient_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
+                session.uart.Receive(buffer.data(), static_cast<size_t>(n),
+                                     link_ && link_->ParityDiffers());
+                overrun_.store(session.uart.Lost(), std::memory_order_relaxed);
             }
         }
-        if (session.LinePending() && !Flush(line_, session.toLine, session.toLinePos, false)) {
-            session.toLine.clear();  // the line failed: what was for it is lost
-            session.toLinePos = 0;
+        // Behind any answer to a command queued in this same pass.
+        const size_t before = session.uart.Waiting();
+        session.HandOver();
+        toClient_.fetch_add(before - session.uart.Waiting(), std::memory_order_relaxed);
+        session.PutRts();
+        const int flowCharacter = session.uart.TakeFlowCharacter();
+        if (flowCharacter >= 0) session.flowCharacter = flowCharacter;
+
+        // An XON or XOFF goes ahead of the data, as a UART sends it.
+        if (session.flowCharacter >= 0) {
+            const uint8_t c = static_cast<uint8_t>(session.flowCharacter);
+            if (write(line_, &c, 1) == 1) session.flowCharacter = -1;
         }
+        // An XOFF read in this pass stops the transmitter at once.
+        if (mayWrite && session.uart.MaySend(session.Cts())) {
+            const size_t n = std::min(allowance, session.LineWaiting());
+            const ssize_t w = write(line_, session.toLine.data() + session.toLinePos, n);
+            if (w > 0) {
+                session.toLinePos += static_cast<size_t>(w);
+                session.credit -= static_cast<double>(w);
+            } else if (w < 0 && errno != EAGAIN && errno != EINTR) {
+                session.toLinePos =
+                    session.toLine.size();  // the line failed: what was for it is lost
+            }
+            if (!session.LinePending()) {
+                session.toLine.clear();
+                session.toLinePos = 0;
+            }
+        }
+        session.PaceClient();
+        session.NotifyLine(NowNs());
         if (session.fd >= 0 && session.ClientPending() &&
-            !Flush(session.fd, session.toClient, session.toClientPos, true)) {
+            !Flush(session.fd, session.toClient, session.toClientPos)) {
             session.Reset();
             hasClient_.store(0, std::memory_order_relaxed);
         }

@@ -4,6 +4,10 @@
 // wiring has it. Each side's server thread is woken when the other side's
 // lines change, to tell its own client (NOTIFY-MODEMSTATE).
 //
+// It also carries what the pseudo-terminals between the two ports cannot:
+// a break one side sends, and each side's parity, which the receiving side
+// must agree with or see parity errors.
+//
 // Safe from any thread. Linux only (eventfds).
 #pragma once
 
@@ -35,8 +39,21 @@ class ModemLink {
     // and DCD 0x80 from its DTR. RI (0x40) is never on.
     uint8_t InputsOf(int side) const;
 
-    // Readable while the other side has changed side `side`'s inputs since
-    // the last Drain(side).
+    // Side `side` sends a break: the other side is woken and finds it with
+    // TakeBreaks.
+    void SendBreak(int side);
+    // The breaks that reached side `side` since its last call.
+    uint32_t TakeBreaks(int side);
+
+    // The parity side `side`'s port is set to (RFC 2217's SET-PARITY value,
+    // 1 none to 5 space; 0 while its client has not set one, which counts
+    // as none). Characters from a side whose parity differs arrive at the
+    // other with parity errors.
+    void SetParity(int side, uint8_t value);
+    bool ParityDiffers() const;
+
+    // Readable while the other side has changed side `side`'s inputs, or
+    // sent it a break, since the last Drain(side).
     int WakeFd(int side) const { return wake_[side & 1]; }
     void Drain(int side);
 
@@ -45,7 +62,11 @@ class ModemLink {
 
     static constexpr uint8_t kDtr = 1;
     static constexpr uint8_t kRts = 2;
+    void Wake(int side);
+
     std::atomic<uint8_t> outputs_[2] = {{0}, {0}};
+    std::atomic<uint32_t> breaks_[2] = {{0}, {0}};  // breaks that reached each side
+    std::atomic<uint8_t> parity_[2] = {{0}, {0}};
     int wake_[2] = {-1, -1};
 };
 

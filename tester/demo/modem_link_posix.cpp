@@ -38,10 +38,33 @@ void ModemLink::Set(int side, uint8_t bits, bool on) {
     std::atomic<uint8_t>& mine = outputs_[side & 1];
     const uint8_t before = on ? mine.fetch_or(bits) : mine.fetch_and(static_cast<uint8_t>(~bits));
     if ((before & bits) == (on ? bits : 0)) return;
+    Wake((side & 1) ^ 1);
+}
+
+void ModemLink::Wake(int side) {
     const uint64_t one = 1;
     // Fails only when the counter is saturated: readable anyway.
-    ssize_t ignored = write(wake_[(side & 1) ^ 1], &one, sizeof one);
+    ssize_t ignored = write(wake_[side & 1], &one, sizeof one);
     (void)ignored;
+}
+
+void ModemLink::SendBreak(int side) {
+    const int other = (side & 1) ^ 1;
+    breaks_[other].fetch_add(1);
+    Wake(other);
+}
+
+uint32_t ModemLink::TakeBreaks(int side) {
+    return breaks_[side & 1].exchange(0);
+}
+
+void ModemLink::SetParity(int side, uint8_t value) {
+    parity_[side & 1].store(value);
+}
+
+bool ModemLink::ParityDiffers() const {
+    auto effective = [](uint8_t v) { return v == 0 ? uint8_t{1} : v; };
+    return effective(parity_[0].load()) != effective(parity_[1].load());
 }
 
 void ModemLink::SetDtr(int side, bool on) {

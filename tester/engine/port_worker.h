@@ -166,6 +166,15 @@ class PortWorker {
     // in settingsRefused. A port that is down takes the new settings when it is open again.
     void ApplySettings();
 
+    // For a check that borrows the port (condition_check.h), once its
+    // receive direction is stopped: waits for the receiver's last read (two
+    // read time-outs at most), then drops what was assembled of a block and
+    // takes `nextSequence` (its sender's nextTxSeq) as the number the next
+    // block carries, so that blocks start afresh after bytes the check put
+    // on the line or threw away. False when the receive side stayed busy (a
+    // slave's held echo): then nothing changed.
+    bool ForgetReceived(uint32_t nextSequence);
+
     // Copies the settings' line fields (speed, data bits, parity, stop bits,
     // handshake flags) into dcb; every other field keeps what the port gave.
     void ApplyToDcb();

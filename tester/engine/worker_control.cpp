@@ -58,6 +58,9 @@ void PortWorker::ToggleRun() {
         Stop(rxRunEvent, rxRunning, rxStops_);
         return;
     }
+    // The receive side's quiet time counts from the start, not from the
+    // last run's last byte (the routine notes the time again as it begins).
+    lastRxTick_.store(plat::tickCount(), kRelaxed);
     const uint32_t m = mode.load(kRelaxed);
     if (m == ModeDuplex || m == ModeSlave) Go(rxRunEvent, rxRunning);
     if (m == ModeDuplex || m == ModeMaster) Go(txRunEvent, txRunning);
@@ -65,6 +68,7 @@ void PortWorker::ToggleRun() {
 
 void PortWorker::ToggleRead() {
     mode.store(ModeDuplex, kRelaxed);
+    lastRxTick_.store(plat::tickCount(), kRelaxed);
     Toggle(rxRunEvent, rxRunning, rxStops_);
 }
 
@@ -125,6 +129,22 @@ void PortWorker::ApplySettings() {
         lineByteSize_.store(wanted.ByteSize, kRelaxed);
     }
     hdTimeoutMs.store(static_cast<uint32_t>(settings_.hdTimeout.load()), kRelaxed);
+}
+
+bool PortWorker::ForgetReceived(uint32_t nextSequence) {
+    // The number before it, as CheckBlock counts: the last before 0 is the
+    // limit's last.
+    const uint32_t last = (nextSequence == 0 ? kSequenceLimit : nextSequence) - 1;
+    for (uint32_t waited = 0;; waited += kSideWaitSliceMs) {
+        std::unique_lock<std::mutex> hold(receiveSide, std::try_to_lock);
+        if (hold.owns_lock()) {
+            rxFill.store(0, kRelaxed);
+            lastRxSeq.store(static_cast<int32_t>(last), kRelaxed);
+            return true;
+        }
+        if (waited >= 2 * kReadTimeoutMs) return false;
+        plat::sleepMs(kSideWaitSliceMs);
+    }
 }
 
 bool PortWorker::PutLineSettings(HANDLE handle, const DCB& wanted) {

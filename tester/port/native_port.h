@@ -74,12 +74,20 @@ BOOL NativeCancelPending(NativePort& port, HANDLE handle);
 BOOL NativeEscapeFunction(NativePort& port, HANDLE handle, DWORD function);
 BOOL NativeGetModemStatus(NativePort& port, HANDLE handle, DWORD* status);
 
-// Whether the open port is a pseudo-terminal rather than a serial device:
-// a pty carries bytes at whatever pace its other end takes them, so it has
-// no line rate, no modem lines and no line conditions. Windows has none.
+// A break on the line from SetBreak until ClearBreak (TIOCSBRK and
+// TIOCCBRK; SetCommBreak and ClearCommBreak). Neither waits.
+BOOL NativeSetBreak(NativePort& port, HANDLE handle);
+BOOL NativeClearBreak(NativePort& port, HANDLE handle);
+
+// Whether the open port is a pseudo-terminal rather than a serial device
+// (by its device number, whatever name or link opened it): a pty carries
+// bytes at whatever pace its other end takes them, so it has no line
+// rate, no modem lines, no breaks, no parity and no handshake of its own.
+// Windows has none.
 bool NativeIsPseudoTerminal(NativePort& port, HANDLE handle);
 
-// Those two failed with `error` because the device has no modem lines.
+// Those failed with `error` because the device has no modem lines (or no
+// break).
 bool NativeNoModemLines(const plat::Error& error);
 
 // A transfer that failed with `error` found the device gone (unplugged,

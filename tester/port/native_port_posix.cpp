@@ -211,16 +211,6 @@ HANDLE NativeOpen(NativePort& p, const char* name, DWORD access, DWORD shareMode
     return asHandle(fd);
 }
 
-// Linux gives the slaves of Unix 98 pseudo-terminals majors 136 to 143 and
-// the old BSD ones major 3, whatever name or link they are opened by.
-bool NativeIsPseudoTerminal(NativePort& p, HANDLE handle) {
-    struct stat st {};
-    PortGuard::Scope inside(p.guard, reinterpret_cast<intptr_t>(handle));
-    if (!inside || ::fstat(p.fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-    const unsigned kind = major(st.st_rdev);
-    return (kind >= 136 && kind <= 143) || kind == 3;
-}
-
 BOOL NativeClose(NativePort& p, HANDLE handle) {
     if (!p.guard.beginClose(reinterpret_cast<intptr_t>(handle))) {
         plat::setLastError(ERROR_INVALID_HANDLE);
@@ -385,6 +375,32 @@ BOOL NativeGetModemStatus(NativePort& p, HANDLE handle, DWORD* status) {
         *status = bits;
         return TRUE;
     });
+}
+
+BOOL NativeSetBreak(NativePort& p, HANDLE handle) {
+    return RunGuarded(p.guard, handle, [&] { return ::ioctl(p.fd, TIOCSBRK) == 0 ? TRUE : FALSE; });
+}
+
+BOOL NativeClearBreak(NativePort& p, HANDLE handle) {
+    return RunGuarded(p.guard, handle, [&] { return ::ioctl(p.fd, TIOCCBRK) == 0 ? TRUE : FALSE; });
+}
+
+// Linux numbers its pseudo-terminals' devices apart from every serial
+// driver's (Documentation/admin-guide/devices.txt): the Unix 98 slaves
+// (/dev/pts/N) majors 136 to 143 and their masters 128 to 135, the old BSD
+// slaves (/dev/ttyp0...) major 3 and masters major 2, and /dev/ptmx 5:2.
+// A name says nothing: a link, or a node made under another name, leads to
+// the same device.
+bool NativeIsPseudoTerminal(NativePort& p, HANDLE handle) {
+    BOOL pty = FALSE;
+    RunGuarded(p.guard, handle, [&] {
+        struct stat st {};
+        if (::fstat(p.fd, &st) != 0 || !S_ISCHR(st.st_mode)) return FALSE;
+        const unsigned int m = major(st.st_rdev);
+        pty = (m >= 128 && m <= 143) || m == 2 || m == 3 || (m == 5 && minor(st.st_rdev) == 2);
+        return TRUE;
+    });
+    return pty != FALSE;
 }
 
 // A tty without modem lines (a pseudo-terminal, a bare UART driver) has no

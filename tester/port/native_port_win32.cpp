@@ -153,12 +153,22 @@ BOOL NativeGetModemStatus(NativePort& port, HANDLE handle, DWORD* status) {
     return RunGuarded(port.guard, handle, [&] { return GetCommModemStatus(handle, status); });
 }
 
-// Serial drivers of devices without modem lines (some virtual ports)
-// refuse these requests as functions they do not have.
+BOOL NativeSetBreak(NativePort& port, HANDLE handle) {
+    return RunGuarded(port.guard, handle, [&] { return SetCommBreak(handle); });
+}
+
+BOOL NativeClearBreak(NativePort& port, HANDLE handle) {
+    return RunGuarded(port.guard, handle, [&] { return ClearCommBreak(handle); });
+}
+
+// Windows has no pseudo-terminals among its serial ports; a virtual port
+// driver answers the break and parity settings as it sees fit.
 bool NativeIsPseudoTerminal(NativePort&, HANDLE) {
     return false;
 }
 
+// Serial drivers of devices without modem lines (some virtual ports)
+// refuse these requests as functions they do not have.
 bool NativeNoModemLines(const plat::Error& error) {
     return error.code == ERROR_INVALID_FUNCTION || error.code == ERROR_NOT_SUPPORTED;
 }

@@ -39,6 +39,10 @@ bool bindAll(plat::LibraryHandle library, LibraryExports& e) {
     // supported" on network ports, and everything else works as before.
     bind(library, "QnEscapeCommFunction", e.QnEscapeCommFunction);
     bind(library, "QnGetCommModemStatus", e.QnGetCommModemStatus);
+    // The break check's: without them it says "not supported" on network
+    // ports.
+    bind(library, "QnSetCommBreak", e.QnSetCommBreak);
+    bind(library, "QnClearCommBreak", e.QnClearCommBreak);
     return ok;
 }
 

@@ -6,7 +6,8 @@
 // are 32-bit integers (BOOL, or a HANDLE from QnCreateFile). Two more,
 // QnEscapeCommFunction and QnGetCommModemStatus, serve the modem-line check
 // only: they are bound when the library has them, and a library without
-// them is as good as any for data. The library copies what
+// them is as good as any for data. So are QnSetCommBreak and
+// QnClearCommBreak, for the break check alone. The library copies what
 // it needs and keeps no caller pointer after a call returns. It sets no
 // last error of its own: after a failed read or write the thread's last
 // error is whatever the library's last system call left there.
@@ -32,11 +33,13 @@ using QnPurgeCommFn = BOOL(WINAPI*)(HANDLE handle, DWORD flags);
 using QnClearCommErrorFn = BOOL(WINAPI*)(HANDLE handle, LPDWORD errors, LPCOMSTAT status);
 using QnEscapeCommFunctionFn = BOOL(WINAPI*)(HANDLE handle, DWORD function);
 using QnGetCommModemStatusFn = BOOL(WINAPI*)(HANDLE handle, LPDWORD status);
+using QnSetCommBreakFn = BOOL(WINAPI*)(HANDLE handle);
+using QnClearCommBreakFn = BOOL(WINAPI*)(HANDLE handle);
 
 // The export slots. They are a struct member each rather than globals, so
 // that no symbol of the tester carries an export's plain name (a library
 // that calls its own QnCloseHandle must reach its own). The first nine are
-// always bound; the last two are null when the library lacks them.
+// always bound; the last four are null when the library lacks them.
 struct LibraryExports {
     QnCreateFileFn QnCreateFile;
     QnCloseHandleFn QnCloseHandle;
@@ -49,6 +52,8 @@ struct LibraryExports {
     QnClearCommErrorFn QnClearCommError;
     QnEscapeCommFunctionFn QnEscapeCommFunction;  // may be null
     QnGetCommModemStatusFn QnGetCommModemStatus;  // may be null
+    QnSetCommBreakFn QnSetCommBreak;              // may be null
+    QnClearCommBreakFn QnClearCommBreak;          // may be null
 };
 
 // Filled once, all together, before libraryLoaded turns true; never

@@ -152,6 +152,26 @@ BOOL PortAccess::GetModemStatus(HANDLE handle, DWORD* status) {
     return qn().QnGetCommModemStatus(handle, status);
 }
 
+BOOL PortAccess::SetBreak(HANDLE handle) {
+    if (!IsNetwork()) return NativeSetBreak(*native_, handle);
+    if (!bound()) return FALSE;
+    if (!qn().QnSetCommBreak) {
+        plat::setLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    return qn().QnSetCommBreak(handle);
+}
+
+BOOL PortAccess::ClearBreak(HANDLE handle) {
+    if (!IsNetwork()) return NativeClearBreak(*native_, handle);
+    if (!bound()) return FALSE;
+    if (!qn().QnClearCommBreak) {
+        plat::setLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    return qn().QnClearCommBreak(handle);
+}
+
 bool PortAccess::NoModemLines(const plat::Error& error) const {
     if (IsNetwork()) return error.code == ERROR_NOT_SUPPORTED;
     return NativeNoModemLines(error);

@@ -26,7 +26,10 @@
 
 // What an open port is, for the checks that depend on it: a serial device
 // has a line rate, modem lines and line conditions; a pseudo-terminal has
-// none of them; a network port has what its device server gives it.
+// none of them (the kernel's pty takes a break request and does nothing,
+// keeps every character 8 bits without parity, and holds a writer off by
+// its buffer whatever the settings say); a network port has what its
+// device server makes of RFC 2217's commands.
 enum class DeviceKind : uint32_t { Unknown, Serial, PseudoTerminal, Network };
 
 // "tty", "pseudo-terminal", "network", "" (unknown).
@@ -82,6 +85,16 @@ class PortAccess {
     BOOL EscapeFunction(HANDLE handle, DWORD function);
     BOOL GetModemStatus(HANDLE handle, DWORD* status);
 
+    // A break on the line, for the break check: the line stays in the break
+    // state from SetBreak to ClearBreak. A local port through the system
+    // (TIOCSBRK and TIOCCBRK; SetCommBreak and ClearCommBreak), a network
+    // port through QnSetCommBreak and QnClearCommBreak (RFC 2217's
+    // SET-CONTROL break on and off); a library without those two fails them
+    // with ERROR_NOT_SUPPORTED, which NoModemLines counts as a function the
+    // port does not have.
+    BOOL SetBreak(HANDLE handle);
+    BOOL ClearBreak(HANDLE handle);
+
     // Whether EscapeFunction or GetModemStatus failing with `error` means
     // that the port has no modem lines to drive or read (a pseudo-terminal,
     // a network library without the exports), rather than that a call went
@@ -90,7 +103,10 @@ class PortAccess {
 
     // What the last Open decided.
     bool IsNetwork() const { return isNetwork.load(std::memory_order_relaxed) != 0; }
-    // What the last Open opened (Unknown before one succeeded).
+    // What the last Open opened (Unknown before one succeeded). A local
+    // device is a pseudo-terminal by its device number, whatever its name
+    // (a link in /dev/serial/..., a /dev/ttyS name given to a pty); on
+    // Windows every local port is a serial device.
     DeviceKind Kind() const { return kind_.load(std::memory_order_relaxed); }
 
     // Why the last Open gave INVALID_HANDLE_VALUE, in words for the

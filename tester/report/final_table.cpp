@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "tester/report/line_check_text.h"
+#include "tester/report/condition_check_text.h"
 #include "tester/report/measure_columns.h"
 #include "tester/engine/port_worker.h"
 #include "tester/report/csv_text.h"
@@ -94,6 +95,8 @@ std::string FormatCsvParts(const std::string& leadTitle, const std::vector<CsvPa
     if (lead) header.insert(header.begin(), leadTitle);
     header.push_back("Result");
     if (lines) header.insert(header.end(), kLineCheckTitles.begin(), kLineCheckTitles.end());
+    for (std::string& title : ConditionTextTitles(measures.conditions))
+        header.push_back(std::move(title));
     std::string out = line(header);
     for (const CsvPart& part : parts) {
         for (const BatchRow& row : *part.rows) {
@@ -103,6 +106,8 @@ std::string FormatCsvParts(const std::string& leadTitle, const std::vector<CsvPa
             if (lines)
                 for (std::string& cell : LineCheckCells(row))
                     fields.push_back(std::move(cell));
+            for (std::string& cell : ConditionTextCells(row, measures.conditions))
+                fields.push_back(std::move(cell));
             out += line(fields);
         }
     }

@@ -5,6 +5,7 @@
 
 #include "tester/report/final_table.h"
 #include "tester/report/line_check_text.h"
+#include "tester/report/condition_check_text.h"
 #include "tester/report/measure_columns.h"
 #include "tester/engine/port_worker.h"
 
@@ -427,7 +428,8 @@ std::string TagsLine(const RunTags& tags) {
 }  // namespace
 
 std::string FormatHtmlReport(const HtmlReport& r) {
-    const bool passed = r.sweep ? SweepExitCode(*r.sweep) == kBatchPassed && !LinesFailed(r.rows)
+    const bool passed = r.sweep ? SweepExitCode(*r.sweep) == kBatchPassed && !LinesFailed(r.rows) &&
+                                      !ConditionsFailed(r.rows)
                                 : r.summary.exitCode == kBatchPassed;
     const std::string verdictLine = r.sweep ? SweepSummaryLine(*r.sweep) : SummaryLine(r.summary);
     const std::vector<LogSample> none;
@@ -470,6 +472,7 @@ std::string FormatHtmlReport(const HtmlReport& r) {
         page += "<h2>Final rows</h2>\n" + RowsTable(r.titles, r.rows);
     }
     page += LinesSection(r.rows);
+    page += ConditionsSection(r.rows, Escape);
 
     page += "<h2>Ports over time</h2>\n";
     page +=

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "tester/engine/port_worker.h"
+#include "tester/report/condition_check_text.h"
 
 const std::vector<std::string> kWiringTitles = {"Source"};
 const std::vector<std::string> kRoundTripTitles = {"RttMinMs", "RttP50Ms", "RttP99Ms", "RttMaxMs"};
@@ -34,6 +35,7 @@ MeasureColumns MeasureColumnsOf(const std::vector<BatchRow>& rows) {
         if (IsMaster(row)) columns.roundTrips = true;
         if (row.rate.verdict != RateVerdict::NotChecked) columns.rates = true;
     }
+    columns.conditions = ConditionsChecked(rows);
     return columns;
 }
 
@@ -43,6 +45,8 @@ std::vector<std::string> MeasureTitles(const MeasureColumns& columns) {
     if (columns.roundTrips)
         titles.insert(titles.end(), kRoundTripTitles.begin(), kRoundTripTitles.end());
     if (columns.rates) titles.insert(titles.end(), kRateTitles.begin(), kRateTitles.end());
+    for (std::string& title : ConditionTitles(columns.conditions))
+        titles.push_back(std::move(title));
     return titles;
 }
 
@@ -67,5 +71,7 @@ std::vector<std::string> MeasureCells(const BatchRow& row, const MeasureColumns&
         cells.push_back(measured ? Fixed(r.ratio, 3) : "");
         cells.push_back(RateVerdictText(r.verdict));
     }
+    for (std::string& cell : ConditionCells(row, columns.conditions))
+        cells.push_back(std::move(cell));
     return cells;
 }

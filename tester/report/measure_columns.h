@@ -10,7 +10,9 @@
 //   others, and on a master that got no block back);
 // - the rate check, when it was asked for: kRateTitles, the line's rate
 //   and the one measured in bytes per second (one decimal), their ratio
-//   (three decimals) and the check's word (RateVerdictText).
+//   (three decimals) and the check's word (RateVerdictText);
+// - the checks of flow control, breaks and parity the run made: their
+//   result columns (condition_check_text.h).
 #pragma once
 
 #include <string>
@@ -26,6 +28,7 @@ struct MeasureColumns {
     bool wiring = false;
     bool roundTrips = false;
     bool rates = false;
+    std::vector<ConditionCheck> conditions;
 };
 
 // The groups the rows call for.

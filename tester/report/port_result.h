@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tester/engine/condition_check.h"
 #include "tester/engine/line_check.h"
 #include "tester/engine/port_snapshot.h"
 #include "tester/engine/row_sink.h"
@@ -38,6 +39,21 @@ struct BatchLineCheck {
 
 // "passed", "failed", "not supported", "not checked".
 const char* LineVerdictName(LineVerdict verdict);
+
+// One row's part of one check of flow control, breaks or parity.
+struct BatchConditionCheck {
+    bool checked = false;  // the run made this check
+    LineVerdict verdict = LineVerdict::NotChecked;
+    std::string text;    // "RTS/CTS held it off after 1.2 s; 40 blocks, none lost"...
+    std::string farEnd;  // the far end's number ("2"), or "loop-back"
+};
+
+// A row's part of all three, by ConditionCheck.
+struct BatchConditions {
+    BatchConditionCheck flow, breaks, parity;
+    BatchConditionCheck& of(ConditionCheck check);
+    const BatchConditionCheck& of(ConditionCheck check) const;
+};
 
 enum class RateVerdict {
     NotChecked,   // no check asked for, or the port did not open
@@ -96,6 +112,7 @@ struct BatchRow {
     std::string openFailure;              // why the port did not open, when it did not
     BatchLineCheck lines;                 // the modem-line check, when it ran
     RateCheck rate;                       // the rate check, when one was asked for
+    BatchConditions conditions;           // flow, break and parity checks, those made
     // The wiring: the rows this port hears ("2"; its own number for a
     // loop-back plug; "none"; several joined by "+"), "" when nobody
     // asked (no probe, nothing declared) or the port did not open.

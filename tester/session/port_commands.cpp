@@ -74,6 +74,7 @@ void RunPortCommand(PortList& rows, PortCommand command) {
             ApplySettingsToSelected(rows);
             break;
         case PortCommand::ModemLines:
+        case PortCommand::Conditions:
             break;
     }
 }
@@ -93,6 +94,10 @@ const PortCommandInfo kPortCommands[] = {
     {PortCommand::Purge, "Purge", "Purge selected ports", true},
     {PortCommand::ModemLines, "Modem lines",
      "Check the modem lines of selected ports (pairs 1+2, 3+4...; a lone port as a loop-back)",
+     true},
+    {PortCommand::Conditions, "Flow, break, parity",
+     "Check flow control, breaks and parity of selected ports (pairs 1+2, 3+4...; a lone port "
+     "as a loop-back)",
      true},
     {PortCommand::ApplySettings, "Ports settings", "Setting selected ports", true},
     {PortCommand::HdPairs, "z", "", false},

@@ -28,14 +28,17 @@ enum class PortCommand {
     Clear,          // "Clear": duplex mode, counters and error fields to 0
     Purge,          // "Purge": abort and clear the port both ways, read its errors
     ModemLines,     // "Modem lines": the line check, run by the front end (line_check_command.h)
+    Conditions,     // "Flow, break, parity": those checks, run by the front end
+                    // (condition_check_command.h)
     ApplySettings,  // "Ports settings", after the form's OK: see ApplySettingsToSelected
 };
 
 // Runs one command. For PortCommand::ApplySettings this is
 // ApplySettingsToSelected: the front end calls it only after the settings
 // form has been confirmed (and has shown the new summaryText itself).
-// PortCommand::ModemLines does nothing here: it takes seconds and reports,
-// so the front end runs it on the session's check thread.
+// PortCommand::ModemLines and PortCommand::Conditions do nothing here:
+// they take seconds and report, so the front end runs them on the
+// session's check threads.
 void RunPortCommand(PortList& rows, PortCommand command);
 
 // "Ports settings" after OK: each selected worker stops both directions,

@@ -50,6 +50,10 @@ void TesterSession::Stop(const LastLook& lastLook) {
         checkEnded = false;
         (void)lineCheck_.release();
     }
+    if (conditionCheck_ && !conditionCheck_->Stop(kShutDownJoinMs)) {
+        checkEnded = false;
+        (void)conditionCheck_.release();
+    }
     if (lastLook) {
         RefreshRows(workers_, rows_);
         lastLook();
@@ -64,8 +68,19 @@ void TesterSession::LineStateUnreadable(int32_t, const std::string& portName) {
 
 bool TesterSession::StartLineCheck(std::vector<LineCheckJob> jobs, LineCheckThread::Done done) {
     if (!started_ || stopped_) return false;
+    // Both checks borrow the lines: one at a time.
+    if (conditionCheck_ && conditionCheck_->Running()) return false;
     if (!lineCheck_) lineCheck_.reset(new (std::nothrow) LineCheckThread);
     return lineCheck_ && lineCheck_->Start(std::move(jobs), LineCheckTiming(), std::move(done));
+}
+
+bool TesterSession::StartConditionCheck(std::vector<LineCheckJob> jobs,
+                                        std::vector<ConditionCheck> checks,
+                                        ConditionCheckThread::Done done) {
+    if (!started_ || stopped_ || LineCheckRunning()) return false;
+    if (!conditionCheck_) conditionCheck_.reset(new (std::nothrow) ConditionCheckThread);
+    return conditionCheck_ && conditionCheck_->Start(std::move(jobs), std::move(checks),
+                                                     ConditionTiming(), std::move(done));
 }
 
 bool TesterSession::Save() {

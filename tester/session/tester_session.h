@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "tester/config/configuration.h"
+#include "tester/engine/condition_check.h"
 #include "tester/engine/line_check.h"
 #include "tester/engine/worker_events.h"
 #include "tester/engine/worker_group.h"
@@ -113,6 +114,12 @@ class TesterSession : public WorkerEvents {
     bool StartLineCheck(std::vector<LineCheckJob> jobs, LineCheckThread::Done done);
     bool LineCheckRunning() const { return lineCheck_ && lineCheck_->Running(); }
 
+    // The same for the checks of flow control, breaks and parity
+    // (condition_check.h), on a thread of their own. Both borrow the
+    // ports' lines, so neither starts while the other runs.
+    bool StartConditionCheck(std::vector<LineCheckJob> jobs, std::vector<ConditionCheck> checks,
+                             ConditionCheckThread::Done done);
+
   private:
     RowSink& rows_;
     NoticeHandler noticeHandler_;
@@ -120,6 +127,7 @@ class TesterSession : public WorkerEvents {
     WorkerGroup workers_;
     std::unique_ptr<RefreshTimer> refresh_;
     std::unique_ptr<LineCheckThread> lineCheck_;
+    std::unique_ptr<ConditionCheckThread> conditionCheck_;
     bool started_ = false;
     bool stopped_ = false;
     bool rowsInUse_ = false;

@@ -32,6 +32,13 @@ TEST(CommandLine, OptionsComeFirstAndThePathLast) {
     EXPECT_TRUE(r.line.pairs);
     EXPECT_TRUE(r.line.lines);
     EXPECT_FALSE(Parse({"--batch", "30", "x.ini"}).line.lines);
+    const CommandLineResult checks =
+        Parse({"--batch", "30", "--check-flow", "--check-parity", "x.ini"});
+    ASSERT_TRUE(checks.ok) << checks.error;
+    EXPECT_TRUE(checks.line.checkFlow);
+    EXPECT_FALSE(checks.line.checkBreak);
+    EXPECT_TRUE(checks.line.checkParity);
+    EXPECT_TRUE(Parse({"--batch", "30", "--check-break", "x.ini"}).line.checkBreak);
     EXPECT_EQ(r.line.reportPath, "out.csv");
     EXPECT_EQ(r.line.configPath, "a b.ini");
 
@@ -209,6 +216,10 @@ TEST(CommandLine, RefusesWhatItCannotUse) {
              {"--pairs=1", "--batch", "5"},
              {"--lines", "x.ini"},  // the front end has its own command
              {"--lines=1", "--batch", "5"},
+             {"--check-flow", "x.ini"},  // the front end has its own command
+             {"--check-break", "x.ini"},
+             {"--check-parity", "x.ini"},
+             {"--check-break=1", "--batch", "5"},
              {"--html", "r.html"},  // a page only of an unattended run
              {"--log", "l.csv", "--interval", "0"},
              {"--log", "l.csv", "--interval", "86401"},
@@ -225,6 +236,7 @@ TEST(CommandLine, RefusesWhatItCannotUse) {
                                                  std::to_string(kMaxBatchSeconds) + ", not '0'");
     EXPECT_EQ(Parse({"--batch", "5", "--drain"}).error, "--drain needs a number of seconds");
     EXPECT_EQ(Parse({"--batch", "5", "--html="}).error, "--html needs a file name");
+    EXPECT_EQ(Parse({"--check-parity", "x.ini"}).error, "--check-parity belongs with --batch");
     const CommandLineResult unknown = Parse({"--frobnicate", "x.ini"});
     EXPECT_FALSE(unknown.ok);
     EXPECT_EQ(unknown.error, "unknown option '--frobnicate'");
@@ -237,13 +249,15 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
     EXPECT_FALSE(Parse({"--version=1"}).ok);
     const std::string usage = UsageText("Linux");
     EXPECT_NE(usage.find("VeskTest (Linux)"), std::string::npos) << usage;
-    for (const char* option : {"--demo [N]",     "--keep-demo",     "--batch SECONDS",
-                               "--pairs",        "--lines",         "--report FILE",
-                               "--log FILE",     "--html FILE",     "--interval SECONDS",
-                               "--check-rate",   "--sweep SPEEDS",  "--unit SERIAL",
-                               "--station NAME", "--operator NAME", "--json FILE",
-                               "--junit FILE",   "--db URL",        "--history",
-                               "--since DATE",   "--help",          "--version",
+    for (const char* option : {"--demo [N]",      "--keep-demo",     "--batch SECONDS",
+                               "--pairs",         "--lines",         "--report FILE",
+                               "--log FILE",      "--html FILE",     "--interval SECONDS",
+                               "--check-rate",    "--sweep SPEEDS",  "--unit SERIAL",
+                               "--station NAME",  "--operator NAME", "--json FILE",
+                               "--junit FILE",    "--db URL",        "--history",
+                               "--since DATE",    "--check-flow",    "--check-break",
+                               "--check-parity",  "--wiring WIRING", "--no-probe",
+                               "--stall SECONDS", "--help",          "--version",
                                "./vesktestw.ini"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "  6  ", "  7  "})

@@ -2,6 +2,7 @@
 
 #include "tester/batch/rate_check.h"
 #include "tester/batch/verdict.h"
+#include "tester/report/condition_check_text.h"
 #include "tester/report/final_table.h"
 #include "tester/report/html_report.h"
 #include "tester/report/line_check_text.h"
@@ -186,6 +187,43 @@ TEST(BatchVerdict, AFailedModemLineCheckFailsThePortAndTheRun) {
               std::string::npos)
         << csv;
     EXPECT_EQ(FormatCsv({Ready(2, "B", Moved(2048, 2048))}, kTitles).find("Lines"),
+              std::string::npos);
+
+    // The flow, break and parity checks the same way: only a failed one
+    // fails; the result columns beside the measures, the words after the
+    // port's result.
+    auto conditioned = [](BatchRow row, ConditionCheck check, LineVerdict verdict,
+                          const char* text) {
+        BatchConditionCheck& c = row.conditions.of(check);
+        c.checked = true;
+        c.verdict = verdict;
+        c.text = text;
+        c.farEnd = "2";
+        return row;
+    };
+    const char* kept =
+        "port 1 kept sending for 3.0 s while port 2 did not read: RTS/CTS does "
+        "not hold it off";
+    const BatchRow unheld = conditioned(Ready(1, "A", Moved(2048, 2048)), ConditionCheck::Flow,
+                                        LineVerdict::Failed, kept);
+    const BatchRow unset =
+        conditioned(Ready(2, "B", Moved(2048, 2048)), ConditionCheck::Flow, LineVerdict::NotChecked,
+                    "not checked (no flow control set)");
+    EXPECT_EQ(PortProblems(unheld), Problems{std::string("flow: ") + kept});
+    EXPECT_EQ(PortProblems(unset), Problems{});
+    EXPECT_TRUE(ConditionsFailed({unheld, unset}));
+    EXPECT_FALSE(ConditionsFailed({unset}));
+    EXPECT_EQ(ConditionVerdictLine({unheld, unset}, ConditionCheck::Flow),
+              std::string("flow: 2 ports, 0 passed, 1 failed, 0 not supported, 1 not checked: "
+                          "FAILED: port 1 (A) to port 2: ") +
+                  kept);
+    std::vector<BatchRow> flowRows = {unheld, unset};
+    Summarise(flowRows, 2);
+    const std::string flowCsv = FormatCsv(flowRows, kTitles);
+    EXPECT_NE(flowCsv.find(",LineErrSeen,Flow,Result,FlowText\r\n"), std::string::npos) << flowCsv;
+    EXPECT_NE(flowCsv.find(",failed,failed,port 1 kept sending for 3.0 s while"), std::string::npos)
+        << flowCsv;
+    EXPECT_NE(FormatTable({unheld, unset}, kTitles).find("LineErrSeen        Flow\n"),
               std::string::npos);
 }
 

@@ -21,6 +21,8 @@
 #include <unistd.h>
 
 #include "tester/demo/cable.h"
+#include "tester/demo/device_server.h"
+#include "tester/demo/modem_link.h"
 #include "tests/support/postgres.h"
 #include "tests/support/ser2net.h"
 
@@ -127,13 +129,25 @@ struct Row {
     }
 };
 
+// The fields of a CSV line as RFC 4180 quotes them (texts with commas).
 std::vector<std::string> SplitFields(std::string line) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::vector<std::string> cells;
-    std::istringstream fields(line);
-    for (std::string field; std::getline(fields, field, ',');)
-        cells.push_back(field);
-    if (!line.empty() && line.back() == ',') cells.push_back("");
+    std::vector<std::string> cells(1);
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+            cells.back() += '"';
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            cells.emplace_back();
+        } else {
+            cells.back() += c;
+        }
+    }
+    if (line.empty()) cells.clear();
     return cells;
 }
 
@@ -405,6 +419,143 @@ TEST_F(BatchRun, HalfDuplexPairsAndModemLinesOnDemoPorts) {
     const std::string page = ReadText(html);
     EXPECT_NE(page.find("<h2>Modem lines</h2>"), std::string::npos);
     EXPECT_EQ(Count(page, "RTS&gt;CTS ok, DTR&gt;DSR ok, DTR&gt;DCD ok"), 2u);
+}
+
+// The demo's network pair (two ports of the device server on a cable paced
+// to their speed, their modem lines joined), with the server's faults.
+struct ServedPair {
+    explicit ServedPair(const demo::LineFaults& faults) {
+        a.SetFaultsForTesting(faults);
+        b.SetFaultsForTesting(faults);
+    }
+    demo::NullModemCable line{demo::Pacing::followPort()};
+    demo::ModemLink link;
+    demo::DeviceServer a{line.pathA(), 921600, &link, 0};
+    demo::DeviceServer b{line.pathB(), 921600, &link, 1};
+};
+
+// The checks of flow control, breaks and parity before the test, with
+// RTS/CTS and even parity set: a network pair that honours them passes
+// all three both ways, one whose server ignores the handshake, drops
+// breaks and hides parity errors fails each in words, and a pair of
+// pseudo-terminals is not supported. Each check's verdict line, the
+// result columns and the words in the CSV, the page's section; the failed
+// checks fail the run, and the test that follows on the same lines is
+// clean on every port.
+TEST_F(BatchRun, FlowBreakAndParityChecksPassFailAndAreNotSupported) {
+    ServedPair sound({false, false, false});
+    ServedPair faulty({true, true, true});
+    demo::NullModemCable cable(demo::Pacing::followPort());
+    const std::string config =
+        WriteConfig({sound.a.PortName(), sound.b.PortName(), faulty.a.PortName(),
+                     faulty.b.PortName(), cable.pathA(), cable.pathB()},
+                    "Parity=2\nRtsControl=2\nOutxCtsFlow=1\n", 921600);
+    const std::string html = dir_ + "/checks.html";
+    const Outcome run =
+        Batch({"--batch", "2", "--check-flow", "--check-break", "--check-parity", "--html", html},
+              config);
+    ASSERT_EQ(run.exitCode, 3) << run.output;
+    const std::vector<Row> rows = Rows();
+    ASSERT_EQ(rows.size(), 6u) << run.output;
+    const std::vector<std::string> verdicts = {"passed", "passed",        "failed",
+                                               "failed", "not supported", "not supported"};
+    for (size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i][kName]);
+        for (const char* check : {"Flow", "Break", "Parity"})
+            EXPECT_EQ(rows[i].Field(check), verdicts[i])
+                << check << ": " << rows[i].Field(std::string(check) + "Text");
+        EXPECT_EQ(rows[i][kErr], "0/0") << "the test after the checks is clean";
+        EXPECT_EQ(rows[i][kLineErr], "0");
+        EXPECT_GT(Blocks(rows[i][kRx]), 3u);
+        EXPECT_EQ(rows[i].Field("Result"), i == 2 || i == 3 ? "failed" : "passed");
+    }
+    const std::regex held("RTS/CTS held it off after [0-9.]+ s; [0-9]+ blocks, none lost");
+    EXPECT_TRUE(std::regex_match(rows[0].Field("FlowText"), held)) << rows[0].Field("FlowText");
+    EXPECT_TRUE(std::regex_match(rows[1].Field("FlowText"), held)) << rows[1].Field("FlowText");
+    EXPECT_TRUE(
+        std::regex_match(rows[0].Field("BreakText"),
+                         std::regex("port 2 reported it; [0-9]+ blocks after it arrived whole")))
+        << rows[0].Field("BreakText");
+    EXPECT_TRUE(std::regex_match(
+        rows[1].Field("ParityText"),
+        std::regex("port 1 flagged odd parity; [0-9]+ blocks after it arrived whole")))
+        << rows[1].Field("ParityText");
+    EXPECT_TRUE(std::regex_match(
+        rows[2].Field("FlowText"),
+        std::regex("port 3 kept sending for [0-9.]+ s while port 4 did not read: RTS/CTS does "
+                   "not hold it off")))
+        << rows[2].Field("FlowText");
+    EXPECT_EQ(rows[3].Field("BreakText"), "port 3 reported no break within 3.0 s");
+    EXPECT_TRUE(std::regex_match(
+        rows[2].Field("ParityText"),
+        std::regex("port 4 flagged no parity error in [0-9]+ blocks with odd parity")))
+        << rows[2].Field("ParityText");
+    EXPECT_EQ(rows[4].Field("FlowText"), "not supported");
+
+    const std::string net3 = "port 3 (" + faulty.a.PortName() + ") to port 4: ";
+    for (const char* check : {"flow", "break", "parity"})
+        EXPECT_NE(run.output.find(std::string("\nvesktest: ") + check +
+                                  ": 6 ports, 2 passed, 2 failed, 2 not supported, 0 not "
+                                  "checked: FAILED: " +
+                                  net3),
+                  std::string::npos)
+            << check << "\n"
+            << run.output;
+    EXPECT_NE(run.output.find("6 ports configured, 6 opened, 0 not opened, 2 failing: FAILED: "
+                              "port 3 (" +
+                              faulty.a.PortName() + "): flow: port 3 kept sending"),
+              std::string::npos)
+        << run.output;
+    EXPECT_TRUE(
+        std::regex_search(run.output, std::regex("LineErrSeen +Source +Flow +Break +Parity\n")))
+        << "the table's result columns\n"
+        << run.output;
+    for (const demo::DeviceServer* server : {&sound.a, &sound.b, &faulty.a, &faulty.b})
+        EXPECT_EQ(server->Clients(), 1u) << server->PortName() << ": no port was lost meanwhile";
+    const std::string page = ReadText(html);
+    EXPECT_NE(page.find("<h2>Flow control, breaks and parity</h2>"), std::string::npos);
+    EXPECT_NE(page.find("port 4 reported no break within 3.0 s"), std::string::npos);
+}
+
+// Against ser2net, a device server whose ports here are the two ends of a
+// pseudo-terminal cable. The flow check passes: ser2net stops reading the
+// device for a client that asks it to pause, and the pty's buffers then
+// hold the far sender off, as a handshake would (the pty has none: its
+// CRTSCTS does nothing). Breaks and parity fail: ser2net passes the break
+// and the parity to its device, which a pty cannot carry, and so reports
+// neither. What a pty cannot do shows as failures here, because only the
+// device server knows its device is one.
+TEST_F(BatchRun, FlowBreakAndParityChecksAgainstSer2net) {
+    if (rig::Ser2net::program().empty()) GTEST_SKIP() << rig::Ser2net::missingMessage();
+    demo::NullModemCable cable(demo::Pacing::followPort());
+    std::vector<std::unique_ptr<rig::Ser2net>> servers;
+    std::vector<std::string> ports;
+    for (const std::string& device : {cable.pathA(), cable.pathB()}) {
+        rig::Ser2net::Options options;
+        options.device = device;
+        options.lineSettings = "921600e81";
+        servers.push_back(std::make_unique<rig::Ser2net>(options));
+        std::string why;
+        ASSERT_TRUE(servers.back()->start(&why)) << why;
+        ports.push_back("127.0.0.1:" + std::to_string(servers.back()->telnetPort()));
+    }
+    const std::string config =
+        WriteConfig(ports, "Parity=2\nRtsControl=2\nOutxCtsFlow=1\n", 921600);
+    const Outcome run =
+        Batch({"--batch", "2", "--check-flow", "--check-break", "--check-parity"}, config);
+    ASSERT_EQ(run.exitCode, 3) << run.output;
+    const std::vector<Row> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u) << run.output;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row[kName]);
+        EXPECT_EQ(row.Field("Flow"), "passed") << row.Field("FlowText");
+        EXPECT_EQ(row.Field("Break"), "failed") << row.Field("BreakText");
+        EXPECT_EQ(row.Field("Parity"), "failed") << row.Field("ParityText");
+        EXPECT_EQ(row[kErr], "0/0") << "the test after the checks is clean";
+    }
+    EXPECT_EQ(rows[0].Field("BreakText"), "port 2 reported no break within 3.0 s");
+    std::printf("[ info ] ser2net: %s; %s\n", rows[0].Field("FlowText").c_str(),
+                rows[0].Field("ParityText").c_str());
 }
 
 TEST_F(BatchRun, InjectedFaultsAreCountedExactly) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "netserial/telnet_codec.h"
 #include "tester/demo/cable.h"
 #include "tester/demo/demo_ports.h"
 #include "tester/demo/line_format.h"
@@ -37,6 +39,7 @@ class FarEnd {
         if (fd_ >= 0) close(fd_);
     }
     bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     bool Write(const Bytes& bytes) {
         return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }
@@ -249,6 +252,227 @@ TEST(DeviceServer, JoinsTheModemLinesOfItsTwoPortsAsANullModemCable) {
     Bytes more;
     EXPECT_EQ(clientA->receive(more, 200), rig::TcpConnection::Status::Timeout)
         << "no notification without a change";
+}
+
+// What a client hears from the server: the payload, and the notifications
+// and flow-control requests among it, as the library's scanner takes them.
+struct Heard : qelnet::TelnetSink {
+    Bytes data;
+    std::vector<uint8_t> lineStates;
+    std::vector<uint8_t> modemStates;
+    int pauses = 0;
+    int goes = 0;
+    qelnet::TelnetScanner scanner;
+
+    void onLineState(uint8_t value) override { lineStates.push_back(value); }
+    void onModemState(uint8_t value) override { modemStates.push_back(value); }
+    void onServerFlow(bool allowed) override { ++(allowed ? goes : pauses); }
+
+    // Takes what comes until `done` holds or kLong ran out.
+    bool Until(rig::TcpConnection& client, const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLong);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            Bytes got;
+            client.receive(got, 20);
+            const size_t n = scanner.scan(got.data(), got.size(), got.data(), *this);
+            data.insert(data.end(), got.begin(), got.begin() + static_cast<ptrdiff_t>(n));
+        }
+        return true;
+    }
+    // Takes what comes for `ms`.
+    void For(rig::TcpConnection& client, int ms) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        Until(client, [&] { return std::chrono::steady_clock::now() >= end; });
+    }
+    bool SawLineState(uint8_t bit) const {
+        for (uint8_t v : lineStates)
+            if (v & bit) return true;
+        return false;
+    }
+};
+
+Bytes Pattern(size_t n) {
+    Bytes bytes(n);
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<uint8_t>(i % 251);  // no 255, no XON or XOFF at 17 and 19...
+    for (uint8_t& b : bytes)
+        if (b == 0x11 || b == 0x13) b = 0x20;  // ...none at all
+    return bytes;
+}
+
+Bytes Command(uint8_t code, std::initializer_list<uint8_t> value) {
+    Bytes bytes = {IAC, SB, 44, code};
+    bytes.insert(bytes.end(), value);
+    bytes.insert(bytes.end(), {IAC, SE});
+    return bytes;
+}
+
+// A UART keeps what its buffer holds for a client that does not take it,
+// and loses the rest with an overrun it reports; the client gets every
+// byte that was kept, in order, once it takes them again.
+TEST(DeviceServer, ALineNobodyTakesOverrunsAndSaysSo) {
+    Rig rig;
+    ASSERT_TRUE(rig.far.ok());
+    auto client = Connect(rig.server);
+    ASSERT_NE(client, nullptr);
+    ASSERT_TRUE(WaitForClients(rig.server, 1));
+    ASSERT_TRUE(client->send(Command(10, {IAC, IAC})));  // every line condition
+    ASSERT_TRUE(client->send(Command(8, {})));           // and no data for now
+    Heard heard;
+    heard.For(*client, 100);
+
+    const Bytes sent = Pattern(demo::UartModel::kReceiveBuffer + 5000);
+    for (size_t at = 0; at < sent.size();) {
+        const ssize_t n = write(rig.far.fd(), sent.data() + at, sent.size() - at);
+        if (n > 0) at += static_cast<size_t>(n);
+        if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(heard.Until(*client, [&] { return heard.SawLineState(demo::kLineOverrun); }));
+    ASSERT_TRUE(heard.Until(*client, [&] { return rig.server.Overrun() == 5000; }));
+    EXPECT_TRUE(heard.data.empty()) << "held while the client said so";
+    EXPECT_FALSE(heard.SawLineState(demo::kLineBreak | demo::kLineParityError));
+
+    ASSERT_TRUE(client->send(Command(9, {})));
+    ASSERT_TRUE(heard.Until(*client, [&] { return heard.data.size() >= 65536; }));
+    heard.For(*client, 200);
+    EXPECT_TRUE(heard.data == Bytes(sent.begin(), sent.begin() + 65536)) << "the first 64 KiB";
+}
+
+// Two ports of the server on one cable, each with a raw client, as the
+// demo's network pair is: what a handshake does across the link.
+struct LinkedPair {
+    demo::NullModemCable line;
+    demo::ModemLink link;
+    demo::DeviceServer a{line.pathA(), 115200, &link, 0};
+    demo::DeviceServer b{line.pathB(), 115200, &link, 1};
+    std::unique_ptr<rig::TcpConnection> clientA = Connect(a);
+    std::unique_ptr<rig::TcpConnection> clientB = Connect(b);
+    Heard heardA, heardB;
+
+    bool Ready() { return clientA && clientB && WaitForClients(a, 1) && WaitForClients(b, 1); }
+    // Both ports set up alike: 921600 bit/s (the transmitter's pace under
+    // a handshake), every notification, `control` and `parity`.
+    void SetUp(uint8_t control, uint8_t parity = 1) {
+        for (auto* client : {clientA.get(), clientB.get()}) {
+            client->send(Command(1, {0x00, 0x0E, 0x10, 0x00}));
+            client->send(Command(10, {IAC, IAC}));
+            client->send(Command(11, {IAC, IAC}));
+            client->send(Command(5, {control}));
+            client->send(Command(3, {parity}));
+        }
+        heardA.For(*clientA, 100);
+        heardB.For(*clientB, 100);
+    }
+};
+
+// B stops taking data while A sends 100 KiB. With RTS/CTS or XON/XOFF the
+// UART at B holds A's transmitter off (A's client is told to pause, and
+// with RTS/CTS sees its CTS go), nothing is lost, and once B takes data
+// again every byte arrives in order. A server that ignores the handshake
+// lets A send on, and B's UART overruns.
+TEST(DeviceServer, AHandshakeHoldsTheFarEndOffAcrossTheLink) {
+    const Bytes sent = Pattern(100 * 1024);
+    for (uint8_t control : {uint8_t{3}, uint8_t{2}}) {
+        for (bool ignored : {false, true}) {
+            SCOPED_TRACE(std::string(control == 3 ? "RTS/CTS" : "XON/XOFF") +
+                         (ignored ? ", ignored" : ""));
+            LinkedPair pair;
+            ASSERT_TRUE(pair.Ready());
+            pair.a.SetFaultsForTesting({ignored, false, false});
+            pair.b.SetFaultsForTesting({ignored, false, false});
+            pair.SetUp(control);
+            ASSERT_TRUE(pair.clientB->send(Command(8, {})));
+            std::thread sender([&] { pair.clientA->send(sent); });
+
+            if (!ignored) {
+                ASSERT_TRUE(
+                    pair.heardA.Until(*pair.clientA, [&] { return pair.heardA.pauses > 0; }));
+                if (control == 3) {
+                    ASSERT_TRUE(pair.heardA.Until(*pair.clientA, [&] {
+                        return !pair.heardA.modemStates.empty() &&
+                               (pair.heardA.modemStates.back() & 0x10) == 0;
+                    })) << "CTS off";
+                }
+                // Held: what A's port took stops growing, long before the
+                // 100 KiB are through, and stays so.
+                uint64_t crossed = 0;
+                for (int still = 0; still < 5; ++still) {
+                    if (pair.a.ToLine() != crossed) still = 0;
+                    crossed = pair.a.ToLine();
+                    pair.heardA.For(*pair.clientA, 100);
+                }
+                EXPECT_LT(crossed, sent.size() / 2);
+                pair.heardA.For(*pair.clientA, 500);
+                EXPECT_EQ(pair.a.ToLine(), crossed);
+            } else {
+                ASSERT_TRUE(pair.heardB.Until(*pair.clientB, [&] { return pair.b.Overrun() > 0; }));
+                ASSERT_TRUE(pair.heardB.Until(
+                    *pair.clientB, [&] { return pair.heardB.SawLineState(demo::kLineOverrun); }));
+                EXPECT_EQ(pair.heardA.pauses, 0);
+            }
+            ASSERT_TRUE(pair.clientB->send(Command(9, {})));
+            const size_t kept = ignored ? 65536 : sent.size();
+            EXPECT_TRUE(pair.heardB.Until(*pair.clientB, [&] {
+                return pair.heardB.data.size() + pair.b.Overrun() >= sent.size() &&
+                       pair.heardB.data.size() >= kept;
+            }));
+            sender.join();
+            if (!ignored) {
+                EXPECT_TRUE(pair.heardB.data == sent) << pair.heardB.data.size() << " bytes";
+                EXPECT_EQ(pair.b.Overrun(), 0u);
+                EXPECT_FALSE(pair.heardB.SawLineState(demo::kLineOverrun));
+                EXPECT_TRUE(pair.heardA.Until(*pair.clientA, [&] { return pair.heardA.goes > 0; }));
+            } else {
+                EXPECT_EQ(pair.heardB.data.size() + pair.b.Overrun(), sent.size());
+            }
+        }
+    }
+}
+
+// A break on one side's line is reported at the other side, and
+// characters sent with a parity the far end does not share arrive with
+// parity errors; faults a test sets keep either from being reported.
+TEST(DeviceServer, BreaksAndParityErrorsReachTheFarEnd) {
+    for (bool faulty : {false, true}) {
+        SCOPED_TRACE(faulty ? "with faults" : "sound");
+        LinkedPair pair;
+        ASSERT_TRUE(pair.Ready());
+        pair.a.SetFaultsForTesting({false, faulty, faulty});
+        pair.b.SetFaultsForTesting({false, faulty, faulty});
+        pair.SetUp(1, 3);  // no flow control, even parity
+        ASSERT_TRUE(pair.clientA->send(Command(5, {5})));
+        ASSERT_TRUE(pair.clientA->send(Command(5, {4})));  // the break's state: on
+        ASSERT_TRUE(pair.clientA->send(Command(5, {6})));
+        ASSERT_TRUE(pair.clientA->send(Command(5, {4})));  // and off
+        Bytes answers;
+        ASSERT_EQ(pair.clientA->receiveExactly(answers, 28, kLong),
+                  rig::TcpConnection::Status::Data);
+        EXPECT_EQ(answers, (Bytes{IAC, SB, 44, 105, 5, IAC, SE, IAC, SB, 44, 105, 5, IAC, SE,
+                                  IAC, SB, 44, 105, 6, IAC, SE, IAC, SB, 44, 105, 6, IAC, SE}));
+        if (!faulty) {
+            ASSERT_TRUE(pair.heardB.Until(
+                *pair.clientB, [&] { return pair.heardB.SawLineState(demo::kLineBreak); }));
+            EXPECT_EQ(pair.heardB.lineStates, std::vector<uint8_t>{demo::kLineBreak});
+        }
+
+        // Alike: clean. A odd, B even: every character flagged, and still
+        // delivered as it came.
+        ASSERT_TRUE(pair.clientA->send(Bytes{'a', 'b'}));
+        ASSERT_TRUE(pair.heardB.Until(*pair.clientB, [&] { return pair.heardB.data.size() == 2; }));
+        ASSERT_TRUE(pair.clientA->send(Command(3, {2})));
+        ASSERT_TRUE(pair.clientA->send(Bytes{'c', 'd'}));
+        ASSERT_TRUE(pair.heardB.Until(*pair.clientB, [&] { return pair.heardB.data.size() == 4; }));
+        if (!faulty) {
+            ASSERT_TRUE(pair.heardB.Until(
+                *pair.clientB, [&] { return pair.heardB.SawLineState(demo::kLineParityError); }));
+        }
+        pair.heardB.For(*pair.clientB, 300);
+        EXPECT_EQ(pair.heardB.data, (Bytes{'a', 'b', 'c', 'd'}));
+        const std::vector<uint8_t> reported = {demo::kLineBreak, demo::kLineParityError};
+        EXPECT_EQ(pair.heardB.lineStates, faulty ? std::vector<uint8_t>() : reported);
+        EXPECT_TRUE(pair.heardA.lineStates.empty()) << "the sender's UART saw nothing wrong";
+    }
 }
 
 TEST(DemoPorts, ListsItsPortsInAFreshDirectoryAndTidiesUp) {

@@ -1,8 +1,10 @@
 // Full duplex between workers over pseudo-terminals: a null-modem cable
 // between two ports, a loop-back plug on one, and a cable that drops,
-// changes and inserts bytes at exact places.
+// changes and inserts bytes at exact places; and the checks of flow
+// control, breaks and parity on such lines and on the demo's network pair.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,9 @@
 
 #include "tester/config/configuration.h"
 #include "tester/port/line_settings_posix.h"
+#include "tester/demo/device_server.h"
+#include "tester/demo/modem_link.h"
+#include "tester/engine/condition_check.h"
 #include "tester/session/refresh.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/support/cable.h"
@@ -266,6 +271,220 @@ TEST(Duplex, ADriverThatSetsAnotherSpeedRefusesTheSettings) {
         c.engine.ShutDown();
     }
     SetLineIoctlForTesting(nullptr);
+}
+
+// The demo's network pair, at 921600 bit/s so that the checks take
+// seconds: two ports of the device server on the ends of a cable paced to
+// their speed, their modem lines joined, as `vesktest --demo` makes it.
+struct NetworkPair {
+    rig::NullModemCable line{rig::Pacing::followPort()};
+    demo::ModemLink link;
+    demo::DeviceServer serverA{line.pathA(), 921600, &link, 0};
+    demo::DeviceServer serverB{line.pathB(), 921600, &link, 1};
+    EngineHarness engine;
+    PortWorker* a = nullptr;
+    PortWorker* b = nullptr;
+
+    // The ports with parity (even) and `flags` for a handshake.
+    void Open(const LineFlags& flags) {
+        PortSettings& s = configuration.portSettings;
+        s.baudRate = 921600;
+        s.parity = EVENPARITY;
+        s.lineFlags = flags;
+        a = &engine.Add(serverA.PortName());
+        b = &engine.Add(serverB.PortName());
+    }
+    void Faults(const demo::LineFaults& faults) {
+        serverA.SetFaultsForTesting(faults);
+        serverB.SetFaultsForTesting(faults);
+    }
+    std::vector<ConditionRun> Check(const std::vector<ConditionCheck>& checks) {
+        return RunConditionChecks({{a, b}}, checks, QuickTiming(), nullptr);
+    }
+    static ConditionTiming QuickTiming() {
+        ConditionTiming t;
+        t.holdMinMs = 1000;
+        t.breakMs = 100;
+        t.reportMs = 1000;
+        t.quietMs = 250;
+        t.drainMs = 10000;
+        return t;
+    }
+};
+
+LineFlags RtsCts() {
+    LineFlags flags = LineFlags::fromWord(0);
+    flags.rtsControl = RTS_CONTROL_HANDSHAKE;
+    flags.outxCtsFlow = 1;
+    flags.dtrControl = DTR_CONTROL_ENABLE;
+    return flags;
+}
+
+LineFlags XonXoff() {
+    LineFlags flags = LineFlags::fromWord(0);
+    flags.rtsControl = RTS_CONTROL_ENABLE;
+    flags.dtrControl = DTR_CONTROL_ENABLE;
+    flags.outX = 1;
+    flags.inX = 1;
+    return flags;
+}
+
+bool StartsWith(const std::string& text, const std::string& start) {
+    return text.compare(0, start.size(), start) == 0;
+}
+
+// Afterwards the ports are as the check found them: nothing running, the
+// counters zeroed, the settings theirs, and a test run on them is clean.
+void ExpectGivenBack(PortWorker& a, PortWorker& b) {
+    for (PortWorker* w : {&a, &b}) {
+        EXPECT_EQ(Get(w->rxRunning) + Get(w->txRunning), 0u);
+        EXPECT_EQ(Get(w->blocksOk) + Get(w->blocksWritten) + Get(w->rxErrors), 0u);
+        EXPECT_EQ(Get(w->lineErrorBits), 0u);
+    }
+    a.ToggleRun();
+    b.ToggleRun();
+    ASSERT_TRUE(WaitUntil([&] { return Get(a.blocksOk) >= 20 && Get(b.blocksOk) >= 20; }));
+    a.ToggleWrite();
+    b.ToggleWrite();
+    ASSERT_TRUE(WaitSettled(a.blocksWritten));
+    ASSERT_TRUE(WaitSettled(b.blocksWritten));
+    ASSERT_TRUE(WaitUntil([&] {
+        return Get(b.blocksOk) == Get(a.blocksWritten) && Get(a.blocksOk) == Get(b.blocksWritten);
+    }));
+    a.ToggleRead();
+    b.ToggleRead();
+    ExpectClean(a);
+    ExpectClean(b);
+    EXPECT_EQ(Get(a.blocksLost) + Get(b.blocksLost), 0u);
+    EXPECT_EQ(a.Dcb().Parity, EVENPARITY) << "the port's own parity again";
+}
+
+// Every check passes both ways on a line that does what its settings say:
+// RTS/CTS holds the sender off across the device server's link, and so
+// does XON/XOFF in band; a break reaches the far end; the other parity is
+// flagged. Every block sent in the checks arrived.
+TEST(Conditions, ANetworkPairThatHonoursItsSettingsPassesEveryCheck) {
+    for (const LineFlags& flags : {RtsCts(), XonXoff()}) {
+        const std::string handshake = flags.outX ? "XON/XOFF" : "RTS/CTS";
+        SCOPED_TRACE(handshake);
+        NetworkPair pair;
+        pair.Open(flags);
+        // Breaks and parity do not depend on the handshake: once is enough.
+        const std::vector<ConditionRun> runs =
+            flags.outX
+                ? pair.Check({ConditionCheck::Flow})
+                : pair.Check({ConditionCheck::Flow, ConditionCheck::Break, ConditionCheck::Parity});
+        ASSERT_EQ(runs.size(), flags.outX ? 1u : 3u);
+        for (const ConditionRun& run : runs) {
+            ASSERT_EQ(run.outcomes.size(), 2u);
+            for (const LineCheckOutcome& o : run.outcomes) {
+                const std::string far = "port " + std::to_string(o.farEnd->rowIndex + 1);
+                EXPECT_EQ(o.result.verdict, LineVerdict::Passed)
+                    << ConditionCheckName(run.check) << ": " << o.result.text;
+                switch (run.check) {
+                    case ConditionCheck::Flow:
+                        EXPECT_TRUE(StartsWith(o.result.text, handshake + " held it off after "))
+                            << o.result.text;
+                        EXPECT_NE(o.result.text.find(" blocks, none lost"), std::string::npos);
+                        break;
+                    case ConditionCheck::Break:
+                        EXPECT_TRUE(std::regex_match(
+                            o.result.text,
+                            std::regex(far + " reported it; \\d+ blocks after it arrived whole")))
+                            << o.result.text;
+                        break;
+                    case ConditionCheck::Parity:
+                        EXPECT_TRUE(std::regex_match(
+                            o.result.text, std::regex(far + " flagged odd parity; \\d+ blocks "
+                                                            "after it arrived whole")))
+                            << o.result.text;
+                        break;
+                }
+            }
+        }
+        EXPECT_EQ(pair.serverA.Overrun() + pair.serverB.Overrun(), 0u);
+        ExpectGivenBack(*pair.a, *pair.b);
+    }
+}
+
+// The same pair, its device server told to ignore the handshake, drop the
+// break or let parity errors through: each check fails as it should, in
+// words that say what went wrong.
+TEST(Conditions, ANetworkPairThatIgnoresItsSettingsFailsEachCheck) {
+    NetworkPair pair;
+    pair.Faults({true, true, true});
+    pair.Open(RtsCts());
+    const std::vector<ConditionRun> runs =
+        pair.Check({ConditionCheck::Flow, ConditionCheck::Break, ConditionCheck::Parity});
+    ASSERT_EQ(runs.size(), 3u);
+    for (const ConditionRun& run : runs) {
+        for (const LineCheckOutcome& o : run.outcomes) {
+            const std::string me = "port " + std::to_string(o.worker->rowIndex + 1);
+            const std::string far = "port " + std::to_string(o.farEnd->rowIndex + 1);
+            EXPECT_EQ(o.result.verdict, LineVerdict::Failed) << o.result.text;
+            switch (run.check) {
+                case ConditionCheck::Flow:
+                    EXPECT_TRUE(StartsWith(o.result.text, me + " kept sending for "))
+                        << o.result.text;
+                    EXPECT_NE(o.result.text.find(" s while " + far +
+                                                 " did not read: RTS/CTS does not hold it off"),
+                              std::string::npos)
+                        << o.result.text;
+                    break;
+                case ConditionCheck::Break:
+                    EXPECT_EQ(o.result.text, far + " reported no break within 1.0 s");
+                    break;
+                case ConditionCheck::Parity:
+                    EXPECT_TRUE(StartsWith(o.result.text, far + " flagged no parity error in "))
+                        << o.result.text;
+                    EXPECT_NE(o.result.text.find(" blocks with odd parity"), std::string::npos);
+                    break;
+            }
+        }
+    }
+    EXPECT_GT(pair.serverA.Overrun() + pair.serverB.Overrun(), 0u) << "the receivers overran";
+    ExpectGivenBack(*pair.a, *pair.b);
+}
+
+// Pseudo-terminals carry none of it: "not supported", with the settings
+// asking for all of it. Without a handshake or parity in the settings the
+// checks are not made; a pair with a test running is not touched.
+TEST(Conditions, WhatIsNotSupportedOrNotSetIsNotChecked) {
+    Cabled c;
+    PortSettings& s = configuration.portSettings;
+    s.parity = EVENPARITY;
+    s.lineFlags = RtsCts();
+    c.Open();
+    const std::vector<ConditionCheck> all = {ConditionCheck::Flow, ConditionCheck::Break,
+                                             ConditionCheck::Parity};
+    const ConditionTiming timing = NetworkPair::QuickTiming();
+    for (const ConditionRun& run : RunConditionChecks({{c.a, c.b}}, all, timing, nullptr)) {
+        for (const LineCheckOutcome& o : run.outcomes) {
+            EXPECT_EQ(o.result.verdict, LineVerdict::NotSupported);
+            EXPECT_EQ(o.result.text, "not supported");
+        }
+    }
+
+    NetworkPair pair;
+    pair.Open(LineFlags::fromWord(0));
+    configuration.portSettings.parity = NOPARITY;
+    pair.a->ApplySettings();
+    pair.b->ApplySettings();
+    const std::vector<ConditionRun> runs =
+        pair.Check({ConditionCheck::Flow, ConditionCheck::Parity});
+    for (const LineCheckOutcome& o : runs[0].outcomes)
+        EXPECT_EQ(o.result.text, "not checked (no flow control set)");
+    for (const LineCheckOutcome& o : runs[1].outcomes)
+        EXPECT_EQ(o.result.text, "not checked (no parity set)");
+
+    pair.a->ToggleRun();
+    const std::vector<ConditionRun> busy = pair.Check({ConditionCheck::Break});
+    for (const LineCheckOutcome& o : busy[0].outcomes) {
+        EXPECT_EQ(o.result.verdict, LineVerdict::NotChecked);
+        EXPECT_EQ(o.result.text, "stop the test first");
+    }
+    EXPECT_EQ(Get(pair.a->txRunning), 1u) << "the test goes on";
+    pair.a->ToggleRun();
 }
 
 }  // namespace

@@ -130,7 +130,9 @@ TEST_F(SerialSettings, FlowControlRtsAndDtrGoInTheirOrder) {
     ASSERT_TRUE(QnSetCommBreak(h));
     ASSERT_TRUE(QnEscapeCommFunction(h, SETRTS));
     ASSERT_TRUE(QnEscapeCommFunction(h, CLRDTR));
-    EXPECT_EQ(commandsBefore(h, server), (Commands{control(5), control(11), control(9)}));
+    ASSERT_TRUE(QnClearCommBreak(h));
+    EXPECT_EQ(commandsBefore(h, server),
+              (Commands{control(5), control(11), control(9), control(6)}));
     QnCloseHandle(h);
 }
 
@@ -252,6 +254,7 @@ TEST_F(SerialSettings, EventsAndModemStatusFollowNotifications) {
     // Line errors accumulate until QnClearCommError takes them.
     ASSERT_TRUE(server.notifyLineState(10));
     ASSERT_TRUE(server.notifyLineState(16 | 1));
+    ASSERT_TRUE(server.notifyLineState(4 | 64));  // parity, and a bit no error stands for
     ASSERT_TRUE(server.sendPayload({'b'}));
     ASSERT_TRUE(QnSetCommMask(h, EV_RXCHAR));
     // Once 'b' is in, so are the notifications sent before it.
@@ -263,7 +266,7 @@ TEST_F(SerialSettings, EventsAndModemStatusFollowNotifications) {
         errors |= value;
         if (stat.cbInQue >= 2) break;
     }
-    EXPECT_EQ(errors, static_cast<DWORD>(CE_FRAME | CE_OVERRUN | CE_BREAK));
+    EXPECT_EQ(errors, static_cast<DWORD>(CE_FRAME | CE_OVERRUN | CE_BREAK | CE_RXPARITY));
     ASSERT_TRUE(QnClearCommError(h, &value, nullptr));
     EXPECT_EQ(value, 0u);
     QnCloseHandle(h);

@@ -157,7 +157,25 @@ TEST(NativePort, SettingsReachTheLine) {
     EXPECT_TRUE(port.NoModemLines(plat::currentError()));
     EXPECT_FALSE(port.EscapeFunction(h, SETRTS));
     EXPECT_TRUE(port.NoModemLines(plat::currentError()));
+    // The kernel's pty takes a break and does nothing with it: only the
+    // kind of the line tells the break check that it cannot carry one.
+    EXPECT_TRUE(port.SetBreak(h));
+    EXPECT_TRUE(port.ClearBreak(h));
+    EXPECT_EQ(port.Kind(), DeviceKind::PseudoTerminal);
     EXPECT_TRUE(port.Close(h));
+
+    // Known by its device, not its name: a link that looks like a serial
+    // port's still leads to a pty.
+    char folder[] = "/tmp/vesk-kind.XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string link = std::string(folder) + "/ttyS7";
+    ASSERT_EQ(symlink(pty.path().c_str(), link.c_str()), 0);
+    h = openPort(port, link);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << port.OpenFailure();
+    EXPECT_EQ(port.Kind(), DeviceKind::PseudoTerminal);
+    EXPECT_TRUE(port.Close(h));
+    unlink(link.c_str());
+    rmdir(folder);
 }
 
 TEST(NativePort, ReadWithNothingArrivingSucceedsEmptyAfterTheTimeout) {

@@ -129,6 +129,12 @@ TEST_F(NetworkPort, EveryOperationReachesTheLibraryAsCalled) {
     EXPECT_TRUE(port.NoModemLines(plat::currentError()));
     EXPECT_FALSE(port.EscapeFunction(h, SETRTS));
     EXPECT_TRUE(port.NoModemLines(plat::currentError()));
+    // Nor QnSetCommBreak and QnClearCommBreak: no break on its ports.
+    EXPECT_FALSE(port.SetBreak(h));
+    EXPECT_TRUE(port.NoModemLines(plat::currentError()));
+    EXPECT_FALSE(port.ClearBreak(h));
+    EXPECT_TRUE(port.NoModemLines(plat::currentError()));
+    EXPECT_EQ(port.Kind(), DeviceKind::Network);
     EXPECT_TRUE(port.Close(h));
     EXPECT_EQ(rec->handle, FAKE_QN_HANDLE);
     for (int i = 0; i < kFakeExportCount; ++i)

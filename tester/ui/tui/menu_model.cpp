@@ -7,7 +7,7 @@ namespace {
 // The single key of each port command. Letters of the command's name where
 // they are free; 'l' for HD Slave ('s' is Start/Stop), 't' for the
 // settings form ('p' is Purge), 'd' for Modem lines ('m' and 'o' are
-// taken).
+// taken), 'f' for Flow, break, parity.
 int KeyOf(PortCommand command) {
     switch (command) {
         case PortCommand::StartStop:
@@ -34,6 +34,8 @@ int KeyOf(PortCommand command) {
             return 'p';
         case PortCommand::ModemLines:
             return 'd';
+        case PortCommand::Conditions:
+            return 'f';
         case PortCommand::ApplySettings:
             return 't';
     }
@@ -44,6 +46,7 @@ MenuItem PortItem(const PortCommandInfo& info) {
     MenuItem item;
     item.action = info.command == PortCommand::ApplySettings ? UiAction::PortsSettings
                   : info.command == PortCommand::ModemLines  ? UiAction::ModemLines
+                  : info.command == PortCommand::Conditions  ? UiAction::Conditions
                                                              : UiAction::Port;
     item.port = info.command;
     item.text = info.menuText;

@@ -16,6 +16,7 @@ enum class UiAction {
     Port,           // a port command over the rows (MenuItem::port)
     PortsSettings,  // the settings form, then the command on the selected rows
     ModemLines,     // the line check of the selected rows, its results in a box
+    Conditions,     // the flow, break and parity checks of the selected rows, the same
     StatusBar,      // show or hide the status line
     About,
     Exit,

@@ -14,6 +14,7 @@
 #include "tester/session/tester_session.h"
 #include "tester/engine/port_worker.h"
 #include "tester/report/interval_log.h"
+#include "tester/session/condition_check_command.h"
 #include "tester/session/line_check_command.h"
 #include "tester/session/port_commands.h"
 #include "tester/session/row_store.h"
@@ -50,12 +51,15 @@ class TerminalFrontEnd {
     void OpenContextMenu();
     bool OpenMenuFromAlt();
     void StartLineCheck();
+    void StartConditionCheck();
 
     RowStore& rows_;
     TesterSession& tester_;
     IntervalLog* log_;
-    // A line check runs and its results are not up yet.
+    // A line check runs and its results are not up yet; the same for the
+    // flow, break and parity checks.
     std::atomic<bool> checking_{false};
+    std::atomic<bool> conditionsChecking_{false};
     MainScreen screen_;
     ListPosition position_;
     MenuView menu_;
@@ -102,6 +106,7 @@ std::string TerminalFrontEnd::StatusText() const {
             return view.cells[kColumnName] + ": " + SettingsRefusedText(port);
     }
     if (checking_.load()) return "Checking the modem lines...";
+    if (conditionsChecking_.load()) return "Checking flow control, breaks and parity...";
     return configuration.summaryText;
 }
 
@@ -240,6 +245,9 @@ void TerminalFrontEnd::RunItem(const MenuItem& item) {
         case UiAction::ModemLines:
             StartLineCheck();
             break;
+        case UiAction::Conditions:
+            StartConditionCheck();
+            break;
         case UiAction::StatusBar:
             screen_.statusVisible = !screen_.statusVisible;
             break;
@@ -266,6 +274,20 @@ void TerminalFrontEnd::StartLineCheck() {
                                     MB_OK);
         });
     if (!started) checking_.store(false);
+}
+
+// As StartLineCheck, for the checks of flow control, breaks and parity.
+void TerminalFrontEnd::StartConditionCheck() {
+    std::vector<LineCheckJob> jobs = LineCheckJobsForSelection(rows_);
+    if (jobs.empty() || conditionsChecking_.load()) return;
+    conditionsChecking_.store(true);
+    const bool started = tester_.StartConditionCheck(
+        std::move(jobs), ConditionChecksOfCommand(), [this](const std::vector<ConditionRun>& runs) {
+            conditionsChecking_.store(false);
+            TerminalMessages().Show(FormatConditionCheckMessage(runs).c_str(),
+                                    kConditionCheckCaption, MB_OK);
+        });
+    if (!started) conditionsChecking_.store(false);
 }
 
 void PrintUnshown() {

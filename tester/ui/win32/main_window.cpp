@@ -4,6 +4,7 @@
 
 #include "platform/message_box.h"
 #include "tester/config/configuration.h"
+#include "tester/session/condition_check_command.h"
 #include "tester/session/line_check_command.h"
 #include "tester/session/port_commands.h"
 #include "tester/ui/win32/about_dialog.h"
@@ -27,6 +28,9 @@ constexpr uint32_t kCloseListMs = 5000;
 constexpr UINT kLineCheckDone = WM_APP + 2;
 // Posted by a worker's thread when it has a notice for the operator.
 constexpr UINT kNoticesWaiting = WM_APP + 3;
+// Posted by the flow, break and parity check's thread when its results
+// are there.
+constexpr UINT kConditionCheckDone = WM_APP + 4;
 
 // The menu and accelerator commands that act on the rows.
 struct RowCommand {
@@ -75,6 +79,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             if (OnCommand(LOWORD(wParam))) return 0;
             break;
+        case kConditionCheckDone:
+            OnConditionCheckDone();
+            return 0;
         case kLineCheckDone:
             OnLineCheckDone();
             return 0;
@@ -214,6 +221,9 @@ bool MainWindow::OnCommand(UINT command) {
         case ID_PORTS_MODEM_LINES:
             OnModemLines();
             return true;
+        case ID_PORTS_LINE_CONDITIONS:
+            OnLineConditions();
+            return true;
         case ID_VIEW_STATUS_BAR:
             ToggleStatusBar();
             return true;
@@ -271,6 +281,33 @@ void MainWindow::OnLineCheckDone() {
     }
     ShowStatus(configuration.summaryText.c_str());
     MessageBoxA(hwnd(), text.c_str(), kLineCheckCaption, MB_OK | MB_ICONINFORMATION);
+}
+
+// As the modem-line check: aside, the results in a box.
+void MainWindow::OnLineConditions() {
+    std::vector<LineCheckJob> jobs = LineCheckJobsForSelection(portList_);
+    if (jobs.empty()) return;
+    const HWND window = hwnd();
+    const bool started = session_.StartConditionCheck(
+        std::move(jobs), ConditionChecksOfCommand(),
+        [this, window](const std::vector<ConditionRun>& runs) {
+            {
+                std::lock_guard<std::mutex> hold(lineCheckLock_);
+                conditionCheckText_ = FormatConditionCheckMessage(runs);
+            }
+            PostMessageA(window, kConditionCheckDone, 0, 0);
+        });
+    if (started) ShowStatus("Checking flow control, breaks and parity...");
+}
+
+void MainWindow::OnConditionCheckDone() {
+    std::string text;
+    {
+        std::lock_guard<std::mutex> hold(lineCheckLock_);
+        text.swap(conditionCheckText_);
+    }
+    ShowStatus(configuration.summaryText.c_str());
+    MessageBoxA(hwnd(), text.c_str(), kConditionCheckCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 void MainWindow::OnContextMenu() {

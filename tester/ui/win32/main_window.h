@@ -48,6 +48,8 @@ class MainWindow : public FrameWindow, public IdleHandler {
     void OnModemLines();
     void OnLineCheckDone();
     void OnNotices();
+    void OnLineConditions();
+    void OnConditionCheckDone();
     void ShowStatus(const char* text);
 
     HWND CreateStatusBar();
@@ -64,6 +66,7 @@ class MainWindow : public FrameWindow, public IdleHandler {
     // session, whose end joins those threads.
     std::mutex noticeLock_;
     std::deque<Notice> notices_;
+    std::string conditionCheckText_;  // the same for flow, break and parity
     TesterSession session_{portList_};
     HFONT listFont_ = nullptr;
     bool created_ = false;

@@ -27,6 +27,7 @@
 #define ID_PORTS_SETTINGS 32781
 #define ID_PORTS_HD_PAIRS 32782 /* key z only: no menu item, no help text */
 #define ID_PORTS_MODEM_LINES 32783
+#define ID_PORTS_LINE_CONDITIONS 32784
 #define ID_APP_EXIT 32790
 #define ID_VIEW_STATUS_BAR 32791
 #define ID_APP_ABOUT 32792

@@ -144,6 +144,18 @@ on_screen '5 127\.0\.0\.1:[0-9]+ > 6 127\.0\.0\.1:[0-9]+: RTS>CTS ok' ||
 keys Enter
 wait_until 5 "the box to close" off_screen 'RTS>CTS'
 
+step "flow, break, parity (f): aside, its results in a box"
+keys f
+# The demo sets no handshake and no parity; the device server's ports carry
+# a break, the pseudo-terminals none.
+wait_until 60 "the checks' results" on_screen 'break: port 6 reported it'
+on_screen 'break: port 5 reported it' || fail "the break from port 6 is not reported"
+on_screen 'flow: not checked \(no flow control set\)' || fail "no flow result"
+on_screen 'break: not supported' || fail "the pseudo-terminals' breaks are not 'not supported'"
+on_screen 'parity: not checked \(no parity set\)' || fail "no parity result"
+keys Enter
+wait_until 5 "the box to close" off_screen 'break: port 6'
+
 step "quit (q)"
 keys q
 wait_until 60 "the program to end" test -s "$work/exit"

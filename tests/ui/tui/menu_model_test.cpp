@@ -26,12 +26,14 @@ TEST(MenuModel, TheWindowsMenuBarWithItsNamesAndHelpTexts) {
     EXPECT_EQ(Labels(bar[1].items),
               (std::vector<std::string>{"Start/Stop", "Read", "Write", "HD Master", "HD Slave",
                                         "Odd", "Even", "All", "Clear", "Purge", "Modem lines",
-                                        "Ports settings"}));
+                                        "Flow, break, parity", "Ports settings"}));
     EXPECT_STREQ(bar[1].items[4].help, "Set Half-Duplex Slave mode for  selected ports");
     EXPECT_EQ(bar[1].items[10].action, UiAction::ModemLines);
     EXPECT_EQ(bar[1].items[10].key, 'd');
-    EXPECT_STREQ(bar[1].items[11].help, "Setting selected ports");
-    EXPECT_EQ(bar[1].items[11].action, UiAction::PortsSettings);
+    EXPECT_EQ(bar[1].items[11].action, UiAction::Conditions);
+    EXPECT_EQ(bar[1].items[11].key, 'f');
+    EXPECT_STREQ(bar[1].items[12].help, "Setting selected ports");
+    EXPECT_EQ(bar[1].items[12].action, UiAction::PortsSettings);
     EXPECT_EQ(Labels(bar[2].items), (std::vector<std::string>{"&Status Bar"}));
     EXPECT_STREQ(bar[2].items[0].help, "Show or hide the status bar");
     // The terminal program names itself; the help text is the window's.
@@ -50,7 +52,8 @@ TEST(MenuModel, TheWindowsMenuBarWithItsNamesAndHelpTexts) {
 TEST(MenuModel, TheContextMenuLeavesOutTheSelectionCommands) {
     EXPECT_EQ(Labels(ContextMenu()),
               (std::vector<std::string>{"Start/Stop", "Read", "Write", "HD Master", "HD Slave",
-                                        "Clear", "Purge", "Modem lines", "Ports settings"}));
+                                        "Clear", "Purge", "Modem lines", "Flow, break, parity",
+                                        "Ports settings"}));
 }
 
 TEST(MenuModel, EveryCommandHasItsOwnSingleKey) {

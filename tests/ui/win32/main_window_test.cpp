@@ -329,7 +329,7 @@ std::string StaticTexts(HWND dialog) {
     return texts;
 }
 
-TEST_F(MainWindowTest, KeyZTheSelectionCommandsAndModemLinesReachTheRows) {
+TEST_F(MainWindowTest, KeyZTheSelectionCommandsAndTheChecksReachTheRows) {
     WriteIni("[Ports]\r\nCOM200\r\nCOM201\r\nCOM202\r\n");
     RunDriven([](HWND main) {
         HWND list = ListOf(main);
@@ -363,6 +363,17 @@ TEST_F(MainWindowTest, KeyZTheSelectionCommandsAndModemLinesReachTheRows) {
         EXPECT_EQ(GetWindow(box, GW_OWNER), main);
         EXPECT_EQ(StaticTexts(box),
                   "1 COM200 (loop-back): not open\n3 COM202 (loop-back): not open");
+        SendMessageA(box, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+        EXPECT_EQ(StatusText(StatusOf(main)), configuration.summaryText);
+
+        // Flow, break and parity the same way, a line per check.
+        PostMessageA(main, WM_COMMAND, ID_PORTS_LINE_CONDITIONS, 0);
+        ASSERT_TRUE(WaitFor([&] { return (box = ShownDialog("Flow, break, parity")) != nullptr; }));
+        EXPECT_EQ(GetWindow(box, GW_OWNER), main);
+        EXPECT_EQ(StaticTexts(box),
+                  "1 COM200 (loop-back)\n  flow: not open\n  break: not open\n  parity: not open\n"
+                  "3 COM202 (loop-back)\n  flow: not open\n  break: not open\n  parity: not open");
         SendMessageA(box, WM_COMMAND, IDOK, 0);
         EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
         EXPECT_EQ(StatusText(StatusOf(main)), configuration.summaryText);
