@@ -12,10 +12,8 @@
 
 namespace {
 
-constexpr uint8_t kStart1 = 0x1E;
-constexpr uint8_t kStart2 = 0x1C;
-constexpr uint8_t kEnd = 0x1D;
-constexpr uint8_t kSymbolBase = 0x01;
+// The frame's bytes (wiring_probe.h): its start, its end, the first symbol.
+enum FrameByte : uint8_t { kStart1 = 0x1E, kStart2 = 0x1C, kEnd = 0x1D, kSymbolBase = 0x01 };
 constexpr size_t kSymbols = 12;
 constexpr uint32_t kReadChunk = 512;
 // Beyond the listening and the drain, what a thread may take to let go

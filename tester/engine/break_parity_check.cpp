@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "tester/engine/line_borrow.h"
 #include "tester/engine/port_worker.h"
+#include "platform/name_table.h"
 
 namespace {
 
@@ -71,16 +72,9 @@ bool Carry(LineBorrow& job, PortWorker& from, PortWorker& to, std::string& text,
 }
 
 const char* ParityName(BYTE parity) {
-    switch (parity) {
-        case ODDPARITY:
-            return "odd";
-        case EVENPARITY:
-            return "even";
-        case MARKPARITY:
-            return "mark";
-        default:
-            return "space";
-    }
+    // NOPARITY reads "space" as well: the check runs with a parity set.
+    static const char* const kNames[] = {"space", "odd", "even", "mark", "space"};
+    return plat::NameOf(parity, kNames, "space");
 }
 
 // The parity a UART with `parity` flags every character of: odd for even

@@ -4,6 +4,7 @@
 
 #include "platform/event.h"
 #include "tester/engine/line_borrow.h"
+#include "platform/name_table.h"
 
 namespace {
 
@@ -49,102 +50,45 @@ void CheckJob(const LineCheckJob& job, ConditionCheck check, const ConditionTimi
     if (!wasStopped && borrow.Stopped()) a = b = borrow.StoppedResult();
 }
 
-struct JobRun {
-    const LineCheckJob* job = nullptr;
-    const std::vector<ConditionCheck>* checks = nullptr;
-    const ConditionTiming* timing = nullptr;
-    const std::function<bool()>* cancelled = nullptr;
-    std::vector<LineCheckResult> a, b;  // one per check
-    plat::Thread thread;
-};
-
-void RunJob(JobRun& run) {
-    for (ConditionCheck check : *run.checks) {
-        LineCheckResult a, b;
-        CheckJob(*run.job, check, *run.timing, *run.cancelled, a, b);
-        run.a.push_back(a);
-        run.b.push_back(b);
-    }
-}
-
-void RunJobEntry(void* p) {
-    RunJob(*static_cast<JobRun*>(p));
-}
-
 }  // namespace
 
 const char* ConditionCheckName(ConditionCheck check) {
-    switch (check) {
-        case ConditionCheck::Break:
-            return "break";
-        case ConditionCheck::Parity:
-            return "parity";
-        default:
-            return "flow";
-    }
+    static const char* const kNames[] = {"flow", "break", "parity"};
+    return plat::NameOf(check, kNames);
 }
 
 std::vector<ConditionRun> RunConditionChecks(const std::vector<LineCheckJob>& jobs,
                                              const std::vector<ConditionCheck>& checks,
                                              const ConditionTiming& timing,
                                              const std::function<bool()>& cancelled) {
-    std::vector<std::unique_ptr<JobRun>> runs;
-    for (const LineCheckJob& job : jobs) {
-        runs.push_back(std::make_unique<JobRun>());
-        JobRun& run = *runs.back();
-        run.job = &job;
-        run.checks = &checks;
-        run.timing = &timing;
-        run.cancelled = &cancelled;
-    }
-    // Without a thread of its own a job runs here, after the others.
-    std::vector<bool> threaded;
-    for (auto& run : runs)
-        threaded.push_back(run->thread.start(RunJobEntry, run.get()));
-    for (size_t i = 0; i < runs.size(); ++i) {
-        if (threaded[i]) {
-            runs[i]->thread.join(plat::kInfinite);
-        } else {
-            RunJob(*runs[i]);
+    // Per job, one result per check, each way.
+    std::vector<std::vector<LineCheckResult>> a(jobs.size()), b(jobs.size());
+    SideBySide(jobs.size(), [&](size_t i) {
+        for (ConditionCheck check : checks) {
+            LineCheckResult there, back;
+            CheckJob(jobs[i], check, timing, cancelled, there, back);
+            a[i].push_back(there);
+            b[i].push_back(back);
         }
-    }
+    });
     std::vector<ConditionRun> results;
     for (size_t c = 0; c < checks.size(); ++c) {
         ConditionRun result;
         result.check = checks[c];
         for (size_t i = 0; i < jobs.size(); ++i) {
-            result.outcomes.push_back({jobs[i].a, jobs[i].b, runs[i]->a[c]});
-            if (jobs[i].b != jobs[i].a)
-                result.outcomes.push_back({jobs[i].b, jobs[i].a, runs[i]->b[c]});
+            result.outcomes.push_back({jobs[i].a, jobs[i].b, a[i][c]});
+            if (jobs[i].b != jobs[i].a) result.outcomes.push_back({jobs[i].b, jobs[i].a, b[i][c]});
         }
         results.push_back(std::move(result));
     }
     return results;
 }
 
-ConditionCheckThread::~ConditionCheckThread() {
-    Stop(plat::kInfinite);
-}
-
 bool ConditionCheckThread::Start(std::vector<LineCheckJob> jobs, std::vector<ConditionCheck> checks,
                                  const ConditionTiming& timing, Done done) {
-    if (!thread_.join(0)) return false;
-    jobs_ = std::move(jobs);
-    checks_ = std::move(checks);
-    timing_ = timing;
-    done_ = std::move(done);
-    cancel_.store(false);
-    return thread_.start(Entry, this);
-}
-
-bool ConditionCheckThread::Stop(uint32_t boundMs) {
-    cancel_.store(true);
-    return thread_.join(boundMs);
-}
-
-void ConditionCheckThread::Entry(void* self) {
-    ConditionCheckThread& me = *static_cast<ConditionCheckThread*>(self);
-    const std::vector<ConditionRun> runs =
-        RunConditionChecks(me.jobs_, me.checks_, me.timing_, [&me] { return me.cancel_.load(); });
-    if (me.done_) me.done_(runs);
+    return thread_.Start([jobs = std::move(jobs), checks = std::move(checks), timing,
+                          done = std::move(done)](const std::function<bool()>& cancelled) {
+        const std::vector<ConditionRun> runs = RunConditionChecks(jobs, checks, timing, cancelled);
+        if (done) done(runs);
+    });
 }

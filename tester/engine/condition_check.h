@@ -64,6 +64,7 @@
 #include <vector>
 
 #include "platform/thread.h"
+#include "tester/engine/check_thread.h"
 #include "tester/engine/line_check.h"
 
 enum class ConditionCheck { Flow, Break, Parity };
@@ -113,27 +114,14 @@ class ConditionCheckThread {
   public:
     using Done = std::function<void(const std::vector<ConditionRun>&)>;
 
-    ConditionCheckThread() = default;
-    ~ConditionCheckThread();  // Stop, as long as it takes
-    ConditionCheckThread(const ConditionCheckThread&) = delete;
-    ConditionCheckThread& operator=(const ConditionCheckThread&) = delete;
-
     // False when checks still run (or their `done` has not returned), or
     // the thread cannot start.
     bool Start(std::vector<LineCheckJob> jobs, std::vector<ConditionCheck> checks,
                const ConditionTiming& timing, Done done);
-    bool Running() const { return thread_.running(); }
-    // Ends running checks early (their ports get their settings back) and
-    // waits up to boundMs for them and their `done`. True once none run.
-    bool Stop(uint32_t boundMs);
+    bool Running() const { return thread_.Running(); }
+    // Ends running checks early and waits up to boundMs. True once none run.
+    bool Stop(uint32_t boundMs) { return thread_.Stop(boundMs); }
 
   private:
-    static void Entry(void* self);
-
-    plat::Thread thread_;
-    std::vector<LineCheckJob> jobs_;
-    std::vector<ConditionCheck> checks_;
-    ConditionTiming timing_;
-    Done done_;
-    std::atomic<bool> cancel_{false};
+    CheckThread thread_;
 };

@@ -91,17 +91,13 @@ LineCheckResult CheckFlowWay(LineBorrow& job, PortWorker& from, PortWorker& to) 
     // The receiver stops reading; the sender must come to a stand.
     job.Read(to, false);
     const uint32_t stopped = plat::tickCount();
-    uint32_t grew = stopped;
+    CountWatch sent{from.bytesWritten.load(kRelaxed), stopped};
     uint32_t overranAt = 0;
-    uint64_t sent = from.bytesWritten.load(kRelaxed);
     bool held = false, overran = false;
     for (;;) {
         const uint32_t now = plat::tickCount();
-        const uint64_t bytes = from.bytesWritten.load(kRelaxed);
-        if (bytes != sent) {
-            sent = bytes;
-            grew = now;
-        }
+        sent.See(from.bytesWritten.load(kRelaxed), now);
+        const uint32_t grew = sent.movedAt;
         DWORD errors = 0;
         if (!job.Errors(to, errors)) return job.StoppedResult();
         if (!overran && (errors & (CE_OVERRUN | CE_RXOVER))) {
@@ -118,8 +114,8 @@ LineCheckResult CheckFlowWay(LineBorrow& job, PortWorker& from, PortWorker& to) 
         if (overran && plat::ticksBetween(overranAt, now) >= stallMs) break;
         if (!job.Pause()) return job.StoppedResult();
     }
-    const uint32_t keptMs =
-        held ? plat::ticksBetween(stopped, grew) : plat::ticksBetween(stopped, plat::tickCount());
+    const uint32_t keptMs = held ? plat::ticksBetween(stopped, sent.movedAt)
+                                 : plat::ticksBetween(stopped, plat::tickCount());
 
     // Reading again, the sender stopped: what was held back comes through.
     job.Read(to, true);

@@ -7,6 +7,7 @@
 #include "platform/last_error.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
+#include "tester/engine/pair_drain.h"
 #include "tester/engine/port_worker.h"
 #include "tester/engine/test_block.h"
 
@@ -167,16 +168,11 @@ bool LineBorrow::Sleep(uint32_t ms) {
 
 bool LineBorrow::Quiet(PortWorker& reader) {
     const uint32_t start = plat::tickCount();
-    uint32_t since = start;
-    uint64_t seen = reader.bytesRead.load(kRelaxed);
+    CountWatch read{reader.bytesRead.load(kRelaxed), start};
     for (;;) {
         const uint32_t now = plat::tickCount();
-        const uint64_t bytes = reader.bytesRead.load(kRelaxed);
-        if (bytes != seen) {
-            seen = bytes;
-            since = now;
-        }
-        if (plat::ticksBetween(since, now) >= timing_.quietMs ||
+        read.See(reader.bytesRead.load(kRelaxed), now);
+        if (plat::ticksBetween(read.movedAt, now) >= timing_.quietMs ||
             plat::ticksBetween(start, now) >= timing_.drainMs)
             return true;
         if (!Pause()) return false;
@@ -237,16 +233,9 @@ uint32_t LineBorrow::BlockMs(PortWorker& w) {
 }
 
 LineCheckResult LineBorrow::StoppedResult() const {
-    switch (stop_) {
-        case Stop::NotSupported:
-            return Result(LineVerdict::NotSupported, "not supported");
-        case Stop::Cancelled:
-            return Result(LineVerdict::NotChecked, "stopped");
-        case Stop::Lost:
-            return Result(LineVerdict::NotChecked, "port lost");
-        default:
-            return Result(LineVerdict::Failed, "failed: " + why_);
-    }
+    static const CheckHalt kHalts[] = {CheckHalt::Failed, CheckHalt::NotSupported, CheckHalt::Lost,
+                                       CheckHalt::Failed, CheckHalt::Cancelled};
+    return HaltResult(kHalts[static_cast<int>(stop_)], why_);
 }
 
 bool LineBorrow::Classify(PortWorker& w, BOOL ok) {
@@ -278,21 +267,5 @@ bool LineBorrow::Queued(PortWorker& w, DWORD& bytes) {
 // As the modem-line check drains (line_check.h): clearing only, both ends,
 // until nothing has come for quietMs.
 bool LineBorrow::Drain() {
-    const DWORD clear = PURGE_TXCLEAR | PURGE_RXCLEAR;
-    if (!Purge(a_, clear) || !Purge(b_, clear)) return false;
-    const uint32_t start = plat::tickCount();
-    uint32_t quietSince = start;
-    for (;;) {
-        DWORD inA = 0, inB = 0;
-        if (!Queued(a_, inA) || !Queued(b_, inB)) return false;
-        if (inA != 0 || inB != 0) {
-            if (!Purge(a_, PURGE_RXCLEAR) || !Purge(b_, PURGE_RXCLEAR)) return false;
-            quietSince = plat::tickCount();
-        }
-        const uint32_t now = plat::tickCount();
-        if (plat::ticksBetween(quietSince, now) >= timing_.quietMs ||
-            plat::ticksBetween(start, now) >= timing_.drainMs)
-            return true;
-        if (!Pause()) return false;
-    }
+    return DrainPair(*this, a_, b_, timing_.quietMs, timing_.drainMs);
 }

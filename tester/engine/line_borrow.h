@@ -22,6 +22,17 @@
 
 class PortWorker;
 
+// A counter watched over time: when it last moved.
+struct CountWatch {
+    uint64_t count;
+    uint32_t movedAt;
+    void See(uint64_t now, uint32_t tick) {
+        if (now == count) return;
+        count = now;
+        movedAt = tick;
+    }
+};
+
 class LineBorrow {
   public:
     LineBorrow(const LineCheckJob& job, const ConditionTiming& timing,
@@ -81,11 +92,13 @@ class LineBorrow {
     bool Stopped() const { return stop_ != Stop::None; }
     LineCheckResult StoppedResult() const;
 
+    // The bytes received and not yet read (for DrainPair, pair_drain.h).
+    bool Queued(PortWorker& w, DWORD& bytes);
+
   private:
     enum class Stop { None, NotSupported, Lost, Failed, Cancelled };
 
     bool Classify(PortWorker& w, BOOL ok);
-    bool Queued(PortWorker& w, DWORD& bytes);
     bool Drain();
 
     PortWorker& a_;

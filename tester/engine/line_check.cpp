@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/last_error.h"
 #include "platform/win32_types.h"
+#include "tester/engine/pair_drain.h"
 #include "tester/engine/port_worker.h"
 
 namespace {
@@ -97,30 +98,9 @@ class Checker {
         }));
     }
 
-    // Data still on its way (a stopped test's last blocks, held up by
-    // receivers that no longer read) holds the check's commands behind it
-    // on a network port, with no end while the far receiver reads nothing.
-    // Both ends drop what waits to go and, until nothing has come for
-    // quietMs, what comes in. After drainMs the check goes on regardless.
-    // (Clearing only: an abort would fail a stopped receiver's last read.)
+    // pair_drain.h says why.
     bool Drain(PortWorker& a, PortWorker& b) {
-        const DWORD clear = PURGE_TXCLEAR | PURGE_RXCLEAR;
-        if (!Purge(a, clear) || !Purge(b, clear)) return false;
-        const uint32_t start = plat::tickCount();
-        uint32_t quietSince = start;
-        for (;;) {
-            DWORD inA = 0, inB = 0;
-            if (!Queued(a, inA) || !Queued(b, inB)) return false;
-            if (inA != 0 || inB != 0) {
-                if (!Purge(a, PURGE_RXCLEAR) || !Purge(b, PURGE_RXCLEAR)) return false;
-                quietSince = plat::tickCount();
-            }
-            const uint32_t now = plat::tickCount();
-            if (plat::ticksBetween(quietSince, now) >= timing_.quietMs ||
-                plat::ticksBetween(start, now) >= timing_.drainMs)
-                return true;
-            if (!Pause()) return false;
-        }
+        return DrainPair(*this, a, b, timing_.quietMs, timing_.drainMs);
     }
 
     // Once both ends' outputs are low, their inputs may take a while to
@@ -185,7 +165,7 @@ class Checker {
 
     const Halt& halted() const { return halt_; }
 
-  private:
+    // The calls DrainPair makes, each classified.
     bool Purge(PortWorker& w, DWORD flags) {
         return Classify(w, w.OnPort([&](PortAccess& port, HANDLE handle) {
             return port.Purge(handle, flags);
@@ -228,6 +208,7 @@ class Checker {
         return true;
     }
 
+  private:
     const LineCheckTiming& timing_;
     const std::function<bool()>& cancelled_;
     Halt halt_;
@@ -259,13 +240,13 @@ LineCheckResult Verdict(LineVerdict verdict, std::string text) {
 LineCheckResult FromHalt(const Halt& halt) {
     switch (halt.stop) {
         case Stop::NoLines:
-            return Verdict(LineVerdict::NotSupported, "not supported");
+            return HaltResult(CheckHalt::NotSupported, halt.why);
         case Stop::Cancelled:
-            return Verdict(LineVerdict::NotChecked, "stopped");
+            return HaltResult(CheckHalt::Cancelled, halt.why);
         case Stop::Lost:
-            return Verdict(LineVerdict::NotChecked, "port lost");
+            return HaltResult(CheckHalt::Lost, halt.why);
         default:
-            return Verdict(LineVerdict::Failed, "failed: " + halt.why);
+            return HaltResult(CheckHalt::Failed, halt.why);
     }
 }
 
@@ -312,20 +293,21 @@ void CheckJob(const LineCheckJob& job, const LineCheckTiming& timing,
     b = loop ? a : judge(fromB);
 }
 
-struct JobRun {
-    const LineCheckJob* job;
-    const LineCheckTiming* timing;
-    const std::function<bool()>* cancelled;
-    LineCheckResult a, b;
-    plat::Thread thread;
-};
-
-void RunJob(void* p) {
-    JobRun& run = *static_cast<JobRun*>(p);
-    CheckJob(*run.job, *run.timing, *run.cancelled, run.a, run.b);
-}
-
 }  // namespace
+
+LineCheckResult HaltResult(CheckHalt halt, const std::string& why) {
+    switch (halt) {
+        case CheckHalt::NotSupported:
+            return Verdict(LineVerdict::NotSupported, "not supported");
+        case CheckHalt::Cancelled:
+            return Verdict(LineVerdict::NotChecked, "stopped");
+        case CheckHalt::Lost:
+            return Verdict(LineVerdict::NotChecked, "port lost");
+        case CheckHalt::Failed:
+            break;
+    }
+    return Verdict(LineVerdict::Failed, "failed: " + why);
+}
 
 std::vector<LineCheckJob> PairForLineCheck(const std::vector<PortWorker*>& workers) {
     std::map<int32_t, PortWorker*> byRow;
@@ -346,54 +328,21 @@ std::vector<LineCheckJob> PairForLineCheck(const std::vector<PortWorker*>& worke
 std::vector<LineCheckOutcome> RunLineCheck(const std::vector<LineCheckJob>& jobs,
                                            const LineCheckTiming& timing,
                                            const std::function<bool()>& cancelled) {
-    std::vector<std::unique_ptr<JobRun>> runs;
-    for (const LineCheckJob& job : jobs) {
-        runs.push_back(std::make_unique<JobRun>());
-        JobRun& run = *runs.back();
-        run.job = &job;
-        run.timing = &timing;
-        run.cancelled = &cancelled;
-        // Without a thread of its own a job runs here, after the others.
-        if (!run.thread.start(RunJob, &run)) run.job = nullptr;
-    }
-    for (size_t i = 0; i < runs.size(); ++i) {
-        JobRun& run = *runs[i];
-        if (run.job) {
-            run.thread.join(plat::kInfinite);
-        } else {
-            CheckJob(jobs[i], timing, cancelled, run.a, run.b);
-        }
-    }
+    std::vector<LineCheckResult> a(jobs.size()), b(jobs.size());
+    SideBySide(jobs.size(), [&](size_t i) { CheckJob(jobs[i], timing, cancelled, a[i], b[i]); });
     std::vector<LineCheckOutcome> outcomes;
     for (size_t i = 0; i < jobs.size(); ++i) {
-        outcomes.push_back({jobs[i].a, jobs[i].b, runs[i]->a});
-        if (jobs[i].b != jobs[i].a) outcomes.push_back({jobs[i].b, jobs[i].a, runs[i]->b});
+        outcomes.push_back({jobs[i].a, jobs[i].b, a[i]});
+        if (jobs[i].b != jobs[i].a) outcomes.push_back({jobs[i].b, jobs[i].a, b[i]});
     }
     return outcomes;
 }
 
-LineCheckThread::~LineCheckThread() {
-    Stop(plat::kInfinite);
-}
-
 bool LineCheckThread::Start(std::vector<LineCheckJob> jobs, const LineCheckTiming& timing,
                             Done done) {
-    if (!thread_.join(0)) return false;
-    jobs_ = std::move(jobs);
-    timing_ = timing;
-    done_ = std::move(done);
-    cancel_.store(false);
-    return thread_.start(Entry, this);
-}
-
-bool LineCheckThread::Stop(uint32_t boundMs) {
-    cancel_.store(true);
-    return thread_.join(boundMs);
-}
-
-void LineCheckThread::Entry(void* self) {
-    LineCheckThread& me = *static_cast<LineCheckThread*>(self);
-    const std::vector<LineCheckOutcome> outcomes =
-        RunLineCheck(me.jobs_, me.timing_, [&me] { return me.cancel_.load(); });
-    if (me.done_) me.done_(outcomes);
+    return thread_.Start([jobs = std::move(jobs), timing,
+                          done = std::move(done)](const std::function<bool()>& cancelled) {
+        const std::vector<LineCheckOutcome> outcomes = RunLineCheck(jobs, timing, cancelled);
+        if (done) done(outcomes);
+    });
 }

@@ -34,7 +34,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/thread.h"
+#include "tester/engine/check_thread.h"
 
 class PortWorker;
 
@@ -44,6 +44,13 @@ struct LineCheckResult {
     LineVerdict verdict = LineVerdict::NotChecked;
     std::string text;
 };
+
+// How a check that could not go on ends for its ports: they have no such
+// lines or conditions ("not supported"), the check was stopped
+// ("stopped"), the port was lost ("port lost"), or a call failed ("failed:
+// " and `why`, the system's words).
+enum class CheckHalt { NotSupported, Cancelled, Lost, Failed };
+LineCheckResult HaltResult(CheckHalt halt, const std::string& why);
 
 // How long the check gives the lines. The defaults suit real lines and
 // device servers; tests shorten them.
@@ -98,30 +105,18 @@ class LineCheckThread {
   public:
     using Done = std::function<void(const std::vector<LineCheckOutcome>&)>;
 
-    LineCheckThread() = default;
-    // Stop, as long as it takes.
-    ~LineCheckThread();
-    LineCheckThread(const LineCheckThread&) = delete;
-    LineCheckThread& operator=(const LineCheckThread&) = delete;
-
     // Starts the check of `jobs`; when it has ended, `done` is called with
     // the outcomes on the check's thread. False when a check still runs
     // (or its `done` has not returned), or the thread cannot start.
     bool Start(std::vector<LineCheckJob> jobs, const LineCheckTiming& timing, Done done);
 
     // A check has started and its `done` has not yet returned.
-    bool Running() const { return thread_.running(); }
+    bool Running() const { return thread_.Running(); }
 
     // Ends a running check early (its ports get their settings back) and
     // waits up to boundMs for it and its `done`. True once no check runs.
-    bool Stop(uint32_t boundMs);
+    bool Stop(uint32_t boundMs) { return thread_.Stop(boundMs); }
 
   private:
-    static void Entry(void* self);
-
-    plat::Thread thread_;
-    std::vector<LineCheckJob> jobs_;
-    LineCheckTiming timing_;
-    Done done_;
-    std::atomic<bool> cancel_{false};
+    CheckThread thread_;
 };

@@ -211,6 +211,8 @@ class PortWorker {
     // while the port is not open or is down.
     BOOL ReadPort(void* buffer, DWORD count, DWORD* got);
     BOOL WritePort(const void* buffer, DWORD count, DWORD* sent);
+    // The port's handle while it is open and up, else INVALID_HANDLE_VALUE.
+    HANDLE OpenHandle() const;
 
     // --- Texts and records, copied whole under the worker's lock.
 
@@ -378,6 +380,9 @@ class PortWorker {
     bool PutLineSettings(HANDLE handle, const DCB& wanted);
     void ZeroCounters();
     void SetTexts(const char* text);
+    // A text field read or written whole under fieldLock.
+    std::string Locked(const std::string& field) const;
+    void SetLocked(std::string& field, const char* text);
     void ReportGetStateError();
 
     // The inner routines' frame: quitEvent clear and `run` set, tested

@@ -9,6 +9,7 @@
 #include "platform/last_error.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/port_worker.h"
+#include "platform/name_table.h"
 
 namespace {
 
@@ -36,6 +37,11 @@ void Toggle(plat::Event& run, std::atomic<uint32_t>& running, std::atomic<uint32
         run.set();
         running.store(1, kRelaxed);
     }
+}
+
+BOOL NotReady() {
+    plat::setLastError(ERROR_NOT_READY);
+    return FALSE;
 }
 
 bool SpeedDiffers(uint32_t set, uint32_t asked) {
@@ -262,9 +268,8 @@ BOOL PortWorker::OnPort(const std::function<BOOL(PortAccess&, HANDLE)>& op) {
     plat::Error error{ERROR_NOT_READY, false};
     {
         std::lock_guard<std::mutex> hold(otherSide);
-        const HANDLE handle = portHandle.load(kRelaxed);
-        if (notReady.load(kRelaxed) == 0 && portDown.load(kRelaxed) == 0 &&
-            handle != INVALID_HANDLE_VALUE) {
+        const HANDLE handle = OpenHandle();
+        if (handle != INVALID_HANDLE_VALUE) {
             ok = op(portAccess, handle);
             error = plat::currentError();
         }
@@ -273,25 +278,23 @@ BOOL PortWorker::OnPort(const std::function<BOOL(PortAccess&, HANDLE)>& op) {
     return ok;
 }
 
+HANDLE PortWorker::OpenHandle() const {
+    const HANDLE handle = portHandle.load(kRelaxed);
+    if (notReady.load(kRelaxed) != 0 || portDown.load(kRelaxed) != 0) return INVALID_HANDLE_VALUE;
+    return handle;
+}
+
 BOOL PortWorker::ReadPort(void* buffer, DWORD count, DWORD* got) {
     std::lock_guard<std::mutex> hold(receiveSide);
-    const HANDLE handle = portHandle.load(kRelaxed);
-    if (notReady.load(kRelaxed) != 0 || portDown.load(kRelaxed) != 0 ||
-        handle == INVALID_HANDLE_VALUE) {
-        plat::setLastError(ERROR_NOT_READY);
-        return FALSE;
-    }
+    const HANDLE handle = OpenHandle();
+    if (handle == INVALID_HANDLE_VALUE) return NotReady();
     return portAccess.Read(handle, buffer, count, got);
 }
 
 BOOL PortWorker::WritePort(const void* buffer, DWORD count, DWORD* sent) {
     std::lock_guard<std::mutex> hold(sendSide);
-    const HANDLE handle = portHandle.load(kRelaxed);
-    if (notReady.load(kRelaxed) != 0 || portDown.load(kRelaxed) != 0 ||
-        handle == INVALID_HANDLE_VALUE) {
-        plat::setLastError(ERROR_NOT_READY);
-        return FALSE;
-    }
+    const HANDLE handle = OpenHandle();
+    if (handle == INVALID_HANDLE_VALUE) return NotReady();
     return portAccess.Write(handle, buffer, count, sent);
 }
 
@@ -338,33 +341,37 @@ void PortWorker::SetTexts(const char* text) {
 }
 
 std::string PortWorker::PortName() const {
-    std::lock_guard<std::mutex> hold(fieldLock);
-    return portName;
+    return Locked(portName);
 }
 
 std::string PortWorker::OpenFailure() const {
-    std::lock_guard<std::mutex> hold(fieldLock);
-    return openFailure;
+    return Locked(openFailure);
 }
 
 std::string PortWorker::CommErrorText() const {
-    std::lock_guard<std::mutex> hold(fieldLock);
-    return commErrorText;
+    return Locked(commErrorText);
 }
 
 void PortWorker::SetCommErrorText(const char* text) {
-    std::lock_guard<std::mutex> hold(fieldLock);
-    commErrorText = text ? text : "";
+    SetLocked(commErrorText, text);
 }
 
 std::string PortWorker::LastErrorKindText() const {
-    std::lock_guard<std::mutex> hold(fieldLock);
-    return lastErrorKindText;
+    return Locked(lastErrorKindText);
 }
 
 void PortWorker::SetLastErrorKindText(const char* text) {
+    SetLocked(lastErrorKindText, text);
+}
+
+std::string PortWorker::Locked(const std::string& field) const {
     std::lock_guard<std::mutex> hold(fieldLock);
-    lastErrorKindText = text ? text : "";
+    return field;
+}
+
+void PortWorker::SetLocked(std::string& field, const char* text) {
+    std::lock_guard<std::mutex> hold(fieldLock);
+    field = text ? text : "";
 }
 
 DCB PortWorker::Dcb() const {
@@ -436,17 +443,6 @@ PortSnapshot PortWorker::Snapshot() const {
 }
 
 const char* PortStateName(PortState state) {
-    switch (state) {
-        case PortState::Opening:
-            return "opening";
-        case PortState::NotOpen:
-            return "not open";
-        case PortState::NoBuffers:
-            return "no buffers";
-        case PortState::Open:
-            return "open";
-        case PortState::Down:
-            return "down";
-    }
-    return "";
+    static const char* const kNames[] = {"opening", "not open", "no buffers", "open", "down"};
+    return plat::NameOf(state, kNames);
 }

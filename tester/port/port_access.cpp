@@ -5,6 +5,7 @@
 #include "platform/last_error.h"
 #include "tester/port/network_library.h"
 #include "tester/port/port_name.h"
+#include "platform/name_table.h"
 
 namespace {
 
@@ -16,20 +17,23 @@ const LibraryExports& qn() {
     return libraryExports;
 }
 
+// An export an older library may lack: a port of such a library cannot do
+// what it does (ERROR_NOT_SUPPORTED).
+template <typename Export, typename... Args>
+BOOL Optional(Export export_, Args... args) {
+    if (!bound()) return FALSE;
+    if (!export_) {
+        plat::setLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    return export_(args...);
+}
+
 }  // namespace
 
 const char* DeviceKindName(DeviceKind kind) {
-    switch (kind) {
-        case DeviceKind::Serial:
-            return "tty";
-        case DeviceKind::PseudoTerminal:
-            return "pseudo-terminal";
-        case DeviceKind::Network:
-            return "network";
-        case DeviceKind::Unknown:
-            break;
-    }
-    return "";
+    static const char* const kNames[] = {"", "tty", "pseudo-terminal", "network"};
+    return plat::NameOf(kind, kNames);
 }
 
 PortAccess::PortAccess() : native_(NewNativePort()) {}
@@ -134,42 +138,22 @@ BOOL PortAccess::CancelPending(HANDLE handle) {
 
 BOOL PortAccess::EscapeFunction(HANDLE handle, DWORD function) {
     if (!IsNetwork()) return NativeEscapeFunction(*native_, handle, function);
-    if (!bound()) return FALSE;
-    if (!qn().QnEscapeCommFunction) {
-        plat::setLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
-    return qn().QnEscapeCommFunction(handle, function);
+    return Optional(qn().QnEscapeCommFunction, handle, function);
 }
 
 BOOL PortAccess::GetModemStatus(HANDLE handle, DWORD* status) {
     if (!IsNetwork()) return NativeGetModemStatus(*native_, handle, status);
-    if (!bound()) return FALSE;
-    if (!qn().QnGetCommModemStatus) {
-        plat::setLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
-    return qn().QnGetCommModemStatus(handle, status);
+    return Optional(qn().QnGetCommModemStatus, handle, status);
 }
 
 BOOL PortAccess::SetBreak(HANDLE handle) {
     if (!IsNetwork()) return NativeSetBreak(*native_, handle);
-    if (!bound()) return FALSE;
-    if (!qn().QnSetCommBreak) {
-        plat::setLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
-    return qn().QnSetCommBreak(handle);
+    return Optional(qn().QnSetCommBreak, handle);
 }
 
 BOOL PortAccess::ClearBreak(HANDLE handle) {
     if (!IsNetwork()) return NativeClearBreak(*native_, handle);
-    if (!bound()) return FALSE;
-    if (!qn().QnClearCommBreak) {
-        plat::setLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
-    return qn().QnClearCommBreak(handle);
+    return Optional(qn().QnClearCommBreak, handle);
 }
 
 bool PortAccess::NoModemLines(const plat::Error& error) const {

@@ -1,5 +1,8 @@
 #include "tester/report/condition_check_text.h"
 
+#include "tester/report/line_check_text.h"
+#include "platform/name_table.h"
+
 namespace {
 
 constexpr ConditionCheck kAll[] = {ConditionCheck::Flow, ConditionCheck::Break,
@@ -7,14 +10,8 @@ constexpr ConditionCheck kAll[] = {ConditionCheck::Flow, ConditionCheck::Break,
 
 // "Flow", "Break", "Parity": the columns' titles.
 std::string Title(ConditionCheck check) {
-    switch (check) {
-        case ConditionCheck::Break:
-            return "Break";
-        case ConditionCheck::Parity:
-            return "Parity";
-        default:
-            return "Flow";
-    }
+    static const char* const kTitles[] = {"Flow", "Break", "Parity"};
+    return plat::NameOf(check, kTitles);
 }
 
 bool AnyFailed(const BatchRow& row) {
@@ -60,28 +57,12 @@ bool ConditionsFailed(const std::vector<BatchRow>& rows) {
 }
 
 std::string ConditionVerdictLine(const std::vector<BatchRow>& rows, ConditionCheck check) {
-    uint32_t count[4] = {0, 0, 0, 0};
-    std::vector<std::string> failures;
+    CheckTally tally;
     for (const BatchRow& row : rows) {
         const BatchConditionCheck& c = row.conditions.of(check);
-        if (!c.checked) continue;
-        ++count[static_cast<int>(c.verdict)];
-        if (c.verdict != LineVerdict::Failed) continue;
-        const std::string to = c.farEnd == "loop-back" ? " (loop-back)" : " to port " + c.farEnd;
-        failures.push_back(PortLabel(row) + to + ": " + c.text);
+        if (c.checked) tally.Add(row, c.verdict, c.farEnd, c.text);
     }
-    const uint32_t ports = count[0] + count[1] + count[2] + count[3];
-    std::string line =
-        std::string(ConditionCheckName(check)) + ": " + std::to_string(ports) + " ports, " +
-        std::to_string(count[static_cast<int>(LineVerdict::Passed)]) + " passed, " +
-        std::to_string(count[static_cast<int>(LineVerdict::Failed)]) + " failed, " +
-        std::to_string(count[static_cast<int>(LineVerdict::NotSupported)]) + " not supported, " +
-        std::to_string(count[static_cast<int>(LineVerdict::NotChecked)]) + " not checked: ";
-    if (failures.empty()) return line + "passed";
-    line += "FAILED";
-    for (size_t i = 0; i < failures.size(); ++i)
-        line += (i == 0 ? ": " : "; ") + failures[i];
-    return line;
+    return tally.Line(ConditionCheckName(check));
 }
 
 std::vector<std::string> ConditionTitles(const std::vector<ConditionCheck>& checks) {

@@ -46,15 +46,22 @@ std::vector<std::string> AllTitles(const std::vector<std::string>& titles,
 
 }  // namespace
 
+std::vector<size_t> ColumnWidths(const std::vector<std::vector<std::string>>& lines) {
+    std::vector<size_t> widths;
+    for (const auto& line : lines) {
+        if (widths.size() < line.size()) widths.resize(line.size(), 0);
+        for (size_t c = 0; c < line.size(); ++c)
+            widths[c] = std::max(widths[c], line[c].size());
+    }
+    return widths;
+}
+
 std::string FormatTable(const std::vector<BatchRow>& rows, const std::vector<std::string>& titles) {
     const MeasureColumns measures = MeasureColumnsOf(rows);
     std::vector<std::vector<std::string>> lines = {AllTitles(titles, measures)};
     for (const BatchRow& row : rows)
         lines.push_back(AllCells(row, measures));
-    std::vector<size_t> widths(lines[0].size(), 0);
-    for (const auto& line : lines)
-        for (size_t c = 0; c < line.size(); ++c)
-            widths[c] = std::max(widths[c], line[c].size());
+    const std::vector<size_t> widths = ColumnWidths(lines);
     std::string out;
     for (const auto& line : lines) {
         for (size_t c = 0; c < line.size(); ++c) {

@@ -41,6 +41,9 @@ std::string SummaryLine(const BatchSummary& summary);
 // That end alone, "" when there are none.
 std::string NotPacedNote(const BatchSummary& summary);
 
+// The width of each column of `lines` (rows of cells): its widest text.
+std::vector<size_t> ColumnWidths(const std::vector<std::vector<std::string>>& lines);
+
 // A progress line for the terminal while the run goes on.
 std::string ProgressLine(uint32_t secondsDone, uint32_t secondsTotal,
                          const std::vector<BatchRow>& rows);

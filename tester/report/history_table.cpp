@@ -1,5 +1,7 @@
 #include "tester/report/history_table.h"
 
+#include "tester/report/final_table.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -10,10 +12,7 @@ using Lines = std::vector<std::vector<std::string>>;
 // Columns as wide as their widest text; numbers to the right, texts to the
 // left; the last column is not padded.
 std::string Table(const Lines& lines, const std::vector<bool>& numeric) {
-    std::vector<size_t> widths(lines[0].size(), 0);
-    for (const auto& line : lines)
-        for (size_t c = 0; c < line.size(); ++c)
-            widths[c] = std::max(widths[c], line[c].size());
+    const std::vector<size_t> widths = ColumnWidths(lines);
     std::string out;
     for (const auto& line : lines) {
         std::string text;

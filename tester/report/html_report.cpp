@@ -8,6 +8,7 @@
 #include "tester/report/condition_check_text.h"
 #include "tester/report/measure_columns.h"
 #include "tester/engine/port_worker.h"
+#include "platform/name_table.h"
 
 namespace {
 
@@ -58,15 +59,8 @@ std::string Duration(double seconds) {
 
 // "passed", "failed" or "not-opened", as the CSV report's Result says it.
 const char* VerdictName(const BatchRow& row) {
-    switch (row.outcome) {
-        case PortOutcome::Passed:
-            return "passed";
-        case PortOutcome::Failed:
-            return "failed";
-        case PortOutcome::NotOpened:
-            break;
-    }
-    return "not-opened";
+    static const char* const kNames[] = {"passed", "failed", "not-opened"};
+    return plat::NameOf(row.outcome, kNames);
 }
 
 std::string Joined(const std::vector<std::string>& problems) {

@@ -3,9 +3,6 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
-
-// The length of the UTF-8 sequence at `at`, 0 when it is not one.
 size_t Utf8Length(const std::string& text, size_t at) {
     const unsigned char c = static_cast<unsigned char>(text[at]);
     size_t length = c < 0x80           ? 1
@@ -18,8 +15,6 @@ size_t Utf8Length(const std::string& text, size_t at) {
         if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 0;
     return length;
 }
-
-}  // namespace
 
 std::string JsonQuoted(const std::string& text) {
     std::string out = "\"";

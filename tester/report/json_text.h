@@ -50,5 +50,10 @@ class JsonWriter {
     std::vector<bool> empty_;  // per open level: nothing written in it yet
 };
 
+// The length of the UTF-8 sequence at `at` of `text` (1 for ASCII), 0 when
+// the bytes there are not one (the XML of the JUnit file writes such a
+// byte as the JSON does).
+size_t Utf8Length(const std::string& text, size_t at);
+
 // `text` as a JSON string, quotes included.
 std::string JsonQuoted(const std::string& text);

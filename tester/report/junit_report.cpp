@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <set>
 
+#include "tester/report/json_text.h"
 #include "tester/report/line_check_text.h"
 
 namespace {
@@ -92,40 +93,36 @@ std::string Attribute(const char* name, const std::string& value) {
 
 }  // namespace
 
+namespace {
+
+// The XML for a character that may not stand as it is in an attribute's
+// value or text (white space kept as written), or null.
+const char* Entity(unsigned char c) {
+    static const struct {
+        char c;
+        const char* entity;
+    } kEntities[] = {{'&', "&amp;"},   {'<', "&lt;"},   {'>', "&gt;"},   {'"', "&quot;"},
+                     {'\'', "&apos;"}, {'\n', "&#10;"}, {'\r', "&#13;"}, {'\t', "&#9;"}};
+    for (const auto& e : kEntities)
+        if (static_cast<unsigned char>(e.c) == c) return e.entity;
+    return nullptr;
+}
+
+}  // namespace
+
 std::string XmlEscaped(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t length = c < 0x80         ? 1
-                        : (c >> 5) == 6  ? 2
-                        : (c >> 4) == 14 ? 3
-                        : (c >> 3) == 30 ? 4
-                                         : 0;
-        for (size_t k = 1; k < length; ++k)
-            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                length = 0;
+        const size_t length = Utf8Length(text, i);
         if (length > 1) {
             out.append(text, i, length);
             i += length - 1;
         } else if (length == 0) {
             out += static_cast<char>(0xC0 | (c >> 6));
             out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c == '&') {
-            out += "&amp;";
-        } else if (c == '<') {
-            out += "&lt;";
-        } else if (c == '>') {
-            out += "&gt;";
-        } else if (c == '"') {
-            out += "&quot;";
-        } else if (c == '\'') {
-            out += "&apos;";
-        } else if (c == '\n') {
-            out += "&#10;";
-        } else if (c == '\r') {
-            out += "&#13;";
-        } else if (c == '\t') {
-            out += "&#9;";
+        } else if (const char* entity = Entity(c)) {
+            out += entity;
         } else if (c < 0x20 || c == 0x7F) {
             out += "\xEF\xBF\xBD";
         } else {

@@ -1,15 +1,9 @@
 #include "tester/report/port_result.h"
+#include "platform/name_table.h"
 
 const char* PortOutcomeName(PortOutcome outcome) {
-    switch (outcome) {
-        case PortOutcome::Passed:
-            return "passed";
-        case PortOutcome::Failed:
-            return "failed";
-        case PortOutcome::NotOpened:
-            return "not opened";
-    }
-    return "";
+    static const char* const kNames[] = {"passed", "failed", "not opened"};
+    return plat::NameOf(outcome, kNames);
 }
 
 std::string PortLabel(const BatchRow& row) {
@@ -17,34 +11,12 @@ std::string PortLabel(const BatchRow& row) {
 }
 
 const char* LineVerdictName(LineVerdict verdict) {
-    switch (verdict) {
-        case LineVerdict::Passed:
-            return "passed";
-        case LineVerdict::Failed:
-            return "failed";
-        case LineVerdict::NotSupported:
-            return "not supported";
-        default:
-            return "not checked";
-    }
+    static const char* const kNames[] = {"passed", "failed", "not supported", "not checked"};
+    return plat::NameOf(verdict, kNames, "not checked");
 }
 
 const char* RateVerdictText(RateVerdict verdict) {
-    switch (verdict) {
-        case RateVerdict::NotChecked:
-            return "";
-        case RateVerdict::HalfDuplex:
-            return "half duplex";
-        case RateVerdict::NotMeasured:
-            return "not measured";
-        case RateVerdict::Passed:
-            return "passed";
-        case RateVerdict::Slow:
-            return "too slow";
-        case RateVerdict::Fast:
-            return "too fast";
-        case RateVerdict::NotPaced:
-            return "not a paced line";
-    }
-    return "";
+    static const char* const kNames[] = {"",         "half duplex", "not measured",    "passed",
+                                         "too slow", "too fast",    "not a paced line"};
+    return plat::NameOf(verdict, kNames);
 }

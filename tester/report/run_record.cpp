@@ -8,6 +8,7 @@
 #include "tester/engine/port_worker.h"
 #include "tester/report/final_table.h"
 #include "tester/report/line_check_text.h"
+#include "platform/name_table.h"
 
 namespace {
 
@@ -66,31 +67,13 @@ std::string SummaryLineOf(const RunRecord& r) {
 }  // namespace
 
 const char* RunOutcomeName(RunOutcome outcome) {
-    switch (outcome) {
-        case RunOutcome::Pass:
-            return "PASS";
-        case RunOutcome::Fail:
-            return "FAIL";
-        case RunOutcome::Error:
-            return "ERROR";
-        case RunOutcome::Aborted:
-            return "ABORTED";
-    }
-    return "";
+    static const char* const kNames[] = {"PASS", "FAIL", "ERROR", "ABORTED"};
+    return plat::NameOf(outcome, kNames);
 }
 
 const char* PortVerdictName(PortVerdict verdict) {
-    switch (verdict) {
-        case PortVerdict::Pass:
-            return "PASS";
-        case PortVerdict::Fail:
-            return "FAIL";
-        case PortVerdict::Error:
-            return "ERROR";
-        case PortVerdict::Skipped:
-            return "SKIPPED";
-    }
-    return "";
+    static const char* const kNames[] = {"PASS", "FAIL", "ERROR", "SKIPPED"};
+    return plat::NameOf(verdict, kNames);
 }
 
 PortVerdict PortVerdictOf(const BatchRow& row) {

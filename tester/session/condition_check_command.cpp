@@ -1,15 +1,7 @@
 #include "tester/session/condition_check_command.h"
 
 #include "tester/engine/port_worker.h"
-
-namespace {
-
-// "1 COM1", as the list's first two columns show the port.
-std::string Label(const PortWorker& worker) {
-    return std::to_string(worker.rowIndex + 1) + " " + worker.PortName();
-}
-
-}  // namespace
+#include "tester/session/line_check_command.h"
 
 std::vector<ConditionCheck> ConditionChecksOfCommand() {
     return {ConditionCheck::Flow, ConditionCheck::Break, ConditionCheck::Parity};
@@ -23,12 +15,7 @@ std::string FormatConditionCheckMessage(const std::vector<ConditionRun>& runs) {
         const LineCheckOutcome& first = runs[0].outcomes[i];
         if (!first.worker) continue;
         if (!text.empty()) text += "\n";
-        text += Label(*first.worker);
-        if (first.farEnd == first.worker) {
-            text += " (loop-back)";
-        } else if (first.farEnd) {
-            text += " > " + Label(*first.farEnd);
-        }
+        text += OutcomeHeading(first);
         for (const ConditionRun& run : runs)
             if (i < run.outcomes.size())
                 text += std::string("\n  ") + ConditionCheckName(run.check) + ": " +

@@ -20,18 +20,22 @@ std::vector<LineCheckJob> LineCheckJobsForSelection(PortList& rows) {
     return PairForLineCheck(selected);
 }
 
+std::string OutcomeHeading(const LineCheckOutcome& o) {
+    std::string text = Label(*o.worker);
+    if (o.farEnd == o.worker) {
+        text += " (loop-back)";
+    } else if (o.farEnd) {
+        text += " > " + Label(*o.farEnd);
+    }
+    return text;
+}
+
 std::string FormatLineCheckMessage(const std::vector<LineCheckOutcome>& outcomes) {
     std::string text;
     for (const LineCheckOutcome& o : outcomes) {
         if (!o.worker) continue;
         if (!text.empty()) text += "\n";
-        text += Label(*o.worker);
-        if (o.farEnd == o.worker) {
-            text += " (loop-back)";
-        } else if (o.farEnd) {
-            text += " > " + Label(*o.farEnd);
-        }
-        text += ": " + o.result.text;
+        text += OutcomeHeading(o) + ": " + o.result.text;
     }
     return text;
 }

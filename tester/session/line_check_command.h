@@ -15,6 +15,10 @@ class PortList;
 
 constexpr char kLineCheckCaption[] = "Modem lines";
 
+// "1 COM1 > 2 COM2", "3 COM3 (loop-back)": the heading of a port's result
+// in the check's box, as the list's first two columns show the ports.
+std::string OutcomeHeading(const LineCheckOutcome& outcome);
+
 // The jobs for the selected rows that have a worker.
 std::vector<LineCheckJob> LineCheckJobsForSelection(PortList& rows);
 

@@ -24,13 +24,11 @@ constexpr UINT kPortListId = 0xE900;
 // bound only keeps a stuck driver from holding the program open.
 constexpr uint32_t kCloseListMs = 5000;
 
-// Posted by the line check's thread when its results are there.
-constexpr UINT kLineCheckDone = WM_APP + 2;
+// Posted by a check's thread (the modem lines; flow, break and parity)
+// when its results are there.
+constexpr UINT kCheckDone = WM_APP + 2;
 // Posted by a worker's thread when it has a notice for the operator.
 constexpr UINT kNoticesWaiting = WM_APP + 3;
-// Posted by the flow, break and parity check's thread when its results
-// are there.
-constexpr UINT kConditionCheckDone = WM_APP + 4;
 
 // The menu and accelerator commands that act on the rows.
 struct RowCommand {
@@ -79,11 +77,8 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             if (OnCommand(LOWORD(wParam))) return 0;
             break;
-        case kConditionCheckDone:
-            OnConditionCheckDone();
-            return 0;
-        case kLineCheckDone:
-            OnLineCheckDone();
+        case kCheckDone:
+            OnCheckDone();
             return 0;
         case kNoticesWaiting:
             OnNotices();
@@ -262,25 +257,9 @@ void MainWindow::OnModemLines() {
     const HWND window = hwnd();
     const bool started = session_.StartLineCheck(
         std::move(jobs), [this, window](const std::vector<LineCheckOutcome>& outcomes) {
-            {
-                std::lock_guard<std::mutex> hold(lineCheckLock_);
-                lineCheckText_ = FormatLineCheckMessage(outcomes);
-            }
-            // Lost when the window is being destroyed: nobody is left to
-            // look at the results then.
-            PostMessageA(window, kLineCheckDone, 0, 0);
+            PostCheckResults(window, FormatLineCheckMessage(outcomes), kLineCheckCaption);
         });
     if (started) ShowStatus("Checking the modem lines...");
-}
-
-void MainWindow::OnLineCheckDone() {
-    std::string text;
-    {
-        std::lock_guard<std::mutex> hold(lineCheckLock_);
-        text.swap(lineCheckText_);
-    }
-    ShowStatus(configuration.summaryText.c_str());
-    MessageBoxA(hwnd(), text.c_str(), kLineCheckCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 // As the modem-line check: aside, the results in a box.
@@ -291,23 +270,32 @@ void MainWindow::OnLineConditions() {
     const bool started = session_.StartConditionCheck(
         std::move(jobs), ConditionChecksOfCommand(),
         [this, window](const std::vector<ConditionRun>& runs) {
-            {
-                std::lock_guard<std::mutex> hold(lineCheckLock_);
-                conditionCheckText_ = FormatConditionCheckMessage(runs);
-            }
-            PostMessageA(window, kConditionCheckDone, 0, 0);
+            PostCheckResults(window, FormatConditionCheckMessage(runs), kConditionCheckCaption);
         });
     if (started) ShowStatus("Checking flow control, breaks and parity...");
 }
 
-void MainWindow::OnConditionCheckDone() {
-    std::string text;
+void MainWindow::PostCheckResults(HWND window, std::string text, const char* caption) {
     {
-        std::lock_guard<std::mutex> hold(lineCheckLock_);
-        text.swap(conditionCheckText_);
+        std::lock_guard<std::mutex> hold(checkLock_);
+        checkText_ = std::move(text);
+        checkCaption_ = caption;
+    }
+    // Lost when the window is being destroyed: nobody is left to look at
+    // the results then.
+    PostMessageA(window, kCheckDone, 0, 0);
+}
+
+void MainWindow::OnCheckDone() {
+    std::string text;
+    std::string caption;
+    {
+        std::lock_guard<std::mutex> hold(checkLock_);
+        text.swap(checkText_);
+        caption.swap(checkCaption_);
     }
     ShowStatus(configuration.summaryText.c_str());
-    MessageBoxA(hwnd(), text.c_str(), kConditionCheckCaption, MB_OK | MB_ICONINFORMATION);
+    MessageBoxA(hwnd(), text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION);
 }
 
 void MainWindow::OnContextMenu() {

@@ -46,10 +46,11 @@ class MainWindow : public FrameWindow, public IdleHandler {
     void OnContextMenu();
     void OnPortsSettings();
     void OnModemLines();
-    void OnLineCheckDone();
-    void OnNotices();
     void OnLineConditions();
-    void OnConditionCheckDone();
+    // On a check's thread: its results to the window's thread.
+    void PostCheckResults(HWND window, std::string text, const char* caption);
+    void OnCheckDone();
+    void OnNotices();
     void ShowStatus(const char* text);
 
     HWND CreateStatusBar();
@@ -58,15 +59,15 @@ class MainWindow : public FrameWindow, public IdleHandler {
     void CapturePlacement();
 
     ListViewPortList portList_;
-    // The results of the line check, from its thread to the window's;
-    // before the session, whose end waits for that thread.
-    std::mutex lineCheckLock_;
-    std::string lineCheckText_;
+    // The results of a check (one runs at a time), from its thread to the
+    // window's; before the session, whose end waits for that thread.
+    std::mutex checkLock_;
+    std::string checkText_;
+    std::string checkCaption_;
     // The workers' notices, from their threads to the window's; before the
     // session, whose end joins those threads.
     std::mutex noticeLock_;
     std::deque<Notice> notices_;
-    std::string conditionCheckText_;  // the same for flow, break and parity
     TesterSession session_{portList_};
     HFONT listFont_ = nullptr;
     bool created_ = false;
