@@ -3,7 +3,8 @@
 // on ser2net's raw tcp(nodelay) accepter (the floor). Prints its figures;
 // asserts nothing.
 //
-//   serial_bench [--rows=TEXT] [megabytes per transfer, default 2] [Key=Value,Key=Value ...]
+//   serial_bench [--rows=TEXT] [--up] [megabytes per transfer, default 2]
+//                [Key=Value,Key=Value ...]
 //
 // Rows: the library with its defaults, with the settings that bring it
 // near the raw socket (kFastSettings), with each list of qelnet.ini keys
@@ -28,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -37,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,6 +64,9 @@ class Client {
     // Reads exactly n bytes (fewer on failure).
     virtual Bytes read(size_t n) = 0;
     virtual std::vector<double> echo(int count, size_t size) = 0;
+    // A client that runs as a process of its own (pyserial): its pid, for
+    // its processor time; 0 for clients inside this process.
+    virtual pid_t childPid() const { return 0; }
 
     // Defaults for clients that run in this process; pyserial overrides.
     virtual void prepareWrite(const Bytes& data) { pending_ = &data; }
@@ -256,6 +262,7 @@ class PyserialClient : public Client {
     }
     bool write(const Bytes&) override { return false; }
     Bytes read(size_t) override { return {}; }
+    pid_t childPid() const override { return pid_; }
 
   private:
     void say(const std::string& text) {
@@ -282,8 +289,53 @@ struct Row {
     double up[2] = {0, 0};    // MB/s client to device: random, 0xFF
     double down[2] = {0, 0};  // MB/s device to client
     double rttMs = 0;
+    // Processor ms per MB of the random-data transfers client to device:
+    // the client (this process, the far end's reads of the pty included,
+    // and a client process of its own) and ser2net. Time on a processor
+    // does not shrink when other programs take the processors as wall
+    // time does, so rows of a busy machine stay comparable.
+    double upClientMsPerMB = 0;
+    double upServerMsPerMB = 0;
     std::string notes;
 };
+
+// Nanoseconds that process `pid` (every thread it has now) has spent on a
+// processor. For this process itself, whose writers and readers are
+// threads that end after each transfer, CLOCK_PROCESS_CPUTIME_ID, which
+// keeps the time of ended threads.
+uint64_t processCpuNs(pid_t pid) {
+    if (pid == getpid()) {
+        timespec t{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec);
+    }
+    uint64_t total = 0;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    if (DIR* tasks = opendir(dir.c_str())) {
+        while (dirent* entry = readdir(tasks)) {
+            if (entry->d_name[0] == '.') continue;
+            std::ifstream f(dir + "/" + entry->d_name + "/schedstat");
+            unsigned long long ns = 0;
+            if (f >> ns) total += ns;
+        }
+        closedir(tasks);
+    }
+    return total;
+}
+
+// Processor time so far of the client's side and of the server.
+struct CpuMark {
+    uint64_t clientNs = 0;
+    uint64_t serverNs = 0;
+};
+
+CpuMark cpuMark(const Client& client, const rig::Ser2net& server) {
+    CpuMark m;
+    m.clientNs = processCpuNs(getpid());
+    if (const pid_t child = client.childPid()) m.clientNs += processCpuNs(child);
+    m.serverNs = processCpuNs(server.pid());
+    return m;
+}
 
 Bytes randomBytes(size_t n, uint32_t seed) {
     Bytes data(n);
@@ -304,6 +356,9 @@ void drain(qtest::FarEnd& far) {
 // (The defaults reach it here too, by a smaller margin.)
 constexpr const char* kFastSettings = "SendBufSize=262144,RecvBufSize=262144,WriteBlockSize=16384";
 
+// --up: the transfers client to device alone.
+bool gUpOnly = false;
+
 double median(std::vector<double> v) {
     if (v.empty()) return 0;
     std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
@@ -311,13 +366,20 @@ double median(std::vector<double> v) {
 }
 
 // Client to device: MB/s, or 0 with a note when the data arrived wrong.
-double measureUp(Client& client, qtest::FarEnd& far, const Bytes& up, std::string& notes) {
+// `cpu` receives the processor time the transfer took, client and server.
+double measureUp(Client& client, const rig::Ser2net& server, qtest::FarEnd& far, const Bytes& up,
+                 CpuMark& cpu, std::string& notes) {
     client.prepareWrite(up);
+    const CpuMark before = cpuMark(client, server);
     const auto start = Clock::now();
     client.startWrite();
     const Bytes arrived = far.read(up.size(), 120000);
     const auto end = Clock::now();
-    if (!client.finishWrite() || arrived != up) {
+    const bool written = client.finishWrite();
+    const CpuMark after = cpuMark(client, server);
+    cpu.clientNs = after.clientNs - before.clientNs;
+    cpu.serverNs = after.serverNs - before.serverNs;
+    if (!written || arrived != up) {
         notes += " up mismatch;";
         return 0;
     }
@@ -351,22 +413,31 @@ Row measure(const std::string& name, Client& client, const rig::Ser2net& server,
     for (int kind = 0; kind < 2; ++kind) {
         const Bytes up = kind ? Bytes(upBytes, 0xFF) : randomBytes(upBytes, 11);
         const Bytes down = kind ? Bytes(downBytes, 0xFF) : randomBytes(downBytes, 12);
-        std::vector<double> ups, downs;
+        std::vector<double> ups, downs, clientCpu, serverCpu;
         for (int i = 0; i < repeats; ++i) {
-            ups.push_back(measureUp(client, far, up, row.notes));
-            downs.push_back(measureDown(client, far, down, row.notes));
+            CpuMark cpu;
+            ups.push_back(measureUp(client, server, far, up, cpu, row.notes));
+            clientCpu.push_back(cpu.clientNs / 1e6 / (up.size() / 1e6));
+            serverCpu.push_back(cpu.serverNs / 1e6 / (up.size() / 1e6));
+            if (!gUpOnly) downs.push_back(measureDown(client, far, down, row.notes));
             drain(far);
         }
         row.up[kind] = median(ups);
         row.down[kind] = median(downs);
+        if (kind == 0) {
+            row.upClientMsPerMB = median(clientCpu);
+            row.upServerMsPerMB = median(serverCpu);
+        }
     }
-    std::atomic<bool> stop{false};
-    std::thread echo([&] { far.echo(stop); });
-    std::vector<double> times = client.echo(200, 1024);
-    stop = true;
-    echo.join();
-    if (times.empty()) row.notes += " echo failed;";
-    row.rttMs = median(times) * 1000;
+    if (!gUpOnly) {
+        std::atomic<bool> stop{false};
+        std::thread echo([&] { far.echo(stop); });
+        std::vector<double> times = client.echo(200, 1024);
+        stop = true;
+        echo.join();
+        if (times.empty()) row.notes += " echo failed;";
+        row.rttMs = median(times) * 1000;
+    }
     client.close();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // ser2net lets the device go
     drain(far);
@@ -393,12 +464,18 @@ qelnet::LibrarySettings settingsFrom(const std::string& list) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // --rows=TEXT (first): only the rows whose names hold TEXT, for profiling one client.
+    // --rows=TEXT: only the rows whose names hold TEXT; --up: only the
+    // transfers client to device. Both for profiling one client.
     std::string only;
-    if (argc > 1 && std::strncmp(argv[1], "--rows=", 7) == 0) {
-        only = argv[1] + 7;
-        --argc;
-        ++argv;
+    for (; argc > 1 && std::strncmp(argv[1], "--", 2) == 0; --argc, ++argv) {
+        if (std::strncmp(argv[1], "--rows=", 7) == 0) {
+            only = argv[1] + 7;
+        } else if (std::strcmp(argv[1], "--up") == 0) {
+            gUpOnly = true;
+        } else {
+            std::printf("serial_bench: unknown option %s\n", argv[1]);
+            return 2;
+        }
     }
     const double mb = argc > 1 ? std::atof(argv[1]) : 2.0;
     const size_t bytes = static_cast<size_t>(mb * 1024 * 1024);
@@ -452,12 +529,14 @@ int main(int argc, char** argv) {
     if (rows.empty()) return 1;
     const Row& raw = rows.back();  // the floor, when it was measured
     auto ratio = [](double a, double b) { return b > 0 ? a / b : 0; };
-    std::printf("%-66s %8s %8s %8s %8s %10s   %s\n", "client", "up rand", "up 0xFF", "dn rand",
-                "dn 0xFF", "1 KiB echo", "x raw: up rand, dn rand");
-    std::printf("%-66s %8s %8s %8s %8s %10s\n", "", "MB/s", "MB/s", "MB/s", "MB/s", "median ms");
+    std::printf("%-66s %8s %8s %8s %8s %10s %13s   %s\n", "client", "up rand", "up 0xFF", "dn rand",
+                "dn 0xFF", "1 KiB echo", "up rand CPU", "x raw: up rand, dn rand");
+    std::printf("%-66s %8s %8s %8s %8s %10s %13s\n", "", "MB/s", "MB/s", "MB/s", "MB/s",
+                "median ms", "ms/MB cli+srv");
     for (const Row& r : rows)
-        std::printf("%-66s %8.2f %8.2f %8.2f %8.2f %10.3f   %4.2f %4.2f %s\n", r.name.c_str(),
-                    r.up[0], r.up[1], r.down[0], r.down[1], r.rttMs, ratio(r.up[0], raw.up[0]),
+        std::printf("%-66s %8.2f %8.2f %8.2f %8.2f %10.3f %6.1f+%6.1f   %4.2f %4.2f %s\n",
+                    r.name.c_str(), r.up[0], r.up[1], r.down[0], r.down[1], r.rttMs,
+                    r.upClientMsPerMB, r.upServerMsPerMB, ratio(r.up[0], raw.up[0]),
                     ratio(r.down[0], raw.down[0]), r.notes.c_str());
     return 0;
 }
