@@ -11,6 +11,12 @@
 // given on the command line, pyserial, and the raw socket. The last
 // columns divide the random-data rates by the raw socket's.
 //
+// Each figure is the median of five passes; in each pass every client in
+// turn connects, makes each transfer once and disconnects. The CPU column
+// is the processor time of the random-data transfers client to device, in
+// ms per MB: this process (the client when it runs here, the cable's
+// thread and the far end's reads) and pyserial's own process, + ser2net.
+//
 // Client to device: from the start of the client's writes until the far end
 // of the cable has every byte. Device to client: from the start of the far
 // end's writes until the client has read every byte. Round trip: the client
@@ -399,48 +405,58 @@ double measureDown(Client& client, qtest::FarEnd& far, const Bytes& down, std::s
     return got.size() / seconds(from, done) / 1e6;
 }
 
-// Every figure is the median of `repeats` transfers.
-Row measure(const std::string& name, Client& client, const rig::Ser2net& server, qtest::FarEnd& far,
-            size_t upBytes, size_t downBytes, int repeats) {
-    Row row;
-    row.name = name;
+// The transfers of one client so far, one entry per pass.
+struct Series {
+    std::vector<double> up[2], down[2], upClientMs, upServerMs, echoSeconds;
+    std::string notes;
+};
+
+// One pass of one client: connects, measures each transfer once (the echo
+// on the first pass only) and lets the device go again.
+void measurePass(Client& client, const rig::Ser2net& server, qtest::FarEnd& far, size_t upBytes,
+                 size_t downBytes, bool withEcho, Series& series) {
     if (!client.open(server)) {
-        row.notes = "could not connect";
-        return row;
+        series.notes += " could not connect;";
+        return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // negotiation settles
     drain(far);
     for (int kind = 0; kind < 2; ++kind) {
         const Bytes up = kind ? Bytes(upBytes, 0xFF) : randomBytes(upBytes, 11);
         const Bytes down = kind ? Bytes(downBytes, 0xFF) : randomBytes(downBytes, 12);
-        std::vector<double> ups, downs, clientCpu, serverCpu;
-        for (int i = 0; i < repeats; ++i) {
-            CpuMark cpu;
-            ups.push_back(measureUp(client, server, far, up, cpu, row.notes));
-            clientCpu.push_back(cpu.clientNs / 1e6 / (up.size() / 1e6));
-            serverCpu.push_back(cpu.serverNs / 1e6 / (up.size() / 1e6));
-            if (!gUpOnly) downs.push_back(measureDown(client, far, down, row.notes));
-            drain(far);
-        }
-        row.up[kind] = median(ups);
-        row.down[kind] = median(downs);
+        CpuMark cpu;
+        series.up[kind].push_back(measureUp(client, server, far, up, cpu, series.notes));
         if (kind == 0) {
-            row.upClientMsPerMB = median(clientCpu);
-            row.upServerMsPerMB = median(serverCpu);
+            series.upClientMs.push_back(cpu.clientNs / 1e6 / (up.size() / 1e6));
+            series.upServerMs.push_back(cpu.serverNs / 1e6 / (up.size() / 1e6));
         }
+        if (!gUpOnly) series.down[kind].push_back(measureDown(client, far, down, series.notes));
+        drain(far);
     }
-    if (!gUpOnly) {
+    if (withEcho && !gUpOnly) {
         std::atomic<bool> stop{false};
         std::thread echo([&] { far.echo(stop); });
-        std::vector<double> times = client.echo(200, 1024);
+        series.echoSeconds = client.echo(200, 1024);
         stop = true;
         echo.join();
-        if (times.empty()) row.notes += " echo failed;";
-        row.rttMs = median(times) * 1000;
+        if (series.echoSeconds.empty()) series.notes += " echo failed;";
     }
     client.close();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // ser2net lets the device go
     drain(far);
+}
+
+Row summary(const std::string& name, const Series& series) {
+    Row row;
+    row.name = name;
+    for (int kind = 0; kind < 2; ++kind) {
+        row.up[kind] = median(series.up[kind]);
+        row.down[kind] = median(series.down[kind]);
+    }
+    row.upClientMsPerMB = median(series.upClientMs);
+    row.upServerMsPerMB = median(series.upServerMs);
+    row.rttMs = median(series.echoSeconds) * 1000;
+    row.notes = series.notes;
     return row;
 }
 
@@ -511,11 +527,20 @@ int main(int argc, char** argv) {
     setups.push_back({"pyserial rfc2217", std::make_unique<PyserialClient>()});
     setups.push_back({"raw tcp(nodelay) (floor)", std::make_unique<RawClient>()});
 
+    // The clients take turns, a transfer of each per pass, so that the
+    // machine's other load, which comes and goes over seconds, falls on
+    // every row alike instead of on whichever row ran at the time.
     const int repeats = 5;
-    std::vector<Row> rows;
+    std::vector<Setup*> measured;
     for (Setup& setup : setups)
-        if (setup.name.find(only) != std::string::npos)
-            rows.push_back(measure(setup.name, *setup.client, s2n, far, bytes, bytes, repeats));
+        if (setup.name.find(only) != std::string::npos) measured.push_back(&setup);
+    std::vector<Series> series(measured.size());
+    for (int pass = 0; pass < repeats; ++pass)
+        for (size_t i = 0; i < measured.size(); ++i)
+            measurePass(*measured[i]->client, s2n, far, bytes, bytes, pass == 0, series[i]);
+    std::vector<Row> rows;
+    for (size_t i = 0; i < measured.size(); ++i)
+        rows.push_back(summary(measured[i]->name, series[i]));
 
     double load = 0;
     if (FILE* f = std::fopen("/proc/loadavg", "r")) {
