@@ -115,11 +115,11 @@ ReceiveResult ReceiveStep(NetPort& port) {
     return ReceiveResult::Progress;
 }
 
-SendResult SendPending(NetPort& port) {
+SendResult SendPending(NetPort& port, bool more) {
     SendResult result = SendResult::Empty;
     bool progress = false;
     while (port.txPending > 0) {
-        const int n = port.socket.send(port.txBuffer + port.txOffset, port.txPending);
+        const int n = port.socket.send(port.txBuffer + port.txOffset, port.txPending, more);
         if (n == kIoWouldBlock || n <= 0) {
             result = n == kIoWouldBlock ? SendResult::Blocked : SendResult::Failed;
             break;

@@ -183,9 +183,11 @@ ReceiveResult ReceiveStep(NetPort& port);
 
 // Hands the pending bytes to the socket until it would block or nothing is
 // left. txLock held. Failed: the connection failed (the caller then marks
-// it lost, without txLock).
+// it lost, without txLock). `more`: the caller has the next piece of the
+// same write ready (NetSocket::send), and owes the socket a send without
+// it or a push() when it returns Empty.
 enum class SendResult { Empty, Blocked, Failed };
-SendResult SendPending(NetPort& port);
+SendResult SendPending(NetPort& port, bool more = false);
 
 // The connection thread's send step: SendPending, then marks a failed
 // connection lost.
