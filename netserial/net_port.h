@@ -178,7 +178,9 @@ void MarkConnectionLost(NetPort& port);
 // The connection thread and its two steps.
 void ConnectionThread(void* port);
 
-enum class ReceiveResult { Progress, WouldBlock, RingFull, End };
+// Progress: bytes came and more may wait; Drained: bytes came, fewer than
+// asked for, so the socket had no more.
+enum class ReceiveResult { Progress, Drained, WouldBlock, RingFull, End };
 ReceiveResult ReceiveStep(NetPort& port);
 
 // Hands the pending bytes to the socket until it would block or nothing is
