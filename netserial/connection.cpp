@@ -3,11 +3,15 @@
 // server sends into the receive ring (through the Telnet scanner) and hands
 // the send buffer to the socket.
 //
-// A pass goes straight back to the wait, without yielding first: a yield
-// gives nothing before a wait that sleeps anyway, and on a busy machine
-// costs a second thread switch per pass (with a few hundred ports, each
-// woken by its server every few milliseconds, half of the library's
-// switches).
+// After a pass that woke a caller (a reader or an event waiter for the
+// bytes that came, a writer or command sender for the bytes that left) the
+// thread yields before its next wait: at its raised priority it would
+// otherwise take in more before the reader has emptied the ring, cross
+// the flow-control mark and hold the server back (receiving through
+// ser2net ran at two thirds of the rate). A pass that woke nobody (a
+// tester's reader pausing between reads on a paced line) goes straight
+// back to the wait: a yield there costs a second thread switch on a busy
+// machine, half of the library's switches with a few hundred ports.
 #include "netserial/net_port.h"
 
 #include "platform/clock.h"
@@ -47,13 +51,18 @@ void runConnection(NetPort& port) {
         // A wake-up may come from a read that made room in a full ring.
         if ((got & kNetReadable) || ((got & kNetWoken) && port.rxPaused)) receiveAll(port);
         if (got & kNetClosed) MarkConnectionLost(port);
-        if (got & (kNetWritable | kNetWoken)) SendStep(port);
+        bool sent = false;
+        if (got & (kNetWritable | kNetWoken)) sent = SendStep(port);
+        bool woke;
         {
             // A flow-control command that found no room in the send buffer
             // is owed; sending may just have made room.
             std::lock_guard<std::mutex> hold(port.rxLock);
             FlowControlStep(port);
+            woke = port.callerWoken || sent;
+            port.callerWoken = false;
         }
+        if (woke) plat::yieldThread();
     }
 }
 
@@ -116,10 +125,16 @@ ReceiveResult ReceiveStep(NetPort& port) {
         std::lock_guard<std::mutex> events(port.eventLock);
         const uint32_t mask = port.eventMask.load(std::memory_order_relaxed);
         port.pendingEvents = (port.pendingEvents | EV_RXCHAR) & mask;
-        if (port.waitActive && port.pendingEvents) port.commEvent.notify_all();
+        if (port.waitActive && port.pendingEvents) {
+            port.commEvent.notify_all();
+            port.callerWoken = true;
+        }
     }
     FlowControlStep(port);
-    if (d) port.rxEvent.notify_all();
+    if (d) {
+        port.rxEvent.notify_all();
+        if (port.readersWaiting) port.callerWoken = true;
+    }
     return n < asked ? ReceiveResult::Drained : ReceiveResult::Progress;
 }
 
@@ -143,13 +158,17 @@ SendResult SendPending(NetPort& port, bool more) {
     return result;
 }
 
-void SendStep(NetPort& port) {
+bool SendStep(NetPort& port) {
     SendResult result;
+    bool handed;
     {
         std::lock_guard<std::mutex> hold(port.txLock);
+        const int32_t before = port.txPending;
         result = SendPending(port);
+        handed = port.txPending < before;
     }
     if (result == SendResult::Failed) MarkConnectionLost(port);
+    return handed;
 }
 
 }  // namespace qelnet

@@ -101,7 +101,10 @@ BOOL WINAPI QnReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD readC
             if (closing(*port) || port->readAbort != abortAt) return fail(ERROR_OPERATION_ABORTED);
             if (port->rxEnd && port->rxCount.load(std::memory_order_relaxed) == 0)
                 return got > 0 ? TRUE : fail(ERROR_NETNAME_DELETED);
-            if (!waitUntil(port->rxEvent, hold, plan.deadline)) return TRUE;
+            ++port->readersWaiting;
+            const bool waited = waitUntil(port->rxEvent, hold, plan.deadline);
+            --port->readersWaiting;
+            if (!waited) return TRUE;
         }
     });
 }
