@@ -72,10 +72,12 @@ struct NetPort final : TelnetSink {
     uint8_t rxRing[kRingSize];
     std::atomic<int32_t> rxCount{0};  // also read without the lock (cbInQue)
     int32_t rxHead = 0;
-    bool rxSuspended = false;  // FLOWCONTROL-SUSPEND sent, RESUME not yet
-    bool rxPaused = false;     // the thread stopped taking from the socket: the ring was full
-    bool rxEnd = false;        // the socket reported the end of the stream or an error
-    uint32_t readAbort = 0;    // bumped to end the reads waiting at that moment
+    bool rxSuspended = false;    // FLOWCONTROL-SUSPEND sent, RESUME not yet
+    bool rxPaused = false;       // the thread stopped taking from the socket: the ring was full
+    bool rxEnd = false;          // the socket reported the end of the stream or an error
+    uint32_t readAbort = 0;      // bumped to end the reads waiting at that moment
+    int32_t readersWaiting = 0;  // QnReadFile calls asleep on rxEvent
+    bool callerWoken = false;    // a receive step woke a waiting caller (the thread clears it)
 
     // Send side, all under txLock.
     std::mutex txLock;
@@ -178,17 +180,21 @@ void MarkConnectionLost(NetPort& port);
 // The connection thread and its two steps.
 void ConnectionThread(void* port);
 
-enum class ReceiveResult { Progress, WouldBlock, RingFull, End };
+// Progress: bytes came and more may wait; Drained: bytes came, fewer than
+// asked for, so the socket had no more.
+enum class ReceiveResult { Progress, Drained, WouldBlock, RingFull, End };
 ReceiveResult ReceiveStep(NetPort& port);
 
 // Hands the pending bytes to the socket until it would block or nothing is
 // left. txLock held. Failed: the connection failed (the caller then marks
-// it lost, without txLock).
+// it lost, without txLock). `more`: the caller has the next piece of the
+// same write ready (NetSocket::send), and owes the socket a send without
+// it or a push() when it returns Empty.
 enum class SendResult { Empty, Blocked, Failed };
-SendResult SendPending(NetPort& port);
+SendResult SendPending(NetPort& port, bool more = false);
 
 // The connection thread's send step: SendPending, then marks a failed
-// connection lost.
-void SendStep(NetPort& port);
+// connection lost. True when it handed bytes to the socket.
+bool SendStep(NetPort& port);
 
 }  // namespace qelnet

@@ -71,8 +71,18 @@ class NetSocket {
 
     // Non-blocking transfers: a byte count (0 from receive = orderly end of
     // the stream), kIoWouldBlock or kIoFailed.
+    //
+    // `more` says that the caller sends more at once (the next piece of the
+    // same write): the system may then hold the bytes back until they fill
+    // a segment (Linux: MSG_MORE; ignored on Windows). A caller that sends
+    // with `more` must follow up with a send without it or with push()
+    // before it waits for anything, or the bytes may stay in the socket.
     int receive(uint8_t* buffer, int size);
-    int send(const uint8_t* data, int size);
+    int send(const uint8_t* data, int size, bool more = false);
+
+    // Sends whatever sends with `more` have left held back in the socket,
+    // as a send without `more` would. Callable from any thread.
+    void push();
 
     // What the connection thread asks the network for. With nothing asked,
     // only wake() and stop() end the wait.

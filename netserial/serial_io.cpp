@@ -101,7 +101,10 @@ BOOL WINAPI QnReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD readC
             if (closing(*port) || port->readAbort != abortAt) return fail(ERROR_OPERATION_ABORTED);
             if (port->rxEnd && port->rxCount.load(std::memory_order_relaxed) == 0)
                 return got > 0 ? TRUE : fail(ERROR_NETNAME_DELETED);
-            if (!waitUntil(port->rxEvent, hold, plan.deadline)) return TRUE;
+            ++port->readersWaiting;
+            const bool waited = waitUntil(port->rxEvent, hold, plan.deadline);
+            --port->readersWaiting;
+            if (!waited) return TRUE;
         }
     });
 }
@@ -129,13 +132,29 @@ BOOL WINAPI QnWriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD wr
             if (lost(*port)) return ERROR_NETNAME_DELETED;
             return 0;
         };
+        // Every chunk but the last goes to the socket marked "more to come",
+        // so that TCP sends full segments, as it does for one large send,
+        // instead of a segment per chunk: small segments cost the server's
+        // TCP a wake-up and an acknowledgement each, and their overhead fills
+        // its receive buffer before the window closes (the kernel then
+        // compacts the queue). `held` is set while the socket may hold such
+        // bytes back; they go out before the writer waits or returns.
+        bool held = false;
+        auto release = [&] {
+            if (held) port->socket.push();
+            held = false;
+        };
         while (queued < toWrite) {
             // A chunk goes in only when everything queued before it (commands
             // included) has been handed to the socket, and while the server
             // lets us send.
             for (;;) {
-                if (uint32_t error = ended()) return fail(error);
+                if (uint32_t error = ended()) {
+                    release();
+                    return fail(error);
+                }
                 if (port->txPending == 0 && port->txFlowAllowed) break;
+                release();
                 if (!waitUntil(port->txEmptyEvent, hold, deadline)) {
                     *writtenCount = queued;
                     return TRUE;
@@ -148,8 +167,12 @@ BOOL WINAPI QnWriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD wr
             queued += chunk;
             // The writer hands its chunk to the socket itself, sparing the two
             // thread switches of a hand-over per chunk; the connection thread
-            // takes over when the socket would block (or has failed).
-            if (SendPending(*port) != SendResult::Empty) port->socket.wake();
+            // takes over when the socket would block (or has failed), and its
+            // sends, never marked, push out anything held back.
+            const bool more = queued < toWrite;
+            const SendResult sent = SendPending(*port, more);
+            held = more && sent == SendResult::Empty;
+            if (sent != SendResult::Empty) port->socket.wake();
         }
         // Everything is queued; wait until it has been handed to the socket.
         // Running out of time here does not change the result.

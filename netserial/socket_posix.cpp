@@ -157,12 +157,20 @@ int NetSocket::receive(uint8_t* buffer, int size) {
     return wouldBlock(errno) ? kIoWouldBlock : kIoFailed;
 }
 
-int NetSocket::send(const uint8_t* data, int size) {
+int NetSocket::send(const uint8_t* data, int size, bool more) {
     // MSG_NOSIGNAL: a send to a peer that has gone must fail, not raise
     // SIGPIPE in the caller's process.
-    ssize_t n = ::send(impl_->fd, data, static_cast<size_t>(size), MSG_NOSIGNAL);
+    const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
+    ssize_t n = ::send(impl_->fd, data, static_cast<size_t>(size), flags);
     if (n >= 0) return static_cast<int>(n);
     return wouldBlock(errno) ? kIoWouldBlock : kIoFailed;
+}
+
+// Taking the cork off (never put on) has TCP send what MSG_MORE held back,
+// under the socket's own Nagle setting, as a send without MSG_MORE does.
+void NetSocket::push() {
+    const int off = 0;
+    ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_CORK, &off, sizeof off);
 }
 
 namespace {

@@ -134,11 +134,15 @@ int NetSocket::receive(uint8_t* buffer, int size) {
     return WSAGetLastError() == WSAEWOULDBLOCK ? kIoWouldBlock : kIoFailed;
 }
 
-int NetSocket::send(const uint8_t* data, int size) {
+// Winsock has no "more to come" flag; every send goes out as TCP_NODELAY
+// and Nagle decide, and nothing is held back for push() to send.
+int NetSocket::send(const uint8_t* data, int size, bool) {
     int n = ::send(impl_->socket, reinterpret_cast<const char*>(data), size, 0);
     if (n != SOCKET_ERROR) return n;
     return WSAGetLastError() == WSAEWOULDBLOCK ? kIoWouldBlock : kIoFailed;
 }
+
+void NetSocket::push() {}
 
 unsigned NetSocket::wait(Interest interest) {
     if (!impl_->selected) {

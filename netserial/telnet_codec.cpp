@@ -264,6 +264,12 @@ void TelnetFrameTracker::advance(const uint8_t* sent, size_t count) {
             const void* hit = std::memchr(sent + i, IAC, count - i);
             if (!hit) return;
             i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - sent);
+            // Escaped 255s of the data leave the framing as it was; a run of
+            // them (data full of 0xFF) is passed over without a step a byte.
+            while (i + 1 < count && sent[i] == IAC && sent[i + 1] == IAC)
+                i += 2;
+            if (i == count) return;
+            if (sent[i] != IAC) continue;
         }
         state_ = step(state_, sent[i++], doubled_);
     }
@@ -287,9 +293,13 @@ size_t EscapeIac(uint8_t* out, const uint8_t* in, size_t count) {
         o += end - i;
         i = end;
         if (!hit) break;
-        out[o++] = IAC;
-        out[o++] = IAC;
-        ++i;
+        // The whole run of 255s at once: data full of them would otherwise
+        // cost a search for every byte.
+        do {
+            out[o++] = IAC;
+            out[o++] = IAC;
+            ++i;
+        } while (i < count && in[i] == IAC);
     }
     return o;
 }

@@ -129,7 +129,9 @@ void Unpaced(int pairs, uint32_t seconds) {
 // second. Beside the worst row the bench prints what its cable delivered
 // to that port over the same time: a row below the line rate while its
 // cable delivered at the line rate is the engine's shortfall; with both
-// below, the cable's thread ran late (the machine's other load).
+// below, the cable's thread ran late (the machine's other load). The last
+// line sets every row against its own cable, which is what the engine
+// answers for.
 void Paced(int pairs, uint32_t seconds) {
     Run run;
     const rig::Pacing line = rig::Pacing::at(115200, 10);
@@ -144,8 +146,8 @@ void Paced(int pairs, uint32_t seconds) {
     const Sample b = run.Take();
     const double runSecs = plat::ticksBetween(started.tick, b.tick) / 1000.0;
 
-    double worst = 2 * kLineRate, best = 0, worstLine = 0;
-    int worstRow = -1, outside = 0, linesLate = 0;
+    double worst = 2 * kLineRate, best = 0, worstLine = 0, worstOff = 0;
+    int worstRow = -1, outside = 0, linesLate = 0, offCable = 0, worstOffRow = -1;
     uint32_t errors = 0;
     for (const auto& w : run.workers) {
         // Row 2i is port A of cable i and reads lane B to A (index 2i + 1).
@@ -160,6 +162,12 @@ void Paced(int pairs, uint32_t seconds) {
         if (cps > best) best = cps;
         if (cps < kLineRate * 0.98 || cps > kLineRate * 1.02) ++outside;
         if (delivered < kLineRate * 0.98) ++linesLate;
+        const double off = delivered > 0 ? cps / delivered - 1 : -1;
+        if (off < -0.02 || off > 0.02) ++offCable;
+        if (off * off > worstOff * worstOff || worstOffRow < 0) {
+            worstOff = off;
+            worstOffRow = w->rowIndex;
+        }
         errors += w->rxErrors.load(std::memory_order_relaxed);
     }
     Stop(run);
@@ -177,6 +185,9 @@ void Paced(int pairs, uint32_t seconds) {
         worstRow + 1, worst, 100.0 * worst / kLineRate, kLineRate, worstLine, best);
     std::printf("  rows outside 2%%: %d of %zu; cable lanes below 98%%: %d; receive errors: %u\n",
                 outside, 2 * static_cast<size_t>(pairs), linesLate, errors);
+    std::printf(
+        "  rows more than 2%% off what their cable delivered: %d (farthest: row %d, %+.2f%%)\n",
+        offCable, worstOffRow + 1, 100.0 * worstOff);
 }
 
 }  // namespace

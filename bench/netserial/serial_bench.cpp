@@ -3,12 +3,19 @@
 // on ser2net's raw tcp(nodelay) accepter (the floor). Prints its figures;
 // asserts nothing.
 //
-//   serial_bench [--rows=TEXT] [megabytes per transfer, default 2] [Key=Value,Key=Value ...]
+//   serial_bench [--rows=TEXT] [--up] [megabytes per transfer, default 2]
+//                [Key=Value,Key=Value ...]
 //
 // Rows: the library with its defaults, with the settings that bring it
 // near the raw socket (kFastSettings), with each list of qelnet.ini keys
 // given on the command line, pyserial, and the raw socket. The last
 // columns divide the random-data rates by the raw socket's.
+//
+// Each figure is the median of five passes; in each pass every client in
+// turn connects, makes each transfer once and disconnects. The CPU column
+// is the processor time of the random-data transfers client to device, in
+// ms per MB: this process (the client when it runs here, the cable's
+// thread and the far end's reads) and pyserial's own process, + ser2net.
 //
 // Client to device: from the start of the client's writes until the far end
 // of the cable has every byte. Device to client: from the start of the far
@@ -28,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -37,6 +45,7 @@
 #include <thread>
 #include <vector>
 
+#include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,6 +70,9 @@ class Client {
     // Reads exactly n bytes (fewer on failure).
     virtual Bytes read(size_t n) = 0;
     virtual std::vector<double> echo(int count, size_t size) = 0;
+    // A client that runs as a process of its own (pyserial): its pid, for
+    // its processor time; 0 for clients inside this process.
+    virtual pid_t childPid() const { return 0; }
 
     // Defaults for clients that run in this process; pyserial overrides.
     virtual void prepareWrite(const Bytes& data) { pending_ = &data; }
@@ -256,6 +268,7 @@ class PyserialClient : public Client {
     }
     bool write(const Bytes&) override { return false; }
     Bytes read(size_t) override { return {}; }
+    pid_t childPid() const override { return pid_; }
 
   private:
     void say(const std::string& text) {
@@ -282,8 +295,53 @@ struct Row {
     double up[2] = {0, 0};    // MB/s client to device: random, 0xFF
     double down[2] = {0, 0};  // MB/s device to client
     double rttMs = 0;
+    // Processor ms per MB of the random-data transfers client to device:
+    // the client (this process, the far end's reads of the pty included,
+    // and a client process of its own) and ser2net. Time on a processor
+    // does not shrink when other programs take the processors as wall
+    // time does, so rows of a busy machine stay comparable.
+    double upClientMsPerMB = 0;
+    double upServerMsPerMB = 0;
     std::string notes;
 };
+
+// Nanoseconds that process `pid` (every thread it has now) has spent on a
+// processor. For this process itself, whose writers and readers are
+// threads that end after each transfer, CLOCK_PROCESS_CPUTIME_ID, which
+// keeps the time of ended threads.
+uint64_t processCpuNs(pid_t pid) {
+    if (pid == getpid()) {
+        timespec t{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec);
+    }
+    uint64_t total = 0;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    if (DIR* tasks = opendir(dir.c_str())) {
+        while (dirent* entry = readdir(tasks)) {
+            if (entry->d_name[0] == '.') continue;
+            std::ifstream f(dir + "/" + entry->d_name + "/schedstat");
+            unsigned long long ns = 0;
+            if (f >> ns) total += ns;
+        }
+        closedir(tasks);
+    }
+    return total;
+}
+
+// Processor time so far of the client's side and of the server.
+struct CpuMark {
+    uint64_t clientNs = 0;
+    uint64_t serverNs = 0;
+};
+
+CpuMark cpuMark(const Client& client, const rig::Ser2net& server) {
+    CpuMark m;
+    m.clientNs = processCpuNs(getpid());
+    if (const pid_t child = client.childPid()) m.clientNs += processCpuNs(child);
+    m.serverNs = processCpuNs(server.pid());
+    return m;
+}
 
 Bytes randomBytes(size_t n, uint32_t seed) {
     Bytes data(n);
@@ -304,6 +362,9 @@ void drain(qtest::FarEnd& far) {
 // (The defaults reach it here too, by a smaller margin.)
 constexpr const char* kFastSettings = "SendBufSize=262144,RecvBufSize=262144,WriteBlockSize=16384";
 
+// --up: the transfers client to device alone.
+bool gUpOnly = false;
+
 double median(std::vector<double> v) {
     if (v.empty()) return 0;
     std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
@@ -311,13 +372,20 @@ double median(std::vector<double> v) {
 }
 
 // Client to device: MB/s, or 0 with a note when the data arrived wrong.
-double measureUp(Client& client, qtest::FarEnd& far, const Bytes& up, std::string& notes) {
+// `cpu` receives the processor time the transfer took, client and server.
+double measureUp(Client& client, const rig::Ser2net& server, qtest::FarEnd& far, const Bytes& up,
+                 CpuMark& cpu, std::string& notes) {
     client.prepareWrite(up);
+    const CpuMark before = cpuMark(client, server);
     const auto start = Clock::now();
     client.startWrite();
     const Bytes arrived = far.read(up.size(), 120000);
     const auto end = Clock::now();
-    if (!client.finishWrite() || arrived != up) {
+    const bool written = client.finishWrite();
+    const CpuMark after = cpuMark(client, server);
+    cpu.clientNs = after.clientNs - before.clientNs;
+    cpu.serverNs = after.serverNs - before.serverNs;
+    if (!written || arrived != up) {
         notes += " up mismatch;";
         return 0;
     }
@@ -337,39 +405,58 @@ double measureDown(Client& client, qtest::FarEnd& far, const Bytes& down, std::s
     return got.size() / seconds(from, done) / 1e6;
 }
 
-// Every figure is the median of `repeats` transfers.
-Row measure(const std::string& name, Client& client, const rig::Ser2net& server, qtest::FarEnd& far,
-            size_t upBytes, size_t downBytes, int repeats) {
-    Row row;
-    row.name = name;
+// The transfers of one client so far, one entry per pass.
+struct Series {
+    std::vector<double> up[2], down[2], upClientMs, upServerMs, echoSeconds;
+    std::string notes;
+};
+
+// One pass of one client: connects, measures each transfer once (the echo
+// on the first pass only) and lets the device go again.
+void measurePass(Client& client, const rig::Ser2net& server, qtest::FarEnd& far, size_t upBytes,
+                 size_t downBytes, bool withEcho, Series& series) {
     if (!client.open(server)) {
-        row.notes = "could not connect";
-        return row;
+        series.notes += " could not connect;";
+        return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // negotiation settles
     drain(far);
     for (int kind = 0; kind < 2; ++kind) {
         const Bytes up = kind ? Bytes(upBytes, 0xFF) : randomBytes(upBytes, 11);
         const Bytes down = kind ? Bytes(downBytes, 0xFF) : randomBytes(downBytes, 12);
-        std::vector<double> ups, downs;
-        for (int i = 0; i < repeats; ++i) {
-            ups.push_back(measureUp(client, far, up, row.notes));
-            downs.push_back(measureDown(client, far, down, row.notes));
-            drain(far);
+        CpuMark cpu;
+        series.up[kind].push_back(measureUp(client, server, far, up, cpu, series.notes));
+        if (kind == 0) {
+            series.upClientMs.push_back(cpu.clientNs / 1e6 / (up.size() / 1e6));
+            series.upServerMs.push_back(cpu.serverNs / 1e6 / (up.size() / 1e6));
         }
-        row.up[kind] = median(ups);
-        row.down[kind] = median(downs);
+        if (!gUpOnly) series.down[kind].push_back(measureDown(client, far, down, series.notes));
+        drain(far);
     }
-    std::atomic<bool> stop{false};
-    std::thread echo([&] { far.echo(stop); });
-    std::vector<double> times = client.echo(200, 1024);
-    stop = true;
-    echo.join();
-    if (times.empty()) row.notes += " echo failed;";
-    row.rttMs = median(times) * 1000;
+    if (withEcho && !gUpOnly) {
+        std::atomic<bool> stop{false};
+        std::thread echo([&] { far.echo(stop); });
+        series.echoSeconds = client.echo(200, 1024);
+        stop = true;
+        echo.join();
+        if (series.echoSeconds.empty()) series.notes += " echo failed;";
+    }
     client.close();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // ser2net lets the device go
     drain(far);
+}
+
+Row summary(const std::string& name, const Series& series) {
+    Row row;
+    row.name = name;
+    for (int kind = 0; kind < 2; ++kind) {
+        row.up[kind] = median(series.up[kind]);
+        row.down[kind] = median(series.down[kind]);
+    }
+    row.upClientMsPerMB = median(series.upClientMs);
+    row.upServerMsPerMB = median(series.upServerMs);
+    row.rttMs = median(series.echoSeconds) * 1000;
+    row.notes = series.notes;
     return row;
 }
 
@@ -393,12 +480,18 @@ qelnet::LibrarySettings settingsFrom(const std::string& list) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // --rows=TEXT (first): only the rows whose names hold TEXT, for profiling one client.
+    // --rows=TEXT: only the rows whose names hold TEXT; --up: only the
+    // transfers client to device. Both for profiling one client.
     std::string only;
-    if (argc > 1 && std::strncmp(argv[1], "--rows=", 7) == 0) {
-        only = argv[1] + 7;
-        --argc;
-        ++argv;
+    for (; argc > 1 && std::strncmp(argv[1], "--", 2) == 0; --argc, ++argv) {
+        if (std::strncmp(argv[1], "--rows=", 7) == 0) {
+            only = argv[1] + 7;
+        } else if (std::strcmp(argv[1], "--up") == 0) {
+            gUpOnly = true;
+        } else {
+            std::printf("serial_bench: unknown option %s\n", argv[1]);
+            return 2;
+        }
     }
     const double mb = argc > 1 ? std::atof(argv[1]) : 2.0;
     const size_t bytes = static_cast<size_t>(mb * 1024 * 1024);
@@ -434,11 +527,20 @@ int main(int argc, char** argv) {
     setups.push_back({"pyserial rfc2217", std::make_unique<PyserialClient>()});
     setups.push_back({"raw tcp(nodelay) (floor)", std::make_unique<RawClient>()});
 
+    // The clients take turns, a transfer of each per pass, so that the
+    // machine's other load, which comes and goes over seconds, falls on
+    // every row alike instead of on whichever row ran at the time.
     const int repeats = 5;
-    std::vector<Row> rows;
+    std::vector<Setup*> measured;
     for (Setup& setup : setups)
-        if (setup.name.find(only) != std::string::npos)
-            rows.push_back(measure(setup.name, *setup.client, s2n, far, bytes, bytes, repeats));
+        if (setup.name.find(only) != std::string::npos) measured.push_back(&setup);
+    std::vector<Series> series(measured.size());
+    for (int pass = 0; pass < repeats; ++pass)
+        for (size_t i = 0; i < measured.size(); ++i)
+            measurePass(*measured[i]->client, s2n, far, bytes, bytes, pass == 0, series[i]);
+    std::vector<Row> rows;
+    for (size_t i = 0; i < measured.size(); ++i)
+        rows.push_back(summary(measured[i]->name, series[i]));
 
     double load = 0;
     if (FILE* f = std::fopen("/proc/loadavg", "r")) {
@@ -452,12 +554,14 @@ int main(int argc, char** argv) {
     if (rows.empty()) return 1;
     const Row& raw = rows.back();  // the floor, when it was measured
     auto ratio = [](double a, double b) { return b > 0 ? a / b : 0; };
-    std::printf("%-66s %8s %8s %8s %8s %10s   %s\n", "client", "up rand", "up 0xFF", "dn rand",
-                "dn 0xFF", "1 KiB echo", "x raw: up rand, dn rand");
-    std::printf("%-66s %8s %8s %8s %8s %10s\n", "", "MB/s", "MB/s", "MB/s", "MB/s", "median ms");
+    std::printf("%-66s %8s %8s %8s %8s %10s %13s   %s\n", "client", "up rand", "up 0xFF", "dn rand",
+                "dn 0xFF", "1 KiB echo", "up rand CPU", "x raw: up rand, dn rand");
+    std::printf("%-66s %8s %8s %8s %8s %10s %13s\n", "", "MB/s", "MB/s", "MB/s", "MB/s",
+                "median ms", "ms/MB cli+srv");
     for (const Row& r : rows)
-        std::printf("%-66s %8.2f %8.2f %8.2f %8.2f %10.3f   %4.2f %4.2f %s\n", r.name.c_str(),
-                    r.up[0], r.up[1], r.down[0], r.down[1], r.rttMs, ratio(r.up[0], raw.up[0]),
+        std::printf("%-66s %8.2f %8.2f %8.2f %8.2f %10.3f %6.1f+%6.1f   %4.2f %4.2f %s\n",
+                    r.name.c_str(), r.up[0], r.up[1], r.down[0], r.down[1], r.rttMs,
+                    r.upClientMsPerMB, r.upServerMsPerMB, ratio(r.up[0], raw.up[0]),
                     ratio(r.down[0], raw.down[0]), r.notes.c_str());
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
+#include "platform/clock.h"
 #include "tester/config/configuration.h"
 #include "tester/port/line_settings_posix.h"
 #include "tester/demo/device_server.h"
@@ -193,6 +194,34 @@ TEST(Duplex, InjectedFaultsCostExactlyTheirCountsThenRunClean) {
         EXPECT_EQ(Get(c.b->lastRxSeq), static_cast<int32_t>(Get(c.a->blocksWritten)) - 1);
         EXPECT_EQ(Get(c.a->txErrors), 0u);
     }
+}
+
+// On a line at its real speed the reader waits between reads for the rest
+// of its block (read_pause.h). Every block still passes, and a stop ends
+// the reader's routine at once or after the pause it is in: stopped and
+// started again, the reader counts anew within a bound far above the read
+// time-out, which a pause too long would break and a busy machine would
+// not. Started again it goes on with the bytes the line held meanwhile.
+TEST(Duplex, PacedReaderKeepsEveryBlockAndStopsWithinAPause) {
+    Cabled c(rig::Pacing::at(115200, rig::frameBits(8, false, 1)));
+    c.Open();
+    c.a->ToggleWrite();
+    c.b->ToggleRead();
+    ASSERT_TRUE(WaitUntil([&] { return Get(c.b->blocksOk) >= 10; }));
+    for (uint32_t round = 0; round < 6; ++round) {
+        const uint64_t before = Get(c.b->bytesRead);
+        const uint32_t start = plat::tickCount();
+        c.b->ToggleRead();
+        c.b->ToggleRead();
+        ASSERT_TRUE(WaitUntil([&] { return Get(c.b->bytesRead) < before; }, 5000));
+        EXPECT_LT(plat::ticksBetween(start, plat::tickCount()), 1000u) << "round " << round;
+        plat::sleepMs(150 + 17 * round);  // into the next pause, at another point
+    }
+    c.a->ToggleWrite();
+    ASSERT_TRUE(WaitSettled(c.a->blocksWritten));
+    ASSERT_TRUE(WaitUntil([&] { return Get(c.b->blocksOk) == Get(c.a->blocksWritten); }));
+    ExpectClean(*c.b);
+    EXPECT_EQ(Get(c.b->rxFill), 0u);
 }
 
 // Both ports with XON/XOFF flow control: a receiving tty takes 0x11 and

@@ -201,10 +201,11 @@ TEST(EscapeIac, DoublesEvery255AndNothingElse) {
     Bytes out(2000);
     ASSERT_EQ(EscapeIac(out.data(), ff.data(), ff.size()), 2000u);
     EXPECT_EQ(out, Bytes(2000, 255));
-    Bytes mixed = {13, 10, 255, 0, 250, 240, 255};
-    Bytes escaped(14);
+    Bytes mixed = {13, 10, 255, 0, 250, 240, 255, 255, 7, 255, 255, 255};
+    Bytes escaped(24);
     escaped.resize(EscapeIac(escaped.data(), mixed.data(), mixed.size()));
-    EXPECT_EQ(escaped, (Bytes{13, 10, 255, 255, 0, 250, 240, 255, 255}));
+    EXPECT_EQ(escaped, (Bytes{13, 10, 255, 255, 0, 250, 240, 255, 255, 255, 255, 7, 255, 255, 255,
+                              255, 255, 255}));
     Scanned back = scanInPieces(out);
     EXPECT_EQ(back.payload, ff);
 }
@@ -347,14 +348,24 @@ TEST(TelnetConversions, RefuseWhatTheServerCannotBeAskedFor) {
 TEST(TelnetFrameTracker, RemainderCompletesTheUnitInProgress) {
     const Bytes stream = cat({{'a', 255, 255, 'b'},
                               toBytes(BuildSetControl(8)),
+                              {255, 255, 255, 255, 255, 255, 'c'},
                               toBytes(BuildOpeningNegotiation(true, true)),
                               {'z'}});
     // For every cut, the remainder must end exactly at a unit boundary: the
     // scanner, fed the sent part and the remainder, is back between units.
+    // The sent part is accounted for in two sends, split anywhere, as the
+    // socket may take it.
     for (size_t cut = 0; cut <= stream.size(); ++cut) {
         TelnetFrameTracker tracker(true);
         tracker.advance(stream.data(), cut);
         size_t rest = tracker.remainder(stream.data() + cut, stream.size() - cut);
+        for (size_t first = 0; first <= cut; ++first) {
+            TelnetFrameTracker twoSends(true);
+            twoSends.advance(stream.data(), first);
+            twoSends.advance(stream.data() + first, cut - first);
+            ASSERT_EQ(twoSends.remainder(stream.data() + cut, stream.size() - cut), rest)
+                << "cut " << cut << " split at " << first;
+        }
         TelnetScanner scanner;
         RecordingSink sink;
         Bytes out(stream.size());
