@@ -22,18 +22,10 @@
 #include <vector>
 
 #include "platform/win32_types.h"
+#include "tester/port/line_rate.h"
 #include "tester/report/port_result.h"
 
 class RowStore;
-
-// Bits one character takes on the line: a start bit, the data bits, a
-// parity bit unless the parity is NOPARITY, and the stop bits (ONESTOPBIT
-// 1, ONE5STOPBITS 1.5, TWOSTOPBITS 2).
-double CharacterBits(uint32_t byteSize, uint32_t parity, uint32_t stopBits);
-
-// Bytes per second a line with these settings carries at most; 0 for a
-// speed of 0.
-double LineBytesPerSecond(const DCB& dcb);
 
 // A port passes when it received within 3% of its line's rate, either way.
 constexpr double kRateTolerance = 0.03;

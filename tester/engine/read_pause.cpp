@@ -1,14 +1,12 @@
 #include "tester/engine/read_pause.h"
 
+#include "tester/port/line_rate.h"
+
 ReadPause ReadPause::ForLine(const DCB& dcb) {
-    // In half bits, for one and a half stop bits.
-    const uint32_t dataBits = dcb.ByteSize >= 5 && dcb.ByteSize <= 8 ? dcb.ByteSize : 8;
-    const uint32_t parityBits = dcb.Parity != NOPARITY ? 1 : 0;
-    const uint32_t stopHalves = dcb.StopBits == ONE5STOPBITS  ? 3
-                                : dcb.StopBits == TWOSTOPBITS ? 4
-                                                              : 2;
-    const uint32_t halves = 2 * (1 + dataBits + parityBits) + stopHalves;
-    return ReadPause(static_cast<uint32_t>(uint64_t{dcb.BaudRate} * 2 / halves));
+    DCB line = dcb;
+    // A size the driver would refuse still gives the pause a bound.
+    if (line.ByteSize < 5 || line.ByteSize > 8) line.ByteSize = 8;
+    return ReadPause(static_cast<uint32_t>(LineBytesPerSecond(line)));
 }
 
 ReadPause::ReadPause(uint32_t lineBytesPerSecond) {
