@@ -70,6 +70,24 @@ std::string Number(uint64_t value) {
     return std::to_string(value);
 }
 
+// A count as the database hands it back (text, from either engine). Someone
+// else's table or a hand edit can hold anything there: a cell that is not a
+// plain number reads as 0 rather than ending the program.
+bool ReadNumber(const std::string& text, uint32_t& value) {
+    if (text.empty() || text.size() > 9) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+    }
+    return true;
+}
+
+uint32_t Count(const std::string& text) {
+    uint32_t value = 0;
+    return ReadNumber(text, value) ? value : 0;
+}
+
 // What the program knows of the schema's version in the database: 0 for
 // none yet.
 bool StoredVersion(SqlSession& db, int& version, std::string& error) {
@@ -79,7 +97,13 @@ bool StoredVersion(SqlSession& db, int& version, std::string& error) {
     if (rows.empty() || rows[0].empty() || rows[0][0] == "0") return true;
     rows.clear();
     if (!db.Run("SELECT max(version) FROM vesktest_schema", {}, &rows, error)) return false;
-    if (!rows.empty() && !rows[0].empty() && !rows[0][0].empty()) version = std::stoi(rows[0][0]);
+    if (rows.empty() || rows[0].empty() || rows[0][0].empty()) return true;
+    uint32_t stored = 0;
+    if (!ReadNumber(rows[0][0], stored)) {
+        error = "its vesktest_schema table holds \"" + rows[0][0] + "\", not a version number";
+        return false;
+    }
+    version = static_cast<int>(stored);
     return true;
 }
 
@@ -174,10 +198,6 @@ bool InsertRun(SqlSession& db, const RunRecord& r, std::string& error) {
         for (size_t i = 0; i < r.steps[step].rows.size(); ++i)
             if (!InsertPort(db, r, step + 1, i, r.steps[step].rows[i], error)) return false;
     return true;
-}
-
-uint32_t Count(const std::string& text) {
-    return text.empty() ? 0 : static_cast<uint32_t>(std::stoul(text));
 }
 
 class SqlHistory : public RunHistory {

@@ -275,6 +275,21 @@ TEST_F(RecordRun, JsonAndJunitSayWhatTheTableSaysAndSqliteKeepsEveryRun) {
     EXPECT_NE(Vesktest({"--history", "--db", db}, dir_).output.find("2 runs, newest first"),
               std::string::npos)
         << "the refused run left nothing behind";
+
+    // A schema table someone else has written to: the history refuses it
+    // in words (a throwing number parser once ended the program here).
+    std::filesystem::permissions(dir_ + "/runs.db", std::filesystem::perms::owner_read |
+                                                        std::filesystem::perms::owner_write);
+    const Outcome tamper =
+        RunIn(dir_,
+              "python3 -c 'import sqlite3; c = sqlite3.connect(\"runs.db\"); "
+              "c.execute(\"UPDATE vesktest_schema SET version = ?\", (\"v2\",)); c.commit()'");
+    ASSERT_EQ(tamper.exitCode, 0) << tamper.output;
+    const Outcome unreadable = Vesktest({"--history", "--db", db}, dir_);
+    EXPECT_EQ(unreadable.exitCode, 7) << unreadable.output;
+    EXPECT_NE(unreadable.output.find("vesktest_schema table holds \"v2\", not a version number"),
+              std::string::npos)
+        << unreadable.output;
 }
 
 // The same history in a PostgreSQL server of the test's own; a server
