@@ -5,11 +5,12 @@
 
 #include "platform/clock.h"
 #include "platform/last_error.h"
-#include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
 #include "tester/engine/pair_drain.h"
 #include "tester/engine/port_worker.h"
+#include "tester/config/configuration.h"
 #include "tester/engine/test_block.h"
+#include "tester/port/line_rate.h"
 
 namespace {
 
@@ -222,14 +223,11 @@ DeviceKind LineBorrow::KindOf(PortWorker& w) {
 }
 
 uint32_t LineBorrow::BlockMs(PortWorker& w) {
-    const DCB dcb = w.WantedDcb();
-    const uint32_t dataBits = dcb.ByteSize >= 5 && dcb.ByteSize <= 8 ? dcb.ByteSize : 8;
-    const uint32_t bits =
-        1 + dataBits + (dcb.Parity != NOPARITY ? 1 : 0) + (dcb.StopBits == ONESTOPBIT ? 1 : 2);
-    const uint64_t baud = dcb.BaudRate != 0 ? dcb.BaudRate : 300;
-    const uint64_t size = UsableBlockSize(configuration.portSettings.blockSize);
-    const uint64_t ms = size * bits * 1000 / baud;
-    return ms == 0 ? 1 : ms > UINT32_MAX / 8 ? UINT32_MAX / 8 : static_cast<uint32_t>(ms);
+    DCB dcb = w.WantedDcb();
+    if (dcb.BaudRate == 0) dcb.BaudRate = 300;
+    const double size = static_cast<double>(UsableBlockSize(w.Settings().blockSize));
+    const double ms = size * 1000.0 / LineBytesPerSecond(dcb);
+    return ms < 1.0 ? 1 : ms > UINT32_MAX / 8 ? UINT32_MAX / 8 : static_cast<uint32_t>(ms);
 }
 
 LineCheckResult LineBorrow::StoppedResult() const {

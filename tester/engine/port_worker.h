@@ -231,6 +231,8 @@ class PortWorker {
     // has read the port's state.
     DCB WantedDcb() const;
     COMSTAT ComStat() const;
+    // The settings the session gave this worker (block size, modes).
+    const PortSettings& Settings() const { return settings_; }
 
     // --- Shut-down, after SignalQuit, on one thread (the window's).
 
