@@ -65,142 +65,247 @@ std::string ReadSweepRates(const std::string& list, std::vector<uint32_t>& rates
     return "";
 }
 
+// One option word of the command line, with the means to take its value:
+// inline ("--name=value") or the next word.
+class OptionWord {
+  public:
+    OptionWord(const std::vector<std::string>& args, size_t& i) : args_(args), i_(i) {
+        word = args[i];
+        SplitInline(word, name, value_, hasValue);
+    }
+
+    bool TakeValue(std::string& out) {
+        if (hasValue) {
+            out = value_;
+            return true;
+        }
+        if (i_ + 1 >= args_.size()) return false;
+        out = args_[++i_];
+        return true;
+    }
+
+    // A number of seconds from 1 to `most`; "" or why not.
+    std::string TakeSeconds(uint32_t most, uint32_t& out) {
+        std::string seconds;
+        if (!TakeValue(seconds)) return name + " needs a number of seconds";
+        if (!ReadBounded(seconds, 1, most, out))
+            return name + " takes a number of seconds from 1 to " + std::to_string(most) +
+                   ", not '" + seconds + "'";
+        return "";
+    }
+
+    std::string TakeFile(std::string& out) {
+        return TakeValue(out) && !out.empty() ? "" : name + " needs a file name";
+    }
+
+    // A count that may follow the option as the next word, when it is one.
+    bool TakeOptionalCount(std::string& out) {
+        if (hasValue) {
+            out = value_;
+            return true;
+        }
+        if (i_ + 1 < args_.size() && AllDigits(args_[i_ + 1])) {
+            out = args_[++i_];
+            return true;
+        }
+        return false;
+    }
+
+    std::string word, name;
+    bool hasValue = false;
+
+  private:
+    const std::vector<std::string>& args_;
+    size_t& i_;
+    std::string value_;
+};
+
+// A switch that takes no value: true when `w` is it.
+bool Switch(const OptionWord& w, const char* option) {
+    return w.name == option && !w.hasValue;
+}
+
+// The options of the test itself. Sets `known` when the word is one of
+// them; "" or why its value is refused.
+std::string ReadTestOption(OptionWord& w, CommandLine& line, bool& known) {
+    known = true;
+    const std::string& name = w.name;
+    if (name == "--demo") {
+        line.demo = true;
+        std::string count;
+        if (w.TakeOptionalCount(count) && !ReadBounded(count, 1, kMaxDemoPairs, line.demoPairs))
+            return "--demo takes a number of pairs from 1 to " + std::to_string(kMaxDemoPairs) +
+                   ", not '" + count + "'";
+        return "";
+    }
+    if (name == "--batch") {
+        line.batch = true;
+        return w.TakeSeconds(kMaxBatchSeconds, line.batchSeconds);
+    }
+    if (name == "--drain") return w.TakeSeconds(kMaxDrainSeconds, line.drainSeconds);
+    if (name == "--stall") return w.TakeSeconds(kMaxStallSeconds, line.stallSeconds);
+    if (name == "--wiring") {
+        std::string text, why;
+        if (!w.TakeValue(text) || text.empty())
+            return "--wiring needs pairs, loop or a map of links such as 1-2,3-3,4-6";
+        ParseWiringDeclaration(text, line.wiring, why);
+        return why;
+    }
+    if (name == "--sweep") {
+        std::string list;
+        if (!w.TakeValue(list) || list.empty())
+            return "--sweep needs a list of speeds, as 9600,19200,115200";
+        line.sweepRates.clear();
+        return ReadSweepRates(list, line.sweepRates);
+    }
+    const std::pair<const char*, bool*> switches[] = {{"--keep-demo", &line.keepDemo},
+                                                      {"--pairs", &line.pairs},
+                                                      {"--lines", &line.lines},
+                                                      {"--check-rate", &line.checkRate},
+                                                      {"--no-probe", &line.noProbe},
+                                                      {"--check-flow", &line.checkFlow},
+                                                      {"--check-break", &line.checkBreak},
+                                                      {"--check-parity", &line.checkParity}};
+    for (const auto& [option, flag] : switches)
+        if (Switch(w, option)) {
+            *flag = true;
+            return "";
+        }
+    known = false;
+    return "";
+}
+
+// The options of what the run leaves behind: files, tags, the history.
+std::string ReadRecordOption(OptionWord& w, CommandLine& line, bool& known) {
+    known = true;
+    const std::string& name = w.name;
+    if (name == "--report") return w.TakeFile(line.reportPath);
+    if (name == "--log") return w.TakeFile(line.logPath);
+    if (name == "--html") return w.TakeFile(line.htmlPath);
+    if (name == "--json") return w.TakeFile(line.jsonPath);
+    if (name == "--junit") return w.TakeFile(line.junitPath);
+    if (name == "--interval") {
+        line.intervalGiven = true;
+        return w.TakeSeconds(kMaxIntervalSeconds, line.intervalSeconds);
+    }
+    if (name == "--unit" || name == "--station" || name == "--operator") {
+        std::string& tag = name == "--unit"      ? line.unit
+                           : name == "--station" ? line.station
+                                                 : line.operatorName;
+        if (!w.TakeValue(tag) || tag.empty())
+            return name + (name == "--unit" ? " needs a serial number" : " needs a name");
+        return "";
+    }
+    if (name == "--db") {
+        if (!w.TakeValue(line.dbUrl) || line.dbUrl.empty())
+            return "--db needs a database: sqlite:FILE or postgresql://HOST/DATABASE";
+        return "";
+    }
+    if (Switch(w, "--history")) {
+        line.history = true;
+        return "";
+    }
+    if (name == "--since") {
+        std::string date;
+        if (!w.TakeValue(date) || !ParseUtcTime(date, line.sinceMs))
+            return "--since takes a UTC date or time, as 2026-05-01 or 2026-05-01T06:00:00Z, not "
+                   "'" +
+                   date + "'";
+        return "";
+    }
+    known = false;
+    return "";
+}
+
+std::string ReadOption(OptionWord& w, CommandLine& line) {
+    if (w.name == "-h" || w.name == "--help") {
+        line.help = true;
+        return "";
+    }
+    if (Switch(w, "--version")) {
+        line.version = true;
+        return "";
+    }
+    bool known = false;
+    std::string why = ReadTestOption(w, line, known);
+    if (!known) why = ReadRecordOption(w, line, known);
+    return known ? why : "unknown option '" + w.word + "'";
+}
+
+// The history reader takes the database and its filters, nothing of a run.
+std::string CheckHistoryAlone(const CommandLine& line) {
+    if (line.dbUrl.empty()) return "--history needs --db: the database to read";
+    if (line.batch || line.demo || !line.configPath.empty())
+        return "--history only reads the database: no test, no configuration";
+    if (!line.station.empty() || !line.operatorName.empty() || !line.jsonPath.empty() ||
+        !line.junitPath.empty())
+        return "--history takes --db, --unit and --since alone";
+    return "";
+}
+
+// Options that only mean something beside another one; "" or the first
+// that stands alone.
+std::string CheckCombinations(const CommandLine& line) {
+    if (line.sinceMs >= 0) return "--since belongs with --history";
+    if (line.demo && !line.configPath.empty())
+        return "--demo writes a configuration of its own; give no configuration path with it";
+    if (line.keepDemo && !line.demo) return "--keep-demo belongs with --demo";
+    const std::pair<bool, const char*> batchOnly[] = {
+        {!line.unit.empty(), "--unit"},
+        {!line.station.empty(), "--station"},
+        {!line.operatorName.empty(), "--operator"},
+        {!line.jsonPath.empty(), "--json"},
+        {!line.junitPath.empty(), "--junit"},
+        {!line.dbUrl.empty(), "--db"},
+        {line.pairs, "--pairs"},
+        {line.lines, "--lines"},
+        {line.noProbe, "--no-probe"},
+        {line.wiring.kind != WiringDeclaration::None, "--wiring"},
+        {line.stallSeconds != 0, "--stall"},
+        {line.checkFlow, "--check-flow"},
+        {line.checkBreak, "--check-break"},
+        {line.checkParity, "--check-parity"},
+        {line.drainSeconds != kDefaultDrainSeconds, "--drain"},
+        {!line.reportPath.empty(), "--report"},
+        {!line.htmlPath.empty(), "--html"}};
+    for (const auto& [given, option] : batchOnly)
+        if (given && !line.batch) return std::string(option) + " belongs with --batch";
+    if (line.intervalGiven && line.logPath.empty() && line.htmlPath.empty())
+        return "--interval belongs with --log or --html";
+    // Both measure the rate: a settling second and a measured one at least.
+    const char* rated = line.checkRate             ? "--check-rate"
+                        : !line.sweepRates.empty() ? "--sweep"
+                                                   : nullptr;
+    if (rated && !line.batch) return std::string(rated) + " belongs with --batch";
+    if (rated && line.batchSeconds < kRateMinTestSeconds)
+        return std::string(rated) + " needs a test of at least " +
+               std::to_string(kRateMinTestSeconds) + " seconds (--batch " +
+               std::to_string(kRateMinTestSeconds) + "): one to settle, one to measure";
+    return "";
+}
+
 }  // namespace
 
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     CommandLineResult result;
     CommandLine& line = result.line;
-    auto fail = [&](std::string message) {
-        result.ok = false;
-        result.error = std::move(message);
+    auto finish = [&](std::string error) {
+        result.ok = error.empty();
+        result.error = std::move(error);
         return result;
     };
 
     size_t i = 0;
     bool optionsEnded = false;  // by "--": everything after it is the path
     for (; i < args.size() && IsOptionWord(args[i]); ++i) {
-        const std::string& word = args[i];
-        if (word == "--") {
+        if (args[i] == "--") {
             ++i;
             optionsEnded = true;
             break;
         }
-        std::string name, value;
-        bool hasValue = false;
-        SplitInline(word, name, value, hasValue);
-        // The value of an option that takes one: inline, or the next word.
-        auto takeValue = [&](std::string& out) {
-            if (hasValue) {
-                out = value;
-                return true;
-            }
-            if (i + 1 >= args.size()) return false;
-            out = args[++i];
-            return true;
-        };
-        // A number of seconds from 1 to `most`; "" or why not.
-        auto takeSeconds = [&](uint32_t most, uint32_t& out) -> std::string {
-            std::string seconds;
-            if (!takeValue(seconds)) return name + " needs a number of seconds";
-            if (!ReadBounded(seconds, 1, most, out))
-                return name + " takes a number of seconds from 1 to " + std::to_string(most) +
-                       ", not '" + seconds + "'";
-            return "";
-        };
-        auto takeFile = [&](std::string& out) {
-            return takeValue(out) && !out.empty() ? "" : name + " needs a file name";
-        };
-
-        if (name == "-h" || name == "--help") {
-            line.help = true;
-        } else if (name == "--version" && !hasValue) {
-            line.version = true;
-        } else if (name == "--demo") {
-            line.demo = true;
-            std::string count;
-            if (hasValue) {
-                count = value;
-            } else if (i + 1 < args.size() && AllDigits(args[i + 1])) {
-                count = args[++i];
-            } else {
-                continue;
-            }
-            if (!ReadBounded(count, 1, kMaxDemoPairs, line.demoPairs))
-                return fail("--demo takes a number of pairs from 1 to " +
-                            std::to_string(kMaxDemoPairs) + ", not '" + count + "'");
-        } else if (name == "--keep-demo" && !hasValue) {
-            line.keepDemo = true;
-        } else if (name == "--batch") {
-            const std::string why = takeSeconds(kMaxBatchSeconds, line.batchSeconds);
-            if (!why.empty()) return fail(why);
-            line.batch = true;
-        } else if (name == "--pairs" && !hasValue) {
-            line.pairs = true;
-        } else if (name == "--lines" && !hasValue) {
-            line.lines = true;
-        } else if (name == "--drain") {
-            const std::string why = takeSeconds(kMaxDrainSeconds, line.drainSeconds);
-            if (!why.empty()) return fail(why);
-        } else if (name == "--report" || name == "--log" || name == "--html") {
-            std::string& path = name == "--report" ? line.reportPath
-                                : name == "--log"  ? line.logPath
-                                                   : line.htmlPath;
-            const std::string why = takeFile(path);
-            if (!why.empty()) return fail(why);
-        } else if (name == "--interval") {
-            const std::string why = takeSeconds(kMaxIntervalSeconds, line.intervalSeconds);
-            if (!why.empty()) return fail(why);
-            line.intervalGiven = true;
-        } else if (name == "--check-rate" && !hasValue) {
-            line.checkRate = true;
-        } else if (name == "--no-probe" && !hasValue) {
-            line.noProbe = true;
-        } else if (name == "--wiring") {
-            std::string text;
-            if (!takeValue(text) || text.empty())
-                return fail("--wiring needs pairs, loop or a map of links such as 1-2,3-3,4-6");
-            std::string why;
-            if (!ParseWiringDeclaration(text, line.wiring, why)) return fail(why);
-        } else if (name == "--stall") {
-            const std::string why = takeSeconds(kMaxStallSeconds, line.stallSeconds);
-            if (!why.empty()) return fail(why);
-        } else if (name == "--check-flow" && !hasValue) {
-            line.checkFlow = true;
-        } else if (name == "--check-break" && !hasValue) {
-            line.checkBreak = true;
-        } else if (name == "--check-parity" && !hasValue) {
-            line.checkParity = true;
-        } else if (name == "--sweep") {
-            std::string list;
-            if (!takeValue(list) || list.empty())
-                return fail("--sweep needs a list of speeds, as 9600,19200,115200");
-            line.sweepRates.clear();
-            const std::string why = ReadSweepRates(list, line.sweepRates);
-            if (!why.empty()) return fail(why);
-        } else if (name == "--unit" || name == "--station" || name == "--operator") {
-            std::string& tag = name == "--unit"      ? line.unit
-                               : name == "--station" ? line.station
-                                                     : line.operatorName;
-            if (!takeValue(tag) || tag.empty())
-                return fail(name + (name == "--unit" ? " needs a serial number" : " needs a name"));
-        } else if (name == "--json" || name == "--junit") {
-            const std::string why = takeFile(name == "--json" ? line.jsonPath : line.junitPath);
-            if (!why.empty()) return fail(why);
-        } else if (name == "--db") {
-            if (!takeValue(line.dbUrl) || line.dbUrl.empty())
-                return fail("--db needs a database: sqlite:FILE or postgresql://HOST/DATABASE");
-        } else if (name == "--history" && !hasValue) {
-            line.history = true;
-        } else if (name == "--since") {
-            std::string date;
-            if (!takeValue(date) || !ParseUtcTime(date, line.sinceMs))
-                return fail(
-                    "--since takes a UTC date or time, as 2026-05-01 or "
-                    "2026-05-01T06:00:00Z, not '" +
-                    date + "'");
-        } else {
-            return fail("unknown option '" + word + "'");
-        }
+        OptionWord word(args, i);
+        const std::string why = ReadOption(word, line);
+        if (!why.empty()) return finish(why);
     }
 
     for (size_t j = i; j < args.size(); ++j) {
@@ -212,62 +317,12 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     if (!optionsEnded) {
         for (size_t j = i + 1; j < args.size(); ++j)
             if (args[j].compare(0, 2, "--") == 0)
-                return fail("options come before the configuration path ('" + args[j] +
-                            "' follows it); use '--' before a path that contains such a word");
+                return finish("options come before the configuration path ('" + args[j] +
+                              "' follows it); use '--' before a path that contains such a word");
     }
 
-    if (line.help || line.version) {
-        result.ok = true;
-        return result;
-    }
-    if (line.history) {
-        if (line.dbUrl.empty()) return fail("--history needs --db: the database to read");
-        if (line.batch || line.demo || !line.configPath.empty())
-            return fail("--history only reads the database: no test, no configuration");
-        if (!line.station.empty() || !line.operatorName.empty() || !line.jsonPath.empty() ||
-            !line.junitPath.empty())
-            return fail("--history takes --db, --unit and --since alone");
-        result.ok = true;
-        return result;
-    }
-    if (line.sinceMs >= 0) return fail("--since belongs with --history");
-    for (const auto& [given, option] : {std::pair<bool, const char*>{!line.unit.empty(), "--unit"},
-                                        {!line.station.empty(), "--station"},
-                                        {!line.operatorName.empty(), "--operator"},
-                                        {!line.jsonPath.empty(), "--json"},
-                                        {!line.junitPath.empty(), "--junit"},
-                                        {!line.dbUrl.empty(), "--db"}})
-        if (given && !line.batch) return fail(std::string(option) + " belongs with --batch");
-    if (line.demo && !line.configPath.empty())
-        return fail("--demo writes a configuration of its own; give no configuration path with it");
-    if (line.keepDemo && !line.demo) return fail("--keep-demo belongs with --demo");
-    if (line.pairs && !line.batch) return fail("--pairs belongs with --batch");
-    if (line.lines && !line.batch) return fail("--lines belongs with --batch");
-    if (line.noProbe && !line.batch) return fail("--no-probe belongs with --batch");
-    if (line.wiring.kind != WiringDeclaration::None && !line.batch)
-        return fail("--wiring belongs with --batch");
-    if (line.stallSeconds != 0 && !line.batch) return fail("--stall belongs with --batch");
-    for (const auto& [asked, option] :
-         {std::pair{line.checkFlow, "--check-flow"}, std::pair{line.checkBreak, "--check-break"},
-          std::pair{line.checkParity, "--check-parity"}})
-        if (asked && !line.batch) return fail(std::string(option) + " belongs with --batch");
-    if (line.drainSeconds != kDefaultDrainSeconds && !line.batch)
-        return fail("--drain belongs with --batch");
-    if (!line.reportPath.empty() && !line.batch) return fail("--report belongs with --batch");
-    if (!line.htmlPath.empty() && !line.batch) return fail("--html belongs with --batch");
-    if (line.intervalGiven && line.logPath.empty() && line.htmlPath.empty())
-        return fail("--interval belongs with --log or --html");
-    // Both measure the rate: a settling second and a measured one at least.
-    const char* rated = line.checkRate             ? "--check-rate"
-                        : !line.sweepRates.empty() ? "--sweep"
-                                                   : nullptr;
-    if (rated && !line.batch) return fail(std::string(rated) + " belongs with --batch");
-    if (rated && line.batchSeconds < kRateMinTestSeconds)
-        return fail(std::string(rated) + " needs a test of at least " +
-                    std::to_string(kRateMinTestSeconds) + " seconds (--batch " +
-                    std::to_string(kRateMinTestSeconds) + "): one to settle, one to measure");
-    result.ok = true;
-    return result;
+    if (line.help || line.version) return finish("");
+    return finish(line.history ? CheckHistoryAlone(line) : CheckCombinations(line));
 }
 
 std::string UsageText(const std::string& platform) {
