@@ -471,6 +471,36 @@ std::vector<ConditionCheck> ConditionChecksOf(const BatchOptions& options) {
     return checks;
 }
 
+// Prints the final table (or, for a sweep, what follows the speeds'
+// tables) and the verdict lines; returns the run's exit code before the
+// outputs are written.
+int PrintVerdict(const BatchOptions& options, const std::vector<BatchRow>& final,
+                 const BatchSummary& summary, const std::vector<SweepStep>& sweep,
+                 const std::vector<ConditionCheck>& conditionChecks, std::FILE* out) {
+    int exitCode = summary.exitCode;
+    if (!options.sweepRates.empty()) {
+        // Each speed's table and verdict are out already. The lines were
+        // checked once, before the first speed: their verdict stands beside
+        // the speeds' and fails the sweep on its own.
+        exitCode = SweepExitCode(sweep);
+        if (options.lines) {
+            std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
+            if (LinesFailed(final) && exitCode == kBatchPassed) exitCode = kBatchErrors;
+        }
+        for (ConditionCheck check : conditionChecks)
+            std::fprintf(out, "vesktest: %s\n", ConditionVerdictLine(final, check).c_str());
+        if (ConditionsFailed(final) && exitCode == kBatchPassed) exitCode = kBatchErrors;
+        std::fprintf(out, "vesktest: %s\n", SweepSummaryLine(sweep).c_str());
+    } else {
+        std::fputs(FormatTable(final, ColumnTitles()).c_str(), out);
+        if (options.lines) std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
+        for (ConditionCheck check : conditionChecks)
+            std::fprintf(out, "vesktest: %s\n", ConditionVerdictLine(final, check).c_str());
+        std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
+    }
+    return exitCode;
+}
+
 }  // namespace
 
 int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
@@ -538,27 +568,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     if (options.lines) AttachLineChecks(final, lineChecks);
     if (!conditionChecks.empty()) AttachConditionChecks(final, conditions, conditionChecks);
     const BatchSummary summary = Summarise(final, configuration.portCount, pass.drain);
-    int exitCode = summary.exitCode;
-    if (swept) {
-        // Each speed's table and verdict are out already. The lines were
-        // checked once, before the first speed: their verdict stands beside
-        // the speeds' and fails the sweep on its own.
-        exitCode = SweepExitCode(sweep);
-        if (options.lines) {
-            std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
-            if (LinesFailed(final) && exitCode == kBatchPassed) exitCode = kBatchErrors;
-        }
-        for (ConditionCheck check : conditionChecks)
-            std::fprintf(out, "vesktest: %s\n", ConditionVerdictLine(final, check).c_str());
-        if (ConditionsFailed(final) && exitCode == kBatchPassed) exitCode = kBatchErrors;
-        std::fprintf(out, "vesktest: %s\n", SweepSummaryLine(sweep).c_str());
-    } else {
-        std::fputs(FormatTable(final, ColumnTitles()).c_str(), out);
-        if (options.lines) std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
-        for (ConditionCheck check : conditionChecks)
-            std::fprintf(out, "vesktest: %s\n", ConditionVerdictLine(final, check).c_str());
-        std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
-    }
+    int exitCode = PrintVerdict(options, final, summary, sweep, conditionChecks, out);
     std::fflush(out);
     const std::string wiringLine = plan.wiring.Size() != 0 ? WiringLine(plan.wiring) : "";
     if (!WriteOutputs(options, final, summary, sweep, wiringLine, pass.logOffsetMs, err))
