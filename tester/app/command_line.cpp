@@ -69,8 +69,8 @@ std::string ReadSweepRates(const std::string& list, std::vector<uint32_t>& rates
 // inline ("--name=value") or the next word.
 class OptionWord {
   public:
-    OptionWord(const std::vector<std::string>& args, size_t& i) : args_(args), i_(i) {
-        word = args[i];
+    OptionWord(const std::vector<std::string>& args, size_t& i)
+        : word(args[i]), args_(args), i_(i) {
         SplitInline(word, name, value_, hasValue);
     }
 
