@@ -5,10 +5,10 @@
 
 #include "platform/clock.h"
 #include "platform/last_error.h"
+#include "tester/config/configuration.h"
 #include "tester/engine/engine.h"
 #include "tester/engine/pair_drain.h"
 #include "tester/engine/port_worker.h"
-#include "tester/config/configuration.h"
 #include "tester/engine/test_block.h"
 #include "tester/port/line_rate.h"
 
@@ -225,6 +225,7 @@ DeviceKind LineBorrow::KindOf(PortWorker& w) {
 uint32_t LineBorrow::BlockMs(PortWorker& w) {
     DCB dcb = w.WantedDcb();
     if (dcb.BaudRate == 0) dcb.BaudRate = 300;
+    if (dcb.ByteSize < 5 || dcb.ByteSize > 8) dcb.ByteSize = 8;
     const double size = static_cast<double>(UsableBlockSize(w.Settings().blockSize));
     const double ms = size * 1000.0 / LineBytesPerSecond(dcb);
     return ms < 1.0 ? 1 : ms > UINT32_MAX / 8 ? UINT32_MAX / 8 : static_cast<uint32_t>(ms);
