@@ -115,6 +115,10 @@ static_assert(std::atomic<uint64_t>::is_always_lock_free,
 // every other field of `to` stays.
 void CopyLineSettings(const DCB& from, DCB& to);
 
+// "115200 8N1, RTS/CTS": the speed, the frame and the flow control a
+// record asks for, for messages.
+std::string LineSettingsText(const DCB& dcb);
+
 // A speed the port reports back within this share of the one asked is the
 // one asked (a divisor's rounding); further off, the driver set another
 // speed, and the settings count as refused ("SE").
@@ -221,6 +225,18 @@ class PortWorker {
     // read clears the port's errors, so what it finds is new. A failed read
     // leaves commErrors as it was. Returns commErrors.
     uint32_t ReadLineErrors(uint32_t shown);
+
+    // What the port's errors say of its settings: a CE_MODE (a device
+    // server that answered the line settings asked with others, which it
+    // runs with instead) makes them refused ("SE", settingsRefused), as a
+    // driver's refusal does; while a check has lent the line, it is kept
+    // for the check instead (TakeLentRefusal).
+    void NoteModeError(uint32_t errors);
+    // A check puts settings of its own on the port from LendLine(true) to
+    // LendLine(false); TakeLentRefusal says, once, whether the port
+    // answered them with others meanwhile.
+    void LendLine(bool lent);
+    bool TakeLentRefusal();
 
     // The kind of the last error counted (kErrorNone...).
     int32_t LastErrorKind() const { return lastErrorKind.load(std::memory_order_relaxed); }
@@ -515,6 +531,8 @@ class PortWorker {
     uint32_t rxEpoch_ = 0;             // under rxBook_: moves when the assembly is dropped
     std::string openFailure;           // under fieldLock
     std::string settingsRefusedText_;  // the words for settingsRefused, under fieldLock
+    std::atomic<bool> lineLent_{false};
+    std::atomic<bool> lentRefused_{false};
 
     // A loss: lost_ lets one reporter count it; lostEvent wakes PortThread;
     // portUp (set while the port is open) wakes a waiting TxThread.

@@ -287,6 +287,7 @@ BOOL PortWorker::WritePort(const void* buffer, DWORD count, DWORD* sent) {
 
 uint32_t PortWorker::ReadLineErrors(uint32_t shown) {
     const bool read = ClearCommErrors() != 0;
+    if (read) NoteModeError(commErrors.load(kRelaxed));
     const uint32_t bits = commErrors.load(kRelaxed) & shown;
     commErrors.store(bits, kRelaxed);
     if (read && bits != 0) {
@@ -294,6 +295,45 @@ uint32_t PortWorker::ReadLineErrors(uint32_t shown) {
         lineErrorBits.fetch_or(bits, kRelaxed);
     }
     return bits;
+}
+
+void PortWorker::NoteModeError(uint32_t errors) {
+    if ((errors & CE_MODE) == 0) return;
+    if (lineLent_.load()) {
+        lentRefused_.store(true);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> hold(fieldLock);
+        settingsRefusedText_ =
+            "the port answered with other line settings than " +
+            LineSettingsText(lineByteSize_.load(kRelaxed) != 0 ? lineWanted_ : dcb);
+    }
+    settingsRefused.store(ERROR_INVALID_PARAMETER, kRelaxed);
+    lastOsError.store(ERROR_INVALID_PARAMETER, kRelaxed);
+    lastErrorKind.store(kErrorSettings, kRelaxed);
+}
+
+void PortWorker::LendLine(bool lent) {
+    lineLent_.store(lent);
+    if (!lent) lentRefused_.store(false);
+}
+
+bool PortWorker::TakeLentRefusal() {
+    return lentRefused_.exchange(false);
+}
+
+std::string LineSettingsText(const DCB& dcb) {
+    static const char kParity[] = "NOEMS";
+    static const char* const kStop[] = {"1", "1.5", "2"};
+    std::string text = std::to_string(dcb.BaudRate) + " " + std::to_string(dcb.ByteSize) +
+                       (dcb.Parity < 5 ? kParity[dcb.Parity] : '?') +
+                       (dcb.StopBits < 3 ? kStop[dcb.StopBits] : "?");
+    std::string flow;
+    if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) flow += ", RTS/CTS";
+    if (dcb.fOutxDsrFlow || dcb.fDtrControl == DTR_CONTROL_HANDSHAKE) flow += ", DTR/DSR";
+    if (dcb.fOutX || dcb.fInX) flow += ", XON/XOFF";
+    return text + (flow.empty() ? ", no flow control" : flow);
 }
 
 BOOL PortWorker::ClearCommErrors() {
