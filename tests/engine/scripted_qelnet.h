@@ -22,6 +22,8 @@ struct ScriptedQn {
     std::atomic<uint32_t> createsToFail{0};
     // Each open takes this long, as a connect to a far device server does.
     std::atomic<uint32_t> createDelayMs{0};
+    // What each QnClearCommError finds.
+    std::atomic<uint32_t> commErrors{CE_FRAME};
 
     // Modem lines. Each port is one of kPorts, picked by the last digit of
     // its name ("127.0.0.1:7001" is port 1, handle SCRIPTED_QN_HANDLE + 1),
