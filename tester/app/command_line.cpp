@@ -239,7 +239,7 @@ std::string CheckHistoryAlone(const CommandLine& line) {
     if (line.batch || line.demo || !line.configPath.empty())
         return "--history only reads the database: no test, no configuration";
     if (!line.station.empty() || !line.operatorName.empty() || !line.jsonPath.empty() ||
-        !line.junitPath.empty())
+        !line.junitPath.empty() || !line.metricsPath.empty())
         return "--history takes --db, --unit and --since alone";
     return "";
 }

@@ -195,6 +195,8 @@ TEST(CommandLine, TheRunsRecordsAndItsHistory) {
          "--history only reads the database: no test, no configuration"},
         {{"--history", "--db", "sqlite:x", "--json", "r.json"},
          "--history takes --db, --unit and --since alone"},
+        {{"--history", "--db", "sqlite:x", "--metrics", "m.prom"},
+         "--history takes --db, --unit and --since alone"},
         {{"--batch", "5", "--since", "2026-01-01"}, "--since belongs with --history"},
         {{"--history", "--db", "sqlite:x", "--since", "2025-02-29"},
          "--since takes a UTC date or time, as 2026-05-01 or 2026-05-01T06:00:00Z, not "
