@@ -77,6 +77,12 @@ void MetricsFile::Write(const std::vector<PortSnapshot>& ports, bool running,
     for (size_t i = 0; i < ports.size(); ++i) {
         PortMetrics& port = run.ports[i];
         port.values = ports[i];
+        // The session has ended: whatever its last look found running,
+        // nothing runs or waits for a byte any more.
+        if (!running) {
+            port.values.rxRunning = port.values.txRunning = 0;
+            port.values.rxIdleMs = 0;
+        }
         // A count that went down was cleared in between: what it holds now
         // came since.
         const uint64_t bytes = port.values.bytesRead;

@@ -57,9 +57,10 @@ class MetricsFile {
     // The results of the run's checks known so far, by row.
     void SetChecks(std::vector<PortChecks> byRow);
 
-    // The last write, now: `ports` as the session ended, the run ended,
-    // with `outcome` (the run's verdict) or, without one, the outcome so
-    // far. Later calls to Sample write nothing.
+    // The last write, now: `ports` as the session ended (every open port
+    // stopped), the run ended, with `outcome` (the run's verdict) or,
+    // without one, the outcome so far. Later calls to Sample write
+    // nothing.
     void Finish(const std::vector<PortSnapshot>& ports,
                 std::optional<RunOutcome> outcome = std::nullopt);
 

@@ -222,8 +222,15 @@ TEST_F(MetricsFileTest, WritesAtOnceThenEachIntervalAndLastWithTheOutcome) {
     EXPECT_LE(std::stoul(rate[1]), 20000u);
 
     metrics.SetChecks({PortChecks()});
+    ports[0].rxRunning = ports[0].txRunning = 1;  // as the last look found it
+    ports[0].rxIdleMs = 700;
     metrics.Finish(ports, RunOutcome::Aborted);
     const std::string last = Read(path);
+    EXPECT_NE(last.find("row=\"1\",state=\"stopped\"} 1"), std::string::npos) << last;
+    EXPECT_NE(
+        last.find(
+            "receive_idle_seconds{station=\"bench-3\",unit=\"\",port=\"COM1\",row=\"1\"} 0.000"),
+        std::string::npos);
     EXPECT_NE(last.find("vesktest_run_running{station=\"bench-3\",unit=\"\"} 0"),
               std::string::npos);
     EXPECT_NE(last.find("outcome=\"ABORTED\"} 1"), std::string::npos) << last;
