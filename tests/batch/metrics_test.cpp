@@ -100,28 +100,6 @@ TEST(MetricsText, GivesEveryPortItsCountersStateAndKnownChecks) {
             R"(vesktest_run_start_time_seconds{station="bench-3",unit="SN-1042"} 1777593600.123)"));
 }
 
-// The exposition format wants a family's samples together, under one HELP
-// and one TYPE line: a scraper refuses a family that comes back.
-TEST(MetricsText, KeepsEachFamilyTogetherUnderItsHelpAndType) {
-    std::istringstream lines(Text());
-    std::vector<std::string> seen;
-    std::string current;
-    for (std::string line; std::getline(lines, line);) {
-        static const std::regex type("# TYPE (\\w+) (counter|gauge)");
-        static const std::regex sample("(\\w+)\\{[^}]*\\} [0-9.]+");
-        std::smatch m;
-        if (std::regex_match(line, m, type)) {
-            current = m[1];
-            EXPECT_EQ(std::count(seen.begin(), seen.end(), current), 0) << current;
-            seen.push_back(current);
-        } else if (line.rfind("# HELP ", 0) != 0) {
-            ASSERT_TRUE(std::regex_match(line, m, sample)) << line;
-            EXPECT_EQ(m[1], current) << line;
-        }
-    }
-    EXPECT_EQ(seen.size(), 17u);
-}
-
 TEST(MetricsText, OutcomeSoFarIsFailOnAnyCountedFaultOrFailedCheck) {
     std::vector<PortMetrics> ports(2);
     ports[0].values = Port(0, "A", PortState::Open);
