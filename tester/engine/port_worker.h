@@ -221,7 +221,8 @@ class PortWorker {
 
     // The refresh's read of the line errors: ClearError on the port, the
     // bits of `shown` kept in commErrors (any other dropped), and a read
-    // that found any of them counted (lineErrorCount, lineErrorBits): each
+    // that found any of them counted (lineErrorCount, lineErrorBits, and
+    // lineErrorsOfKind for each kind it found): each
     // read clears the port's errors, so what it finds is new. A failed read
     // leaves commErrors as it was. Returns commErrors.
     uint32_t ReadLineErrors(uint32_t shown);
@@ -390,6 +391,7 @@ class PortWorker {
     std::atomic<uint32_t> blocksLost{0};      // blocks whose numbers were skipped
     std::atomic<uint32_t> lineErrorCount{0};  // line-error reads that found any shown bit
     std::atomic<uint32_t> lineErrorBits{0};   // every shown line-error bit seen
+    std::atomic<uint32_t> lineErrorsOfKind[kLineErrorKinds] = {};  // reads that found each kind
     // 1 when a master's routine ended while its last block waited for its
     // echo: the session ended, or a read failed after the stop. A plain
     // stop lets the exchange finish first (MasterExchange).

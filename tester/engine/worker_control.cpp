@@ -293,6 +293,8 @@ uint32_t PortWorker::ReadLineErrors(uint32_t shown) {
     if (read && bits != 0) {
         lineErrorCount.fetch_add(1, kRelaxed);
         lineErrorBits.fetch_or(bits, kRelaxed);
+        for (uint32_t kind = 0; kind < kLineErrorKinds; ++kind)
+            if (bits & kLineErrorKindBits[kind]) lineErrorsOfKind[kind].fetch_add(1, kRelaxed);
     }
     return bits;
 }
@@ -352,6 +354,8 @@ void PortWorker::ZeroCounters() {
     for (std::atomic<uint32_t>* field : {&rxErrors, &txErrors, &rate, &commErrors, &lastOsError,
                                          &drops, &blocksLost, &lineErrorCount, &lineErrorBits})
         field->store(0, kRelaxed);
+    for (std::atomic<uint32_t>& count : lineErrorsOfKind)
+        count.store(0, kRelaxed);
     bytesRead.store(originBytes_.load(kRelaxed), kRelaxed);
     bytesWritten.store(originBytes_.load(kRelaxed), kRelaxed);
     blocksOk.store(0, kRelaxed);
@@ -448,6 +452,8 @@ PortSnapshot PortWorker::Snapshot() const {
     s.blocksLost = blocksLost.load(kRelaxed);
     s.lineErrorCount = lineErrorCount.load(kRelaxed);
     s.lineErrorBits = lineErrorBits.load(kRelaxed);
+    for (uint32_t kind = 0; kind < kLineErrorKinds; ++kind)
+        s.lineErrorsOfKind[kind] = lineErrorsOfKind[kind].load(kRelaxed);
     s.replyAwaited = replyAwaited.load(kRelaxed);
     s.settingsRefused = settingsRefused.load(kRelaxed);
 
