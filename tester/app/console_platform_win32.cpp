@@ -1,7 +1,6 @@
 #include "tester/app/console_platform.h"
 
 #include <cstdio>
-#include <io.h>
 
 #include "platform/message_box.h"
 #include "platform/win32_types.h"
@@ -36,8 +35,11 @@ std::string StationName() {
     return std::string(name, size);
 }
 
+// A console answers GetConsoleMode; a file, a pipe and NUL (which _isatty
+// takes for a terminal) do not.
 bool OutputIsConsole() {
-    return _isatty(_fileno(stdout)) != 0;
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
 // The rules by which a Windows program splits its command line (and
