@@ -332,13 +332,14 @@ std::string UsageText(const std::string& platform, const ConsoleFeatures& featur
               "configuration file, with live counters. CONFIGURATION is the rest of the\n"
               "command line, blanks included, as the window tester takes it; without one,\n"
               "./vesktestw.ini. Options come before it; '--' ends the options.\n"
-            : "), the serial line tester as a console program: it tests the ports\n"
-              "of the configuration file unattended (--batch) and says what it found in its\n"
-              "exit code and files. The terminal front end is Linux only; the window tester\n"
-              "is vesktestw.exe. Ports are COM1..COM255 and a.b.c.d:port (through qelnet.dll,\n"
-              "which must lie beside the program). CONFIGURATION is the rest of the command\n"
-              "line, blanks included, as the window tester takes it; without one,\n"
-              "./vesktestw.ini. Options come before it; '--' ends the options.\n";
+            : "), the serial line tester as a console program: it tests\n"
+              "the ports of the configuration file unattended (--batch) and says what it\n"
+              "found in its exit code and files. The terminal front end is Linux only;\n"
+              "the window tester is vesktestw.exe. Ports are COM1..COM255 and\n"
+              "a.b.c.d:port (through qelnet.dll, which must lie beside the program).\n"
+              "CONFIGURATION is the rest of the command line, blanks included, as the\n"
+              "window tester takes it; without one, ./vesktestw.ini. Options come before\n"
+              "it; '--' ends the options.\n";
     const std::string demo =
         features.pseudoTerminalDemo
             ? "  --demo [N]       Make N virtual null-modem pairs (default 2, at most 32) out of\n"
@@ -346,17 +347,21 @@ std::string UsageText(const std::string& platform, const ConsoleFeatures& featur
               "                   through an RFC 2217 device server on 127.0.0.1 when the\n"
               "                   network library is there; write a configuration listing them\n"
               "                   in a fresh temporary directory and test them.\n"
-            : "  --demo [N]       Make N virtual null-modem pairs (default 2, at most 32), each\n"
-              "                   two network ports of an RFC 2217 device server that runs in\n"
-              "                   the program on 127.0.0.1 (so qelnet.dll must be there), paced\n"
-              "                   to the ports' speed, with modem lines, flow control, breaks\n"
-              "                   and parity as UARTs have them; write a configuration listing\n"
-              "                   them in a fresh temporary directory and test them.\n"
-              "                   (Pairs of pseudo-terminals are Linux only.)\n";
+            : "  --demo [N]       Make N virtual null-modem pairs (default 2, at most 32),\n"
+              "                   each two network ports of an RFC 2217 device server that\n"
+              "                   runs in the program on 127.0.0.1 (so qelnet.dll must be\n"
+              "                   there), paced to the ports' speed, with modem lines, flow\n"
+              "                   control, breaks and parity as UARTs have them; write a\n"
+              "                   configuration listing them in a fresh temporary directory\n"
+              "                   and test them. (Pairs of pseudo-terminals are Linux only.)\n";
     const std::string batch =
         features.terminalFrontEnd
             ? "  --batch SECONDS  Run without the terminal front end: open every port, test\n"
-            : "  --batch SECONDS  Run unattended: open every port, test\n";
+              "                   for SECONDS, stop the senders, let the receivers drain, and\n"
+              "                   print the final rows as a table.\n"
+            : "  --batch SECONDS  Run unattended: open every port, test for SECONDS, stop\n"
+              "                   the senders, let the receivers drain, and print the final\n"
+              "                   rows as a table.\n";
     const std::string log =
         features.terminalFrontEnd
             ? "  --log FILE       While the test runs (with --batch or in the front end),\n"
@@ -389,8 +394,6 @@ std::string UsageText(const std::string& platform, const ConsoleFeatures& featur
            "  --keep-demo      With --demo: keep that directory at the end and print where\n"
            "                   it is.\n" +
            batch +
-           "                   for SECONDS, stop the senders, let the receivers drain, and\n"
-           "                   print the final rows as a table.\n"
            "  --pairs          With --batch: half-duplex pairs (ports 1 and 2, 3 and 4...:\n"
            "                   master and slave) instead of full duplex on every port.\n"
            "  --lines          With --batch: first check the modem lines of ports 1 and 2,\n"
