@@ -84,6 +84,16 @@ struct CommandLineResult {
 // Parses the words after the program's own name.
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args);
 
+// What a build of the console tester offers besides the unattended run;
+// Linux's has all of it.
+struct ConsoleFeatures {
+    bool terminalFrontEnd = true;    // the curses front end without --batch
+    bool pseudoTerminalDemo = true;  // --demo pairs out of pseudo-terminals
+    bool sqlHistory = true;          // --db sqlite: and postgresql://
+};
+
 // The --help text: usage, every option with its help, the exit codes.
-// `platform` is the one the program names itself for ("Linux").
-std::string UsageText(const std::string& platform);
+// `platform` is the one the program names itself for ("Linux"); the texts
+// of the front end, the demo and the history follow `features`.
+std::string UsageText(const std::string& platform,
+                      const ConsoleFeatures& features = ConsoleFeatures());

@@ -277,6 +277,19 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "  6  ", "  7  "})
         EXPECT_NE(usage.find(code), std::string::npos) << code;
+
+    // A build without the front end, the pseudo-terminals and the database
+    // back ends (vesktest.exe) says so, and has no exit code for a closed
+    // front end.
+    const std::string console = UsageText("Win32", ConsoleFeatures{false, false, false});
+    EXPECT_NE(console.find("VeskTest (Win32)"), std::string::npos);
+    for (const char* words : {"The terminal front end is Linux only", "COM1..COM255",
+                              "(Pairs of pseudo-terminals are Linux only.)",
+                              "postgresql://HOST/DATABASE, are\n                   Linux only",
+                              "or no --batch\n     was given"})
+        EXPECT_NE(console.find(words), std::string::npos) << words;
+    EXPECT_EQ(console.find("  1  "), std::string::npos);
+    EXPECT_EQ(console.find("in the front end"), std::string::npos);
 }
 
 }  // namespace
