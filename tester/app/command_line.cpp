@@ -373,6 +373,14 @@ std::string UsageText(const std::string& platform, const ConsoleFeatures& featur
               "                   append one CSV line per port every interval to FILE: UTC\n"
             : "  --log FILE       With --batch: while the test runs, append one CSV line\n"
               "                   per port every interval to FILE: UTC\n";
+    const std::string metrics =
+        features.terminalFrontEnd
+            ? "  --metrics FILE   While the test runs (with --batch or in the front end),\n"
+            : "  --metrics FILE   With --batch: while the test runs,\n";
+    const std::string unitMore =
+        features.terminalFrontEnd
+            ? ";\n                   with --metrics also in the front end, as a label.\n"
+            : ".\n";
     const std::string db =
         features.sqlHistory
             ? "  --db URL         With --batch: add the run to a history database,\n"
@@ -443,8 +451,8 @@ std::string UsageText(const std::string& platform, const ConsoleFeatures& featur
            "                   line errors seen, state. Each line is flushed at once.\n"
            "  --html FILE      With --batch: write a page to FILE with the verdict, the\n"
            "                   final table and a chart per port of the receive rate over\n"
-           "                   time, marked where errors and line errors happened.\n"
-           "  --metrics FILE   While the test runs (with --batch or in the front end),\n"
+           "                   time, marked where errors and line errors happened.\n" +
+           metrics +
            "                   rewrite FILE every interval with every port's counters,\n"
            "                   rates, state and check results and the run's outcome so far\n"
            "                   in the Prometheus text format, for node_exporter's textfile\n"
@@ -464,8 +472,8 @@ std::string UsageText(const std::string& platform, const ConsoleFeatures& featur
            "                   most 32), put on every port, with the rate check; one\n"
            "                   verdict line per speed, then the sweep's.\n"
            "  --unit SERIAL    With --batch: the serial number of the unit under test, in\n"
-           "                   every record of the run (JSON, JUnit, database, HTML page);\n"
-           "                   with --metrics also in the front end, as a label.\n"
+           "                   every record of the run (JSON, JUnit, database, HTML page)" +
+           unitMore +
            "  --station NAME   With --batch or --metrics: the test station (default: the\n"
            "                   host name).\n"
            "  --operator NAME  With --batch: who ran the test.\n"
