@@ -444,7 +444,12 @@ std::string UsageText(const std::string& platform) {
            "  5  the terminal, the test engine or the demo ports could not be set up\n"
            "  6  batch: a file it was asked to write (--report, --html, --log, --json,\n"
            "     --junit) could not be written; the verdict line is printed all the\n"
-           "     same, and the test's outcome is in the other files\n"
+           "     same, and the test's outcome is in the other files (6 wins over 8 and\n"
+           "     7)\n"
            "  7  batch: the history database (--db) could not take the run, every file\n"
-           "     was written; --history: the database could not be read\n";
+           "     was written; --history: the database could not be read\n"
+           "  8  batch: the run was stopped before its time (Ctrl-C, SIGTERM, a closed\n"
+           "     terminal or console): no verdict; the last line says what was found\n"
+           "     until then, and the ports never tested are \"not tested\" (8 wins over\n"
+           "     7, 4 and 3)\n";
 }

@@ -100,6 +100,10 @@ int RunVesktest(const std::vector<std::string>& args) {
         return 0;
     }
 
+    // From here on a stop request ends an unattended run in order, however
+    // early it comes: the ports not yet tested are said to be so.
+    if (line.batch) CatchStopSignals();
+
     std::unique_ptr<RunHistory> history;
     if (!line.dbUrl.empty()) {
         std::string error;
@@ -143,7 +147,6 @@ int RunVesktest(const std::vector<std::string>& args) {
 
     int code;
     if (line.batch) {
-        CatchStopSignals();
         BatchOptions options;
         options.seconds = line.batchSeconds;
         options.pairs = line.pairs;

@@ -87,6 +87,13 @@ std::vector<std::string> PortProblems(const BatchRow& row) {
         problems.push_back(NotOpenedProblem(row));
         return problems;
     }
+    if (!row.tested) {
+        // Only what was checked before the test can have found anything.
+        AddLineCheckProblem(row, problems);
+        AddConditionProblems(row, problems);
+        AddWiringProblem(row, problems);
+        return problems;
+    }
     const PortSnapshot& v = row.values;
     if (v.rxErrors != 0) problems.push_back(Count(v.rxErrors, "receive error", "receive errors"));
     if (v.txErrors != 0) problems.push_back(Count(v.txErrors, "send error", "send errors"));
@@ -126,8 +133,11 @@ BatchSummary Summarise(std::vector<BatchRow>& rows, uint32_t configuredPorts,
             row.outcome = PortOutcome::NotOpened;
         } else {
             ++s.opened;
-            row.outcome = row.problems.empty() ? PortOutcome::Passed : PortOutcome::Failed;
+            row.outcome = !row.problems.empty() ? PortOutcome::Failed
+                          : row.tested          ? PortOutcome::Passed
+                                                : PortOutcome::NotTested;
             if (!row.problems.empty()) ++s.failing;
+            if (!row.tested) ++s.notTested;
         }
         if (row.problems.empty()) continue;
         std::string reason = PortLabel(row) + ":";
@@ -155,4 +165,18 @@ BatchSummary Summarise(std::vector<BatchRow>& rows, uint32_t configuredPorts,
         s.exitCode = kBatchPassed;
     }
     return s;
+}
+
+void MarkAborted(BatchSummary& summary, uint64_t ranMs, uint64_t plannedMs) {
+    summary.abort = RunAbort{true, ranMs, plannedMs};
+    summary.exitCode = kBatchAborted;
+}
+
+void MarkUntested(std::vector<BatchRow>& rows, bool testStarted, uint64_t ranMs,
+                  uint32_t stallLimitMs) {
+    for (BatchRow& row : rows) {
+        if (!row.ready) continue;
+        const bool silent = row.values.bytesRead == 0 && row.values.bytesWritten == 0;
+        if (!testStarted || (silent && ranMs < stallLimitMs)) row.tested = false;
+    }
 }

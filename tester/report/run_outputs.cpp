@@ -31,7 +31,7 @@ int WriteRunOutputs(RunRecord& record, const RunOutputOptions& options, std::FIL
             std::fprintf(err,
                          "vesktest: the run could not be added to the history database %s: %s\n",
                          record.database.c_str(), error.c_str());
-            if (exitCode != kBatchOutputFailed) exitCode = kBatchHistoryFailed;
+            exitCode = WithOutputFailure(exitCode, kBatchHistoryFailed);
         }
     }
     record.exitCode = exitCode;

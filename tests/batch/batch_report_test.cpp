@@ -596,8 +596,9 @@ TEST(RunRecord, JunitNamesEveryCaseOnceAndCountsThem) {
 
     // Two ports of one name at two speeds, and what failed the second
     // speed as a whole.
+    // No skipped count on <testsuites>: Jenkins' schema refuses one there.
     EXPECT_NE(xml.find("<testsuites name=\"vesktest\" tests=\"5\" failures=\"2\" errors=\"1\" "
-                       "skipped=\"0\" time=\"7.250\">"),
+                       "time=\"7.250\">"),
               std::string::npos)
         << xml;
     EXPECT_NE(xml.find("<testsuite name=\"vesktest.SN_7\" tests=\"5\""), std::string::npos);
@@ -619,16 +620,39 @@ TEST(RunRecord, JunitNamesEveryCaseOnceAndCountsThem) {
               std::string::npos);
     EXPECT_NE(xml.find("<property name=\"unit\" value=\"SN.7\"/>"), std::string::npos);
 
-    // A run stopped before its test: every open port untested.
-    RunRecord stopped = RecordOf({Ready(1, "A", PortSnapshot()), NotOpen(2, "B")});
-    stopped.stopped = true;
+    // A run stopped 0.4 s into its test: the port that moved nothing is
+    // not tested (its silence is shorter than the stall limit), the one
+    // with errors failed until then, and the run is an error of its own.
+    std::vector<BatchRow> rows = {Ready(1, "A", PortSnapshot()), Ready(2, "B", Moved(0, 1024)),
+                                  NotOpen(3, "C")};
+    rows[1].values.rxErrors = 2;
+    MarkUntested(rows, true, 400, 2000);
+    BatchSummary summary = Summarise(rows, 3);
+    MarkAborted(summary, 400, 5000);
+    EXPECT_EQ(summary.exitCode, kBatchAborted);
+    EXPECT_EQ(SummaryLine(summary),
+              "3 ports configured, 2 opened, 1 not opened, 1 failing, 1 not tested: aborted after "
+              "0.4 s of 5 s, until then FAILED: port 2 (B): 2 receive errors, received nothing; "
+              "port 3 (C): not opened");
+    RunRecord stopped = RecordOf(rows);
+    stopped.summary = summary;
     EXPECT_EQ(RunOutcomeOf(stopped), RunOutcome::Aborted);
     const std::string untested = FormatJunitReport(stopped);
-    EXPECT_NE(untested.find("tests=\"2\" failures=\"0\" errors=\"1\" skipped=\"1\""),
+    EXPECT_NE(untested.find("tests=\"4\" failures=\"1\" errors=\"2\" skipped=\"1\""),
               std::string::npos)
         << untested;
-    EXPECT_NE(untested.find("<skipped message=\"not tested: no direction ran on the port\"/>"),
+    EXPECT_NE(untested.find("<skipped message=\"not tested: the run was stopped before the port "
+                            "was tested\"/>"),
               std::string::npos);
+    EXPECT_NE(untested.find("name=\"run aborted\" time=\"0.000\">\n      <error message=\"aborted "
+                            "after 0.4 s of 5 s\" type=\"aborted\">"),
+              std::string::npos)
+        << untested;
+    // Stopped before the test began: nothing to judge on any open port.
+    rows = {Ready(1, "A", Moved(1024, 1024))};
+    MarkUntested(rows, false, 0, 2000);
+    EXPECT_EQ(Summarise(rows, 1).notTested, 1u);
+    EXPECT_EQ(PortVerdictOf(rows[0]), PortVerdict::Skipped);
 
     EXPECT_EQ(XmlEscaped("a<b>&\"c'\n\x01\xe9\xc3\xa9"),
               "a&lt;b&gt;&amp;&quot;c&apos;&#10;\xEF\xBF\xBD\xC3\xA9\xC3\xA9");
