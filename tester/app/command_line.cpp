@@ -1,10 +1,12 @@
 #include "tester/app/command_line.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "tester/batch/rate_check.h"
 #include "tester/report/run_record.h"
+#include "tester/report/secret_text.h"
 #include "tester/session/settings_form.h"
 
 namespace {
@@ -120,6 +122,14 @@ class OptionWord {
     std::string value_;
 };
 
+// An option word as messages and records show it: the value of
+// "--name=value" with its passwords masked, or the word so masked.
+std::string Masked(const std::string& word) {
+    const size_t eq = word.find('=');
+    if (word.compare(0, 2, "--") != 0 || eq == std::string::npos) return MaskSecrets(word);
+    return word.substr(0, eq + 1) + MaskSecrets(word.substr(eq + 1));
+}
+
 // A switch that takes no value: true when `w` is it.
 bool Switch(const OptionWord& w, const char* option) {
     return w.name == option && !w.hasValue;
@@ -197,12 +207,19 @@ std::string ReadRecordOption(OptionWord& w, CommandLine& line, bool& known) {
         return "";
     }
     if (name == "--db") {
+        // One run, one history: a second --db would leave the run in only
+        // one of them without a word.
+        if (!line.dbUrl.empty()) return "--db is given twice; a run keeps one history database";
         if (!w.TakeValue(line.dbUrl) || line.dbUrl.empty())
             return "--db needs a database: sqlite:FILE or postgresql://HOST/DATABASE";
         return "";
     }
     if (Switch(w, "--history")) {
         line.history = true;
+        return "";
+    }
+    if (Switch(w, "--import")) {
+        line.import = true;
         return "";
     }
     if (name == "--since") {
@@ -229,7 +246,18 @@ std::string ReadOption(OptionWord& w, CommandLine& line) {
     bool known = false;
     std::string why = ReadTestOption(w, line, known);
     if (!known) why = ReadRecordOption(w, line, known);
-    return known ? why : "unknown option '" + w.word + "'";
+    return known ? why : "unknown option '" + Masked(w.word) + "'";
+}
+
+// The import takes the database and the records' files, nothing else.
+std::string CheckImportAlone(const CommandLine& line) {
+    if (line.dbUrl.empty()) return "--import needs --db: the database to add the records to";
+    if (line.importFiles.empty()) return "--import needs the records' files (RECORD.json...)";
+    if (line.history || line.batch || line.demo || !line.unit.empty() || !line.station.empty() ||
+        !line.operatorName.empty() || !line.jsonPath.empty() || !line.junitPath.empty() ||
+        line.sinceMs >= 0)
+        return "--import takes --db and the records' files alone";
+    return "";
 }
 
 // The history reader takes the database and its filters, nothing of a run.
@@ -309,6 +337,11 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     }
 
     for (size_t j = i; j < args.size(); ++j) {
+        if (line.import) {
+            // Records are files of their own, one a word.
+            line.importFiles.push_back(args[j]);
+            continue;
+        }
         if (j > i) line.configPath += ' ';
         line.configPath += args[j];
     }
@@ -317,16 +350,47 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     if (!optionsEnded) {
         for (size_t j = i + 1; j < args.size(); ++j)
             if (args[j].compare(0, 2, "--") == 0)
-                return finish("options come before the configuration path ('" + args[j] +
+                return finish("options come before the configuration path ('" +
+                              Masked(args[j]) +
                               "' follows it); use '--' before a path that contains such a word");
     }
 
     if (line.help || line.version) return finish("");
+    if (line.import) return finish(CheckImportAlone(line));
     return finish(line.history ? CheckHistoryAlone(line) : CheckCombinations(line));
+}
+
+std::string RecordedCommandLine(const std::vector<std::string>& args) {
+    std::string text = "vesktest";
+    bool dbValue = false;
+    for (const std::string& given : args) {
+        std::string arg = given;
+        if (dbValue)
+            arg = MaskSecrets(arg);
+        else if (arg.compare(0, 5, "--db=") == 0)
+            arg = Masked(arg);
+        dbValue = given == "--db";
+        bool plain = !arg.empty();
+        for (char c : arg)
+            if (!(std::isalnum(static_cast<unsigned char>(c)) ||
+                  std::string("-_./:=,+@%").find(c) != std::string::npos))
+                plain = false;
+        text += ' ';
+        if (plain) {
+            text += arg;
+            continue;
+        }
+        text += '\'';
+        for (char c : arg)
+            text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        text += '\'';
+    }
+    return text;
 }
 
 std::string UsageText(const std::string& platform) {
     return "Usage: vesktest [OPTIONS] [CONFIGURATION]\n"
+           "       vesktest --db URL --import RECORD.json...\n"
            "\n"
            "VeskTest (" +
            platform +
@@ -420,7 +484,11 @@ std::string UsageText(const std::string& platform) {
            "                   --unit the first-pass yield per day and the failures per\n"
            "                   port name; no test is run. --unit SERIAL shows one unit's.\n"
            "  --since DATE     With --history: runs from DATE on (UTC: 2026-05-01 or\n"
-           "                   2026-05-01T06:00:00Z).\n"
+           "                   2026-05-01T06:00:00Z).\n"           "  --import         With --db: add the run records named after the options\n"
+           "                   (JSON files of --json, or those a run kept in the spool\n"
+           "                   folder when the database could not take them) to the\n"
+           "                   history; a run already there is not stored again. No\n"
+           "                   test is run.\n"
            "  -h, --help       Show this help and exit.\n"
            "  --version        Print the program's name, platform and version (the\n"
            "                   title the front end shows) and exit.\n"

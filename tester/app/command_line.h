@@ -71,6 +71,10 @@ struct CommandLine {
     std::string junitPath;
     std::string dbUrl;     // --db, as given
     bool history = false;  // --history: the past runs of --db, no test
+    // --import: the run records (JSON) named after the options go into
+    // --db's history, each a word of its own; no test.
+    bool import = false;
+    std::vector<std::string> importFiles;
     int64_t sinceMs = -1;  // --since, Unix ms; below 0 when not given
 };
 
@@ -82,6 +86,12 @@ struct CommandLineResult {
 
 // Parses the words after the program's own name.
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args);
+
+// The words the program was started with as one line for the records,
+// quoted where a shell would need it so that it can be run again as it
+// stands, with the password of the --db value masked (secret_text.h): a
+// record outlives the command, and anyone may read it.
+std::string RecordedCommandLine(const std::vector<std::string>& args);
 
 // The --help text: usage, every option with its help, the exit codes.
 // `platform` is the one the program names itself for ("Linux").

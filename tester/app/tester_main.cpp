@@ -1,6 +1,5 @@
 #include "tester/app/tester_main.h"
 
-#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -35,29 +34,6 @@ std::string HostName() {
     char name[256] = {};
     if (gethostname(name, sizeof name - 1) != 0) return "";
     return name;
-}
-
-// The words the program was started with, quoted where a shell would need
-// it, so that the line can be run again as it stands in the records.
-std::string CommandLineText(const std::vector<std::string>& args) {
-    std::string text = "vesktest";
-    for (const std::string& arg : args) {
-        bool plain = !arg.empty();
-        for (char c : arg)
-            if (!(std::isalnum(static_cast<unsigned char>(c)) ||
-                  std::string("-_./:=,+@%").find(c) != std::string::npos))
-                plain = false;
-        text += ' ';
-        if (plain) {
-            text += arg;
-            continue;
-        }
-        text += '\'';
-        for (char c : arg)
-            text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        text += '\'';
-    }
-    return text;
 }
 
 std::string VersionText() {
@@ -169,7 +145,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.outputs.tags = {line.unit, line.station.empty() ? HostName() : line.station,
                                 line.operatorName};
         options.outputs.version = VersionText();
-        options.outputs.commandLine = CommandLineText(args);
+        options.outputs.commandLine = RecordedCommandLine(args);
         options.outputs.jsonPath = line.jsonPath;
         options.outputs.junitPath = line.junitPath;
         options.outputs.history = history.get();

@@ -48,8 +48,10 @@ struct YieldDay {
     uint32_t passed = 0;  // units whose first run of the day passed
 };
 
-// How often the ports of one name failed, over the runs asked for.
+// How often one port of one station failed, over the runs asked for that
+// tested it.
 struct PortFailures {
+    std::string station;
     std::string name;
     uint32_t runs = 0;    // runs that had the port
     uint32_t failed = 0;  // runs in which it failed (at any speed)

@@ -235,12 +235,15 @@ TEST_F(RecordRun, JsonAndJunitSayWhatTheTableSaysAndSqliteKeepsEveryRun) {
     EXPECT_TRUE(std::regex_search(all.output, std::regex("\n\\d{4}-\\d\\d-\\d\\d +1 +0 +0\\.0%\n")))
         << "one unit, its first run failed\n"
         << all.output;
-    EXPECT_TRUE(
-        std::regex_search(all.output, std::regex("\n/dev/vesk-no-such-port +1 +0 +1 +0\\.0%\n")))
+    // Per station and port: the first run was bench.3's, the second the
+    // host's.
+    EXPECT_TRUE(std::regex_search(
+        all.output, std::regex("\nbench\\.3 +/dev/vesk-no-such-port +1 +0 +1 +0\\.0%\n")))
         << all.output;
-    EXPECT_TRUE(
-        std::regex_search(all.output, std::regex("\n" + cable.pathB() + " +2 +1 +0 +50\\.0%\n")))
+    EXPECT_TRUE(std::regex_search(
+        all.output, std::regex("\nbench\\.3 +" + cable.pathB() + " +1 +1 +0 +0\\.0%\n")))
         << all.output;
+    EXPECT_EQ(Count(all.output, " " + cable.pathB() + " "), 2u) << all.output;
     const Outcome one = Vesktest({"--history", "--db", db, "--unit", "SN-7"}, dir_);
     EXPECT_NE(one.output.find("2 runs of unit SN-7"), std::string::npos) << one.output;
     EXPECT_EQ(one.output.find("First-pass yield"), std::string::npos) << "for every unit only";
