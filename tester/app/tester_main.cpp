@@ -14,6 +14,7 @@
 #include "tester/report/history_store.h"
 #include "tester/report/history_table.h"
 #include "tester/report/interval_log.h"
+#include "tester/report/run_spool.h"
 #include "tester/ui/tui/console.h"
 #include "tester/ui/tui/stop_request.h"
 #include "tester/ui/tui/terminal_app.h"
@@ -91,6 +92,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         }
     }
     if (line.history) return ShowHistory(line, *history);
+    if (line.import) return ImportRecords(line.importFiles, *history, stdout, stderr);
 
     std::unique_ptr<demo::DemoPorts> ports;
     if (line.demo) {
@@ -149,6 +151,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.outputs.jsonPath = line.jsonPath;
         options.outputs.junitPath = line.junitPath;
         options.outputs.history = history.get();
+        options.outputs.spoolFolder = SpoolFolder();
         // Said now rather than after a night's run; the run goes on, and
         // its end tries again (the server may be back by then).
         std::string why;

@@ -78,7 +78,8 @@ void OdbcSecrets(const std::string& text, size_t at, std::vector<Secret>& found)
         if (eq == std::string::npos) return;
         std::string key;
         for (size_t i = at; i < eq; ++i)
-            if (text[i] != ' ') key += static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+            if (text[i] != ' ')
+                key += static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
         size_t value = eq + 1;
         while (value < text.size() && text[value] == ' ')
             ++value;
@@ -98,7 +99,8 @@ void UrlSecrets(const std::string& text, std::vector<Secret>& found) {
     if (scheme != std::string::npos) {
         const size_t authority = scheme + 3;
         const size_t end = text.find_first_of("/?#", authority);
-        const std::string hosts = text.substr(authority, end == std::string::npos ? end : end - authority);
+        const std::string hosts =
+            text.substr(authority, end == std::string::npos ? end : end - authority);
         const size_t at = hosts.rfind('@');
         const size_t colon = at == std::string::npos ? std::string::npos : hosts.find(':');
         if (colon != std::string::npos && colon < at) {
@@ -139,7 +141,9 @@ std::string MaskSecrets(const std::string& text) {
     // From the last to the first, so that each position still holds.
     for (auto it = found.rbegin(); it != found.rend(); ++it)
         out.replace(it->from, it->length, kMask);
-    return out;
+    // And wherever else the text repeats a password (a driver's name, a
+    // path that happens to hold it).
+    return RedactSecrets(out, SecretsIn(text));
 }
 
 std::vector<std::string> SecretsIn(const std::string& text) {

@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-// `text` with each password in it replaced by "***"; the keyword and
-// whatever else the text holds stay as written.
+// `text` with each password in it replaced by "***", where it stands as a
+// password and wherever else the text repeats it; the keywords and the
+// rest stay as written.
 std::string MaskSecrets(const std::string& text);
 
 // The passwords `text` holds, as written and as the database is given
