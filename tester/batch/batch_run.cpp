@@ -74,6 +74,9 @@ struct Plan {
     Wiring declared;                   // --wiring, to hold the learned one against
     bool probed = false;
     uint32_t stallMs = 0;
+    // A stop request ended the wait for the ports to open: a port that had
+    // not opened by then did not fail to, it was not tested.
+    bool stoppedOpening = false;
 
     bool Testing(size_t row) const { return row < testing.size() && testing[row] != nullptr; }
     const PortSettings& Settings() const { return session->Settings(); }
@@ -93,9 +96,16 @@ std::vector<BatchRow> Collect(RowStore& rows, const Plan& plan) {
             row.values = view.worker->Snapshot();
             row.ready = row.values.Ready() && plan.Testing(r);
             row.openFailure = row.values.openFailure;
-            if (!row.ready && row.openFailure.empty() && row.values.state != PortState::NoBuffers)
+            const bool failed =
+                row.values.state == PortState::NotOpen || row.values.state == PortState::NoBuffers;
+            if (!row.ready && plan.stoppedOpening && !failed) {
+                row.tested = false;
+                row.openFailure = "still opening when the run was stopped";
+            } else if (!row.ready && row.openFailure.empty() &&
+                       row.values.state != PortState::NoBuffers) {
                 row.openFailure =
                     "did not open within " + std::to_string(kOpenWaitMs / 1000) + " s";
+            }
         } else {
             row.values.state = PortState::NotOpen;
         }
@@ -130,14 +140,15 @@ std::vector<BatchRow> CollectNow(RowStore& rows, const Plan& plan) {
 // Waits until every worker's port is open or has failed to open, or the
 // bound has passed; the workers of the open ones, by row. The workers, not
 // the rows: a worker's thread makes its row, which may not be there yet.
-std::vector<PortWorker*> WaitForOpens(WorkerGroup& workers, const BatchOptions& options) {
+std::vector<PortWorker*> WaitForOpens(WorkerGroup& workers, const BatchOptions& options,
+                                      bool& stopped) {
     const uint32_t start = plat::tickCount();
     for (;;) {
         bool settled = true;
         for (int32_t i = 0; i < workers.Count(); ++i)
             if (workers.At(i)->State() == PortState::Opening) settled = false;
-        if (settled || plat::ticksBetween(start, plat::tickCount()) >= kOpenWaitMs ||
-            StopRequested(options))
+        stopped = !settled && StopRequested(options);
+        if (settled || stopped || plat::ticksBetween(start, plat::tickCount()) >= kOpenWaitMs)
             break;
         plat::sleepMs(kPollMs);
     }
@@ -545,7 +556,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
             std::fprintf(err, "vesktest: cannot start the test engine\n");
             return kBatchNotOpened;
         }
-        plan.testing = WaitForOpens(session.Workers(), options);
+        plan.testing = WaitForOpens(session.Workers(), options, plan.stoppedOpening);
         // The wiring and the lines while the ports are still quiet: a line
         // whose flow control is paused for the check cannot then cost the
         // test data.

@@ -83,15 +83,15 @@ void AddStallProblem(const BatchRow& row, std::vector<std::string>& problems) {
 
 std::vector<std::string> PortProblems(const BatchRow& row) {
     std::vector<std::string> problems;
-    if (!row.ready) {
-        problems.push_back(NotOpenedProblem(row));
-        return problems;
-    }
     if (!row.tested) {
         // Only what was checked before the test can have found anything.
         AddLineCheckProblem(row, problems);
         AddConditionProblems(row, problems);
         AddWiringProblem(row, problems);
+        return problems;
+    }
+    if (!row.ready) {
+        problems.push_back(NotOpenedProblem(row));
         return problems;
     }
     const PortSnapshot& v = row.values;
@@ -128,16 +128,19 @@ BatchSummary Summarise(std::vector<BatchRow>& rows, uint32_t configuredPorts,
         if (row.rate.verdict == RateVerdict::NotPaced)
             s.notPaced.push_back(static_cast<int32_t>(&row - rows.data()));
         row.problems = PortProblems(row);
-        if (!row.ready) {
+        if (row.ready) ++s.opened;
+        if (!row.tested) {
+            // Opened (or still opening) when the run was stopped: nothing to
+            // judge but what was checked before the test.
+            row.outcome = row.problems.empty() ? PortOutcome::NotTested : PortOutcome::Failed;
+            if (row.problems.empty()) ++s.notTested;
+            if (!row.problems.empty() && row.ready) ++s.failing;
+        } else if (!row.ready) {
             ++s.notOpened;
             row.outcome = PortOutcome::NotOpened;
         } else {
-            ++s.opened;
-            row.outcome = !row.problems.empty() ? PortOutcome::Failed
-                          : row.tested          ? PortOutcome::Passed
-                                                : PortOutcome::NotTested;
+            row.outcome = row.problems.empty() ? PortOutcome::Passed : PortOutcome::Failed;
             if (!row.problems.empty()) ++s.failing;
-            if (!row.tested) ++s.notTested;
         }
         if (row.problems.empty()) continue;
         std::string reason = PortLabel(row) + ":";

@@ -44,7 +44,8 @@ std::string Cell(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        const unsigned char next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        const unsigned char next =
+            i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
         char escape[8];
         if (c == '\n' || c == '\r' || c == '\t') {
             out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
@@ -103,7 +104,7 @@ std::string FormatHistory(const HistoryQuery& query, const HistoryReport& report
 
     out +=
         "\nFirst-pass yield per day (UTC; a unit's first run of the day decides; runs "
-        "without --unit are not counted):\n";
+        "without --unit, and runs stopped before their time, are not counted):\n";
     if (report.yield.empty()) {
         out += "no run named its unit\n";
     } else {

@@ -147,7 +147,8 @@ void WritePort(JsonWriter& w, const BatchRow& row, size_t index, const RunSettin
     w.String("result", PortOutcomeName(row.outcome));
     w.Strings("reasons", row.problems);
     if (!row.ready) {
-        w.String("state", "not open");
+        // Still opening when the run was stopped: not tested, not failed.
+        w.String("state", row.tested ? "not open" : "opening");
         w.String("open_failure",
                  row.openFailure.empty() ? row.cells[kColumnErrDesc] : row.openFailure);
         w.EndObject();

@@ -77,9 +77,9 @@ const char* PortVerdictName(PortVerdict verdict) {
 }
 
 PortVerdict PortVerdictOf(const BatchRow& row) {
+    if (row.outcome == PortOutcome::NotTested) return PortVerdict::Skipped;
     if (!row.ready || row.outcome == PortOutcome::NotOpened) return PortVerdict::Error;
     if (row.values.drops != 0) return PortVerdict::Error;
-    if (row.outcome == PortOutcome::NotTested) return PortVerdict::Skipped;
     return row.outcome == PortOutcome::Passed ? PortVerdict::Pass : PortVerdict::Fail;
 }
 
