@@ -211,7 +211,8 @@ std::string ReadRecordOption(OptionWord& w, CommandLine& line, bool& known) {
         // one of them without a word.
         if (!line.dbUrl.empty()) return "--db is given twice; a run keeps one history database";
         if (!w.TakeValue(line.dbUrl) || line.dbUrl.empty())
-            return "--db needs a database: sqlite:FILE or postgresql://HOST/DATABASE";
+            return "--db needs a database: sqlite:FILE, postgresql://HOST/DATABASE or "
+                   "odbc:CONNECTION-STRING";
         return "";
     }
     if (Switch(w, "--history")) {
@@ -479,7 +480,11 @@ std::string UsageText(const std::string& platform) {
            "                   test case per port (per port and speed in a sweep).\n"
            "  --db URL         With --batch: add the run to a history database,\n"
            "                   sqlite:FILE (made on first use) or postgresql://[USER@]HOST\n"
-           "                   [:PORT]/DATABASE (a server for several benches).\n"
+           "                   [:PORT]/DATABASE (a server for several benches), both on\n"
+           "                   Linux only, or odbc:CONNECTION-STRING, any database an ODBC\n"
+           "                   driver reaches (odbc:DSN=floor;UID=vesk;PWD=...). Given once.\n"
+           "                   A run the database cannot take waits in the spool folder\n"
+           "                   and goes in with the next run that reaches it.\n"
            "  --history        With --db: print the past runs, newest first, and without\n"
            "                   --unit the first-pass yield per day and the failures per\n"
            "                   port name; no test is run. --unit SERIAL shows one unit's.\n"
@@ -515,7 +520,9 @@ std::string UsageText(const std::string& platform) {
            "     same, and the test's outcome is in the other files (6 wins over 8 and\n"
            "     7)\n"
            "  7  batch: the history database (--db) could not take the run, every file\n"
-           "     was written; --history: the database could not be read\n"
+           "     was written and the run's record waits in the spool folder for the\n"
+           "     next run; --history: the database could not be read; --import: it\n"
+           "     could not take a record\n"
            "  8  batch: the run was stopped before its time (Ctrl-C, SIGTERM, a closed\n"
            "     terminal or console): no verdict; the last line says what was found\n"
            "     until then, and the ports never tested are \"not tested\" (8 wins over\n"

@@ -175,7 +175,8 @@ TEST(CommandLine, TheRunsRecordsAndItsHistory) {
         {{"--batch", "5", "--operator"}, "--operator needs a name"},
         {{"--batch", "5", "--junit"}, "--junit needs a file name"},
         {{"--batch", "5", "--db="},
-         "--db needs a database: sqlite:FILE or postgresql://HOST/DATABASE"},
+         "--db needs a database: sqlite:FILE, postgresql://HOST/DATABASE or "
+         "odbc:CONNECTION-STRING"},
         {{"--history"}, "--history needs --db: the database to read"},
         {{"--history", "--db", "sqlite:x", "--batch", "5"},
          "--history only reads the database: no test, no configuration"},
