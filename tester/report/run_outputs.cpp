@@ -62,8 +62,9 @@ void AppendToHistory(RunRecord& record, const RunOutputOptions& options, int& ex
         std::fprintf(err,
                      "vesktest: the run could not be added to the history database %s: %s; its "
                      "record is kept in %s and goes in with the next run that reaches the "
-                     "database (or: vesktest --db URL --import %s)\n",
-                     record.database.c_str(), error.c_str(), path.c_str(), path.c_str());
+                     "database (or: vesktest --db %s --import %s)\n",
+                     record.database.c_str(), error.c_str(), path.c_str(), record.database.c_str(),
+                     path.c_str());
     else
         std::fprintf(err,
                      "vesktest: the run could not be added to the history database %s: %s; nor "
