@@ -351,8 +351,7 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     if (!optionsEnded) {
         for (size_t j = i + 1; j < args.size(); ++j)
             if (args[j].compare(0, 2, "--") == 0)
-                return finish("options come before the configuration path ('" +
-                              Masked(args[j]) +
+                return finish("options come before the configuration path ('" + Masked(args[j]) +
                               "' follows it); use '--' before a path that contains such a word");
     }
 
@@ -487,9 +486,11 @@ std::string UsageText(const std::string& platform) {
            "                   and goes in with the next run that reaches it.\n"
            "  --history        With --db: print the past runs, newest first, and without\n"
            "                   --unit the first-pass yield per day and the failures per\n"
-           "                   port name; no test is run. --unit SERIAL shows one unit's.\n"
+           "                   station and port; no test is run. --unit SERIAL shows one\n"
+           "                   unit's.\n"
            "  --since DATE     With --history: runs from DATE on (UTC: 2026-05-01 or\n"
-           "                   2026-05-01T06:00:00Z).\n"           "  --import         With --db: add the run records named after the options\n"
+           "                   2026-05-01T06:00:00Z).\n"
+           "  --import         With --db: add the run records named after the options\n"
            "                   (JSON files of --json, or those a run kept in the spool\n"
            "                   folder when the database could not take them) to the\n"
            "                   history; a run already there is not stored again. No\n"

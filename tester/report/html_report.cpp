@@ -437,7 +437,10 @@ std::string FormatHtmlReport(const HtmlReport& r) {
 
     std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
     page += "<title>VeskTest report: " +
-            std::string(aborted ? "aborted" : passed ? "passed" : "FAILED") + "</title>\n";
+            std::string(aborted  ? "aborted"
+                        : passed ? "passed"
+                                 : "FAILED") +
+            "</title>\n";
     page += "<style>" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
     page += "<h1>VeskTest report</h1>\n";
     page += std::string("<p class=\"verdict ") + verdict + "\">" + Escape(verdictLine) + "</p>\n";
