@@ -80,13 +80,18 @@ bool LineBorrow::Reconnected() const {
 
 bool LineBorrow::Begin() {
     if (!Drain()) return false;
-    Expect(a_, b_);
-    Expect(b_, a_);
-    return ForgetErrors(a_) && ForgetErrors(b_);
+    return Expect(a_, b_) && Expect(b_, a_) && ForgetErrors(a_) && ForgetErrors(b_);
 }
 
-void LineBorrow::Expect(PortWorker& to, PortWorker& from) {
-    to.ForgetReceived(from.nextTxSeq.load(kRelaxed));
+bool LineBorrow::Expect(PortWorker& to, PortWorker& from) {
+    if (to.ForgetReceived(from.nextTxSeq.load(kRelaxed))) return true;
+    // Its read would mix bytes from before the check into the check's
+    // blocks: what the check then found would be no result.
+    if (stop_ == Stop::None) {
+        stop_ = Stop::Failed;
+        why_ = PortNumber(to) + " did not stop reading when asked";
+    }
+    return false;
 }
 
 void LineBorrow::End() {

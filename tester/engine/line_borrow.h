@@ -54,8 +54,9 @@ class LineBorrow {
     void End();
 
     // `to` takes `from`'s next block as the next of its stream, whatever
-    // it assembled or last saw before (PortWorker::ForgetReceived).
-    void Expect(PortWorker& to, PortWorker& from);
+    // it assembled or last saw before (PortWorker::ForgetReceived). False
+    // when `to`'s receiver did not let go: the job stops, failed.
+    bool Expect(PortWorker& to, PortWorker& from);
 
     // The directions, as the Read and Write commands flip them.
     void Read(PortWorker& w, bool on);

@@ -1,7 +1,7 @@
 // What the commands do to a worker, on the window's thread: run events,
 // mode, counters, texts and line settings. Nothing here waits on the
-// worker's threads (but new line settings, for at most two read time-outs,
-// on the receiver's last read); they see a change at their next
+// worker's threads (but new line settings, for the receiver's read in
+// progress to be aborted, milliseconds); they see a change at their next
 // zero-time-out test or when a direction next starts.
 #include <mutex>
 
@@ -9,12 +9,12 @@
 #include "platform/last_error.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/port_worker.h"
+#include "tester/engine/worker_events.h"
 #include "platform/name_table.h"
 
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
-constexpr uint32_t kSideWaitSliceMs = 5;
 
 // A routine that finds the stop count moved ends, even when the direction
 // was started again before its next look at the event (so it starts anew
@@ -102,25 +102,17 @@ void PortWorker::Purge() {
     ClearCommErrors();
 }
 
-void PortWorker::ApplySettings() {
+bool PortWorker::ApplySettings() {
     Stop(txRunEvent, txRunning, txStops_);
     Stop(rxRunEvent, rxRunning, rxStops_);
-    // The stopped receiver may still wait in a read, which ends within the
-    // read time-out. Left to go on, it would take the first bytes of the
+    // The stopped receiver may still wait in a read, which would go on to
+    // its time-out. Left to go on, it would take the first bytes of the
     // next run (started at once by a script or a sweep) and check them
-    // against the old settings. Once it has let go, it reads no more; what
-    // it assembled belonged to the old settings. A slave's echo held off by
-    // flow control can keep the side much longer: the window does not wait
-    // for that.
-    for (uint32_t waited = 0;; waited += kSideWaitSliceMs) {
-        std::unique_lock<std::mutex> hold(receiveSide, std::try_to_lock);
-        if (hold.owns_lock()) {
-            rxFill.store(0, kRelaxed);
-            break;
-        }
-        if (waited >= 2 * kReadTimeoutMs) break;
-        plat::sleepMs(kSideWaitSliceMs);
-    }
+    // against the old settings: its read is aborted instead, and once the
+    // receive side was had the routine ends before it reads again. What it
+    // assembled belonged to the old settings.
+    const bool had = WithReceiveSide(kSideBoundMs, [this] { DropAssembled(); });
+    if (!had && events_) events_->ReceiverKeptReading(rowIndex, PortName());
     ZeroCounters();
     SetTexts("  ");
     ApplyToDcb();
@@ -135,22 +127,17 @@ void PortWorker::ApplySettings() {
         lineByteSize_.store(wanted.ByteSize, kRelaxed);
     }
     hdTimeoutMs.store(static_cast<uint32_t>(settings_.hdTimeout.load()), kRelaxed);
+    return had;
 }
 
 bool PortWorker::ForgetReceived(uint32_t nextSequence) {
     // The number before it, as CheckBlock counts: the last before 0 is the
     // limit's last.
     const uint32_t last = (nextSequence == 0 ? kSequenceLimit : nextSequence) - 1;
-    for (uint32_t waited = 0;; waited += kSideWaitSliceMs) {
-        std::unique_lock<std::mutex> hold(receiveSide, std::try_to_lock);
-        if (hold.owns_lock()) {
-            rxFill.store(0, kRelaxed);
-            lastRxSeq.store(static_cast<int32_t>(last), kRelaxed);
-            return true;
-        }
-        if (waited >= 2 * kReadTimeoutMs) return false;
-        plat::sleepMs(kSideWaitSliceMs);
-    }
+    return WithReceiveSide(kSideBoundMs, [this, last] {
+        DropAssembled();
+        lastRxSeq.store(static_cast<int32_t>(last), kRelaxed);
+    });
 }
 
 bool PortWorker::PutLineSettings(HANDLE handle, const DCB& wanted) {
@@ -285,14 +272,14 @@ HANDLE PortWorker::OpenHandle() const {
 }
 
 BOOL PortWorker::ReadPort(void* buffer, DWORD count, DWORD* got) {
-    std::lock_guard<std::mutex> hold(receiveSide);
+    PortTurn::Hold turn(readTurn_);
     const HANDLE handle = OpenHandle();
     if (handle == INVALID_HANDLE_VALUE) return NotReady();
     return portAccess.Read(handle, buffer, count, got);
 }
 
 BOOL PortWorker::WritePort(const void* buffer, DWORD count, DWORD* sent) {
-    std::lock_guard<std::mutex> hold(sendSide);
+    PortTurn::Hold turn(writeTurn_);
     const HANDLE handle = OpenHandle();
     if (handle == INVALID_HANDLE_VALUE) return NotReady();
     return portAccess.Write(handle, buffer, count, sent);

@@ -66,6 +66,14 @@ void TesterSession::LineStateUnreadable(int32_t, const std::string& portName) {
     if (noticeHandler_) noticeHandler_(Notice{"Error 'GETCOMMSTATE' for " + portName, "Error"});
 }
 
+void TesterSession::ReceiverKeptReading(int32_t, const std::string& portName) {
+    if (noticeHandler_)
+        noticeHandler_(Notice{"The receiver of " + portName +
+                                  " did not stop for the new settings: the bytes it still reads "
+                                  "may count as errors",
+                              "Error"});
+}
+
 bool TesterSession::StartLineCheck(std::vector<LineCheckJob> jobs, LineCheckThread::Done done) {
     if (!started_ || stopped_) return false;
     // Both checks borrow the lines: one at a time.

@@ -63,6 +63,7 @@ class TesterSession : public WorkerEvents {
 
     // WorkerEvents: "Error 'GETCOMMSTATE' for <port>", caption "Error".
     void LineStateUnreadable(int32_t rowIndex, const std::string& portName) override;
+    void ReceiverKeptReading(int32_t rowIndex, const std::string& portName) override;
 
     // The test engine (the network library's lock and quitEvent), one worker
     // per configured port in file order, and the refresh: at once, then

@@ -4,7 +4,9 @@
 // a sweep of speeds, and command lines it cannot use.
 #include "tests/batch/batch_rig.h"
 
+#include <atomic>
 #include <csignal>
+#include <thread>
 #include <regex>
 
 #include "tester/demo/pacer.h"
@@ -79,6 +81,35 @@ TEST_F(BatchRun, DemoPortsRunCleanAndLoseNoBlock) {
         }
     }
     EXPECT_TRUE(allPassed) << "every port passed the rate check in none of three runs";
+}
+
+// A one-second run on a machine whose cores are all busy, again and again:
+// every port sends and receives from the start. (A sender once waited on
+// the lock its own port's reader held across reads of a quiet line, and
+// could lose the race for it for the whole test: a run that moved nothing
+// in either direction while its time ran.) VESK_REPEAT sets how often
+// (a soak: 50).
+TEST_F(BatchRun, AOneSecondRunOnABusyMachineSendsFromItsStart) {
+    const char* repeat = std::getenv("VESK_REPEAT");
+    const int runs = repeat ? std::atoi(repeat) : 4;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> busy;
+    for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency()); ++i)
+        busy.emplace_back([&] {
+            while (!stop.load(std::memory_order_relaxed)) {
+            }
+        });
+    int passed = 0;
+    for (int run = 1; run <= runs; ++run) {
+        const Outcome outcome = Batch({"--demo", "1", "--batch", "1"});
+        EXPECT_EQ(outcome.output.find("nothing"), std::string::npos) << "run " << run << ":\n"
+                                                                     << outcome.output;
+        if (outcome.exitCode == 0) ++passed;
+    }
+    stop = true;
+    for (std::thread& t : busy)
+        t.join();
+    EXPECT_EQ(passed, runs);
 }
 
 // With the modem-line check: the pseudo-terminals have no modem lines,

@@ -224,6 +224,46 @@ TEST(Duplex, PacedReaderKeepsEveryBlockAndStopsWithinAPause) {
     EXPECT_EQ(Get(c.b->rxFill), 0u);
 }
 
+// A sender started while the receive side of its own port waits in a read
+// on a quiet line starts at once, on a machine whose cores are all busy:
+// the read holds nothing the sender takes. (A reader that held the receive
+// side's lock across its reads once kept its sender out for a whole test,
+// and the far end's reader, hearing nothing, its own: both ends of the
+// cable starved.) A settings change and a check's forget made while the
+// reader waits take effect at once too, and the line runs clean after them.
+TEST(Duplex, ASenderOrASettingsChangeNeverWaitsForAReadOnAQuietLine) {
+    Cabled c(rig::Pacing::at(460800, rig::frameBits(8, false, 1)));
+    c.Open();
+    BusyThreads busy(3);
+    c.b->ToggleRead();
+    for (int round = 0; round < 50; ++round) {
+        c.a->ToggleRead();
+        plat::sleepMs(50);  // into the read, which holds no lock
+        const uint64_t arrived = Get(c.b->blocksOk);
+        c.a->ToggleWrite();
+        // A block takes 22 ms on this line: the bound only catches a sender
+        // kept out.
+        ASSERT_TRUE(WaitUntil([&] { return Get(c.b->blocksOk) > arrived; }, 3000))
+            << "round " << round << ": no block arrived";
+        c.a->ToggleRun();  // both of a's directions stop
+    }
+    ASSERT_TRUE(WaitSettled(c.a->blocksWritten));
+    ASSERT_TRUE(WaitUntil([&] { return Get(c.b->blocksOk) == Get(c.a->blocksWritten); }));
+    ExpectClean(*c.b);
+
+    for (int round = 0; round < 50; ++round) {
+        c.a->ToggleRead();
+        plat::sleepMs(10);
+        EXPECT_TRUE(c.a->ForgetReceived(Get(c.b->nextTxSeq))) << "round " << round;
+        EXPECT_TRUE(c.a->ApplySettings()) << "round " << round;
+    }
+    c.b->ToggleRun();
+    c.b->ToggleWrite();
+    c.a->ToggleRead();
+    ASSERT_TRUE(WaitUntil([&] { return Get(c.a->blocksOk) >= 5; }));
+    ExpectClean(*c.a);
+}
+
 // Both ports with XON/XOFF flow control: a receiving tty takes 0x11 and
 // 0x13 out of what it reads, so a pattern holding either would lose bytes
 // and fail the check. The pty cannot hold 7 or 5 data bits; the cable paces
