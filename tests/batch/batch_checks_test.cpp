@@ -509,11 +509,13 @@ TEST_F(RecordRun, EveryRecordStatesTheExitCodeTheProgramReturns) {
         EXPECT_EQ(run.exitCode, f.exitCode) << run.output;
         const std::string code = std::to_string(run.exitCode);
         const std::string xml = ReadText(junitPath), record = ReadText(jsonPath);
-        if (f.option != std::string("--junit"))
+        if (f.option != std::string("--junit")) {
             EXPECT_NE(xml.find("<property name=\"exit_code\" value=\"" + code + "\"/>"),
                       std::string::npos);
-        if (f.option != std::string("--json"))
+        }
+        if (f.option != std::string("--json")) {
             EXPECT_NE(record.find("\"exit_code\": " + code + ","), std::string::npos);
+        }
         std::smatch id;
         ASSERT_TRUE(std::regex_search(record, id, std::regex("\"id\": \"([^\"]+)\"")) ||
                     std::regex_search(xml, id, std::regex("name=\"run_id\" value=\"([^\"]+)\"")));
