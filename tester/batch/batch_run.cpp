@@ -114,6 +114,18 @@ std::vector<BatchRow> Collect(RowStore& rows, const Plan& plan) {
             row.declared = SourceText(plan.declared, static_cast<int32_t>(r));
         collected.push_back(std::move(row));
     }
+    // Stopped while the ports were opening: a port whose worker had not yet
+    // made its row was not tested either (not "no worker could be made").
+    for (size_t r = 0; plan.stoppedOpening && r < configuration.portCount; ++r) {
+        if (r < views.size() && views[r].worker) continue;
+        if (r >= collected.size()) collected.emplace_back();
+        BatchRow& row = collected[r];
+        row.cells[kColumnNumber] = std::to_string(r + 1);
+        row.cells[kColumnName] = configuration.portNames[r];
+        row.values.state = PortState::Opening;
+        row.tested = false;
+        row.openFailure = "still opening when the run was stopped";
+    }
     return collected;
 }
 
