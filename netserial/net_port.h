@@ -19,10 +19,11 @@
 //
 // Lock order: rxLock before txLock and rxLock before eventLock; txLock and
 // eventLock are never held together; dcbLock (held across QnSetCommState)
-// may be held while taking txLock.
+// may be held while taking txLock; replyLock is taken last, under any.
 #pragma once
 
 #include "netserial/net_socket.h"
+#include "netserial/reply_check.h"
 #include "netserial/telnet_codec.h"
 #include "platform/thread.h"
 #include "platform/win32_types.h"
@@ -102,11 +103,19 @@ struct NetPort final : TelnetSink {
     std::atomic<uint32_t> errorWord{0};
     std::atomic<uint32_t> modemState{0};
 
+    // The line settings asked of the server, matched to its answers
+    // (reply_check.h): an answer that differs sets CE_MODE in errorWord.
+    // Noted by QueueSend under txLock, answered on the connection thread
+    // under rxLock; replyLock is taken last and held only for the match.
+    std::mutex replyLock;
+    ReplyCheck replies;
+
     // TelnetSink: effects of the server's notifications, applied on the
     // connection thread with rxLock held.
     void onLineState(uint8_t value) override;
     void onModemState(uint8_t value) override;
     void onServerFlow(bool allowed) override;
+    void onComPortAnswer(uint8_t code, const uint8_t* value, size_t length) override;
 };
 
 // Handles and references.

@@ -54,6 +54,7 @@ $libdir/libqelnet.so.1
 $libdir/libqelnet.so.$version
 $libdir/pkgconfig/qelnet.pc
 usr/share/doc/vesktest/README.md
+usr/share/doc/vesktest/grafana-dashboard.json
 usr/share/man/man1/vesktest.1.gz
 usr/share/vesktest/run_record.schema.json
 EOF
@@ -136,6 +137,7 @@ zip=build/packages/$folder.zip
 [ -f "$zip" ] || { fail "no $zip"; exit 1; }
 zip_files=$(sort <<EOF
 $folder/README.txt
+$folder/grafana-dashboard.json
 $folder/qelnet.dll
 $folder/qelnet.dll.a
 $folder/qelnet.h

@@ -192,6 +192,7 @@ std::string ReadRecordOption(OptionWord& w, CommandLine& line, bool& known) {
     if (name == "--report") return w.TakeFile(line.reportPath);
     if (name == "--log") return w.TakeFile(line.logPath);
     if (name == "--html") return w.TakeFile(line.htmlPath);
+    if (name == "--metrics") return w.TakeFile(line.metricsPath);
     if (name == "--json") return w.TakeFile(line.jsonPath);
     if (name == "--junit") return w.TakeFile(line.junitPath);
     if (name == "--interval") {
@@ -267,7 +268,7 @@ std::string CheckHistoryAlone(const CommandLine& line) {
     if (line.batch || line.demo || !line.configPath.empty())
         return "--history only reads the database: no test, no configuration";
     if (!line.station.empty() || !line.operatorName.empty() || !line.jsonPath.empty() ||
-        !line.junitPath.empty())
+        !line.junitPath.empty() || !line.metricsPath.empty())
         return "--history takes --db, --unit and --since alone";
     return "";
 }
@@ -279,9 +280,12 @@ std::string CheckCombinations(const CommandLine& line) {
     if (line.demo && !line.configPath.empty())
         return "--demo writes a configuration of its own; give no configuration path with it";
     if (line.keepDemo && !line.demo) return "--keep-demo belongs with --demo";
+    // The unit and the station label the metrics of the front end too.
+    for (const auto& [given, option] : {std::make_pair(!line.unit.empty(), "--unit"),
+                                        std::make_pair(!line.station.empty(), "--station")})
+        if (given && !line.batch && line.metricsPath.empty())
+            return std::string(option) + " belongs with --batch or --metrics";
     const std::pair<bool, const char*> batchOnly[] = {
-        {!line.unit.empty(), "--unit"},
-        {!line.station.empty(), "--station"},
         {!line.operatorName.empty(), "--operator"},
         {!line.jsonPath.empty(), "--json"},
         {!line.junitPath.empty(), "--junit"},
@@ -299,8 +303,9 @@ std::string CheckCombinations(const CommandLine& line) {
         {!line.htmlPath.empty(), "--html"}};
     for (const auto& [given, option] : batchOnly)
         if (given && !line.batch) return std::string(option) + " belongs with --batch";
-    if (line.intervalGiven && line.logPath.empty() && line.htmlPath.empty())
-        return "--interval belongs with --log or --html";
+    if (line.intervalGiven && line.logPath.empty() && line.htmlPath.empty() &&
+        line.metricsPath.empty())
+        return "--interval belongs with --log, --html or --metrics";
     // Both measure the rate: a settling second and a measured one at least.
     const char* rated = line.checkRate             ? "--check-rate"
                         : !line.sweepRates.empty() ? "--sweep"
@@ -456,8 +461,15 @@ std::string UsageText(const std::string& platform) {
            "  --html FILE      With --batch: write a page to FILE with the verdict, the\n"
            "                   final table and a chart per port of the receive rate over\n"
            "                   time, marked where errors and line errors happened.\n"
+           "  --metrics FILE   While the test runs (with --batch or in the front end),\n"
+           "                   rewrite FILE every interval with every port's counters,\n"
+           "                   rates, state and check results and the run's outcome so far\n"
+           "                   in the Prometheus text format, for node_exporter's textfile\n"
+           "                   collector: name it NAME.prom in the collector's folder.\n"
+           "                   Labelled with --station and --unit. The last file stays.\n"
            "  --interval SECONDS\n"
-           "                   The sampling interval of --log and --html (default 5).\n"
+           "                   The sampling interval of --log, --html and --metrics\n"
+           "                   (default 5).\n"
            "  --check-rate     With --batch: fail a port that received more than 3% below\n"
            "                   or above its line's rate (the speed divided by the bits of\n"
            "                   a character), measured from the second second of the test\n"
@@ -469,8 +481,10 @@ std::string UsageText(const std::string& platform) {
            "                   most 32), put on every port, with the rate check; one\n"
            "                   verdict line per speed, then the sweep's.\n"
            "  --unit SERIAL    With --batch: the serial number of the unit under test, in\n"
-           "                   every record of the run (JSON, JUnit, database, HTML page).\n"
-           "  --station NAME   With --batch: the test station (default: the host name).\n"
+           "                   every record of the run (JSON, JUnit, database, HTML page);\n"
+           "                   with --metrics also in the front end, as a label.\n"
+           "  --station NAME   With --batch or --metrics: the test station (default: the\n"
+           "                   host name).\n"
            "  --operator NAME  With --batch: who ran the test.\n"
            "  --json FILE      With --batch: write the run's record to FILE as JSON: the\n"
            "                   run, its settings and outcome, and per port its counters and\n"

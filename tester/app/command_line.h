@@ -50,8 +50,9 @@ struct CommandLine {
     bool lines = false;  // --lines: the modem-line check before the test
     uint32_t drainSeconds = kDefaultDrainSeconds;
     std::string reportPath;
-    std::string logPath;   // the interval log (CSV), when not empty
-    std::string htmlPath;  // the HTML report of a batch run, when not empty
+    std::string logPath;      // the interval log (CSV), when not empty
+    std::string htmlPath;     // the HTML report of a batch run, when not empty
+    std::string metricsPath;  // the metrics file (Prometheus text format), when not empty
     bool intervalGiven = false;
     uint32_t intervalSeconds = kDefaultIntervalSeconds;
     bool checkRate = false;

@@ -14,6 +14,7 @@
 #include "tester/report/history_store.h"
 #include "tester/report/history_table.h"
 #include "tester/report/interval_log.h"
+#include "tester/report/metrics_file.h"
 #include "tester/report/run_spool.h"
 #include "tester/ui/tui/console.h"
 #include "tester/ui/tui/stop_request.h"
@@ -123,6 +124,14 @@ int RunVesktest(const std::vector<std::string>& args) {
         }
     }
 
+    // The metrics, for node_exporter's textfile collector: its problems
+    // are told as they come (by the front end in its own way), once.
+    std::unique_ptr<MetricsFile> metrics;
+    if (!line.metricsPath.empty())
+        metrics.reset(new MetricsFile(
+            line.metricsPath, line.intervalSeconds,
+            MetricLabels{line.station.empty() ? HostName() : line.station, line.unit}));
+
     int code;
     if (line.batch) {
         BatchOptions options;
@@ -133,6 +142,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.progress = StdoutIsTerminal();
         options.stopRequested = StopRequested;
         options.log = log.get();
+        options.metrics = metrics.get();
         options.htmlPath = line.htmlPath;
         options.programTitle = ProgramTitle(PlatformName());
         options.drainLimitMs = line.drainSeconds * 1000u;
@@ -162,7 +172,7 @@ int RunVesktest(const std::vector<std::string>& args) {
                          history->Where().c_str(), why.c_str());
         code = RunBatch(options, stdout, stderr);
     } else {
-        code = RunTerminalFrontEnd(log.get());
+        code = RunTerminalFrontEnd(log.get(), metrics.get());
     }
     if (ports && line.keepDemo)
         std::fprintf(stderr, "vesktest: the demo's configuration is kept in %s\n",

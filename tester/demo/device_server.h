@@ -96,8 +96,10 @@ class DeviceServer {
     uint64_t Overrun() const { return overrun_.load(std::memory_order_relaxed); }
 
     // For tests only: a server that takes the handshake settings and does
-    // nothing with them, drops the client's breaks, or lets parity errors
-    // through unflagged (uart_model.h). From the next pass of its thread.
+    // nothing with them, drops the client's breaks, lets parity errors
+    // through unflagged, answers a handshake asked for with none, or sits
+    // on a cable whose CTS floats high (uart_model.h). From the next pass
+    // of its thread.
     void SetFaultsForTesting(const LineFaults& faults);
 
   private:
@@ -119,6 +121,8 @@ class DeviceServer {
     std::atomic<bool> ignoreHandshake_{false};
     std::atomic<bool> dropBreak_{false};
     std::atomic<bool> hideParity_{false};
+    std::atomic<bool> refuseFlow_{false};
+    std::atomic<bool> ctsFloats_{false};
     std::thread thread_;
 };
 

@@ -207,6 +207,7 @@ struct Session : qelnet::TelnetSink {
             case kControlNoFlow:
             case kControlXonXoff:
             case kControlHardware:
+                if (uart.Faults().refuseFlow) value = kControlNoFlow;
                 uart.SetFlow(value);
                 PutRts();
                 return value;
@@ -250,8 +251,15 @@ struct Session : qelnet::TelnetSink {
         if (link) link->SetRts(side, clientRts && !uart.HoldsRts());
     }
 
-    // CTS as this side's port sees it: the far side's RTS.
-    bool Cts() const { return link && (link->InputsOf(side) & 0x10) != 0; }
+    // The modem lines as this side's port sees them: the far side's
+    // outputs, as the link wires them (CTS from RTS...), or CTS on for good
+    // on a cable without handshake wires.
+    uint8_t Inputs() const {
+        if (!link) return 0;
+        const uint8_t inputs = link->InputsOf(side);
+        return uart.Faults().ctsFloats ? static_cast<uint8_t>(inputs | 0x10) : inputs;
+    }
+    bool Cts() const { return (Inputs() & 0x10) != 0; }
 
     // Tells the client what its port's modem lines are when that changed
     // (or `force`): NOTIFY-MODEMSTATE with the lines in the upper four
@@ -259,7 +267,7 @@ struct Session : qelnet::TelnetSink {
     // CTS, delta DSR, RI's trailing edge, delta DCD), under its mask.
     void NotifyModem(bool force) {
         if (!link || fd < 0) return;
-        const uint8_t state = link->InputsOf(side);
+        const uint8_t state = Inputs();
         if (!force && state == modemSent) return;
         const uint8_t before = modemSent < 0 ? 0 : static_cast<uint8_t>(modemSent);
         const uint8_t changed = static_cast<uint8_t>(state ^ before);
@@ -447,14 +455,17 @@ void DeviceServer::SetFaultsForTesting(const LineFaults& faults) {
     ignoreHandshake_.store(faults.ignoreHandshake);
     dropBreak_.store(faults.dropBreak);
     hideParity_.store(faults.hideParity);
+    refuseFlow_.store(faults.refuseFlow);
+    ctsFloats_.store(faults.ctsFloats);
 }
 
 void DeviceServer::Run() {
     Session session(line_, baudRate_, link_, side_);
     std::vector<uint8_t> buffer(kChunk);
     for (;;) {
-        session.uart.SetFaults(
-            LineFaults{ignoreHandshake_.load(), dropBreak_.load(), hideParity_.load()});
+        session.uart.SetFaults(LineFaults{ignoreHandshake_.load(), dropBreak_.load(),
+                                          hideParity_.load(), refuseFlow_.load(),
+                                          ctsFloats_.load()});
         const bool connected = session.fd >= 0;
         const bool handshake = session.uart.Handshake();
         const int64_t now = NowNs();

@@ -62,8 +62,10 @@ class LineBorrow {
     void Read(PortWorker& w, bool on);
     void Write(PortWorker& w, bool on);
 
-    // The line errors `w` reported since they were last forgotten.
-    bool Errors(PortWorker& w, DWORD& bits);
+    // The line errors `w` reported since they were last forgotten; with
+    // `fresh`, also those reported since the last call (the refresh's
+    // reads in between included).
+    bool Errors(PortWorker& w, DWORD& bits, DWORD* fresh = nullptr);
     bool ForgetErrors(PortWorker& w);
 
     // Waits until `reader` has received nothing for quietMs (at most
@@ -111,8 +113,11 @@ class LineBorrow {
     uint32_t dropsA_ = 0;
     uint32_t dropsB_ = 0;
     bool settingsLent_[2] = {false, false};  // a_'s, b_'s
+    DCB lentA_{};                            // what SetLine last lent them
+    DCB lentB_{};
     DWORD errorsA_ = 0;
     DWORD errorsB_ = 0;
+    uint32_t errorReads_[2] = {0, 0};  // a_'s, b_'s lineErrorCount at the last Errors
     Stop stop_ = Stop::None;
     std::string why_;
 };

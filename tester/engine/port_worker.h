@@ -115,6 +115,10 @@ static_assert(std::atomic<uint64_t>::is_always_lock_free,
 // every other field of `to` stays.
 void CopyLineSettings(const DCB& from, DCB& to);
 
+// "115200 8N1, RTS/CTS": the speed, the frame and the flow control a
+// record asks for, for messages.
+std::string LineSettingsText(const DCB& dcb);
+
 // A speed the port reports back within this share of the one asked is the
 // one asked (a divisor's rounding); further off, the driver set another
 // speed, and the settings count as refused ("SE").
@@ -217,10 +221,23 @@ class PortWorker {
 
     // The refresh's read of the line errors: ClearError on the port, the
     // bits of `shown` kept in commErrors (any other dropped), and a read
-    // that found any of them counted (lineErrorCount, lineErrorBits): each
+    // that found any of them counted (lineErrorCount, lineErrorBits, and
+    // lineErrorsOfKind for each kind it found): each
     // read clears the port's errors, so what it finds is new. A failed read
     // leaves commErrors as it was. Returns commErrors.
     uint32_t ReadLineErrors(uint32_t shown);
+
+    // What the port's errors say of its settings: a CE_MODE (a device
+    // server that answered the line settings asked with others, which it
+    // runs with instead) makes them refused ("SE", settingsRefused), as a
+    // driver's refusal does; while a check has lent the line, it is kept
+    // for the check instead (TakeLentRefusal).
+    void NoteModeError(uint32_t errors);
+    // A check puts settings of its own on the port from LendLine(true) to
+    // LendLine(false); TakeLentRefusal says, once, whether the port
+    // answered them with others meanwhile.
+    void LendLine(bool lent);
+    bool TakeLentRefusal();
 
     // The kind of the last error counted (kErrorNone...).
     int32_t LastErrorKind() const { return lastErrorKind.load(std::memory_order_relaxed); }
@@ -374,6 +391,7 @@ class PortWorker {
     std::atomic<uint32_t> blocksLost{0};      // blocks whose numbers were skipped
     std::atomic<uint32_t> lineErrorCount{0};  // line-error reads that found any shown bit
     std::atomic<uint32_t> lineErrorBits{0};   // every shown line-error bit seen
+    std::atomic<uint32_t> lineErrorsOfKind[kLineErrorKinds] = {};  // reads that found each kind
     // 1 when a master's routine ended while its last block waited for its
     // echo: the session ended, or a read failed after the stop. A plain
     // stop lets the exchange finish first (MasterExchange).
@@ -515,6 +533,8 @@ class PortWorker {
     uint32_t rxEpoch_ = 0;             // under rxBook_: moves when the assembly is dropped
     std::string openFailure;           // under fieldLock
     std::string settingsRefusedText_;  // the words for settingsRefused, under fieldLock
+    std::atomic<bool> lineLent_{false};
+    std::atomic<bool> lentRefused_{false};
 
     // A loss: lost_ lets one reporter count it; lostEvent wakes PortThread;
     // portUp (set while the port is open) wakes a waiting TxThread.

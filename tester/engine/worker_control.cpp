@@ -287,13 +287,55 @@ BOOL PortWorker::WritePort(const void* buffer, DWORD count, DWORD* sent) {
 
 uint32_t PortWorker::ReadLineErrors(uint32_t shown) {
     const bool read = ClearCommErrors() != 0;
+    if (read) NoteModeError(commErrors.load(kRelaxed));
     const uint32_t bits = commErrors.load(kRelaxed) & shown;
     commErrors.store(bits, kRelaxed);
     if (read && bits != 0) {
         lineErrorCount.fetch_add(1, kRelaxed);
         lineErrorBits.fetch_or(bits, kRelaxed);
+        for (uint32_t kind = 0; kind < kLineErrorKinds; ++kind)
+            if (bits & kLineErrorKindBits[kind]) lineErrorsOfKind[kind].fetch_add(1, kRelaxed);
     }
     return bits;
+}
+
+void PortWorker::NoteModeError(uint32_t errors) {
+    if ((errors & CE_MODE) == 0) return;
+    if (lineLent_.load()) {
+        lentRefused_.store(true);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> hold(fieldLock);
+        settingsRefusedText_ =
+            "the port answered with other line settings than " +
+            LineSettingsText(lineByteSize_.load(kRelaxed) != 0 ? lineWanted_ : dcb);
+    }
+    settingsRefused.store(ERROR_INVALID_PARAMETER, kRelaxed);
+    lastOsError.store(ERROR_INVALID_PARAMETER, kRelaxed);
+    lastErrorKind.store(kErrorSettings, kRelaxed);
+}
+
+void PortWorker::LendLine(bool lent) {
+    lineLent_.store(lent);
+    if (!lent) lentRefused_.store(false);
+}
+
+bool PortWorker::TakeLentRefusal() {
+    return lentRefused_.exchange(false);
+}
+
+std::string LineSettingsText(const DCB& dcb) {
+    static const char kParity[] = "NOEMS";
+    static const char* const kStop[] = {"1", "1.5", "2"};
+    std::string text = std::to_string(dcb.BaudRate) + " " + std::to_string(dcb.ByteSize) +
+                       (dcb.Parity < 5 ? kParity[dcb.Parity] : '?') +
+                       (dcb.StopBits < 3 ? kStop[dcb.StopBits] : "?");
+    std::string flow;
+    if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) flow += ", RTS/CTS";
+    if (dcb.fOutxDsrFlow || dcb.fDtrControl == DTR_CONTROL_HANDSHAKE) flow += ", DTR/DSR";
+    if (dcb.fOutX || dcb.fInX) flow += ", XON/XOFF";
+    return text + (flow.empty() ? ", no flow control" : flow);
 }
 
 BOOL PortWorker::ClearCommErrors() {
@@ -312,6 +354,8 @@ void PortWorker::ZeroCounters() {
     for (std::atomic<uint32_t>* field : {&rxErrors, &txErrors, &rate, &commErrors, &lastOsError,
                                          &drops, &blocksLost, &lineErrorCount, &lineErrorBits})
         field->store(0, kRelaxed);
+    for (std::atomic<uint32_t>& count : lineErrorsOfKind)
+        count.store(0, kRelaxed);
     bytesRead.store(originBytes_.load(kRelaxed), kRelaxed);
     bytesWritten.store(originBytes_.load(kRelaxed), kRelaxed);
     blocksOk.store(0, kRelaxed);
@@ -408,6 +452,8 @@ PortSnapshot PortWorker::Snapshot() const {
     s.blocksLost = blocksLost.load(kRelaxed);
     s.lineErrorCount = lineErrorCount.load(kRelaxed);
     s.lineErrorBits = lineErrorBits.load(kRelaxed);
+    for (uint32_t kind = 0; kind < kLineErrorKinds; ++kind)
+        s.lineErrorsOfKind[kind] = lineErrorsOfKind[kind].load(kRelaxed);
     s.replyAwaited = replyAwaited.load(kRelaxed);
     s.settingsRefused = settingsRefused.load(kRelaxed);
 

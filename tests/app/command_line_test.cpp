@@ -91,6 +91,16 @@ TEST(CommandLine, LogAndHtmlTakeTheIntervalTheFrontEndTakesTheLog) {
     ASSERT_TRUE(frontEnd.ok) << frontEnd.error;
     EXPECT_FALSE(frontEnd.line.batch);
     EXPECT_EQ(frontEnd.line.intervalSeconds, kDefaultIntervalSeconds);
+
+    // The metrics of the front end, labelled, at their own interval.
+    const CommandLineResult metrics = Parse({"--metrics", "/var/lib/node/vesk.prom", "--interval",
+                                             "1", "--station", "rack3", "--unit", "SN7", "b.ini"});
+    ASSERT_TRUE(metrics.ok) << metrics.error;
+    EXPECT_EQ(metrics.line.metricsPath, "/var/lib/node/vesk.prom");
+    EXPECT_EQ(metrics.line.intervalSeconds, 1u);
+    EXPECT_EQ(metrics.line.station, "rack3");
+    EXPECT_EQ(metrics.line.unit, "SN7");
+    EXPECT_EQ(Parse({"--batch", "5", "--metrics="}).error, "--metrics needs a file name");
 }
 
 TEST(CommandLine, TheRateCheckAndASweepOfSpeeds) {
@@ -169,7 +179,9 @@ TEST(CommandLine, TheRunsRecordsAndItsHistory) {
         const char* error;
     } refused[] = {
         {{"--json", "r.json", "x.ini"}, "--json belongs with --batch"},
-        {{"--unit", "SN7", "x.ini"}, "--unit belongs with --batch"},
+        {{"--unit", "SN7", "x.ini"}, "--unit belongs with --batch or --metrics"},
+        {{"--station", "b3", "x.ini"}, "--station belongs with --batch or --metrics"},
+        {{"--operator", "Ana", "--metrics", "m.prom"}, "--operator belongs with --batch"},
         {{"--db", "sqlite:x.db"}, "--db belongs with --batch"},
         {{"--batch", "5", "--unit="}, "--unit needs a serial number"},
         {{"--batch", "5", "--operator"}, "--operator needs a name"},
@@ -183,6 +195,8 @@ TEST(CommandLine, TheRunsRecordsAndItsHistory) {
         {{"--history", "--db", "sqlite:x", "x.ini"},
          "--history only reads the database: no test, no configuration"},
         {{"--history", "--db", "sqlite:x", "--json", "r.json"},
+         "--history takes --db, --unit and --since alone"},
+        {{"--history", "--db", "sqlite:x", "--metrics", "m.prom"},
          "--history takes --db, --unit and --since alone"},
         {{"--batch", "5", "--since", "2026-01-01"}, "--since belongs with --history"},
         {{"--history", "--db", "sqlite:x", "--since", "2025-02-29"},
@@ -259,6 +273,7 @@ TEST(CommandLine, RefusesWhatItCannotUse) {
              {"--log", "l.csv", "--interval", "0"},
              {"--log", "l.csv", "--interval", "86401"},
              {"--interval", "5"},  // of nothing
+             {"--interval", "5", "--unit", "SN7"},
              {"--batch", "5", "--log"},
              {"-x"},
          }) {
@@ -293,7 +308,7 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
                                "--since DATE",    "--check-flow",    "--check-break",
                                "--check-parity",  "--wiring WIRING", "--no-probe",
                                "--stall SECONDS", "--help",          "--version",
-                               "--import",        "./vesktestw.ini"})
+                               "--import",        "./vesktestw.ini", "--metrics FILE"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     for (const char* code :
          {"  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "  6  ", "  7  ", "  8  "})

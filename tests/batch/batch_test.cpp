@@ -9,6 +9,8 @@
 #include <thread>
 #include <regex>
 
+#include "tester/demo/device_server.h"
+#include "tester/demo/modem_link.h"
 #include "tester/demo/pacer.h"
 
 namespace {
@@ -244,7 +246,9 @@ TEST_F(BatchRun, APortThatCannotBeOpenedFailsTheRunAndSaysWhy) {
 }
 
 // Settings the ports refuse (1.5 stop bits with 8 data bits): the ports
-// keep theirs and test on, and the run fails saying why.
+// keep theirs and test on, and the run fails saying why. So does a device
+// server that answers a request for RTS/CTS with "no flow control" and runs
+// without, however clean its line: a plain run, no check asked for.
 TEST_F(BatchRun, SettingsThePortsRefuseFailTheRun) {
     demo::NullModemCable cable(demo::Pacing::followPort());
     const std::string config = WriteConfig({cable.pathA(), cable.pathB()}, "StopBits=1\n");
@@ -259,6 +263,23 @@ TEST_F(BatchRun, SettingsThePortsRefuseFailTheRun) {
                               "): line settings refused: The parameter is incorrect"),
               std::string::npos)
         << run.output;
+
+    demo::NullModemCable line(demo::Pacing::followPort());
+    demo::ModemLink link;
+    demo::DeviceServer a(line.pathA(), 115200, &link, 0);
+    demo::DeviceServer b(line.pathB(), 115200, &link, 1);
+    for (demo::DeviceServer* server : {&a, &b})
+        server->SetFaultsForTesting(demo::LineFaults{false, false, false, true, false});
+    const Outcome served = Batch({"--batch", "1"}, WriteConfig({a.PortName(), b.PortName()},
+                                                               "RtsControl=2\nOutxCtsFlow=1\n"));
+    ASSERT_EQ(served.exitCode, 3) << served.output;
+    for (const Row& row : Rows())
+        EXPECT_EQ(row[kErrDesc], "....../SE/0087") << row[kName];
+    EXPECT_NE(served.output.find("port 2 (" + b.PortName() +
+                                 "): line settings refused: the port answered with other line "
+                                 "settings than 115200 8N1, RTS/CTS"),
+              std::string::npos)
+        << served.output;
 }
 
 // The line keeps trickling long after the senders stopped (a cable much

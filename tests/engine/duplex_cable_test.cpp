@@ -18,6 +18,7 @@
 #include "tester/demo/modem_link.h"
 #include "tester/engine/condition_check.h"
 #include "tester/session/refresh.h"
+#include "tester/session/row_texts.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/support/cable.h"
 #include "tests/support/line_format.h"
@@ -478,41 +479,80 @@ TEST(Conditions, ANetworkPairThatHonoursItsSettingsPassesEveryCheck) {
 
 // The same pair, its device server told to ignore the handshake, drop the
 // break or let parity errors through: each check fails as it should, in
-// words that say what went wrong.
+// words that say what went wrong. A cable whose CTS floats high holds
+// nothing off either, and says so in the same words: the sender's count of
+// bytes written stands still now and then while its socket buffers fill
+// and drain, but the receiver's overruns show its bytes still arriving.
+// (Run again with small segments on loopback: engine_flow_small_segments.)
 TEST(Conditions, ANetworkPairThatIgnoresItsSettingsFailsEachCheck) {
-    NetworkPair pair;
-    pair.Faults({true, true, true});
-    pair.Open(RtsCts());
-    const std::vector<ConditionRun> runs =
-        pair.Check({ConditionCheck::Flow, ConditionCheck::Break, ConditionCheck::Parity});
-    ASSERT_EQ(runs.size(), 3u);
-    for (const ConditionRun& run : runs) {
-        for (const LineCheckOutcome& o : run.outcomes) {
-            const std::string me = "port " + std::to_string(o.worker->rowIndex + 1);
-            const std::string far = "port " + std::to_string(o.farEnd->rowIndex + 1);
-            EXPECT_EQ(o.result.verdict, LineVerdict::Failed) << o.result.text;
-            switch (run.check) {
-                case ConditionCheck::Flow:
-                    EXPECT_TRUE(StartsWith(o.result.text, me + " kept sending for "))
-                        << o.result.text;
-                    EXPECT_NE(o.result.text.find(" s while " + far +
-                                                 " did not read: RTS/CTS does not hold it off"),
-                              std::string::npos)
-                        << o.result.text;
-                    break;
-                case ConditionCheck::Break:
-                    EXPECT_EQ(o.result.text, far + " reported no break within 1.0 s");
-                    break;
-                case ConditionCheck::Parity:
-                    EXPECT_TRUE(StartsWith(o.result.text, far + " flagged no parity error in "))
-                        << o.result.text;
-                    EXPECT_NE(o.result.text.find(" blocks with odd parity"), std::string::npos);
-                    break;
+    for (const demo::LineFaults& faults :
+         {demo::LineFaults{true, true, true}, demo::LineFaults{false, false, false, false, true}}) {
+        SCOPED_TRACE(faults.ctsFloats ? "CTS floats high" : "the server ignores its settings");
+        NetworkPair pair;
+        pair.Faults(faults);
+        pair.Open(RtsCts());
+        const std::vector<ConditionRun> runs =
+            faults.ctsFloats
+                ? pair.Check({ConditionCheck::Flow})
+                : pair.Check({ConditionCheck::Flow, ConditionCheck::Break, ConditionCheck::Parity});
+        ASSERT_EQ(runs.size(), faults.ctsFloats ? 1u : 3u);
+        for (const ConditionRun& run : runs) {
+            for (const LineCheckOutcome& o : run.outcomes) {
+                const std::string me = "port " + std::to_string(o.worker->rowIndex + 1);
+                const std::string far = "port " + std::to_string(o.farEnd->rowIndex + 1);
+                EXPECT_EQ(o.result.verdict, LineVerdict::Failed) << o.result.text;
+                switch (run.check) {
+                    case ConditionCheck::Flow:
+                        EXPECT_TRUE(StartsWith(o.result.text, me + " kept sending for "))
+                            << o.result.text;
+                        EXPECT_NE(o.result.text.find(" s while " + far +
+                                                     " did not read: RTS/CTS does not hold it off"),
+                                  std::string::npos)
+                            << o.result.text;
+                        break;
+                    case ConditionCheck::Break:
+                        EXPECT_EQ(o.result.text, far + " reported no break within 1.0 s");
+                        break;
+                    case ConditionCheck::Parity:
+                        EXPECT_TRUE(StartsWith(o.result.text, far + " flagged no parity error in "))
+                            << o.result.text;
+                        EXPECT_NE(o.result.text.find(" blocks with odd parity"), std::string::npos);
+                        break;
+                }
             }
         }
+        EXPECT_GT(pair.serverA.Overrun() + pair.serverB.Overrun(), 0u) << "the receivers overran";
+        ExpectGivenBack(*pair.a, *pair.b);
     }
-    EXPECT_GT(pair.serverA.Overrun() + pair.serverB.Overrun(), 0u) << "the receivers overran";
-    ExpectGivenBack(*pair.a, *pair.b);
+}
+
+// A device server that answers the request for RTS/CTS with "no flow
+// control" (RFC 2217's answer is what is now in force) has refused it, as a
+// driver refuses a speed it cannot make: the settings count as refused,
+// in words that name what was asked, once the answer is read with the line
+// errors (as the refresh reads them). The flow check, which runs on such a
+// line all the same, fails.
+TEST(Conditions, AFlowControlTheServerRefusesIsARefusedSetting) {
+    NetworkPair pair;
+    pair.Faults(demo::LineFaults{false, false, false, true, false});
+    pair.Open(RtsCts());
+    for (PortWorker* w : {pair.a, pair.b}) {
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                w->ReadLineErrors(kShownCommErrors);
+                return w->Snapshot().settingsRefused != 0;
+            },
+            5000))
+            << "port " << w->rowIndex + 1;
+        const PortSnapshot s = w->Snapshot();
+        EXPECT_EQ(s.lastErrorKind, kErrorSettings);
+        EXPECT_EQ(SettingsRefusedText(s),
+                  "line settings refused: the port answered with other line settings than "
+                  "921600 8E1, RTS/CTS");
+    }
+    for (const ConditionRun& run : pair.Check({ConditionCheck::Flow}))
+        for (const LineCheckOutcome& o : run.outcomes)
+            EXPECT_EQ(o.result.verdict, LineVerdict::Failed) << o.result.text;
 }
 
 // Pseudo-terminals carry none of it: "not supported", with the settings

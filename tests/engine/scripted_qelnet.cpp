@@ -197,7 +197,7 @@ SCRIPTED_EXPORT BOOL WINAPI QnPurgeComm(HANDLE, DWORD flags) {
 }
 
 SCRIPTED_EXPORT BOOL WINAPI QnClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT status) {
-    if (errors) *errors = CE_FRAME;
+    if (errors) *errors = script.commErrors.load(kRelaxed);
     if (status) *status = COMSTAT{};
     return TRUE;
 }

@@ -22,6 +22,8 @@ struct ScriptedQn {
     std::atomic<uint32_t> createsToFail{0};
     // Each open takes this long, as a connect to a far device server does.
     std::atomic<uint32_t> createDelayMs{0};
+    // What each QnClearCommError finds.
+    std::atomic<uint32_t> commErrors{CE_FRAME};
     // While set, a read blocks, as one on a line that stays quiet for ever
     // would, until it is cleared or a purge aborts the reads (the read then
     // fails with ERROR_OPERATION_ABORTED). readsHeld counts the reads that

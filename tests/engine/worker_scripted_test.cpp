@@ -55,6 +55,7 @@ class ScriptedPort : public ::testing::Test {
         s.readError = 0;
         s.createsToFail = 0;
         s.createDelayMs = 0;
+        s.commErrors = CE_FRAME;
         s.readHold = 0;
         s.readsHeld = 0;
         s.readAborts = 0;
@@ -369,11 +370,24 @@ TEST_F(ScriptedPort, ClearAndPurgeResetTheCountersNotTheRun) {
     w.SetMode(ModeMaster);
     w.ToggleWrite();  // duplex write, counting short-write errors
     ASSERT_TRUE(WaitUntil([&] { return Get(w.txErrors) >= 3; }, 5000));
+    // Each read of the line errors counts every kind it found.
+    Script().commErrors = CE_OVERRUN | CE_BREAK | CE_TXFULL;
+    const uint32_t shown = CE_OVERRUN | CE_FRAME | CE_RXPARITY | CE_BREAK | CE_TXFULL;
+    w.ReadLineErrors(shown);
+    w.ReadLineErrors(shown);
+    PortSnapshot seen = w.Snapshot();
+    EXPECT_EQ(seen.lineErrorCount, 2u);
+    EXPECT_EQ(seen.lineErrorsOfKind[kLineOverrun], 2u);
+    EXPECT_EQ(seen.lineErrorsOfKind[kLineBreak], 2u);
+    EXPECT_EQ(seen.lineErrorsOfKind[kLineFraming] + seen.lineErrorsOfKind[kLineParity], 0u);
     w.Clear();
+    seen = w.Snapshot();
+    EXPECT_EQ(seen.lineErrorsOfKind[kLineOverrun] + seen.lineErrorsOfKind[kLineBreak], 0u);
     EXPECT_EQ(Get(w.mode), ModeDuplex);
     EXPECT_EQ(w.LastErrorKindText(), "  ");
     EXPECT_LT(Get(w.txErrors), 3u);
     ASSERT_TRUE(WaitUntil([&] { return Get(w.txErrors) >= 3; }, 5000)) << "still running";
+    Script().commErrors = CE_FRAME;
     w.Purge();
     EXPECT_EQ(Get(w.commErrors), static_cast<uint32_t>(CE_FRAME));
 }

@@ -14,6 +14,7 @@
 #include "tester/session/tester_session.h"
 #include "tester/engine/port_worker.h"
 #include "tester/report/interval_log.h"
+#include "tester/report/metrics_file.h"
 #include "tester/session/condition_check_command.h"
 #include "tester/session/line_check_command.h"
 #include "tester/session/port_commands.h"
@@ -297,7 +298,7 @@ void PrintUnshown() {
 
 }  // namespace
 
-int RunTerminalFrontEnd(IntervalLog* log) {
+int RunTerminalFrontEnd(IntervalLog* log, MetricsFile* metrics) {
     CatchStopSignals();
     if (!StdioIsTerminal()) {
         std::fprintf(stderr,
@@ -322,6 +323,17 @@ int RunTerminalFrontEnd(IntervalLog* log) {
     tester.SetNoticeHandler([](const Notice& notice) {
         TerminalMessages().Post(notice.text.c_str(), notice.caption.c_str(), MB_OK);
     });
+    if (metrics) {
+        metrics->SetProblemHandler([](const std::string& text) {
+            TerminalMessages().Post(text.c_str(), "Metrics", MB_OK);
+        });
+        tester.SetRefreshObserver([metrics](const std::vector<PortSnapshot>& ports, bool last) {
+            if (last)
+                metrics->Finish(ports);
+            else
+                metrics->Sample(ports);
+        });
+    }
     if (!tester.Start()) {
         curses.reset();
         std::fprintf(stderr, "vesktest: cannot start the test engine\n");
