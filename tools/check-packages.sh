@@ -143,6 +143,7 @@ $folder/qelnet.dll.a
 $folder/qelnet.h
 $folder/qelnet_types.h
 $folder/run_record.schema.json
+$folder/vesktest.exe
 $folder/vesktestw.exe
 $folder/vesktestw.ini
 EOF
@@ -151,7 +152,7 @@ listed=$(python3 -c 'import sys, zipfile
 print("\n".join(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/")))' "$zip" | sort)
 same_list "files of $zip" "$zip_files" "$listed"
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$zip" "$work/zip"
-tools/check-windows-binaries.sh "$work/zip/$folder" vesktestw.exe qelnet.dll || status=1
+tools/check-windows-binaries.sh "$work/zip/$folder" vesktestw.exe vesktest.exe qelnet.dll || status=1
 tools/check-exports.sh "$work/zip/$folder/qelnet.dll" || status=1
 grep -q $'\r$' "$work/zip/$folder/README.txt" || fail "README.txt has no CRLF line ends"
 cmp -s "$work/zip/$folder/qelnet.h" netserial/qelnet.h || fail "the zip's qelnet.h is not the source's"

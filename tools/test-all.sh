@@ -75,7 +75,7 @@ done
 step "shipped Windows binaries (i686 Release)"
 shipped=()
 [ -d netserial ] && shipped+=(qelnet.dll)
-[ -d tester/app ] && shipped+=(vesktestw.exe)
+[ -d tester/app ] && shipped+=(vesktestw.exe vesktest.exe)
 tools/check-windows-binaries.sh build/mingw32-release/bin "${shipped[@]}"
 if [ -x tools/check-exports.sh ]; then
   tools/check-exports.sh build/mingw32-release/bin/qelnet.dll

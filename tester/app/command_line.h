@@ -88,12 +88,21 @@ struct CommandLineResult {
 // Parses the words after the program's own name.
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args);
 
-// The words the program was started with as one line for the records,
-// quoted where a shell would need it so that it can be run again as it
-// stands, with the password of the --db value masked (secret_text.h): a
-// record outlives the command, and anyone may read it.
-std::string RecordedCommandLine(const std::vector<std::string>& args);
+// The words the program was started with as the records keep them: the
+// value of --db (--db=URL) with its passwords masked (secret_text.h), the
+// rest as given. A record outlives the command, and anyone may read it.
+std::vector<std::string> ArgsForRecords(const std::vector<std::string>& args);
+
+// What a build of the console tester offers besides the unattended run;
+// Linux's has all of it.
+struct ConsoleFeatures {
+    bool terminalFrontEnd = true;    // the curses front end without --batch
+    bool pseudoTerminalDemo = true;  // --demo pairs out of pseudo-terminals
+    bool sqlHistory = true;          // --db sqlite: and postgresql://
+};
 
 // The --help text: usage, every option with its help, the exit codes.
-// `platform` is the one the program names itself for ("Linux").
-std::string UsageText(const std::string& platform);
+// `platform` is the one the program names itself for ("Linux"); the texts
+// of the front end, the demo and the history follow `features`.
+std::string UsageText(const std::string& platform,
+                      const ConsoleFeatures& features = ConsoleFeatures());

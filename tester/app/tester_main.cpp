@@ -3,22 +3,19 @@
 #include <cstdio>
 #include <memory>
 
-#include <unistd.h>
-
 #include "platform/dynlib.h"
+#include "platform/stop_request.h"
 #include "tester/config/configuration.h"
 #include "tester/demo/demo_ports.h"
 #include "tester/demo/device_server.h"
 #include "tester/app/command_line.h"
+#include "tester/app/console_platform.h"
 #include "tester/batch/batch_run.h"
 #include "tester/report/history_store.h"
 #include "tester/report/history_table.h"
 #include "tester/report/interval_log.h"
 #include "tester/report/metrics_file.h"
 #include "tester/report/run_spool.h"
-#include "tester/ui/tui/console.h"
-#include "tester/ui/tui/stop_request.h"
-#include "tester/ui/tui/terminal_app.h"
 #include "tester/version/version.h"
 
 namespace {
@@ -31,11 +28,14 @@ bool NetworkPairPossible() {
     return demo::DeviceServerAvailable() && plat::loadLibrary("qelnet") != nullptr;
 }
 
-// The station's name when none is given.
-std::string HostName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0) return "";
-    return name;
+// The words the program was started with, quoted where the platform's
+// shell would need it, so that the line can be run again as it stands in
+// the records.
+std::string CommandLineText(const std::vector<std::string>& args) {
+    std::string text = "vesktest";
+    for (const std::string& arg : args)
+        text += ' ' + ShellQuoted(arg);
+    return text;
 }
 
 std::string VersionText() {
@@ -62,6 +62,7 @@ int ShowHistory(const CommandLine& line, RunHistory& history) {
 }  // namespace
 
 int RunVesktest(const std::vector<std::string>& args) {
+    PrepareConsoleProcess();
     const CommandLineResult parsed = ParseCommandLine(args);
     if (!parsed.ok) {
         std::fprintf(stderr, "vesktest: %s\nTry 'vesktest --help' for more information.\n",
@@ -70,7 +71,7 @@ int RunVesktest(const std::vector<std::string>& args) {
     }
     const CommandLine& line = parsed.line;
     if (line.help) {
-        std::fputs(UsageText(PlatformName()).c_str(), stdout);
+        std::fputs(UsageText(PlatformName(), kConsoleFeatures).c_str(), stdout);
         return 0;
     }
     if (line.version) {
@@ -80,7 +81,7 @@ int RunVesktest(const std::vector<std::string>& args) {
 
     // From here on a stop request ends an unattended run in order, however
     // early it comes: the ports not yet tested are said to be so.
-    if (line.batch) CatchStopSignals();
+    if (line.batch) plat::catchStopRequests();
 
     std::unique_ptr<RunHistory> history;
     if (!line.dbUrl.empty()) {
@@ -104,7 +105,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         ports = demo::DemoPorts::Create(options, error);
         if (!ports) {
             std::fprintf(stderr, "vesktest: %s\n", error.c_str());
-            return kExitNoFrontEnd;
+            return kExitCannotStart;
         }
         if (line.keepDemo) ports->KeepDirectory();
         SetConfigPath(ports->ConfigPath().c_str());
@@ -130,7 +131,7 @@ int RunVesktest(const std::vector<std::string>& args) {
     if (!line.metricsPath.empty())
         metrics.reset(new MetricsFile(
             line.metricsPath, line.intervalSeconds,
-            MetricLabels{line.station.empty() ? HostName() : line.station, line.unit}));
+            MetricLabels{line.station.empty() ? StationName() : line.station, line.unit}));
 
     int code;
     if (line.batch) {
@@ -139,8 +140,8 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.pairs = line.pairs;
         options.lines = line.lines;
         options.reportPath = line.reportPath;
-        options.progress = StdoutIsTerminal();
-        options.stopRequested = StopRequested;
+        options.progress = OutputIsConsole();
+        options.stopRequested = plat::stopRequested;
         options.log = log.get();
         options.metrics = metrics.get();
         options.htmlPath = line.htmlPath;
@@ -154,10 +155,10 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.probe = !line.noProbe;
         options.wiring = line.wiring;
         options.stallMs = line.stallSeconds * 1000u;
-        options.outputs.tags = {line.unit, line.station.empty() ? HostName() : line.station,
+        options.outputs.tags = {line.unit, line.station.empty() ? StationName() : line.station,
                                 line.operatorName};
         options.outputs.version = VersionText();
-        options.outputs.commandLine = RecordedCommandLine(args);
+        options.outputs.commandLine = CommandLineText(ArgsForRecords(args));
         options.outputs.jsonPath = line.jsonPath;
         options.outputs.junitPath = line.junitPath;
         options.outputs.history = history.get();
@@ -172,7 +173,7 @@ int RunVesktest(const std::vector<std::string>& args) {
                          history->Where().c_str(), why.c_str());
         code = RunBatch(options, stdout, stderr);
     } else {
-        code = RunTerminalFrontEnd(log.get(), metrics.get());
+        code = RunFrontEnd(log.get(), metrics.get());
     }
     if (ports && line.keepDemo)
         std::fprintf(stderr, "vesktest: the demo's configuration is kept in %s\n",

@@ -47,8 +47,6 @@ class SqliteSession : public SqlSession {
 
 }  // namespace
 
-const bool kNativeHistoryBackEnds = true;
-
 std::unique_ptr<SqlSession> OpenSqlite(const std::string& path, bool create, std::string& error) {
     sqlite3* db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);

@@ -345,13 +345,9 @@ std::unique_ptr<RunHistory> MakeRunHistory(const std::string& url, std::string& 
     const bool sqlite = url.compare(0, 7, "sqlite:") == 0;
     const bool postgres =
         url.compare(0, 13, "postgresql://") == 0 || url.compare(0, 11, "postgres://") == 0;
-    if ((sqlite || postgres) && !kNativeHistoryBackEnds) {
-        error = sqlite ? "--db sqlite: is the Linux build's own store; here reach the SQLite file "
-                         "through its ODBC driver: odbc:Driver={SQLite3 ODBC Driver};Database=FILE"
-                       : "--db postgresql:// needs libpq, which this build has not; reach the "
-                         "server through its ODBC driver: odbc:Driver={PostgreSQL "
-                         "Unicode};Server=HOST;Database=DATABASE;Uid=USER";
-        return nullptr;
+    if (sqlite || postgres) {
+        error = BackEndMissing(sqlite ? "sqlite" : "postgresql");
+        if (!error.empty()) return nullptr;
     }
     if (sqlite) {
         std::string path = url.substr(7);
@@ -380,8 +376,9 @@ std::unique_ptr<RunHistory> MakeRunHistory(const std::string& url, std::string& 
         });
     }
     error = std::string("--db takes ") +
-            (kNativeHistoryBackEnds ? "sqlite:FILE, postgresql://[USER@]HOST[:PORT]/DATABASE or "
-                                    : "") +
+            (BackEndMissing("sqlite").empty()
+                 ? "sqlite:FILE, postgresql://[USER@]HOST[:PORT]/DATABASE or "
+                 : "") +
             "odbc:CONNECTION-STRING, not '" + shown + "'";
     return nullptr;
 }

@@ -61,6 +61,12 @@ class SqlSession {
     }
 };
 
+// Why this build has no back end for the URL scheme `scheme` ("sqlite",
+// "postgresql"), in words for the operator that say how to reach the same
+// database through ODBC; "" when it has one. Platform-specific:
+// history_backends_posix.cpp, history_backends_win32.cpp.
+std::string BackEndMissing(const std::string& scheme);
+
 // `path` as a SQLite database. With `create` for writing: made when it is
 // not there, refused when it can only be read. Writers that find it busy
 // wait for each other (10 s at most).
@@ -70,10 +76,6 @@ std::unique_ptr<SqlSession> OpenSqlite(const std::string& path, bool create, std
 // "host=/run/postgresql dbname=tests"); 10 s to connect unless it says
 // otherwise.
 std::unique_ptr<SqlSession> OpenPostgres(const std::string& conninfo, std::string& error);
-
-// Whether this build has the two above (Linux); where it has not
-// (Windows), they return null.
-extern const bool kNativeHistoryBackEnds;
 
 // An ODBC connection string ("Driver={SQLite3 ODBC Driver};Database=..."
 // or "DSN=floor;UID=vesk;PWD=..."), the dialect chosen by the database the

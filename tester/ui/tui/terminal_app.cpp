@@ -27,7 +27,7 @@
 #include "tester/ui/tui/menu_view.h"
 #include "tester/ui/tui/modal_messages.h"
 #include "tester/ui/tui/settings_view.h"
-#include "tester/ui/tui/stop_request.h"
+#include "platform/stop_request.h"
 #include "tester/version/version.h"
 
 namespace {
@@ -87,7 +87,7 @@ void TerminalFrontEnd::Run() {
         Draw();
         const int key = getch();
         if (log_) log_->Poll(rows_);
-        if (StopRequested()) quit_ = true;
+        if (plat::stopRequested()) quit_ = true;
         if (key != ERR) OnKey(key);
     }
 }
@@ -299,7 +299,7 @@ void PrintUnshown() {
 }  // namespace
 
 int RunTerminalFrontEnd(IntervalLog* log, MetricsFile* metrics) {
-    CatchStopSignals();
+    plat::catchStopRequests();
     if (!StdioIsTerminal()) {
         std::fprintf(stderr,
                      "vesktest: the front end needs a terminal; --batch runs without one\n");
