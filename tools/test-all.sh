@@ -6,6 +6,13 @@
 # Wine suite, checks the shipped i686 binaries, the installed tree, the .deb
 # and the Windows zip, formatting, the layers and lint, and runs the fuzzers
 # for a bounded time.
+#
+# The suites spend most of their time waiting on paced lines, timers and
+# other processes, the builds none: so each suite starts as soon as its
+# configuration is built and runs beside the next build, which runs at the
+# lowest priority (nice 19) and takes only the processor time the suites
+# leave. The suites' tests see a machine about as free as when they run
+# alone, and the run takes little more than the builds do.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -13,17 +20,17 @@ jobs=${JOBS:-$(nproc)}
 
 # Each step's wall-clock and processor time (its own and its children's),
 # printed as a table at the end, so that where the time goes is seen on
-# every run.
+# every run. A suite that runs beside other steps is timed on its own.
 timings=()
 step_name=
 step_wall=0
 step_cpu=0
-times_file=$(mktemp)
+work=$(mktemp -d "${TMPDIR:-/tmp}/vesk-test-all.XXXXXX")
 # cpu_s: user and system time of this shell and its waited-for children,
 # in s. `times` must run in this shell: in a subshell it counts from zero.
 cpu_total() {
-  times >"$times_file"
-  cpu_s=$(tr 'ms' '  ' <"$times_file" |
+  times >"$work/times"
+  cpu_s=$(tr 'ms' '  ' <"$work/times" |
     awk '{ for (i = 1; i <= NF; i += 2) s += $i * 60 + $(i + 1) } END { printf "%.0f", s }')
 }
 end_step() {
@@ -49,28 +56,72 @@ summary() {
   printf '%5d s wall in all\n' "$SECONDS"
 }
 
-if [ "${VESK_SKIP_INSTALL:-0}" != 1 ]; then
-  step "installing packages"
-  tools/install-deps.sh all
-fi
-
-for preset in linux asan tsan mingw64 mingw32-release; do
-  step "configure and build: $preset"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
-done
+# A suite in the background: its output kept in a file, its exit code,
+# wall-clock and processor time noted when it ends.
+declare -A suite_pid
+start_suite() {
+  local preset=$1
+  printf '\n---- tests: %s started beside what follows ----\n' "$preset"
+  (
+    set +e
+    started=$SECONDS
+    ctest --preset "$preset" -j "$jobs" >"$work/$preset.log" 2>&1
+    code=$?
+    times >"$work/$preset.times"
+    echo "$code $((SECONDS - started))" >"$work/$preset.end"
+  ) &
+  suite_pid[$preset]=$!
+}
+# Waits for a suite, shows its output, notes its times; false when it failed.
+finish_suite() {
+  local preset=$1 code wall cpu
+  wait "${suite_pid[$preset]}" || true
+  printf '\n==== tests: %s ====\n' "$preset"
+  cat "$work/$preset.log"
+  read -r code wall <"$work/$preset.end"
+  cpu=$(tr 'ms' '  ' <"$work/$preset.times" |
+    awk 'NR == 2 { for (i = 1; i <= NF; i += 2) s += $i * 60 + $(i + 1) } END { printf "%.0f", s }')
+  timings+=("$(printf '%5d s wall %6d s cpu  tests: %s (beside the builds)' "$wall" "$cpu" \
+    "$preset")")
+  return "$code"
+}
 
 # Wine keeps a persistent server for the whole Wine suite; it is ended at
 # the end however the run ends. Only the suite's own prefix (under build/,
 # cmake/wine-run.sh) is ended: a Wine session of the user's stays up.
 wine_prefix=${VESK_WINEPREFIX:-$root/build/wine-prefix}
-trap 'status=$?; WINEPREFIX="$wine_prefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
-      [ $status -eq 0 ] || summary; rm -f "$times_file"' EXIT
+on_exit() {
+  local status=$?
+  for pid in "${suite_pid[@]}"; do kill "$pid" 2>/dev/null || true; done
+  WINEPREFIX="$wine_prefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+  [ $status -eq 0 ] || summary
+  rm -rf "$work"
+}
+trap on_exit EXIT
+
+if [ "${VESK_SKIP_INSTALL:-0}" != 1 ]; then
+  step "installing packages"
+  tools/install-deps.sh all
+fi
+
+# Each configuration is built, then its suite starts while the next one
+# builds. The i686 release has no suite.
+failed=()
+for preset in linux asan tsan mingw64 mingw32-release; do
+  step "configure and build: $preset"
+  cmake --preset "$preset" >/dev/null
+  nice -n 19 cmake --build --preset "$preset" -j "$jobs"
+  [ "$preset" = mingw32-release ] || start_suite "$preset"
+done
+end_step
 
 for preset in linux asan tsan mingw64; do
-  step "tests: $preset"
-  ctest --preset "$preset" -j "$jobs"
+  finish_suite "$preset" || failed+=("$preset")
 done
+if [ ${#failed[@]} -ne 0 ]; then
+  echo "test-all: suites that failed: ${failed[*]}" >&2
+  exit 1
+fi
 
 step "shipped Windows binaries (i686 Release)"
 shipped=()
