@@ -251,6 +251,15 @@ void IoLoop::leave(NetPort& port) {
     {
         std::lock_guard<std::mutex> hold(lock_);
         port.attached = false;
+        // A caller still in an export may have asked for more since the
+        // loop took this request: nothing may find the port after it left.
+        NetPort* before = nullptr;
+        for (NetPort* at = askedHead_; at; before = at, at = at->nextAsked) {
+            if (at != &port) continue;
+            (before ? before->nextAsked : askedHead_) = port.nextAsked;
+            if (askedTail_ == &port) askedTail_ = before;
+            break;
+        }
         // A pool loop lets go of its reference before the closer can see
         // that the port left, so that the close drops the last one (and
         // with it the socket) unless a call still runs. Under the lock: a

@@ -53,7 +53,6 @@ bool parsePortName(const char* name, uint32_t* address, uint16_t* port) {
 // handle's reference. The port is no longer behind a handle.
 void shutDown(NetPort* port) {
     port->closing.store(1, std::memory_order_relaxed);
-    RequestService(*port, kServeLeave);
     {
         std::lock_guard<std::mutex> hold(port->rxLock);
         port->rxEvent.notify_all();
@@ -67,7 +66,7 @@ void shutDown(NetPort* port) {
         port->commEvent.notify_all();
     }
     // Normally the loop lets go at once. If it does not within the second,
-    // it holds its own reference and frees the port when it does.
+    // it holds its own reference and drops it when it does.
     DetachPort(*port, 1000);
     ReleasePort(port);
 }
