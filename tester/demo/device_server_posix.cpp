@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "netserial/telnet_codec.h"
+#include "tester/demo/char_delay.h"
 #include "tester/demo/line_format.h"
 #include "tester/demo/modem_link.h"
 #include "tester/demo/uart_model.h"
@@ -123,6 +124,7 @@ struct Session : qelnet::TelnetSink {
     // The transmitter's allowance under a handshake, in characters.
     double credit = 0;
     int64_t creditAt = 0;
+    CharDelay pieces;  // when the line's data goes to the client
 
     bool LinePending() const { return toLinePos < toLine.size(); }
     size_t LineWaiting() const { return toLine.size() - toLinePos; }
@@ -353,9 +355,11 @@ struct Session : qelnet::TelnetSink {
     }
 
     // The line's data for the client, escaped, while the client lets it
-    // come and little waits in its direction already.
+    // come and little waits in its direction already: in pieces, as the
+    // character delay lets them go (char_delay.h).
     void HandOver() {
-        if (fd < 0 || !flowAllowed) return;
+        if (uart.Waiting() == 0) pieces.Sent(0);
+        if (PieceWaitNs(NowNs()) != 0) return;
         uint8_t chunk[1024];
         while (uart.Waiting() > 0 && ClientWaiting() < kToClientLimit) {
             const size_t n = uart.Take(chunk, sizeof chunk);
@@ -363,6 +367,19 @@ struct Session : qelnet::TelnetSink {
             toClient.resize(at + n * 2);
             toClient.resize(at + qelnet::EscapeIac(toClient.data() + at, chunk, n));
         }
+        pieces.Sent(uart.Waiting());
+    }
+
+    // The line brought `count` bytes now.
+    void LineReceived(size_t count) {
+        pieces.Received(NowNs(), count, static_cast<int64_t>(1e9 / CharactersPerSecond()));
+    }
+
+    // How long until the line's data may go to the client: 0 now, -1 when
+    // there is none or the client does not let it come.
+    int64_t PieceWaitNs(int64_t now) const {
+        if (fd < 0 || !flowAllowed) return -1;
+        return pieces.WaitNs(now, uart.Waiting());
     }
 
     void Reset() {
@@ -467,14 +484,20 @@ void DeviceServer::Run() {
             mayWrite = allowance > 0;
         }
         if (paceNs >= 0 && (waitNs < 0 || paceNs < waitNs)) waitNs = paceNs;
+        const int64_t pieceNs = session.PieceWaitNs(now);
+        if (pieceNs >= 0 && (waitNs < 0 || pieceNs < waitNs)) waitNs = pieceNs;
 
+        // While a piece is held its line is read when it is due (XON and
+        // XOFF excepted: they must stop the transmitter at once).
+        const bool lineHeld = pieceNs > 0 && !session.uart.XonXoff();
         pollfd fds[5] = {{wake_, POLLIN, 0},
                          {listener_, POLLIN, 0},
-                         {line_, POLLIN, 0},
+                         {line_, static_cast<short>(lineHeld ? 0 : POLLIN), 0},
                          {-1, 0, 0},
                          {link_ ? link_->WakeFd(side_) : -1, POLLIN, 0}};
-        // The line is always read, as a UART receives whatever comes (with
-        // no client it is dropped); it is written when payload may go.
+        // Otherwise the line is always read, as a UART receives whatever
+        // comes (with no client it is dropped); it is written when payload
+        // may go.
         if (mayWrite || session.flowCharacter >= 0) fds[2].events |= POLLOUT;
         if (connected) {
             fds[3].fd = session.fd;
@@ -483,9 +506,8 @@ void DeviceServer::Run() {
             // few KB wait here and the client is told to pause.
             if (handshake ? session.LineWaiting() < kTxLimit : !session.LinePending())
                 fds[3].events |= POLLIN;
-            // Writable also while the UART holds data the client may take.
-            if (session.ClientPending() || (session.flowAllowed && session.uart.Waiting() > 0))
-                fds[3].events |= POLLOUT;
+            // Writable also while the UART holds a piece the client may take.
+            if (session.ClientPending() || pieceNs == 0) fds[3].events |= POLLOUT;
         }
         const int timeoutMs = waitNs < 0 ? -1 : static_cast<int>((waitNs + 999999) / 1000000);
         if (poll(fds, 5, timeoutMs) < 0) {
@@ -541,6 +563,7 @@ void DeviceServer::Run() {
             if (n > 0 && session.fd >= 0) {
                 session.uart.Receive(buffer.data(), static_cast<size_t>(n),
                                      link_ && link_->ParityDiffers());
+                session.LineReceived(static_cast<size_t>(n));
                 overrun_.store(session.uart.Lost(), std::memory_order_relaxed);
             }
         }
