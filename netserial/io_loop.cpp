@@ -18,6 +18,14 @@ namespace {
 constexpr uint32_t kSilenceCheckMs = 1000;
 // Sockets taken from the poller per wait at most; more wait for the next.
 constexpr int kReadyBatch = 128;
+// A loop that serves many connections and has just served some sleeps a
+// moment before it looks again, so that one wake-up serves the segments of
+// many, as a network card moderates its interrupts: 254 paced ports woke
+// it about 4 000 times a second, three segments a time, and its own wake-
+// ups were a fifth of its processor time. A loop with fewer connections
+// looks again at once, so that a single fast port keeps its round trip.
+constexpr int32_t kGatherFrom = 16;
+constexpr uint32_t kGatherMs = 2;
 
 // The pool: made at the first open that wants it, all or nothing, and kept
 // (with its threads) for the life of the process.
@@ -200,7 +208,12 @@ NetPort* IoLoop::run() {
             if (serve(port, 0, what, woke)) left = &port;
         }
         checkSilence(woke);
-        if (woke) plat::yieldThread();
+        // The sleep lets a woken caller run as the yield would.
+        if (n > 0 && portCount_.load(std::memory_order_relaxed) >= kGatherFrom) {
+            plat::sleepMs(kGatherMs);
+        } else if (woke) {
+            plat::yieldThread();
+        }
         // A dedicated loop ends with its port, whose reference it still holds.
         if (left && dedicated_) return left;
     }

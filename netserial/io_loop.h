@@ -17,6 +17,10 @@
 // the loop's thread alone: so the scanner, rxPaused and rxEnd still have one
 // writer, and a connection's steps never run on two threads at once.
 //
+// A loop with many connections that has just served some waits 2 ms before
+// it looks again (io_loop.cpp), so that one wake-up serves many segments;
+// one with a few looks again at once.
+//
 // Callers ask a loop for work through RequestService: a writer whose socket
 // is full, a command queued, a read that made room in a full ring, a close.
 // The request sets bits in the port and puts it on the loop's list once;
