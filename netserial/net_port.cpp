@@ -117,6 +117,7 @@ HANDLE OpenNetPort(const char* portName) {
     port->remotePort = remotePort;
     const LibrarySettings& settings = gLibrarySettings;
     port->sentFrames.reset(settings.subnegIacDoubling != 0);
+    port->replies.Reset(settings.subnegIacDoubling != 0);
     if (const uint32_t error = port->socket.create()) {
         port.reset();
         plat::setLastError(error);
@@ -185,6 +186,11 @@ bool QueueSend(NetPort& port, const uint8_t* bytes, size_t length, QueueWait wai
             if (wait == QueueWait::Never) return false;
             port.txEmptyEvent.wait(hold);
         }
+        {
+            // Noted before the bytes can leave, so no answer comes first.
+            std::lock_guard<std::mutex> noting(port.replyLock);
+            port.replies.Expect(bytes, length);
+        }
         std::memcpy(port.txBuffer + port.txOffset + port.txPending, bytes, length);
         port.txPending += size;
     }
@@ -246,6 +252,15 @@ void NetPort::onModemState(uint8_t value) {
     if (changed & 0x8) pendingEvents |= EV_RLSD;
     pendingEvents &= mask;
     if (waitActive && pendingEvents) commEvent.notify_all();
+}
+
+void NetPort::onComPortAnswer(uint8_t code, const uint8_t* value, size_t length) {
+    bool differs;
+    {
+        std::lock_guard<std::mutex> hold(replyLock);
+        differs = !replies.Answer(code, value, length);
+    }
+    if (differs) errorWord.fetch_or(CE_MODE, std::memory_order_relaxed);
 }
 
 void NetPort::onServerFlow(bool allowed) {

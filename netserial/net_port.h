@@ -20,10 +20,11 @@
 //
 // Lock order: rxLock before txLock and rxLock before eventLock; txLock and
 // eventLock are never held together; dcbLock (held across QnSetCommState)
-// may be held while taking txLock.
+// may be held while taking txLock; replyLock is taken last, under any.
 #pragma once
 
 #include "netserial/net_socket.h"
+#include "netserial/reply_check.h"
 #include "netserial/telnet_codec.h"
 #include "platform/win32_types.h"
 
@@ -121,6 +122,13 @@ struct NetPort final : TelnetSink {
     std::atomic<uint32_t> errorWord{0};
     std::atomic<uint32_t> modemState{0};
 
+    // The line settings asked of the server, matched to its answers
+    // (reply_check.h): an answer that differs sets CE_MODE in errorWord.
+    // Noted by QueueSend under txLock, answered on the thread under
+    // rxLock; replyLock is taken last and held only for the match.
+    std::mutex replyLock;
+    ReplyCheck replies;
+
     // The buffers last: the fields a receive or send step touches then
     // share a few cache lines instead of lying 32 KiB apart, which with a
     // few hundred connections served by one thread is a cache miss each.
@@ -132,6 +140,7 @@ struct NetPort final : TelnetSink {
     void onLineState(uint8_t value) override;
     void onModemState(uint8_t value) override;
     void onServerFlow(bool allowed) override;
+    void onComPortAnswer(uint8_t code, const uint8_t* value, size_t length) override;
 };
 
 // Handles and references.

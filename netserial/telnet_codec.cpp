@@ -231,7 +231,8 @@ void TelnetScanner::dispatch(TelnetSink& sink) {
             sink.onComPortCommand(code_, value_, need_);
             break;
         default:
-            break;  // replies to our own commands change nothing
+            if (code_ > 100) sink.onComPortAnswer(code_, value_, need_);
+            break;
     }
 }
 

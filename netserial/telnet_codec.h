@@ -81,6 +81,14 @@ class TelnetSink {
         (void)value;
         (void)length;
     }
+    // The server's answer to one of the client's line commands (the code
+    // + 100: 101 SET-BAUDRATE ... 105 SET-CONTROL, 110 to 112 for the masks
+    // and PURGE-DATA) with the value it says is in force.
+    virtual void onComPortAnswer(uint8_t code, const uint8_t* value, size_t length) {
+        (void)code;
+        (void)value;
+        (void)length;
+    }
 
   protected:
     ~TelnetSink() = default;

@@ -34,7 +34,7 @@ BELOW = {
     "tester/report": ["tester/session"],
     "tester/batch": ["tester/report"],
     "tester/ui/tui": ["tester/report", "tester/version"],
-    "tester/ui/win32": ["tester/session", "tester/version"],
+    "tester/ui/win32": ["tester/report", "tester/version"],
     "tester/app": ["tester/ui/tui", "tester/ui/win32", "tester/batch", "tester/demo",
                    "tester/version"],
 }

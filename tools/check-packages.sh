@@ -53,6 +53,7 @@ $libdir/libqelnet.so.1
 $libdir/libqelnet.so.$version
 $libdir/pkgconfig/qelnet.pc
 usr/share/doc/vesktest/README.md
+usr/share/doc/vesktest/grafana-dashboard.json
 usr/share/man/man1/vesktest.1.gz
 EOF
 )
@@ -131,10 +132,12 @@ zip=build/packages/$folder.zip
 [ -f "$zip" ] || { fail "no $zip"; exit 1; }
 zip_files=$(sort <<EOF
 $folder/README.txt
+$folder/grafana-dashboard.json
 $folder/qelnet.dll
 $folder/qelnet.dll.a
 $folder/qelnet.h
 $folder/qelnet_types.h
+$folder/vesktest.exe
 $folder/vesktestw.exe
 $folder/vesktestw.ini
 EOF
@@ -143,7 +146,7 @@ listed=$(python3 -c 'import sys, zipfile
 print("\n".join(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/")))' "$zip" | sort)
 same_list "files of $zip" "$zip_files" "$listed"
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$zip" "$work/zip"
-tools/check-windows-binaries.sh "$work/zip/$folder" vesktestw.exe qelnet.dll || status=1
+tools/check-windows-binaries.sh "$work/zip/$folder" vesktestw.exe vesktest.exe qelnet.dll || status=1
 tools/check-exports.sh "$work/zip/$folder/qelnet.dll" || status=1
 grep -q $'\r$' "$work/zip/$folder/README.txt" || fail "README.txt has no CRLF line ends"
 cmp -s "$work/zip/$folder/qelnet.h" netserial/qelnet.h || fail "the zip's qelnet.h is not the source's"

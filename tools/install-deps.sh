@@ -17,7 +17,7 @@ all=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine64 xvfb xauth imagemagick x11-utils xdotool
   ser2net sredird socat python3 python3-serial tmux file
-  postgresql python3-junitparser
+  postgresql python3-junitparser prometheus prometheus-node-exporter
   dpkg-dev pkg-config help2man chromium
 )
 

@@ -11,7 +11,43 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=${JOBS:-$(nproc)}
 
-step() { printf '\n==== %s ====\n' "$*"; }
+# Each step's wall-clock and processor time (its own and its children's),
+# printed as a table at the end, so that where the time goes is seen on
+# every run.
+timings=()
+step_name=
+step_wall=0
+step_cpu=0
+times_file=$(mktemp)
+# cpu_s: user and system time of this shell and its waited-for children,
+# in s. `times` must run in this shell: in a subshell it counts from zero.
+cpu_total() {
+  times >"$times_file"
+  cpu_s=$(tr 'ms' '  ' <"$times_file" |
+    awk '{ for (i = 1; i <= NF; i += 2) s += $i * 60 + $(i + 1) } END { printf "%.0f", s }')
+}
+end_step() {
+  [ -n "$step_name" ] || return 0
+  local wall=$((SECONDS - step_wall))
+  cpu_total
+  local cpu=$((cpu_s - step_cpu))
+  timings+=("$(printf '%5d s wall %6d s cpu  %s' "$wall" "$cpu" "$step_name")")
+  step_name=
+}
+step() {
+  end_step
+  printf '\n==== %s ====\n' "$*"
+  step_name="$*"
+  step_wall=$SECONDS
+  cpu_total
+  step_cpu=$cpu_s
+}
+summary() {
+  end_step
+  printf '\n==== time per step ====\n'
+  printf '%s\n' "${timings[@]}"
+  printf '%5d s wall in all\n' "$SECONDS"
+}
 
 if [ "${VESK_SKIP_INSTALL:-0}" != 1 ]; then
   step "installing packages"
@@ -28,7 +64,8 @@ done
 # the end however the run ends. Only the suite's own prefix (under build/,
 # cmake/wine-run.sh) is ended: a Wine session of the user's stays up.
 wine_prefix=${VESK_WINEPREFIX:-$root/build/wine-prefix}
-trap 'WINEPREFIX="$wine_prefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
+trap 'status=$?; WINEPREFIX="$wine_prefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+      [ $status -eq 0 ] || summary; rm -f "$times_file"' EXIT
 
 for preset in linux asan tsan mingw64; do
   step "tests: $preset"
@@ -38,7 +75,7 @@ done
 step "shipped Windows binaries (i686 Release)"
 shipped=()
 [ -d netserial ] && shipped+=(qelnet.dll)
-[ -d tester/app ] && shipped+=(vesktestw.exe)
+[ -d tester/app ] && shipped+=(vesktestw.exe vesktest.exe)
 tools/check-windows-binaries.sh build/mingw32-release/bin "${shipped[@]}"
 if [ -x tools/check-exports.sh ]; then
   tools/check-exports.sh build/mingw32-release/bin/qelnet.dll
@@ -61,4 +98,5 @@ if [ -x tools/fuzz.sh ]; then
   tools/fuzz.sh 30
 fi
 
+summary
 step "all passed"

@@ -182,6 +182,7 @@ std::string ReadRecordOption(OptionWord& w, CommandLine& line, bool& known) {
     if (name == "--report") return w.TakeFile(line.reportPath);
     if (name == "--log") return w.TakeFile(line.logPath);
     if (name == "--html") return w.TakeFile(line.htmlPath);
+    if (name == "--metrics") return w.TakeFile(line.metricsPath);
     if (name == "--json") return w.TakeFile(line.jsonPath);
     if (name == "--junit") return w.TakeFile(line.junitPath);
     if (name == "--interval") {
@@ -238,7 +239,7 @@ std::string CheckHistoryAlone(const CommandLine& line) {
     if (line.batch || line.demo || !line.configPath.empty())
         return "--history only reads the database: no test, no configuration";
     if (!line.station.empty() || !line.operatorName.empty() || !line.jsonPath.empty() ||
-        !line.junitPath.empty())
+        !line.junitPath.empty() || !line.metricsPath.empty())
         return "--history takes --db, --unit and --since alone";
     return "";
 }
@@ -250,9 +251,12 @@ std::string CheckCombinations(const CommandLine& line) {
     if (line.demo && !line.configPath.empty())
         return "--demo writes a configuration of its own; give no configuration path with it";
     if (line.keepDemo && !line.demo) return "--keep-demo belongs with --demo";
+    // The unit and the station label the metrics of the front end too.
+    for (const auto& [given, option] : {std::make_pair(!line.unit.empty(), "--unit"),
+                                        std::make_pair(!line.station.empty(), "--station")})
+        if (given && !line.batch && line.metricsPath.empty())
+            return std::string(option) + " belongs with --batch or --metrics";
     const std::pair<bool, const char*> batchOnly[] = {
-        {!line.unit.empty(), "--unit"},
-        {!line.station.empty(), "--station"},
         {!line.operatorName.empty(), "--operator"},
         {!line.jsonPath.empty(), "--json"},
         {!line.junitPath.empty(), "--junit"},
@@ -270,8 +274,9 @@ std::string CheckCombinations(const CommandLine& line) {
         {!line.htmlPath.empty(), "--html"}};
     for (const auto& [given, option] : batchOnly)
         if (given && !line.batch) return std::string(option) + " belongs with --batch";
-    if (line.intervalGiven && line.logPath.empty() && line.htmlPath.empty())
-        return "--interval belongs with --log or --html";
+    if (line.intervalGiven && line.logPath.empty() && line.htmlPath.empty() &&
+        line.metricsPath.empty())
+        return "--interval belongs with --log, --html or --metrics";
     // Both measure the rate: a settling second and a measured one at least.
     const char* rated = line.checkRate             ? "--check-rate"
                         : !line.sweepRates.empty() ? "--sweep"
@@ -325,27 +330,83 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     return finish(line.history ? CheckHistoryAlone(line) : CheckCombinations(line));
 }
 
-std::string UsageText(const std::string& platform) {
+std::string UsageText(const std::string& platform, const ConsoleFeatures& features) {
+    const std::string intro =
+        features.terminalFrontEnd
+            ? "), the serial line tester in a terminal: one row per port of the\n"
+              "configuration file, with live counters. CONFIGURATION is the rest of the\n"
+              "command line, blanks included, as the window tester takes it; without one,\n"
+              "./vesktestw.ini. Options come before it; '--' ends the options.\n"
+            : "), the serial line tester as a console program: it tests\n"
+              "the ports of the configuration file unattended (--batch) and says what it\n"
+              "found in its exit code and files. The terminal front end is Linux only;\n"
+              "the window tester is vesktestw.exe. Ports are COM1..COM255 and\n"
+              "a.b.c.d:port (through qelnet.dll, which must lie beside the program).\n"
+              "CONFIGURATION is the rest of the command line, blanks included, as the\n"
+              "window tester takes it; without one, ./vesktestw.ini. Options come before\n"
+              "it; '--' ends the options.\n";
+    const std::string demo =
+        features.pseudoTerminalDemo
+            ? "  --demo [N]       Make N virtual null-modem pairs (default 2, at most 32) out of\n"
+              "                   pseudo-terminals, paced to the ports' speed, plus one pair\n"
+              "                   through an RFC 2217 device server on 127.0.0.1 when the\n"
+              "                   network library is there; write a configuration listing them\n"
+              "                   in a fresh temporary directory and test them.\n"
+            : "  --demo [N]       Make N virtual null-modem pairs (default 2, at most 32),\n"
+              "                   each two network ports of an RFC 2217 device server that\n"
+              "                   runs in the program on 127.0.0.1 (so qelnet.dll must be\n"
+              "                   there), paced to the ports' speed, with modem lines, flow\n"
+              "                   control, breaks and parity as UARTs have them; write a\n"
+              "                   configuration listing them in a fresh temporary directory\n"
+              "                   and test them. (Pairs of pseudo-terminals are Linux only.)\n";
+    const std::string batch =
+        features.terminalFrontEnd
+            ? "  --batch SECONDS  Run without the terminal front end: open every port, test\n"
+              "                   for SECONDS, stop the senders, let the receivers drain, and\n"
+              "                   print the final rows as a table.\n"
+            : "  --batch SECONDS  Run unattended: open every port, test for SECONDS, stop\n"
+              "                   the senders, let the receivers drain, and print the final\n"
+              "                   rows as a table.\n";
+    const std::string log =
+        features.terminalFrontEnd
+            ? "  --log FILE       While the test runs (with --batch or in the front end),\n"
+              "                   append one CSV line per port every interval to FILE: UTC\n"
+            : "  --log FILE       With --batch: while the test runs, append one CSV line\n"
+              "                   per port every interval to FILE: UTC\n";
+    const std::string metrics =
+        features.terminalFrontEnd
+            ? "  --metrics FILE   While the test runs (with --batch or in the front end),\n"
+            : "  --metrics FILE   With --batch: while the test runs,\n";
+    const std::string unitMore =
+        features.terminalFrontEnd
+            ? ";\n                   with --metrics also in the front end, as a label.\n"
+            : ".\n";
+    const std::string db =
+        features.sqlHistory
+            ? "  --db URL         With --batch: add the run to a history database,\n"
+              "                   sqlite:FILE (made on first use) or postgresql://[USER@]HOST\n"
+              "                   [:PORT]/DATABASE (a server for several benches).\n"
+            : "  --db URL         With --batch: add the run to a history database. Its\n"
+              "                   back ends, sqlite:FILE and postgresql://HOST/DATABASE, are\n"
+              "                   Linux only: this build keeps its records in the --json and\n"
+              "                   --junit files.\n";
+    const std::string closed =
+        features.terminalFrontEnd ? "  1  the front end was closed normally (Exit)\n" : "";
+    const std::string cannotStart =
+        features.terminalFrontEnd
+            ? "  5  the terminal, the test engine or the demo ports could not be set up\n"
+            : "  5  the test engine or the demo ports could not be set up, or no --batch\n"
+              "     was given (there is no terminal front end)\n";
     return "Usage: vesktest [OPTIONS] [CONFIGURATION]\n"
            "\n"
            "VeskTest (" +
-           platform +
-           "), the serial line tester in a terminal: one row per port of the\n"
-           "configuration file, with live counters. CONFIGURATION is the rest of the\n"
-           "command line, blanks included, as the window tester takes it; without one,\n"
-           "./vesktestw.ini. Options come before it; '--' ends the options.\n"
+           platform + intro +
            "\n"
-           "Options:\n"
-           "  --demo [N]       Make N virtual null-modem pairs (default 2, at most 32) out of\n"
-           "                   pseudo-terminals, paced to the ports' speed, plus one pair\n"
-           "                   through an RFC 2217 device server on 127.0.0.1 when the\n"
-           "                   network library is there; write a configuration listing them\n"
-           "                   in a fresh temporary directory and test them.\n"
+           "Options:\n" +
+           demo +
            "  --keep-demo      With --demo: keep that directory at the end and print where\n"
-           "                   it is.\n"
-           "  --batch SECONDS  Run without the terminal front end: open every port, test\n"
-           "                   for SECONDS, stop the senders, let the receivers drain, and\n"
-           "                   print the final rows as a table.\n"
+           "                   it is.\n" +
+           batch +
            "  --pairs          With --batch: half-duplex pairs (ports 1 and 2, 3 and 4...:\n"
            "                   master and slave) instead of full duplex on every port.\n"
            "  --lines          With --batch: first check the modem lines of ports 1 and 2,\n"
@@ -384,16 +445,22 @@ std::string UsageText(const std::string& platform) {
            "  --drain SECONDS  With --batch: how long the receivers may go on after the\n"
            "                   senders stop (default 60); lines that are still receiving\n"
            "                   then fail the run.\n"
-           "  --report FILE    With --batch: also write the final rows to FILE as CSV.\n"
-           "  --log FILE       While the test runs (with --batch or in the front end),\n"
-           "                   append one CSV line per port every interval to FILE: UTC\n"
+           "  --report FILE    With --batch: also write the final rows to FILE as CSV.\n" +
+           log +
            "                   time, port, counters, rates over the interval, errors,\n"
            "                   line errors seen, state. Each line is flushed at once.\n"
            "  --html FILE      With --batch: write a page to FILE with the verdict, the\n"
            "                   final table and a chart per port of the receive rate over\n"
-           "                   time, marked where errors and line errors happened.\n"
+           "                   time, marked where errors and line errors happened.\n" +
+           metrics +
+           "                   rewrite FILE every interval with every port's counters,\n"
+           "                   rates, state and check results and the run's outcome so far\n"
+           "                   in the Prometheus text format, for node_exporter's textfile\n"
+           "                   collector: name it NAME.prom in the collector's folder.\n"
+           "                   Labelled with --station and --unit. The last file stays.\n"
            "  --interval SECONDS\n"
-           "                   The sampling interval of --log and --html (default 5).\n"
+           "                   The sampling interval of --log, --html and --metrics\n"
+           "                   (default 5).\n"
            "  --check-rate     With --batch: fail a port that received more than 3% below\n"
            "                   or above its line's rate (the speed divided by the bits of\n"
            "                   a character), measured from the second second of the test\n"
@@ -405,17 +472,17 @@ std::string UsageText(const std::string& platform) {
            "                   most 32), put on every port, with the rate check; one\n"
            "                   verdict line per speed, then the sweep's.\n"
            "  --unit SERIAL    With --batch: the serial number of the unit under test, in\n"
-           "                   every record of the run (JSON, JUnit, database, HTML page).\n"
-           "  --station NAME   With --batch: the test station (default: the host name).\n"
+           "                   every record of the run (JSON, JUnit, database, HTML page)" +
+           unitMore +
+           "  --station NAME   With --batch or --metrics: the test station (default: the\n"
+           "                   host name).\n"
            "  --operator NAME  With --batch: who ran the test.\n"
            "  --json FILE      With --batch: write the run's record to FILE as JSON: the\n"
            "                   run, its settings and outcome, and per port its counters and\n"
            "                   the results of every check, with units (see the README).\n"
            "  --junit FILE     With --batch: write FILE as JUnit XML for a CI server: one\n"
-           "                   test case per port (per port and speed in a sweep).\n"
-           "  --db URL         With --batch: add the run to a history database,\n"
-           "                   sqlite:FILE (made on first use) or postgresql://[USER@]HOST\n"
-           "                   [:PORT]/DATABASE (a server for several benches).\n"
+           "                   test case per port (per port and speed in a sweep).\n" +
+           db +
            "  --history        With --db: print the past runs, newest first, and without\n"
            "                   --unit the first-pass yield per day and the failures per\n"
            "                   port name; no test is run. --unit SERIAL shows one unit's.\n"
@@ -425,8 +492,8 @@ std::string UsageText(const std::string& platform) {
            "  --version        Print the program's name, platform and version (the\n"
            "                   title the front end shows) and exit.\n"
            "\n"
-           "Exit codes:\n"
-           "  1  the front end was closed normally (Exit)\n"
+           "Exit codes:\n" +
+           closed +
            "  2  the command line could not be used (or --wiring names a port that is\n"
            "     not configured)\n"
            "  0  batch: every port opened and moved data both ways with no error, no\n"
@@ -440,8 +507,8 @@ std::string UsageText(const std::string& platform) {
            "     off its line's (--check-rate), any speed of a sweep failing (the last\n"
            "     line says which) and, with --lines or --check-flow, --check-break,\n"
            "     --check-parity, a check that failed\n"
-           "  4  batch: a configured port could not be opened (in time)\n"
-           "  5  the terminal, the test engine or the demo ports could not be set up\n"
+           "  4  batch: a configured port could not be opened (in time)\n" +
+           cannotStart +
            "  6  batch: a file it was asked to write (--report, --html, --log, --json,\n"
            "     --junit) could not be written; the verdict line is printed all the\n"
            "     same, and the test's outcome is in the other files\n"

@@ -50,8 +50,9 @@ struct CommandLine {
     bool lines = false;  // --lines: the modem-line check before the test
     uint32_t drainSeconds = kDefaultDrainSeconds;
     std::string reportPath;
-    std::string logPath;   // the interval log (CSV), when not empty
-    std::string htmlPath;  // the HTML report of a batch run, when not empty
+    std::string logPath;      // the interval log (CSV), when not empty
+    std::string htmlPath;     // the HTML report of a batch run, when not empty
+    std::string metricsPath;  // the metrics file (Prometheus text format), when not empty
     bool intervalGiven = false;
     uint32_t intervalSeconds = kDefaultIntervalSeconds;
     bool checkRate = false;
@@ -83,6 +84,16 @@ struct CommandLineResult {
 // Parses the words after the program's own name.
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args);
 
+// What a build of the console tester offers besides the unattended run;
+// Linux's has all of it.
+struct ConsoleFeatures {
+    bool terminalFrontEnd = true;    // the curses front end without --batch
+    bool pseudoTerminalDemo = true;  // --demo pairs out of pseudo-terminals
+    bool sqlHistory = true;          // --db sqlite: and postgresql://
+};
+
 // The --help text: usage, every option with its help, the exit codes.
-// `platform` is the one the program names itself for ("Linux").
-std::string UsageText(const std::string& platform);
+// `platform` is the one the program names itself for ("Linux"); the texts
+// of the front end, the demo and the history follow `features`.
+std::string UsageText(const std::string& platform,
+                      const ConsoleFeatures& features = ConsoleFeatures());

@@ -1,23 +1,20 @@
 #include "tester/app/tester_main.h"
 
-#include <cctype>
 #include <cstdio>
 #include <memory>
 
-#include <unistd.h>
-
 #include "platform/dynlib.h"
+#include "platform/stop_request.h"
 #include "tester/config/configuration.h"
 #include "tester/demo/demo_ports.h"
 #include "tester/demo/device_server.h"
 #include "tester/app/command_line.h"
+#include "tester/app/console_platform.h"
 #include "tester/batch/batch_run.h"
 #include "tester/report/history_store.h"
 #include "tester/report/history_table.h"
 #include "tester/report/interval_log.h"
-#include "tester/ui/tui/console.h"
-#include "tester/ui/tui/stop_request.h"
-#include "tester/ui/tui/terminal_app.h"
+#include "tester/report/metrics_file.h"
 #include "tester/version/version.h"
 
 namespace {
@@ -30,33 +27,13 @@ bool NetworkPairPossible() {
     return demo::DeviceServerAvailable() && plat::loadLibrary("qelnet") != nullptr;
 }
 
-// The station's name when none is given.
-std::string HostName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0) return "";
-    return name;
-}
-
-// The words the program was started with, quoted where a shell would need
-// it, so that the line can be run again as it stands in the records.
+// The words the program was started with, quoted where the platform's
+// shell would need it, so that the line can be run again as it stands in
+// the records.
 std::string CommandLineText(const std::vector<std::string>& args) {
     std::string text = "vesktest";
-    for (const std::string& arg : args) {
-        bool plain = !arg.empty();
-        for (char c : arg)
-            if (!(std::isalnum(static_cast<unsigned char>(c)) ||
-                  std::string("-_./:=,+@%").find(c) != std::string::npos))
-                plain = false;
-        text += ' ';
-        if (plain) {
-            text += arg;
-            continue;
-        }
-        text += '\'';
-        for (char c : arg)
-            text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        text += '\'';
-    }
+    for (const std::string& arg : args)
+        text += ' ' + ShellQuoted(arg);
     return text;
 }
 
@@ -84,6 +61,7 @@ int ShowHistory(const CommandLine& line, RunHistory& history) {
 }  // namespace
 
 int RunVesktest(const std::vector<std::string>& args) {
+    PrepareConsoleProcess();
     const CommandLineResult parsed = ParseCommandLine(args);
     if (!parsed.ok) {
         std::fprintf(stderr, "vesktest: %s\nTry 'vesktest --help' for more information.\n",
@@ -92,7 +70,7 @@ int RunVesktest(const std::vector<std::string>& args) {
     }
     const CommandLine& line = parsed.line;
     if (line.help) {
-        std::fputs(UsageText(PlatformName()).c_str(), stdout);
+        std::fputs(UsageText(PlatformName(), kConsoleFeatures).c_str(), stdout);
         return 0;
     }
     if (line.version) {
@@ -121,7 +99,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         ports = demo::DemoPorts::Create(options, error);
         if (!ports) {
             std::fprintf(stderr, "vesktest: %s\n", error.c_str());
-            return kExitNoFrontEnd;
+            return kExitCannotStart;
         }
         if (line.keepDemo) ports->KeepDirectory();
         SetConfigPath(ports->ConfigPath().c_str());
@@ -141,17 +119,26 @@ int RunVesktest(const std::vector<std::string>& args) {
         }
     }
 
+    // The metrics, for node_exporter's textfile collector: its problems
+    // are told as they come (by the front end in its own way), once.
+    std::unique_ptr<MetricsFile> metrics;
+    if (!line.metricsPath.empty())
+        metrics.reset(new MetricsFile(
+            line.metricsPath, line.intervalSeconds,
+            MetricLabels{line.station.empty() ? StationName() : line.station, line.unit}));
+
     int code;
     if (line.batch) {
-        CatchStopSignals();
+        plat::catchStopRequests();
         BatchOptions options;
         options.seconds = line.batchSeconds;
         options.pairs = line.pairs;
         options.lines = line.lines;
         options.reportPath = line.reportPath;
-        options.progress = StdoutIsTerminal();
-        options.stopRequested = StopRequested;
+        options.progress = OutputIsConsole();
+        options.stopRequested = plat::stopRequested;
         options.log = log.get();
+        options.metrics = metrics.get();
         options.htmlPath = line.htmlPath;
         options.programTitle = ProgramTitle(PlatformName());
         options.drainLimitMs = line.drainSeconds * 1000u;
@@ -163,7 +150,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.probe = !line.noProbe;
         options.wiring = line.wiring;
         options.stallMs = line.stallSeconds * 1000u;
-        options.outputs.tags = {line.unit, line.station.empty() ? HostName() : line.station,
+        options.outputs.tags = {line.unit, line.station.empty() ? StationName() : line.station,
                                 line.operatorName};
         options.outputs.version = VersionText();
         options.outputs.commandLine = CommandLineText(args);
@@ -180,7 +167,7 @@ int RunVesktest(const std::vector<std::string>& args) {
                          history->Where().c_str(), why.c_str());
         code = RunBatch(options, stdout, stderr);
     } else {
-        code = RunTerminalFrontEnd(log.get());
+        code = RunFrontEnd(log.get(), metrics.get());
     }
     if (ports && line.keepDemo)
         std::fprintf(stderr, "vesktest: the demo's configuration is kept in %s\n",

@@ -22,6 +22,7 @@
 #include "tester/report/final_table.h"
 #include "tester/report/html_report.h"
 #include "tester/report/interval_log.h"
+#include "tester/report/metrics_file.h"
 #include "tester/report/line_check_text.h"
 #include "tester/report/output_file.h"
 #include "tester/report/sweep_report.h"
@@ -471,6 +472,50 @@ std::vector<ConditionCheck> ConditionChecksOf(const BatchOptions& options) {
     return checks;
 }
 
+// The results of the checks made so far, for the metrics: the rows as they
+// are now with what the checks found attached.
+void PublishChecks(const BatchOptions& options, RowStore& rows, const Plan& plan,
+                   const std::vector<BatchLineCheck>& lineChecks,
+                   const std::vector<BatchConditions>& conditions,
+                   const std::vector<ConditionCheck>& conditionChecks) {
+    if (!options.metrics) return;
+    std::vector<BatchRow> now = Collect(rows, plan);
+    if (!lineChecks.empty()) AttachLineChecks(now, lineChecks);
+    if (!conditions.empty()) AttachConditionChecks(now, conditions, conditionChecks);
+    std::vector<PortChecks> checks;
+    for (const BatchRow& row : now)
+        checks.push_back(ChecksOfRow(row));
+    options.metrics->SetChecks(std::move(checks));
+}
+
+// The metrics' last file: the final rows with every check's result (in a
+// sweep, the last speed's, or a speed's that failed), and the run's
+// outcome as the records give it.
+void FinishMetrics(const BatchOptions& options, const std::vector<BatchRow>& final,
+                   const std::vector<SweepStep>& sweep, int exitCode) {
+    if (!options.metrics) return;
+    std::vector<PortChecks> checks;
+    std::vector<PortSnapshot> ports;
+    for (const BatchRow& row : final) {
+        checks.push_back(ChecksOfRow(row));
+        ports.push_back(row.values);
+    }
+    for (const SweepStep& step : sweep) {
+        for (size_t r = 0; r < step.rows.size() && r < checks.size(); ++r) {
+            const PortChecks at = ChecksOfRow(step.rows[r]);
+            for (int c = 0; c < kMetricChecks; ++c)
+                if (at.of[c] != MetricResult::Unknown && checks[r].of[c] != MetricResult::Failed)
+                    checks[r].of[c] = at.of[c];
+        }
+    }
+    options.metrics->SetChecks(std::move(checks));
+    RunOutcome outcome = exitCode == kBatchPassed      ? RunOutcome::Pass
+                         : exitCode == kBatchNotOpened ? RunOutcome::Error
+                                                       : RunOutcome::Fail;
+    if (StopRequested(options)) outcome = RunOutcome::Aborted;
+    options.metrics->Finish(ports, outcome);
+}
+
 // Prints the final table (or, for a sweep, what follows the speeds'
 // tables) and the verdict lines; returns the run's exit code before the
 // outputs are written.
@@ -521,6 +566,16 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         session.SetNoticeHandler([err](const Notice& notice) {
             std::fprintf(err, "vesktest: %s\n", notice.text.c_str());
         });
+        if (options.metrics) {
+            options.metrics->SetProblemHandler([err](const std::string& text) {
+                std::fprintf(err, "vesktest: %s\n", text.c_str());
+            });
+            // The run's end writes the last file itself, with its verdict.
+            session.SetRefreshObserver(
+                [&options](const std::vector<PortSnapshot>& ports, bool last) {
+                    if (!last) options.metrics->Sample(ports);
+                });
+        }
         session.LoadConfiguration();
         if (!session.Start()) {
             std::fprintf(err, "vesktest: cannot start the test engine\n");
@@ -531,10 +586,12 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         // whose flow control is paused for the check cannot then cost the
         // test data.
         if (!LearnWiring(options, plan, out, err)) {
+            if (options.metrics) options.metrics->Finish(Snapshots(*rows));
             session.Stop();
             if (session.RowsInUse()) (void)rows.release();
             return kBatchUsage;
         }
+        PublishChecks(options, *rows, plan, lineChecks, conditions, conditionChecks);
         if (options.lines)
             lineChecks =
                 RunLineCheckJobs(LineCheckJobs(plan), LineCheckTiming(), options.stopRequested);
@@ -548,6 +605,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         if (!conditionChecks.empty())
             conditions = RunBatchConditionChecks(LineCheckJobs(plan), conditionChecks,
                                                  ConditionTiming(), options.stopRequested);
+        PublishChecks(options, *rows, plan, lineChecks, conditions, conditionChecks);
 
         if (options.sweepRates.empty()) {
             pass = RunTest(*rows, options, plan, out);
@@ -570,6 +628,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     const BatchSummary summary = Summarise(final, configuration.portCount, pass.drain);
     int exitCode = PrintVerdict(options, final, summary, sweep, conditionChecks, out);
     std::fflush(out);
+    FinishMetrics(options, final, sweep, exitCode);
     const std::string wiringLine = plan.wiring.Size() != 0 ? WiringLine(plan.wiring) : "";
     if (!WriteOutputs(options, final, summary, sweep, wiringLine, pass.logOffsetMs, err))
         exitCode = kBatchOutputFailed;

@@ -39,6 +39,7 @@ constexpr uint32_t kDrainLimitMs = 60000;
 constexpr uint32_t kProgressEveryMs = 5000;
 
 class IntervalLog;
+class MetricsFile;
 
 struct BatchOptions {
     uint32_t seconds = 0;    // how long the test directions run
@@ -53,6 +54,10 @@ struct BatchOptions {
     uint32_t drainLimitMs = kDrainLimitMs;
     // Sampled while the run goes on, and once more at its end. Not owned.
     IntervalLog* log = nullptr;
+    // Rewritten every interval while the run goes on, with the results of
+    // the checks as they become known, and a last time with the run's
+    // outcome (metrics_file.h). Its problems go to `err`, once. Not owned.
+    MetricsFile* metrics = nullptr;
     // The HTML report (html_report.h), from the log's samples, when not
     // empty; its page names the program by `programTitle`.
     std::string htmlPath;

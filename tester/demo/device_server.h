@@ -1,7 +1,9 @@
 // An RFC 2217 device server inside the tester, for the demo: a TCP port on
 // 127.0.0.1 that carries one serial line, the way a network device server
 // carries one of its UARTs, so that network ports can be seen working
-// without hardware. The serial side is a tty: one end of a demo cable.
+// without hardware. The serial side is a DeviceLine (device_line.h): on
+// Linux a tty, one end of a pseudo-terminal cable; anywhere an end of a
+// MemoryCable, which is what carries the demo on Windows.
 //
 // What it does on the wire:
 // - One client at a time. While one is connected, a second connection is
@@ -21,9 +23,10 @@
 // - The client's line commands are answered (code + 100, the value in
 //   force). SET-BAUDRATE and SET-STOPSIZE reach the line, so the cable
 //   paces the network pair at the speed the operator sets; data size and
-//   parity are acknowledged as asked, since a pseudo-terminal stays 8N
-//   (the parity goes to the link, for the far side to compare).
-//   PURGE-DATA empties the tty queues it names (and the UART's buffer).
+//   parity are acknowledged as asked, since the lines stay 8N as a
+//   pseudo-terminal does (the parity goes to the link, for the far side to
+//   compare). PURGE-DATA empties the line's queues it names (and the
+//   UART's buffer).
 // - Modem lines, when the server is one side of a ModemLink (two servers
 //   on the two ends of one cable): the client's SET-CONTROL DTR and RTS
 //   on and off (8, 9, 11, 12) set this side's lines, and the other side's
@@ -33,8 +36,8 @@
 //   it has set that mask, and again whenever the state changes. A client
 //   that connects raises both lines, as a port opened for it would; one
 //   that goes drops them. SET-CONTROL 7 and 10 ask for the DTR and RTS
-//   state. A pseudo-terminal has no modem lines: these are the server's
-//   own, between its two ports only.
+//   state. The lines carry no modem lines: these are the server's own,
+//   between its two ports only.
 // - Flow control (SET-CONTROL 1 none, 2 XON/XOFF, 3 hardware): the UART
 //   holds RTS off, or sends XOFF in band, while its receive buffer is
 //   full, and its transmitter stops while CTS is off (the far side's RTS)
@@ -48,15 +51,19 @@
 //   of the client's SET-LINESTATE-MASK, and the same condition at most
 //   every 100 ms. SET-CONTROL 4 asks for the break state.
 //
-// Linux only. Needs the network library's codec: a build without the
-// library has a DeviceServer whose construction fails.
+// The sockets go through server_socket.h (BSD sockets or Winsock). Needs
+// the network library's codec: a build without the library has a
+// DeviceServer whose construction fails.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "tester/demo/device_line.h"
+#include "tester/demo/server_socket.h"
 #include "tester/demo/uart_model.h"
 
 namespace demo {
@@ -68,10 +75,12 @@ class ModemLink;
 
 class DeviceServer {
   public:
-    // Opens the line (a tty path, set to `baudRate`), listens on 127.0.0.1
-    // on a free port and starts serving. With a `link`, it is side `side`
-    // (0 or 1) of it; the link must outlive the server. Throws
-    // std::system_error.
+    // Takes the line (set to `baudRate`), listens on 127.0.0.1 on a free
+    // port and starts serving. With a `link`, it is side `side` (0 or 1) of
+    // it; the link must outlive the server. Throws std::system_error.
+    DeviceServer(std::unique_ptr<DeviceLine> line, uint32_t baudRate, ModemLink* link = nullptr,
+                 int side = 0);
+    // The same on the tty at `linePath` (OpenTtyLine). POSIX only.
     DeviceServer(const std::string& linePath, uint32_t baudRate, ModemLink* link = nullptr,
                  int side = 0);
     // Stops serving, closes the client, the listener and the line.
@@ -96,16 +105,18 @@ class DeviceServer {
     uint64_t Overrun() const { return overrun_.load(std::memory_order_relaxed); }
 
     // For tests only: a server that takes the handshake settings and does
-    // nothing with them, drops the client's breaks, or lets parity errors
-    // through unflagged (uart_model.h). From the next pass of its thread.
+    // nothing with them, drops the client's breaks, lets parity errors
+    // through unflagged, answers a handshake asked for with none, or sits
+    // on a cable whose CTS floats high (uart_model.h). From the next pass
+    // of its thread.
     void SetFaultsForTesting(const LineFaults& faults);
 
   private:
     void Run();
 
-    int line_ = -1;
-    int listener_ = -1;
-    int wake_ = -1;
+    std::unique_ptr<DeviceLine> line_;
+    NetHandle listener_ = kNoHandle;
+    std::unique_ptr<Wakeup> stop_;
     uint16_t port_ = 0;
     uint32_t baudRate_ = 0;
     ModemLink* link_ = nullptr;
@@ -119,6 +130,8 @@ class DeviceServer {
     std::atomic<bool> ignoreHandshake_{false};
     std::atomic<bool> dropBreak_{false};
     std::atomic<bool> hideParity_{false};
+    std::atomic<bool> refuseFlow_{false};
+    std::atomic<bool> ctsFloats_{false};
     std::thread thread_;
 };
 

@@ -11,10 +11,13 @@ bool DeviceServerAvailable() {
     return false;
 }
 
-DeviceServer::DeviceServer(const std::string&, uint32_t, ModemLink*, int) {
+DeviceServer::DeviceServer(std::unique_ptr<DeviceLine>, uint32_t, ModemLink*, int) {
     throw std::system_error(ENOTSUP, std::generic_category(),
                             "this build has no network library for a device server");
 }
+
+DeviceServer::DeviceServer(const std::string&, uint32_t baudRate, ModemLink* link, int side)
+    : DeviceServer(std::unique_ptr<DeviceLine>(), baudRate, link, side) {}
 
 DeviceServer::~DeviceServer() = default;
 

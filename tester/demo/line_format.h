@@ -1,7 +1,8 @@
 // The timing of a serial line as far as a pacing cable needs it: how many
 // characters per second the line carries.
 //
-// Linux only (reads a tty's settings). A pseudo-terminal is a poor witness
+// The tty functions are Linux only (line_format_posix.cpp); the
+// arithmetic is portable (line_format.cpp). A pseudo-terminal is a poor witness
 // of its own line settings: the pty driver forces CS8 and clears PARENB on
 // every tcsetattr (drivers/tty/pty.c, pty_set_termios), so a port that asks
 // for 7E1 reads back 8N1. Speed, CSTOPB and PARODD do survive. Read through

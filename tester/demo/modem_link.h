@@ -8,19 +8,20 @@
 // a break one side sends, and each side's parity, which the receiving side
 // must agree with or see parity errors.
 //
-// Safe from any thread. Linux only (eventfds).
+// Safe from any thread.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+
+#include "tester/demo/server_socket.h"
 
 namespace demo {
 
 class ModemLink {
   public:
     // Both sides start with their lines off. Throws std::system_error.
-    ModemLink();
-    ~ModemLink();
+    ModemLink() = default;
     ModemLink(const ModemLink&) = delete;
     ModemLink& operator=(const ModemLink&) = delete;
 
@@ -52,10 +53,10 @@ class ModemLink {
     void SetParity(int side, uint8_t value);
     bool ParityDiffers() const;
 
-    // Readable while the other side has changed side `side`'s inputs, or
-    // sent it a break, since the last Drain(side).
-    int WakeFd(int side) const { return wake_[side & 1]; }
-    void Drain(int side);
+    // Set while the other side has changed side `side`'s inputs, or sent
+    // it a break, since the last Drain(side).
+    NetHandle WakeHandle(int side) const { return wake_[side & 1].Handle(); }
+    void Drain(int side) { wake_[side & 1].Clear(); }
 
   private:
     void Set(int side, uint8_t bits, bool on);
@@ -67,7 +68,7 @@ class ModemLink {
     std::atomic<uint8_t> outputs_[2] = {{0}, {0}};
     std::atomic<uint32_t> breaks_[2] = {{0}, {0}};  // breaks that reached each side
     std::atomic<uint8_t> parity_[2] = {{0}, {0}};
-    int wake_[2] = {-1, -1};
+    Wakeup wake_[2];
 };
 
 }  // namespace demo

@@ -35,6 +35,12 @@ struct LineFaults {
     bool ignoreHandshake = false;  // take RTS/CTS and XON/XOFF settings and do nothing with them
     bool dropBreak = false;        // a break the client sends never reaches the line
     bool hideParity = false;       // characters with parity errors come through unflagged
+    // Answer a request for XON/XOFF or hardware flow control with "no flow
+    // control" (RFC 2217's answer: what is now in force) and run without.
+    bool refuseFlow = false;
+    // CTS reads on, whatever the far end's RTS does: a cable without the
+    // handshake wires, whose input floats high.
+    bool ctsFloats = false;
 };
 
 // NOTIFY-LINESTATE bits (RFC 2217).

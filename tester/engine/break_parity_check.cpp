@@ -46,8 +46,7 @@ bool Carry(LineBorrow& job, PortWorker& from, PortWorker& to, std::string& text,
     // A network port's purge reaches its device server a round trip later:
     // the blocks must not overtake it.
     if (!job.Purge(to, PURGE_RXCLEAR) || !job.Sleep(job.timing().quietMs)) return false;
-    job.Expect(to, from);
-    if (!job.ForgetErrors(to)) return false;
+    if (!job.Expect(to, from) || !job.ForgetErrors(to)) return false;
     const uint64_t written0 = from.blocksWritten.load(kRelaxed);
     const uint64_t ok0 = to.blocksOk.load(kRelaxed);
     const uint32_t damaged0 = to.rxErrors.load(kRelaxed);

@@ -57,7 +57,7 @@ PortWorker::Transfer PortWorker::WriteBlock(const uint8_t* block, uint32_t size)
     BOOL ok;
     plat::Error error;
     {
-        std::lock_guard<std::mutex> hold(sendSide);
+        PortTurn::Hold turn(writeTurn_);
         if (portDown.load(kRelaxed) != 0) return Transfer::Lost;
         ok = portAccess.Write(portHandle.load(kRelaxed), block, size, &sent);
         if (!ok) error = plat::currentError();
@@ -74,20 +74,37 @@ PortWorker::Transfer PortWorker::WriteBlock(const uint8_t* block, uint32_t size)
     return Transfer::Done;
 }
 
-PortWorker::Transfer PortWorker::FillBlock(uint32_t size, uint32_t& fill) {
-    fill = rxFill.load(kRelaxed);
+PortWorker::RxSpan PortWorker::NoteSpan() {
+    std::lock_guard<std::mutex> hold(rxBook_);
+    return RxSpan{blockSize.load(kRelaxed), rxFill.load(kRelaxed), rxEpoch_};
+}
+
+PortWorker::Transfer PortWorker::ReadSpan(const RxSpan& span, DWORD& got) {
+    got = 0;
     if (portDown.load(kRelaxed) != 0) return Transfer::Lost;
-    if (fill >= size) return Transfer::Done;
-    const uint32_t want = size - fill;
-    DWORD got = 0;
-    if (!portAccess.Read(portHandle.load(kRelaxed), rxBlock.get() + fill, want, &got))
+    if (span.fill >= span.size) return Transfer::Done;
+    const uint32_t want = span.size - span.fill;
+    if (!portAccess.Read(portHandle.load(kRelaxed), rxBlock.get() + span.fill, want, &got))
         return Failure(plat::currentError(), rxErrors, kErrorRead);
     if (got > want) got = want;
     if (got != 0) lastRxTick_.store(plat::tickCount(), kRelaxed);
-    fill += got;
-    rxFill.store(fill, kRelaxed);
     bytesRead.fetch_add(got, kRelaxed);
     return Transfer::Done;
+}
+
+bool PortWorker::KeepRead(const RxSpan& span, DWORD got, uint32_t& fill) {
+    if (rxEpoch_ != span.epoch) {
+        fill = rxFill.load(kRelaxed);
+        return false;
+    }
+    fill = span.fill + got;
+    rxFill.store(fill, kRelaxed);
+    return true;
+}
+
+void PortWorker::DropAssembled() {
+    rxFill.store(0, kRelaxed);
+    ++rxEpoch_;
 }
 
 void PortWorker::UpdateRate(uint32_t& lastTick, uint32_t now) {
@@ -131,20 +148,27 @@ void PortWorker::DuplexReader() {
     elapsedMs.store(originElapsedMs_.load(kRelaxed), kRelaxed);
     uint32_t lastTick = plat::tickCount();
     ReadPause pause = ReadPause::ForLine(Dcb());
-    while (DirectionRuns(rxRunEvent)) {
+    for (;;) {
         Transfer t;
         uint32_t pauseMs = 0;
         {
-            std::lock_guard<std::mutex> hold(receiveSide);
-            const uint32_t size = blockSize.load(kRelaxed);
-            const uint32_t before = rxFill.load(kRelaxed);
-            uint32_t fill;
-            t = FillBlock(size, fill);
+            PortTurn::Hold turn(readTurn_);
+            // Looked at in the turn: a stop that took the turn meanwhile (a
+            // settings change) ends the routine before it reads a byte of
+            // the next run.
+            if (!DirectionRuns(rxRunEvent)) break;
+            const RxSpan span = NoteSpan();
+            DWORD got = 0;
+            t = ReadSpan(span, got);
             if (t == Transfer::Done) {
-                const uint32_t asked = before < size ? size - before : 0;
-                pauseMs = pause.After(asked, fill - before, size - fill, SteadyMicroseconds());
+                std::lock_guard<std::mutex> hold(rxBook_);
+                uint32_t fill;
+                if (KeepRead(span, got, fill)) {
+                    const uint32_t asked = span.fill < span.size ? span.size - span.fill : 0;
+                    pauseMs = pause.After(asked, got, span.size - fill, SteadyMicroseconds());
+                    if (fill >= span.size && CheckBlock()) blocksOk.fetch_add(1, kRelaxed);
+                }
                 UpdateRate(lastTick, plat::tickCount());
-                if (fill >= size && CheckBlock()) blocksOk.fetch_add(1, kRelaxed);
             }
         }
         if (t == Transfer::Lost && !Reconnect()) return;
@@ -153,7 +177,7 @@ void PortWorker::DuplexReader() {
     }
 }
 
-// The caller holds receiveSide.
+// The caller holds the read turn and rxBook_.
 bool PortWorker::CheckBlock() {
     ReceiveState state{rxBlock.get(), blockSize.load(kRelaxed), rxFill.load(kRelaxed),
                        lastRxSeq.load(kRelaxed)};

@@ -1,5 +1,6 @@
 // The flow-control check, one way: `to` stops reading while `from` writes
 // on, and reads again once `from` is held off (condition_check.h).
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -88,23 +89,36 @@ LineCheckResult CheckFlowWay(LineBorrow& job, PortWorker& from, PortWorker& to) 
                                  SecondsText(startMs));
     }
 
-    // The receiver stops reading; the sender must come to a stand.
+    // The receiver stops reading; the sender must come to a stand. Its
+    // own count of bytes written is no proof of that: on a network port
+    // the socket buffers between it and the line fill and drain in steps
+    // (large ones on loopback), so that count stands still now and then
+    // while the line goes on at full speed. What reaches the far end is the
+    // proof: an overrun reported there is bytes still arriving, so the
+    // sender is held only once its count and the receiver's overruns have
+    // both stood still for a stall window.
     job.Read(to, false);
     const uint32_t stopped = plat::tickCount();
     CountWatch sent{from.bytesWritten.load(kRelaxed), stopped};
     uint32_t overranAt = 0;
+    uint32_t lastOverrunAt = 0;
     bool held = false, overran = false;
     for (;;) {
         const uint32_t now = plat::tickCount();
         sent.See(from.bytesWritten.load(kRelaxed), now);
-        const uint32_t grew = sent.movedAt;
         DWORD errors = 0;
-        if (!job.Errors(to, errors)) return job.StoppedResult();
-        if (!overran && (errors & (CE_OVERRUN | CE_RXOVER))) {
+        DWORD fresh = 0;
+        if (!job.Errors(to, errors, &fresh)) return job.StoppedResult();
+        if (fresh & (CE_OVERRUN | CE_RXOVER)) {
+            if (!overran) overranAt = now;
             overran = true;
-            overranAt = now;
+            lastOverrunAt = now;
         }
-        if (plat::ticksBetween(grew, now) >= stallMs) {
+        const uint32_t grew = sent.movedAt;
+        // How long both have stood still: the younger of the two ages.
+        uint32_t still = plat::ticksBetween(grew, now);
+        if (overran) still = std::min(still, plat::ticksBetween(lastOverrunAt, now));
+        if (still >= stallMs) {
             held = true;
             break;
         }

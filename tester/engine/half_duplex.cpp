@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "platform/clock.h"
 #include "tester/engine/engine.h"
@@ -33,8 +34,8 @@ uint32_t DefaultReplyTimeoutMs(uint32_t blockSize, uint32_t baudRate) {
 
 uint32_t PortWorker::BeginRun() {
     {
-        std::lock_guard<std::mutex> hold(receiveSide);
-        rxFill.store(0, kRelaxed);
+        std::lock_guard<std::mutex> hold(rxBook_);
+        DropAssembled();
     }
     bytesRead.store(originBytes_.load(kRelaxed), kRelaxed);
     elapsedMs.store(originElapsedMs_.load(kRelaxed), kRelaxed);
@@ -101,24 +102,32 @@ void PortWorker::MasterExchange() {
             now = plat::tickCount();
         } else {
             Transfer t;
+            bool echoed = false;
             {
-                std::lock_guard<std::mutex> hold(receiveSide);
-                uint32_t fill;
-                t = FillBlock(size, fill);
+                PortTurn::Hold turn(readTurn_);
+                const RxSpan span = NoteSpan();
+                DWORD got = 0;
+                t = ReadSpan(span, got);
                 now = plat::tickCount();
-                if (t == Transfer::Done && fill >= size) {
+                uint32_t fill = 0;
+                std::lock_guard<std::mutex> hold(rxBook_);
+                if (t == Transfer::Done && KeepRead(span, got, fill) && fill >= span.size) {
                     const RoundTripClock::time_point complete = RoundTripClock::now();
                     UpdateRate(lastTick, now);
-                    if (std::memcmp(rxBlock.get(), sentBlock, size) == 0) {
+                    if (std::memcmp(rxBlock.get(), sentBlock, span.size) == 0) {
                         roundTrips.Record(MicrosecondsSince(sentClock, complete));
                         blocksOk.fetch_add(1, kRelaxed);
                         rxFill.store(0, kRelaxed);
-                        awaiting = false;
-                        continue;
+                        echoed = true;
+                    } else {
+                        CountError(rxErrors, kErrorData);
+                        compared = true;
                     }
-                    CountError(rxErrors, kErrorData);
-                    compared = true;
                 }
+            }
+            if (echoed) {
+                awaiting = false;
+                continue;
             }
             if (t == Transfer::Lost) {
                 // The block in flight went with the port; the next one is
@@ -137,8 +146,8 @@ void PortWorker::MasterExchange() {
 
         if (plat::ticksBetween(sentAt, now) > timeout) {
             CountError(rxErrors, kErrorTimeout);
-            std::lock_guard<std::mutex> hold(receiveSide);
-            rxFill.store(0, kRelaxed);
+            std::lock_guard<std::mutex> hold(rxBook_);
+            DropAssembled();
             awaiting = false;
         }
     }
@@ -149,30 +158,38 @@ void PortWorker::SlaveExchange() {
     const uint32_t runStart = BeginRun();
     uint32_t lastTick = runStart;
     bool pending = false;
+    uint32_t echoSize = 0;
     uint32_t blockStart = runStart;
+    if (!echoBlock_) echoBlock_.reset(new (std::nothrow) uint8_t[kBlockBufferSize]);
+    if (!echoBlock_) return;
 
     while (DirectionRuns(rxRunEvent)) {
-        const uint32_t size = blockSize.load(kRelaxed);
         Transfer t;
-        {
-            // Held across the reply too: the echo is written from rxBlock.
-            std::lock_guard<std::mutex> hold(receiveSide);
-            if (pending) {
-                t = WriteBlock(rxBlock.get(), size);
-                UpdateRate(lastTick, plat::tickCount());
-                pending = false;
-                rxFill.store(0, kRelaxed);
-            } else {
-                if (rxFill.load(kRelaxed) == 0) blockStart = plat::tickCount();
-                uint32_t fill;
-                t = FillBlock(size, fill);
-                if (t == Transfer::Done && fill >= size) {
+        if (pending) {
+            // From the slave's own copy, with the read turn free: an echo
+            // that flow control holds back keeps nobody else from the
+            // receive side.
+            t = WriteBlock(echoBlock_.get(), echoSize);
+            UpdateRate(lastTick, plat::tickCount());
+            pending = false;
+        } else {
+            PortTurn::Hold turn(readTurn_);
+            const RxSpan span = NoteSpan();
+            if (span.fill == 0) blockStart = plat::tickCount();
+            DWORD got = 0;
+            t = ReadSpan(span, got);
+            uint32_t fill = 0;
+            std::lock_guard<std::mutex> hold(rxBook_);
+            if (t == Transfer::Done && KeepRead(span, got, fill)) {
+                if (fill >= span.size) {
+                    std::memcpy(echoBlock_.get(), rxBlock.get(), span.size);
+                    echoSize = span.size;
+                    rxFill.store(0, kRelaxed);
                     blocksOk.fetch_add(1, kRelaxed);
                     pending = true;
-                } else if (t == Transfer::Done &&
-                           plat::ticksBetween(blockStart, plat::tickCount()) > timeout) {
+                } else if (plat::ticksBetween(blockStart, plat::tickCount()) > timeout) {
                     CountError(rxErrors, kErrorTimeout);
-                    rxFill.store(0, kRelaxed);
+                    DropAssembled();
                 }
             }
         }

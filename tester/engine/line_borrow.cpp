@@ -80,13 +80,18 @@ bool LineBorrow::Reconnected() const {
 
 bool LineBorrow::Begin() {
     if (!Drain()) return false;
-    Expect(a_, b_);
-    Expect(b_, a_);
-    return ForgetErrors(a_) && ForgetErrors(b_);
+    return Expect(a_, b_) && Expect(b_, a_) && ForgetErrors(a_) && ForgetErrors(b_);
 }
 
-void LineBorrow::Expect(PortWorker& to, PortWorker& from) {
-    to.ForgetReceived(from.nextTxSeq.load(kRelaxed));
+bool LineBorrow::Expect(PortWorker& to, PortWorker& from) {
+    if (to.ForgetReceived(from.nextTxSeq.load(kRelaxed))) return true;
+    // Its read would mix bytes from before the check into the check's
+    // blocks: what the check then found would be no result.
+    if (stop_ == Stop::None) {
+        stop_ = Stop::Failed;
+        why_ = PortNumber(to) + " did not stop reading when asked";
+    }
+    return false;
 }
 
 void LineBorrow::End() {
@@ -116,6 +121,8 @@ void LineBorrow::End() {
         w->OnPort([&](PortAccess& port, HANDLE handle) {
             return port.ClearError(handle, &ignored, nullptr);
         });
+        // Late answers to the lent settings were taken just now.
+        w->LendLine(false);
         w->Clear();
         w->SetMode(w == &a_ ? modeA_ : modeB_);
     }
@@ -129,12 +136,20 @@ void LineBorrow::Write(PortWorker& w, bool on) {
     if ((w.txRunning.load(kRelaxed) != 0) != on) w.ToggleWrite();
 }
 
-bool LineBorrow::Errors(PortWorker& w, DWORD& bits) {
+bool LineBorrow::Errors(PortWorker& w, DWORD& bits, DWORD* fresh) {
     DWORD own = 0;
     const BOOL ok = w.OnPort(
         [&](PortAccess& port, HANDLE handle) { return port.ClearError(handle, &own, nullptr); });
     if (!Classify(w, ok)) return false;
-    DWORD& seen = &w == &a_ ? errorsA_ : errorsB_;
+    w.NoteModeError(own);
+    const int side = &w == &a_ ? 0 : 1;
+    DWORD& seen = side == 0 ? errorsA_ : errorsB_;
+    // The refresh's reads count where they found errors: one since the
+    // last look is news too.
+    const uint32_t reads = w.lineErrorCount.load(kRelaxed);
+    const DWORD refreshed = reads != errorReads_[side] ? w.lineErrorBits.load(kRelaxed) : 0;
+    errorReads_[side] = reads;
+    if (fresh) *fresh = own | refreshed;
     seen |= own | w.lineErrorBits.load(kRelaxed);
     bits = seen;
     return true;
@@ -154,6 +169,17 @@ bool LineBorrow::ForgetErrors(PortWorker& w) {
 bool LineBorrow::Pause() {
     if (cancelled_ && cancelled_()) {
         if (stop_ == Stop::None) stop_ = Stop::Cancelled;
+        return false;
+    }
+    // What a device server answers to the settings the check lent comes a
+    // round trip later, and the refresh may be the one to read it.
+    for (PortWorker* w : {&a_, &b_}) {
+        if (!w->TakeLentRefusal()) continue;
+        if (stop_ == Stop::None) {
+            stop_ = Stop::Failed;
+            why_ = PortNumber(*w) + " answered with other line settings than " +
+                   LineSettingsText(w == &a_ ? lentA_ : lentB_);
+        }
         return false;
     }
     plat::sleepMs(timing_.pollMs);
@@ -195,6 +221,8 @@ bool LineBorrow::WrittenAtLeast(PortWorker& writer, uint64_t blocks, bool& reach
 bool LineBorrow::SetLine(PortWorker& w, const DCB& dcb) {
     DCB lent = dcb;
     settingsLent_[&w == &a_ ? 0 : 1] = true;
+    (&w == &a_ ? lentA_ : lentB_) = dcb;
+    w.LendLine(true);
     return Classify(
         w, w.OnPort([&](PortAccess& port, HANDLE handle) { return port.SetState(handle, &lent); }));
 }

@@ -54,15 +54,18 @@ class LineBorrow {
     void End();
 
     // `to` takes `from`'s next block as the next of its stream, whatever
-    // it assembled or last saw before (PortWorker::ForgetReceived).
-    void Expect(PortWorker& to, PortWorker& from);
+    // it assembled or last saw before (PortWorker::ForgetReceived). False
+    // when `to`'s receiver did not let go: the job stops, failed.
+    bool Expect(PortWorker& to, PortWorker& from);
 
     // The directions, as the Read and Write commands flip them.
     void Read(PortWorker& w, bool on);
     void Write(PortWorker& w, bool on);
 
-    // The line errors `w` reported since they were last forgotten.
-    bool Errors(PortWorker& w, DWORD& bits);
+    // The line errors `w` reported since they were last forgotten; with
+    // `fresh`, also those reported since the last call (the refresh's
+    // reads in between included).
+    bool Errors(PortWorker& w, DWORD& bits, DWORD* fresh = nullptr);
     bool ForgetErrors(PortWorker& w);
 
     // Waits until `reader` has received nothing for quietMs (at most
@@ -110,8 +113,11 @@ class LineBorrow {
     uint32_t dropsA_ = 0;
     uint32_t dropsB_ = 0;
     bool settingsLent_[2] = {false, false};  // a_'s, b_'s
+    DCB lentA_{};                            // what SetLine last lent them
+    DCB lentB_{};
     DWORD errorsA_ = 0;
     DWORD errorsB_ = 0;
+    uint32_t errorReads_[2] = {0, 0};  // a_'s, b_'s lineErrorCount at the last Errors
     Stop stop_ = Stop::None;
     std::string why_;
 };

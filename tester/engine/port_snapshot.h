@@ -32,6 +32,18 @@ enum class PortState : uint32_t {
 // "opening", "not open", "no buffers", "open", "down".
 const char* PortStateName(PortState state);
 
+// The kinds of line error counted one by one (beside lineErrorCount, which
+// counts the reads that found any), and the CE_ bit of each.
+enum LineErrorKind : uint32_t {
+    kLineOverrun,
+    kLineFraming,
+    kLineParity,
+    kLineBreak,
+    kLineErrorKinds
+};
+constexpr uint32_t kLineErrorKindBits[kLineErrorKinds] = {CE_OVERRUN, CE_FRAME, CE_RXPARITY,
+                                                          CE_BREAK};
+
 struct PortSnapshot {
     int32_t rowIndex = -1;
     PortState state = PortState::Open;
@@ -68,6 +80,8 @@ struct PortSnapshot {
     uint32_t lineErrorCount = 0;  // line-error reads that found any shown bit
     uint32_t lineErrorBits = 0;   // every shown line-error bit seen
     uint32_t replyAwaited = 0;    // a master's direction ended while its block awaited the echo
+    // Line-error reads that found each kind, by LineErrorKind.
+    uint32_t lineErrorsOfKind[kLineErrorKinds] = {};
     // The error of the line settings the port did not take; 0 when it
     // took them. speedSubstituted: the driver took them but reported
     // another speed (baudSet) than the one asked (baudAsked).

@@ -21,6 +21,8 @@ constexpr uint32_t kIdlePassMs = 100;    // a direction with nothing to run in t
 // After a failed transfer the direction waits a read time-out, looking at
 // its run event this often, so that a stop is taken at once.
 constexpr uint32_t kBackoffSliceMs = 20;
+// A settings change or a forget aborts the read in its way this often.
+constexpr uint32_t kSideWaitSliceMs = 5;
 // A lost port is opened again after 0.5 s, then twice as long each time it
 // fails, up to 5 s between tries: a rebooting device server is back within
 // seconds of answering, and a port that is gone for good costs one try in
@@ -175,21 +177,31 @@ void PortWorker::ReportLost(uint32_t error) {
 
 bool PortWorker::Reconnect() {
     // Neither thread starts a transfer once portDown is set (each tests it
-    // under its side's lock); the ones in progress are ended, and once both
-    // locks are had, none is inside the port.
+    // in its direction's turn); the ones in progress are ended, and once
+    // every turn and otherSide are had, none is inside the port. The turns
+    // come in order (nothing takes one while holding another), each as soon
+    // as the transfer ahead of it is aborted.
     {
-        std::unique_lock<std::mutex> rx(receiveSide, std::defer_lock);
-        std::unique_lock<std::mutex> tx(sendSide, std::defer_lock);
-        std::unique_lock<std::mutex> other(otherSide, std::defer_lock);
-        for (;;) {
+        const PortTurn::Ticket reading = readTurn_.Join();
+        const PortTurn::Ticket writing = writeTurn_.Join();
+        while (!readTurn_.Await(reading, kNudgeEveryMs / 10))
             CancelAndPurge();
-            if (std::try_lock(rx, tx, other) == -1) break;
+        while (!writeTurn_.Await(writing, kNudgeEveryMs / 10))
+            CancelAndPurge();
+        std::unique_lock<std::mutex> other(otherSide, std::defer_lock);
+        while (!other.try_lock()) {
+            CancelAndPurge();
             plat::sleepMs(kNudgeEveryMs / 10);
         }
-        // What was assembled of a block before the loss is gone with it.
-        rxFill.store(0, std::memory_order_relaxed);
+        {
+            // What was assembled of a block before the loss is gone with it.
+            std::lock_guard<std::mutex> hold(rxBook_);
+            DropAssembled();
+        }
         const HANDLE old = portHandle.exchange(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
         if (old != INVALID_HANDLE_VALUE) portAccess.Close(old);
+        writeTurn_.Leave(writing);
+        readTurn_.Leave(reading);
     }
 
     const std::string name = PortName();
@@ -250,11 +262,11 @@ uint32_t PortWorker::PatternByteSize() const {
 void PortWorker::AdoptReceiveSettings() {
     AdoptBlockSize();
     const uint32_t bits = PatternByteSize();
-    std::lock_guard<std::mutex> hold(receiveSide);
+    std::lock_guard<std::mutex> hold(rxBook_);
     if (bits != patternByteSize_) {
         pattern = MakeBlockPattern(bits);
         patternByteSize_ = bits;
-        rxFill.store(0, std::memory_order_relaxed);
+        DropAssembled();
     }
 }
 
@@ -335,10 +347,10 @@ void PortWorker::SendLoop() {
 
 void PortWorker::AdoptBlockSize() {
     const uint32_t wanted = UsableBlockSize(settings_.blockSize);
-    std::lock_guard<std::mutex> hold(receiveSide);
+    std::lock_guard<std::mutex> hold(rxBook_);
     if (wanted != blockSize.load(std::memory_order_relaxed)) {
         blockSize.store(wanted, std::memory_order_relaxed);
-        rxFill.store(0, std::memory_order_relaxed);
+        DropAssembled();
     }
 }
 
@@ -366,6 +378,32 @@ void PortWorker::Backoff(plat::Event& run) {
         if (!DirectionRuns(run)) return;
         quitEvent->wait(kBackoffSliceMs);
     }
+}
+
+void PortWorker::AbortReads() {
+    const HANDLE handle = portHandle.load(std::memory_order_relaxed);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return;
+    // An abort leaves what is waiting in the port's buffer for the next read.
+    portAccess.Purge(handle, PURGE_RXABORT);
+}
+
+bool PortWorker::WithReceiveSide(uint32_t boundMs, const std::function<void()>& op) {
+    const PortTurn::Ticket ticket = readTurn_.Join();
+    bool had = true;
+    for (uint32_t waited = 0; !readTurn_.Await(ticket, kSideWaitSliceMs);
+         waited += kSideWaitSliceMs) {
+        if (waited >= boundMs) {
+            had = false;
+            break;
+        }
+        AbortReads();
+    }
+    {
+        std::lock_guard<std::mutex> hold(rxBook_);
+        op();
+    }
+    readTurn_.Leave(ticket);
+    return had;
 }
 
 void PortWorker::CancelAndPurge() {

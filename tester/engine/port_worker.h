@@ -19,10 +19,32 @@
 //   on every target we ship, 32-bit Windows included (checked below).
 // - portName, the two error texts, dcb and comStat are read and written
 //   whole under a small lock, through the accessors.
-// - The receive side (rxBlock, rxFill, lastRxSeq, reads of the port) and
-//   the port's writes are each taken by one routine at a time, so that a
-//   half-duplex routine that keeps running after a mode change and the
-//   routine started on the other thread take turns instead of racing.
+// - Locks. No lock is held across a transfer on the port or a wait: each
+//   guards bookkeeping and is held for microseconds, so a thread that only
+//   wants to look at or reset that bookkeeping (a sender taking the block
+//   size as it starts, a settings change, a check's forget) never waits
+//   for a read or a write to end.
+//     fieldLock  the texts, dcb, comStat, lineWanted_, openFailure.
+//     rxBook_    what the receive side has assembled: blockSize changes,
+//                rxFill, lastRxSeq, pattern, rxEpoch_, and the bytes of
+//                rxBlock below rxFill.
+//     otherSide  OnPort's calls (short calls of other threads' checks),
+//                so that a reconnection does not close the port under one.
+// - Turns (port_turn.h). The port's reads follow one another, as do its
+//   writes: readTurn_ is held by the one routine (or the wiring probe)
+//   that is reading, across its read, and writeTurn_ likewise for writes.
+//   A turn is not a lock on data: only a thread about to use the port
+//   joins its line, which is served in order, so a half-duplex routine
+//   that keeps running after a mode change and the routine started on the
+//   other thread take turns read by read. A reader reads into rxBlock at
+//   the rxFill it noted under rxBook_ with rxEpoch_, and keeps the bytes
+//   only when rxEpoch_ has not moved meanwhile: whoever drops what was
+//   assembled (a new block size, a settings change, a check's forget, a
+//   half-duplex start) moves rxEpoch_ under rxBook_ and need not wait for
+//   the read in flight. A settings change and a check's forget also take
+//   the read turn for a moment, aborting the read in progress to get it
+//   at once, so that a stopped routine reads nothing of the next run; a
+//   reconnection takes every turn that way before it closes the port.
 //
 // A lost port (a device server gone, an adapter pulled: PortAccess::IsLost)
 // is closed and opened again by PortThread when [Misc] Reconnect is on,
@@ -50,6 +72,7 @@
 #include "platform/win32_types.h"
 #include "tester/engine/latency_histogram.h"
 #include "tester/engine/port_snapshot.h"
+#include "tester/engine/port_turn.h"
 #include "tester/engine/test_block.h"
 #include "tester/port/port_access.h"
 
@@ -79,6 +102,11 @@ const char* ErrorKindText(int32_t kind);
 // latest, with nothing when nothing came.
 constexpr uint32_t kReadTimeoutMs = 100;
 
+// How long a settings change or a check's forget waits for the receive
+// side, aborting the read in progress meanwhile: a port that ends a read
+// on request lets go within milliseconds.
+constexpr uint32_t kSideBoundMs = 1000;
+
 static_assert(std::atomic<uint64_t>::is_always_lock_free,
               "the 64-bit counters are shared without locks: they must be lock-free");
 
@@ -86,6 +114,10 @@ static_assert(std::atomic<uint64_t>::is_always_lock_free,
 // bits, parity, stop bits, handshake flags) from one record to another;
 // every other field of `to` stays.
 void CopyLineSettings(const DCB& from, DCB& to);
+
+// "115200 8N1, RTS/CTS": the speed, the frame and the flow control a
+// record asks for, for messages.
+std::string LineSettingsText(const DCB& dcb);
 
 // A speed the port reports back within this share of the one asked is the
 // one asked (a divisor's rounding); further off, the driver set another
@@ -164,15 +196,18 @@ class PortWorker {
     // blocks follow a new byte size when each direction next starts. Settings the port refuses
     // leave it with the ones it has, which dcb then holds: the refusal is an "SE" error and stays
     // in settingsRefused. A port that is down takes the new settings when it is open again.
-    void ApplySettings();
+    // The stopped receiver's read in progress is aborted, so that it reads nothing of a run
+    // started next (within kSideBoundMs, whatever the read time-out); false when the port
+    // ignored that (the settings are put on the port all the same; the session is told).
+    bool ApplySettings();
 
     // For a check that borrows the port (condition_check.h), once its
-    // receive direction is stopped: waits for the receiver's last read (two
-    // read time-outs at most), then drops what was assembled of a block and
-    // takes `nextSequence` (its sender's nextTxSeq) as the number the next
-    // block carries, so that blocks start afresh after bytes the check put
-    // on the line or threw away. False when the receive side stayed busy (a
-    // slave's held echo): then nothing changed.
+    // receive direction is stopped: aborts the receiver's read in progress,
+    // drops what was assembled of a block and takes `nextSequence` (its
+    // sender's nextTxSeq) as the number the next block carries, so that
+    // blocks start afresh after bytes the check put on the line or threw
+    // away. False when the read did not end within kSideBoundMs: then the
+    // assembly is dropped all the same but a read may still bring bytes.
     bool ForgetReceived(uint32_t nextSequence);
 
     // Copies the settings' line fields (speed, data bits, parity, stop bits,
@@ -186,10 +221,23 @@ class PortWorker {
 
     // The refresh's read of the line errors: ClearError on the port, the
     // bits of `shown` kept in commErrors (any other dropped), and a read
-    // that found any of them counted (lineErrorCount, lineErrorBits): each
+    // that found any of them counted (lineErrorCount, lineErrorBits, and
+    // lineErrorsOfKind for each kind it found): each
     // read clears the port's errors, so what it finds is new. A failed read
     // leaves commErrors as it was. Returns commErrors.
     uint32_t ReadLineErrors(uint32_t shown);
+
+    // What the port's errors say of its settings: a CE_MODE (a device
+    // server that answered the line settings asked with others, which it
+    // runs with instead) makes them refused ("SE", settingsRefused), as a
+    // driver's refusal does; while a check has lent the line, it is kept
+    // for the check instead (TakeLentRefusal).
+    void NoteModeError(uint32_t errors);
+    // A check puts settings of its own on the port from LendLine(true) to
+    // LendLine(false); TakeLentRefusal says, once, whether the port
+    // answered them with others meanwhile.
+    void LendLine(bool lent);
+    bool TakeLentRefusal();
 
     // The kind of the last error counted (kErrorNone...).
     int32_t LastErrorKind() const { return lastErrorKind.load(std::memory_order_relaxed); }
@@ -204,7 +252,7 @@ class PortWorker {
 
     // A read and a write of the port's own for a thread that is not one of
     // the worker's (the wiring probe), while the worker's directions are
-    // stopped: each under its side's lock, as the worker's routines take
+    // stopped: each in its direction's turn, as the worker's routines take
     // it, so that a read and a write go on side by side, neither meets a
     // routine of the worker, and a reconnection waits for both. The read
     // returns by the worker's read time-out. FALSE, with ERROR_NOT_READY,
@@ -291,6 +339,10 @@ class PortWorker {
     // thread could not free goes with the worker.
     std::unique_ptr<uint8_t[]> txBlock;
     std::unique_ptr<uint8_t[]> rxBlock;
+    // A slave's copy of the block it echoes (PortThread's, made as the
+    // first exchange starts): the echo is written from it while the read
+    // turn is free.
+    std::unique_ptr<uint8_t[]> echoBlock_;
 
   public:
     std::atomic<uint32_t> blockSize{0};
@@ -339,6 +391,7 @@ class PortWorker {
     std::atomic<uint32_t> blocksLost{0};      // blocks whose numbers were skipped
     std::atomic<uint32_t> lineErrorCount{0};  // line-error reads that found any shown bit
     std::atomic<uint32_t> lineErrorBits{0};   // every shown line-error bit seen
+    std::atomic<uint32_t> lineErrorsOfKind[kLineErrorKinds] = {};  // reads that found each kind
     // 1 when a master's routine ended while its last block waited for its
     // echo: the session ended, or a read failed after the stop. A plain
     // stop lets the exchange finish first (MasterExchange).
@@ -435,11 +488,33 @@ class PortWorker {
     // and a short write is a "WR" error. A write that took nothing counts
     // a "WR" error and neither bytes nor a block.
     Transfer WriteBlock(const uint8_t* block, uint32_t size);
-    // One read towards a whole block of `size` bytes into rxBlock at rxFill
-    // (receiveSide held; nothing is read once it is whole): rxFill and
-    // bytesRead grow by what came and `fill` is the new rxFill. A failed
-    // read is a "RD" error.
-    Transfer FillBlock(uint32_t size, uint32_t& fill);
+    // What a read towards a block starts from, noted under rxBook_: the
+    // block size, the bytes assembled and the epoch they belong to.
+    struct RxSpan {
+        uint32_t size;
+        uint32_t fill;
+        uint32_t epoch;
+    };
+    RxSpan NoteSpan();
+    // One read of the port towards a whole block, into rxBlock at
+    // span.fill (nothing is read once it is whole), with readTurn_ held and
+    // no lock: bytesRead grows by `got`. A failed read is a "RD" error.
+    Transfer ReadSpan(const RxSpan& span, DWORD& got);
+    // With rxBook_ held: keeps the `got` bytes read after `span` when
+    // nobody dropped the assembly meanwhile (rxFill grows); `fill` is
+    // rxFill either way. False when they were dropped.
+    bool KeepRead(const RxSpan& span, DWORD got, uint32_t& fill);
+    // With rxBook_ held: drops what was assembled of a block, also what a
+    // read in flight will bring for it.
+    void DropAssembled();
+    // Runs `op` under rxBook_ while holding the read turn, which it gets
+    // within boundMs by aborting the read in progress. False, with `op`
+    // run all the same, when the turn did not come: a port that ignores the
+    // abort.
+    bool WithReceiveSide(uint32_t boundMs, const std::function<void()>& op);
+    // Ends the port's reads in progress (they fail, aborted, and are not
+    // counted); what waits in the port's buffer stays for the next read.
+    void AbortReads();
     void CountError(std::atomic<uint32_t>& counter, int32_t kind);
     // elapsedMs grows by the time since `lastTick` (which becomes `now`),
     // and rate = bytesRead x 1000 / elapsedMs. Adding up tick differences
@@ -451,11 +526,15 @@ class PortWorker {
     uint32_t BeginRun();
 
     mutable std::mutex fieldLock;
-    std::mutex receiveSide;            // rxBlock, rxFill, lastRxSeq, port reads
-    std::mutex sendSide;               // port writes
+    std::mutex rxBook_;                // see the top of this file
+    PortTurn readTurn_;                // the port's reads, one at a time
+    PortTurn writeTurn_;               // the port's writes, one at a time
     std::mutex otherSide;              // OnPort's calls
+    uint32_t rxEpoch_ = 0;             // under rxBook_: moves when the assembly is dropped
     std::string openFailure;           // under fieldLock
     std::string settingsRefusedText_;  // the words for settingsRefused, under fieldLock
+    std::atomic<bool> lineLent_{false};
+    std::atomic<bool> lentRefused_{false};
 
     // A loss: lost_ lets one reporter count it; lostEvent wakes PortThread;
     // portUp (set while the port is open) wakes a waiting TxThread.
@@ -467,7 +546,7 @@ class PortWorker {
     // are made for. Under fieldLock; lineByteSize_ 0 while unknown.
     DCB lineWanted_{};
     std::atomic<uint32_t> lineByteSize_{0};
-    uint32_t patternByteSize_ = 0;  // of `pattern`, under receiveSide
+    uint32_t patternByteSize_ = 0;  // of `pattern`, under rxBook_
     // Stops of each direction so far (the commands'), and their count when
     // the direction's routine began (its own thread's).
     std::atomic<uint32_t> rxStops_{0};

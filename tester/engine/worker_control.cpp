@@ -1,7 +1,7 @@
 // What the commands do to a worker, on the window's thread: run events,
 // mode, counters, texts and line settings. Nothing here waits on the
-// worker's threads (but new line settings, for at most two read time-outs,
-// on the receiver's last read); they see a change at their next
+// worker's threads (but new line settings, for the receiver's read in
+// progress to be aborted, milliseconds); they see a change at their next
 // zero-time-out test or when a direction next starts.
 #include <mutex>
 
@@ -9,12 +9,12 @@
 #include "platform/last_error.h"
 #include "tester/config/configuration.h"
 #include "tester/engine/port_worker.h"
+#include "tester/engine/worker_events.h"
 #include "platform/name_table.h"
 
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
-constexpr uint32_t kSideWaitSliceMs = 5;
 
 // A routine that finds the stop count moved ends, even when the direction
 // was started again before its next look at the event (so it starts anew
@@ -102,25 +102,17 @@ void PortWorker::Purge() {
     ClearCommErrors();
 }
 
-void PortWorker::ApplySettings() {
+bool PortWorker::ApplySettings() {
     Stop(txRunEvent, txRunning, txStops_);
     Stop(rxRunEvent, rxRunning, rxStops_);
-    // The stopped receiver may still wait in a read, which ends within the
-    // read time-out. Left to go on, it would take the first bytes of the
+    // The stopped receiver may still wait in a read, which would go on to
+    // its time-out. Left to go on, it would take the first bytes of the
     // next run (started at once by a script or a sweep) and check them
-    // against the old settings. Once it has let go, it reads no more; what
-    // it assembled belonged to the old settings. A slave's echo held off by
-    // flow control can keep the side much longer: the window does not wait
-    // for that.
-    for (uint32_t waited = 0;; waited += kSideWaitSliceMs) {
-        std::unique_lock<std::mutex> hold(receiveSide, std::try_to_lock);
-        if (hold.owns_lock()) {
-            rxFill.store(0, kRelaxed);
-            break;
-        }
-        if (waited >= 2 * kReadTimeoutMs) break;
-        plat::sleepMs(kSideWaitSliceMs);
-    }
+    // against the old settings: its read is aborted instead, and once the
+    // receive side was had the routine ends before it reads again. What it
+    // assembled belonged to the old settings.
+    const bool had = WithReceiveSide(kSideBoundMs, [this] { DropAssembled(); });
+    if (!had && events_) events_->ReceiverKeptReading(rowIndex, PortName());
     ZeroCounters();
     SetTexts("  ");
     ApplyToDcb();
@@ -135,22 +127,17 @@ void PortWorker::ApplySettings() {
         lineByteSize_.store(wanted.ByteSize, kRelaxed);
     }
     hdTimeoutMs.store(static_cast<uint32_t>(settings_.hdTimeout.load()), kRelaxed);
+    return had;
 }
 
 bool PortWorker::ForgetReceived(uint32_t nextSequence) {
     // The number before it, as CheckBlock counts: the last before 0 is the
     // limit's last.
     const uint32_t last = (nextSequence == 0 ? kSequenceLimit : nextSequence) - 1;
-    for (uint32_t waited = 0;; waited += kSideWaitSliceMs) {
-        std::unique_lock<std::mutex> hold(receiveSide, std::try_to_lock);
-        if (hold.owns_lock()) {
-            rxFill.store(0, kRelaxed);
-            lastRxSeq.store(static_cast<int32_t>(last), kRelaxed);
-            return true;
-        }
-        if (waited >= 2 * kReadTimeoutMs) return false;
-        plat::sleepMs(kSideWaitSliceMs);
-    }
+    return WithReceiveSide(kSideBoundMs, [this, last] {
+        DropAssembled();
+        lastRxSeq.store(static_cast<int32_t>(last), kRelaxed);
+    });
 }
 
 bool PortWorker::PutLineSettings(HANDLE handle, const DCB& wanted) {
@@ -285,14 +272,14 @@ HANDLE PortWorker::OpenHandle() const {
 }
 
 BOOL PortWorker::ReadPort(void* buffer, DWORD count, DWORD* got) {
-    std::lock_guard<std::mutex> hold(receiveSide);
+    PortTurn::Hold turn(readTurn_);
     const HANDLE handle = OpenHandle();
     if (handle == INVALID_HANDLE_VALUE) return NotReady();
     return portAccess.Read(handle, buffer, count, got);
 }
 
 BOOL PortWorker::WritePort(const void* buffer, DWORD count, DWORD* sent) {
-    std::lock_guard<std::mutex> hold(sendSide);
+    PortTurn::Hold turn(writeTurn_);
     const HANDLE handle = OpenHandle();
     if (handle == INVALID_HANDLE_VALUE) return NotReady();
     return portAccess.Write(handle, buffer, count, sent);
@@ -300,13 +287,55 @@ BOOL PortWorker::WritePort(const void* buffer, DWORD count, DWORD* sent) {
 
 uint32_t PortWorker::ReadLineErrors(uint32_t shown) {
     const bool read = ClearCommErrors() != 0;
+    if (read) NoteModeError(commErrors.load(kRelaxed));
     const uint32_t bits = commErrors.load(kRelaxed) & shown;
     commErrors.store(bits, kRelaxed);
     if (read && bits != 0) {
         lineErrorCount.fetch_add(1, kRelaxed);
         lineErrorBits.fetch_or(bits, kRelaxed);
+        for (uint32_t kind = 0; kind < kLineErrorKinds; ++kind)
+            if (bits & kLineErrorKindBits[kind]) lineErrorsOfKind[kind].fetch_add(1, kRelaxed);
     }
     return bits;
+}
+
+void PortWorker::NoteModeError(uint32_t errors) {
+    if ((errors & CE_MODE) == 0) return;
+    if (lineLent_.load()) {
+        lentRefused_.store(true);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> hold(fieldLock);
+        settingsRefusedText_ =
+            "the port answered with other line settings than " +
+            LineSettingsText(lineByteSize_.load(kRelaxed) != 0 ? lineWanted_ : dcb);
+    }
+    settingsRefused.store(ERROR_INVALID_PARAMETER, kRelaxed);
+    lastOsError.store(ERROR_INVALID_PARAMETER, kRelaxed);
+    lastErrorKind.store(kErrorSettings, kRelaxed);
+}
+
+void PortWorker::LendLine(bool lent) {
+    lineLent_.store(lent);
+    if (!lent) lentRefused_.store(false);
+}
+
+bool PortWorker::TakeLentRefusal() {
+    return lentRefused_.exchange(false);
+}
+
+std::string LineSettingsText(const DCB& dcb) {
+    static const char kParity[] = "NOEMS";
+    static const char* const kStop[] = {"1", "1.5", "2"};
+    std::string text = std::to_string(dcb.BaudRate) + " " + std::to_string(dcb.ByteSize) +
+                       (dcb.Parity < 5 ? kParity[dcb.Parity] : '?') +
+                       (dcb.StopBits < 3 ? kStop[dcb.StopBits] : "?");
+    std::string flow;
+    if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) flow += ", RTS/CTS";
+    if (dcb.fOutxDsrFlow || dcb.fDtrControl == DTR_CONTROL_HANDSHAKE) flow += ", DTR/DSR";
+    if (dcb.fOutX || dcb.fInX) flow += ", XON/XOFF";
+    return text + (flow.empty() ? ", no flow control" : flow);
 }
 
 BOOL PortWorker::ClearCommErrors() {
@@ -325,6 +354,8 @@ void PortWorker::ZeroCounters() {
     for (std::atomic<uint32_t>* field : {&rxErrors, &txErrors, &rate, &commErrors, &lastOsError,
                                          &drops, &blocksLost, &lineErrorCount, &lineErrorBits})
         field->store(0, kRelaxed);
+    for (std::atomic<uint32_t>& count : lineErrorsOfKind)
+        count.store(0, kRelaxed);
     bytesRead.store(originBytes_.load(kRelaxed), kRelaxed);
     bytesWritten.store(originBytes_.load(kRelaxed), kRelaxed);
     blocksOk.store(0, kRelaxed);
@@ -421,6 +452,8 @@ PortSnapshot PortWorker::Snapshot() const {
     s.blocksLost = blocksLost.load(kRelaxed);
     s.lineErrorCount = lineErrorCount.load(kRelaxed);
     s.lineErrorBits = lineErrorBits.load(kRelaxed);
+    for (uint32_t kind = 0; kind < kLineErrorKinds; ++kind)
+        s.lineErrorsOfKind[kind] = lineErrorsOfKind[kind].load(kRelaxed);
     s.replyAwaited = replyAwaited.load(kRelaxed);
     s.settingsRefused = settingsRefused.load(kRelaxed);
 

@@ -18,4 +18,13 @@ class WorkerEvents {
     // `rowIndex` (0-based) on port `portName` started; the direction runs
     // on with the settings it had.
     virtual void LineStateUnreadable(int32_t rowIndex, const std::string& portName) = 0;
+
+    // New line settings went on the port of row `rowIndex`, but its
+    // stopped receiver could not be made to let go of its read (the port
+    // ignored the abort): what that read brings may be checked against the
+    // old settings.
+    virtual void ReceiverKeptReading(int32_t rowIndex, const std::string& portName) {
+        (void)rowIndex;
+        (void)portName;
+    }
 };

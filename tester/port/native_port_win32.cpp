@@ -1,7 +1,19 @@
 // Local ports through the Win32 serial API, with overlapped I/O so that
 // another thread can end a blocked transfer.
+//
+// Wine's serial driver does not keep the read time-outs the tester sets
+// (MAXDWORD, MAXDWORD, c: a read returns as soon as a byte is there, or
+// after c ms with none): an overlapped read with them never completes, data
+// or not (measured with Wine 8.0 over a pseudo-terminal linked as COM7).
+// Wine keeps (MAXDWORD, 0, 0) its own way instead: the read waits for the
+// first byte, however long, and returns with all that is there. Under Wine
+// the port sets that and ends the wait itself after c ms (cancelling the
+// read, which Wine does before it takes any byte from the device), which
+// gives the same reads. On Windows the serial drivers keep the documented
+// time-outs, and the port passes them through untouched.
 #include "tester/port/native_port.h"
 
+#include <atomic>
 #include <string>
 
 #include "tester/port/port_guard.h"
@@ -12,6 +24,10 @@ struct NativePort {
     // write can be in progress at the same time.
     OVERLAPPED readOverlapped{};
     OVERLAPPED writeOverlapped{};
+    // Under Wine, with the first-byte time-outs: how long a read waits for
+    // its first byte before the port ends it (0: the driver's time-outs
+    // decide). Set by the port's thread, read by its reader.
+    std::atomic<uint32_t> firstByteWaitMs{0};
 };
 
 const bool kNativeDevicePaths = false;
@@ -40,6 +56,33 @@ BOOL transfer(HANDLE handle, OVERLAPPED& o, DWORD* done, Start start) {
     if (!done) done = &local;
     if (!start(done) && GetLastError() != ERROR_IO_PENDING) return FALSE;
     return GetOverlappedResult(handle, &o, done, TRUE);
+}
+
+// Wine names itself in ntdll; Windows has no such export.
+bool RunsUnderWine() {
+    static const bool wine =
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+// A read that returns with what is there once a first byte is there, or
+// after `waitMs` with nothing; the driver waits for the first byte without a
+// limit (Wine's (MAXDWORD, 0, 0)). A cancel or purge from another thread
+// still ends it with ERROR_OPERATION_ABORTED.
+BOOL readWithinWait(HANDLE handle, OVERLAPPED& o, void* buffer, DWORD count, DWORD* done,
+                    DWORD waitMs) {
+    DWORD local = 0;
+    if (!done) done = &local;
+    if (ReadFile(handle, buffer, count, done, &o))
+        return GetOverlappedResult(handle, &o, done, TRUE);
+    if (GetLastError() != ERROR_IO_PENDING) return FALSE;
+    if (WaitForSingleObject(o.hEvent, waitMs) != WAIT_TIMEOUT)
+        return GetOverlappedResult(handle, &o, done, TRUE);
+    CancelIoEx(handle, &o);
+    if (GetOverlappedResult(handle, &o, done, TRUE)) return TRUE;  // a byte came meanwhile
+    if (GetLastError() != ERROR_OPERATION_ABORTED) return FALSE;
+    *done = 0;
+    return TRUE;
 }
 
 // CancelIoEx ends the transfers of every thread; CancelIo would reach only
@@ -108,6 +151,8 @@ BOOL NativeClose(NativePort& port, HANDLE handle) {
 BOOL NativeRead(NativePort& port, HANDLE handle, void* buffer, DWORD count, DWORD* done) {
     return RunGuarded(port.guard, handle, [&] {
         OVERLAPPED& o = port.readOverlapped;
+        const uint32_t waitMs = port.firstByteWaitMs.load(std::memory_order_relaxed);
+        if (waitMs != 0) return readWithinWait(handle, o, buffer, count, done, waitMs);
         return transfer(handle, o, done,
                         [&](DWORD* n) { return ReadFile(handle, buffer, count, n, &o); });
     });
@@ -130,7 +175,22 @@ BOOL NativeSetState(NativePort& port, HANDLE handle, DCB* dcb) {
 }
 
 BOOL NativeSetTimeouts(NativePort& port, HANDLE handle, COMMTIMEOUTS* timeouts) {
-    return RunGuarded(port.guard, handle, [&] { return SetCommTimeouts(handle, timeouts); });
+    return RunGuarded(port.guard, handle, [&] {
+        COMMTIMEOUTS driver = *timeouts;
+        uint32_t waitMs = 0;
+        const bool firstByte = timeouts->ReadIntervalTimeout == MAXDWORD &&
+                               timeouts->ReadTotalTimeoutMultiplier == MAXDWORD &&
+                               timeouts->ReadTotalTimeoutConstant > 0 &&
+                               timeouts->ReadTotalTimeoutConstant < MAXDWORD;
+        if (firstByte && RunsUnderWine()) {
+            driver.ReadTotalTimeoutMultiplier = 0;
+            driver.ReadTotalTimeoutConstant = 0;
+            waitMs = timeouts->ReadTotalTimeoutConstant;
+        }
+        if (!SetCommTimeouts(handle, &driver)) return FALSE;
+        port.firstByteWaitMs.store(waitMs, std::memory_order_relaxed);
+        return TRUE;
+    });
 }
 
 BOOL NativePurge(NativePort& port, HANDLE handle, DWORD flags) {

@@ -355,7 +355,14 @@ std::string HidePasswords(std::string url) {
 }  // namespace
 
 std::unique_ptr<RunHistory> MakeRunHistory(const std::string& url, std::string& error) {
-    if (url.compare(0, 7, "sqlite:") == 0) {
+    const bool sqlite = url.compare(0, 7, "sqlite:") == 0;
+    const bool postgres =
+        url.compare(0, 13, "postgresql://") == 0 || url.compare(0, 11, "postgres://") == 0;
+    if (sqlite || postgres) {
+        error = BackEndMissing(sqlite ? "sqlite" : "postgresql");
+        if (!error.empty()) return nullptr;
+    }
+    if (sqlite) {
         std::string path = url.substr(7);
         if (path.compare(0, 2, "//") == 0) path = path.substr(2);  // sqlite:///var/x.db
         if (path.empty()) {
@@ -366,7 +373,7 @@ std::unique_ptr<RunHistory> MakeRunHistory(const std::string& url, std::string& 
             "sqlite:" + path,
             [path](bool create, std::string& why) { return OpenSqlite(path, create, why); });
     }
-    if (url.compare(0, 13, "postgresql://") == 0 || url.compare(0, 11, "postgres://") == 0)
+    if (postgres)
         return std::make_unique<SqlHistory>(
             HidePasswords(url), [url](bool, std::string& why) { return OpenPostgres(url, why); });
     error = "--db takes sqlite:FILE or postgresql://[USER@]HOST[:PORT]/DATABASE, not '" +

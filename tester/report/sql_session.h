@@ -1,9 +1,9 @@
 // One connection to a history database, as the history store uses it
 // (history_store.cpp): statements with numbered parameters ($1, $2...)
 // bound as text, rows back as text (NULL as ""), and the few places where
-// the two databases' SQL differs. Built on Linux only, where the client
-// libraries are: history_sqlite.cpp (SQLite 3), history_postgres.cpp
-// (libpq).
+// the two databases' SQL differs. The back ends are built where their
+// client libraries are: history_sqlite.cpp (SQLite 3) and
+// history_postgres.cpp (libpq) on Linux.
 #pragma once
 
 #include <memory>
@@ -36,6 +36,11 @@ class SqlSession {
     virtual bool Run(const std::string& sql, const std::vector<std::string>& params, SqlRows* rows,
                      std::string& error) = 0;
 };
+
+// Why this build has no back end for the URL scheme `scheme` ("sqlite",
+// "postgresql"), in words for the operator; "" when it has one.
+// Platform-specific: history_backends_posix.cpp, history_backends_win32.cpp.
+std::string BackEndMissing(const std::string& scheme);
 
 // `path` as a SQLite database. With `create` for writing: made when it is
 // not there, refused when it can only be read. Writers that find it busy

@@ -44,16 +44,17 @@ void RefreshUnreadyRow(const PortSnapshot& port, RowSink& rows) {
 
 }  // namespace
 
-void RefreshRows(WorkerGroup& workers, RowSink& rows) {
+bool RefreshRows(WorkerGroup& workers, RowSink& rows, std::vector<PortSnapshot>* taken) {
+    if (taken) taken->clear();
     for (int32_t i = 0;; ++i) {
         PortSnapshot port;
         {
             std::lock_guard<std::mutex> hold(workerReadLock);
             // Checked under the lock: once the shut-down has taken it after
             // SignalQuit, the workers (and the group's list) may be gone.
-            if (QuitSignalled()) return;
+            if (QuitSignalled()) return false;
             PortWorker* worker = workers.At(i);
-            if (!worker) return;
+            if (!worker) return true;
             const PortState state = worker->State();
             if (state == PortState::Open || state == PortState::Down) {
                 RefreshCommErrors(*worker);
@@ -61,6 +62,7 @@ void RefreshRows(WorkerGroup& workers, RowSink& rows) {
             }
             port = worker->Snapshot();
         }
+        if (taken) taken->push_back(port);
         if (!port.Ready()) {
             RefreshUnreadyRow(port, rows);
             continue;

@@ -7,6 +7,8 @@
 // workerReadLock, engine.h, before it frees a worker).
 #pragma once
 
+#include <vector>
+
 #include "tester/session/row_texts.h"
 
 class PortWorker;
@@ -18,8 +20,11 @@ class WorkerGroup;
 // open" rows keep what their port thread wrote), and for the others runs
 // RefreshCommErrors and UpdateErrorKindText and writes cells 2 to 8 of the
 // worker's row in column order. Cells 0 and 1 are never written. A tick
-// that sees quitEvent set part-way stops before the next worker.
-void RefreshRows(WorkerGroup& workers, RowSink& rows);
+// that sees quitEvent set part-way stops before the next worker. With
+// `taken`, every worker's snapshot as the tick read it goes there, in row
+// order (for the session's refresh observer). False when quitEvent cut
+// the tick short (or it was set before).
+bool RefreshRows(WorkerGroup& workers, RowSink& rows, std::vector<PortSnapshot>* taken = nullptr);
 
 // Reads and clears the port's line errors (ClearError through the worker),
 // keeps the bits of kShownCommErrors in the worker's commErrors and writes

@@ -2,7 +2,8 @@
 
 #include "tester/session/refresh.h"
 
-RefreshTimer::RefreshTimer(WorkerGroup& workers, RowSink& rows) : workers_(workers), rows_(rows) {}
+RefreshTimer::RefreshTimer(WorkerGroup& workers, RowSink& rows, RefreshObserver observer)
+    : workers_(workers), rows_(rows), observer_(std::move(observer)) {}
 
 RefreshTimer::~RefreshTimer() {
     Stop();
@@ -33,8 +34,10 @@ void RefreshTimer::Entry(void* self) {
 }
 
 void RefreshTimer::Run() {
+    std::vector<PortSnapshot> taken;
     do {
-        RefreshRows(workers_, rows_);
+        if (RefreshRows(workers_, rows_, observer_ ? &taken : nullptr) && observer_)
+            observer_(taken, false);
         ticks_.fetch_add(1, std::memory_order_relaxed);
     } while (stop_.wait(kRefreshPeriodMs) == plat::kWaitTimeout);
 }

@@ -5,21 +5,30 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "platform/event.h"
 #include "platform/thread.h"
 
 class RowSink;
 class WorkerGroup;
+struct PortSnapshot;
+
+// Told, after each tick on the timer's thread, every worker's snapshot as
+// the tick read it (in row order); `last` is the session's final look,
+// once the timer has stopped (tester_session.h), on the front end's
+// thread. Keep it short: the next tick waits for it.
+using RefreshObserver = std::function<void(const std::vector<PortSnapshot>& ports, bool last)>;
 
 constexpr uint32_t kRefreshPeriodMs = 500;
 constexpr uint32_t kRefreshStopMs = 5000;
 
 class RefreshTimer {
   public:
-    // `workers` and `rows` must outlive the timer's thread (Stop, or the
-    // destructor).
-    RefreshTimer(WorkerGroup& workers, RowSink& rows);
+    // `workers` and `rows` (and what `observer` uses) must outlive the
+    // timer's thread (Stop, or the destructor).
+    RefreshTimer(WorkerGroup& workers, RowSink& rows, RefreshObserver observer = nullptr);
     // Stops the timer.
     ~RefreshTimer();
     RefreshTimer(const RefreshTimer&) = delete;
@@ -43,6 +52,7 @@ class RefreshTimer {
 
     WorkerGroup& workers_;
     RowSink& rows_;
+    const RefreshObserver observer_;
     plat::Event stop_{plat::Event::ManualReset};
     plat::Thread thread_;
     bool started_ = false;

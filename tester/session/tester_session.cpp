@@ -24,7 +24,7 @@ bool TesterSession::Start() {
     started_ = true;
     settings_ = configuration.portSettings;
     workers_.CreateWorkers(configuration.portNames, settings_, this);
-    refresh_.reset(new (std::nothrow) RefreshTimer(workers_, rows_));
+    refresh_.reset(new (std::nothrow) RefreshTimer(workers_, rows_, refreshObserver_));
     if (refresh_ && !refresh_->Start()) refresh_.reset();
     return true;
 }
@@ -54,9 +54,11 @@ void TesterSession::Stop(const LastLook& lastLook) {
         checkEnded = false;
         (void)conditionCheck_.release();
     }
-    if (lastLook) {
-        RefreshRows(workers_, rows_);
-        lastLook();
+    if (lastLook || refreshObserver_) {
+        std::vector<PortSnapshot> taken;
+        RefreshRows(workers_, rows_, &taken);
+        if (refreshObserver_) refreshObserver_(taken, true);
+        if (lastLook) lastLook();
     }
     const ShutDownResult ended = workers_.ShutDown(kShutDownJoinMs, checkEnded);
     rowsInUse_ = !refreshStopped || ended.leftAllocated != 0;
@@ -64,6 +66,14 @@ void TesterSession::Stop(const LastLook& lastLook) {
 
 void TesterSession::LineStateUnreadable(int32_t, const std::string& portName) {
     if (noticeHandler_) noticeHandler_(Notice{"Error 'GETCOMMSTATE' for " + portName, "Error"});
+}
+
+void TesterSession::ReceiverKeptReading(int32_t, const std::string& portName) {
+    if (noticeHandler_)
+        noticeHandler_(Notice{"The receiver of " + portName +
+                                  " did not stop for the new settings: the bytes it still reads "
+                                  "may count as errors",
+                              "Error"});
 }
 
 bool TesterSession::StartLineCheck(std::vector<LineCheckJob> jobs, LineCheckThread::Done done) {

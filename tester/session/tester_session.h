@@ -28,8 +28,8 @@
 #include "tester/engine/line_check.h"
 #include "tester/engine/worker_events.h"
 #include "tester/engine/worker_group.h"
+#include "tester/session/refresh_timer.h"
 
-class RefreshTimer;
 class RowSink;
 
 // Something the operator should be told, in the system's own words: the
@@ -61,8 +61,14 @@ class TesterSession : public WorkerEvents {
     using NoticeHandler = std::function<void(const Notice&)>;
     void SetNoticeHandler(NoticeHandler handler) { noticeHandler_ = std::move(handler); }
 
+    // Who else looks at every refresh (refresh_timer.h): the snapshots of
+    // each tick, and once more, with `last`, in Stop after the timer has
+    // stopped and before the workers go. Set it before Start.
+    void SetRefreshObserver(RefreshObserver observer) { refreshObserver_ = std::move(observer); }
+
     // WorkerEvents: "Error 'GETCOMMSTATE' for <port>", caption "Error".
     void LineStateUnreadable(int32_t rowIndex, const std::string& portName) override;
+    void ReceiverKeptReading(int32_t rowIndex, const std::string& portName) override;
 
     // The test engine (the network library's lock and quitEvent), one worker
     // per configured port in file order, and the refresh: at once, then
@@ -87,8 +93,9 @@ class TesterSession : public WorkerEvents {
     // still alive (its rows and their workers), just before the shut-down.
     using LastLook = std::function<void()>;
 
-    // The end: the refresh is stopped (and, with `lastLook`, run once more
-    // and the look taken), then the workers' orderly, bounded shut-down
+    // The end: the refresh is stopped (and, with `lastLook` or a refresh
+    // observer, run once more, the observer told and the look taken), then
+    // the workers' orderly, bounded shut-down
     // (WorkerGroup::ShutDown). Runs once; later calls do nothing.
     void Stop(const LastLook& lastLook = nullptr);
 
@@ -123,6 +130,7 @@ class TesterSession : public WorkerEvents {
   private:
     RowSink& rows_;
     NoticeHandler noticeHandler_;
+    RefreshObserver refreshObserver_;
     PortSettings settings_;  // before the workers, which refer to it
     WorkerGroup workers_;
     std::unique_ptr<RefreshTimer> refresh_;

@@ -91,6 +91,16 @@ TEST(CommandLine, LogAndHtmlTakeTheIntervalTheFrontEndTakesTheLog) {
     ASSERT_TRUE(frontEnd.ok) << frontEnd.error;
     EXPECT_FALSE(frontEnd.line.batch);
     EXPECT_EQ(frontEnd.line.intervalSeconds, kDefaultIntervalSeconds);
+
+    // The metrics of the front end, labelled, at their own interval.
+    const CommandLineResult metrics = Parse({"--metrics", "/var/lib/node/vesk.prom", "--interval",
+                                             "1", "--station", "rack3", "--unit", "SN7", "b.ini"});
+    ASSERT_TRUE(metrics.ok) << metrics.error;
+    EXPECT_EQ(metrics.line.metricsPath, "/var/lib/node/vesk.prom");
+    EXPECT_EQ(metrics.line.intervalSeconds, 1u);
+    EXPECT_EQ(metrics.line.station, "rack3");
+    EXPECT_EQ(metrics.line.unit, "SN7");
+    EXPECT_EQ(Parse({"--batch", "5", "--metrics="}).error, "--metrics needs a file name");
 }
 
 TEST(CommandLine, TheRateCheckAndASweepOfSpeeds) {
@@ -169,7 +179,9 @@ TEST(CommandLine, TheRunsRecordsAndItsHistory) {
         const char* error;
     } refused[] = {
         {{"--json", "r.json", "x.ini"}, "--json belongs with --batch"},
-        {{"--unit", "SN7", "x.ini"}, "--unit belongs with --batch"},
+        {{"--unit", "SN7", "x.ini"}, "--unit belongs with --batch or --metrics"},
+        {{"--station", "b3", "x.ini"}, "--station belongs with --batch or --metrics"},
+        {{"--operator", "Ana", "--metrics", "m.prom"}, "--operator belongs with --batch"},
         {{"--db", "sqlite:x.db"}, "--db belongs with --batch"},
         {{"--batch", "5", "--unit="}, "--unit needs a serial number"},
         {{"--batch", "5", "--operator"}, "--operator needs a name"},
@@ -182,6 +194,8 @@ TEST(CommandLine, TheRunsRecordsAndItsHistory) {
         {{"--history", "--db", "sqlite:x", "x.ini"},
          "--history only reads the database: no test, no configuration"},
         {{"--history", "--db", "sqlite:x", "--json", "r.json"},
+         "--history takes --db, --unit and --since alone"},
+        {{"--history", "--db", "sqlite:x", "--metrics", "m.prom"},
          "--history takes --db, --unit and --since alone"},
         {{"--batch", "5", "--since", "2026-01-01"}, "--since belongs with --history"},
         {{"--history", "--db", "sqlite:x", "--since", "2025-02-29"},
@@ -224,6 +238,7 @@ TEST(CommandLine, RefusesWhatItCannotUse) {
              {"--log", "l.csv", "--interval", "0"},
              {"--log", "l.csv", "--interval", "86401"},
              {"--interval", "5"},  // of nothing
+             {"--interval", "5", "--unit", "SN7"},
              {"--batch", "5", "--log"},
              {"-x"},
          }) {
@@ -258,10 +273,23 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
                                "--since DATE",    "--check-flow",    "--check-break",
                                "--check-parity",  "--wiring WIRING", "--no-probe",
                                "--stall SECONDS", "--help",          "--version",
-                               "./vesktestw.ini"})
+                               "./vesktestw.ini", "--metrics FILE"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "  6  ", "  7  "})
         EXPECT_NE(usage.find(code), std::string::npos) << code;
+
+    // A build without the front end, the pseudo-terminals and the database
+    // back ends (vesktest.exe) says so, and has no exit code for a closed
+    // front end.
+    const std::string console = UsageText("Win32", ConsoleFeatures{false, false, false});
+    EXPECT_NE(console.find("VeskTest (Win32)"), std::string::npos);
+    for (const char* words : {"The terminal front end is Linux only", "COM1..COM255",
+                              "(Pairs of pseudo-terminals are Linux only.)",
+                              "postgresql://HOST/DATABASE, are\n                   Linux only",
+                              "or no --batch\n     was given"})
+        EXPECT_NE(console.find(words), std::string::npos) << words;
+    EXPECT_EQ(console.find("  1  "), std::string::npos);
+    EXPECT_EQ(console.find("in the front end"), std::string::npos);
 }
 
 }  // namespace

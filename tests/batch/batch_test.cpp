@@ -4,9 +4,13 @@
 // a sweep of speeds, and command lines it cannot use.
 #include "tests/batch/batch_rig.h"
 
+#include <atomic>
 #include <csignal>
+#include <thread>
 #include <regex>
 
+#include "tester/demo/device_server.h"
+#include "tester/demo/modem_link.h"
 #include "tester/demo/pacer.h"
 
 namespace {
@@ -79,6 +83,35 @@ TEST_F(BatchRun, DemoPortsRunCleanAndLoseNoBlock) {
         }
     }
     EXPECT_TRUE(allPassed) << "every port passed the rate check in none of three runs";
+}
+
+// A one-second run on a machine whose cores are all busy, again and again:
+// every port sends and receives from the start. (A sender once waited on
+// the lock its own port's reader held across reads of a quiet line, and
+// could lose the race for it for the whole test: a run that moved nothing
+// in either direction while its time ran.) VESK_REPEAT sets how often
+// (a soak: 50).
+TEST_F(BatchRun, AOneSecondRunOnABusyMachineSendsFromItsStart) {
+    const char* repeat = std::getenv("VESK_REPEAT");
+    const int runs = repeat ? std::atoi(repeat) : 4;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> busy;
+    for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency()); ++i)
+        busy.emplace_back([&] {
+            while (!stop.load(std::memory_order_relaxed)) {
+            }
+        });
+    int passed = 0;
+    for (int run = 1; run <= runs; ++run) {
+        const Outcome outcome = Batch({"--demo", "1", "--batch", "1"});
+        EXPECT_EQ(outcome.output.find("nothing"), std::string::npos) << "run " << run << ":\n"
+                                                                     << outcome.output;
+        if (outcome.exitCode == 0) ++passed;
+    }
+    stop = true;
+    for (std::thread& t : busy)
+        t.join();
+    EXPECT_EQ(passed, runs);
 }
 
 // With the modem-line check: the pseudo-terminals have no modem lines,
@@ -213,7 +246,9 @@ TEST_F(BatchRun, APortThatCannotBeOpenedFailsTheRunAndSaysWhy) {
 }
 
 // Settings the ports refuse (1.5 stop bits with 8 data bits): the ports
-// keep theirs and test on, and the run fails saying why.
+// keep theirs and test on, and the run fails saying why. So does a device
+// server that answers a request for RTS/CTS with "no flow control" and runs
+// without, however clean its line: a plain run, no check asked for.
 TEST_F(BatchRun, SettingsThePortsRefuseFailTheRun) {
     demo::NullModemCable cable(demo::Pacing::followPort());
     const std::string config = WriteConfig({cable.pathA(), cable.pathB()}, "StopBits=1\n");
@@ -228,6 +263,23 @@ TEST_F(BatchRun, SettingsThePortsRefuseFailTheRun) {
                               "): line settings refused: The parameter is incorrect"),
               std::string::npos)
         << run.output;
+
+    demo::NullModemCable line(demo::Pacing::followPort());
+    demo::ModemLink link;
+    demo::DeviceServer a(line.pathA(), 115200, &link, 0);
+    demo::DeviceServer b(line.pathB(), 115200, &link, 1);
+    for (demo::DeviceServer* server : {&a, &b})
+        server->SetFaultsForTesting(demo::LineFaults{false, false, false, true, false});
+    const Outcome served = Batch({"--batch", "1"}, WriteConfig({a.PortName(), b.PortName()},
+                                                               "RtsControl=2\nOutxCtsFlow=1\n"));
+    ASSERT_EQ(served.exitCode, 3) << served.output;
+    for (const Row& row : Rows())
+        EXPECT_EQ(row[kErrDesc], "....../SE/0087") << row[kName];
+    EXPECT_NE(served.output.find("port 2 (" + b.PortName() +
+                                 "): line settings refused: the port answered with other line "
+                                 "settings than 115200 8N1, RTS/CTS"),
+              std::string::npos)
+        << served.output;
 }
 
 // The line keeps trickling long after the senders stopped (a cable much

@@ -1,6 +1,7 @@
 // The configuration's rules, run natively against our own INI code and
 // under Wine against the Win32 profile service.
 #include "tester/config/configuration.h"
+#include "tester/config/metrics_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -343,4 +344,37 @@ TEST_F(ConfigFile, TheShippedSampleReadsAsItsCommentsSay) {
     LoadConfiguration();
     EXPECT_EQ(configuration.portCount, 2u);
     EXPECT_EQ(settings().hdTimeout, 0);
+}
+
+// The window tester's [Metrics]: only read, and left as it was by the save,
+// which must not lose the collector's path to a rewrite.
+TEST_F(ConfigFile, MetricsSectionIsReadAsWrittenAndKeptBySaving) {
+    const std::string section =
+        "[Metrics]\r\n; where windows_exporter looks\r\n file = C:\\textfile inputs\\vesk.prom \r\n"
+        "INTERVAL=2\r\nStation=rack 3\r\nunit=SN-1042\r\nColour=blue\r\n";
+    writeFile(section + "[Misc]\r\nBlockSize=64\r\n");
+    MetricsSettings m = LoadMetricsSettings(path_);
+    EXPECT_EQ(m.file, "C:\\textfile inputs\\vesk.prom");
+    EXPECT_EQ(m.intervalSeconds, 2u);
+    EXPECT_EQ(m.station, "rack 3");
+    EXPECT_EQ(m.unit, "SN-1042");
+    // The save keeps the section (the Win32 service, rewriting the file,
+    // drops the blanks around keys and values).
+    LoadConfiguration();
+    EXPECT_EQ(SaveConfiguration(), 0);
+    EXPECT_NE(readFile().find("; where windows_exporter looks"), std::string::npos) << readFile();
+    m = LoadMetricsSettings(path_);
+    EXPECT_EQ(m.file, "C:\\textfile inputs\\vesk.prom");
+    EXPECT_EQ(m.intervalSeconds, 2u);
+    EXPECT_EQ(m.unit, "SN-1042");
+
+    for (const char* interval : {"0", "86401", "-5", "5s", ""}) {
+        writeFile(std::string("[Metrics]\r\nFile=m.prom\r\nInterval=") + interval + "\r\n");
+        EXPECT_EQ(LoadMetricsSettings(path_).intervalSeconds, kDefaultMetricsIntervalSeconds)
+            << interval;
+    }
+    writeFile("[Misc]\r\nBlockSize=64\r\n");
+    m = LoadMetricsSettings(path_);
+    EXPECT_EQ(m.file, "") << "no section, no metrics";
+    EXPECT_EQ(m.station, "");
 }

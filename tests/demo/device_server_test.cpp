@@ -20,6 +20,7 @@
 #include "tester/demo/cable.h"
 #include "tester/demo/demo_ports.h"
 #include "tester/demo/line_format.h"
+#include "tester/demo/memory_cable.h"
 #include "tester/demo/modem_link.h"
 #include "tests/support/tcp_server.h"
 
@@ -340,17 +341,33 @@ TEST(DeviceServer, ALineNobodyTakesOverrunsAndSaysSo) {
 }
 
 // Two ports of the server on one cable, each with a raw client, as the
-// demo's network pair is: what a handshake does across the link.
+// demo's network pairs are: on Linux a pseudo-terminal cable, on Windows
+// the cable inside the program. What a handshake does across the link.
 struct LinkedPair {
-    demo::NullModemCable line;
+    explicit LinkedPair(bool inMemory) {
+        std::unique_ptr<demo::DeviceLine> ends[2];
+        if (inMemory) {
+            auto cable = demo::MakeMemoryCable(115200);
+            ends[0] = std::move(cable.first);
+            ends[1] = std::move(cable.second);
+        } else {
+            pty = std::make_unique<demo::NullModemCable>();
+            ends[0] = demo::OpenTtyLine(pty->pathA(), 115200);
+            ends[1] = demo::OpenTtyLine(pty->pathB(), 115200);
+        }
+        a = std::make_unique<demo::DeviceServer>(std::move(ends[0]), 115200, &link, 0);
+        b = std::make_unique<demo::DeviceServer>(std::move(ends[1]), 115200, &link, 1);
+        clientA = Connect(*a);
+        clientB = Connect(*b);
+    }
+
+    std::unique_ptr<demo::NullModemCable> pty;
     demo::ModemLink link;
-    demo::DeviceServer a{line.pathA(), 115200, &link, 0};
-    demo::DeviceServer b{line.pathB(), 115200, &link, 1};
-    std::unique_ptr<rig::TcpConnection> clientA = Connect(a);
-    std::unique_ptr<rig::TcpConnection> clientB = Connect(b);
+    std::unique_ptr<demo::DeviceServer> a, b;
+    std::unique_ptr<rig::TcpConnection> clientA, clientB;
     Heard heardA, heardB;
 
-    bool Ready() { return clientA && clientB && WaitForClients(a, 1) && WaitForClients(b, 1); }
+    bool Ready() { return clientA && clientB && WaitForClients(*a, 1) && WaitForClients(*b, 1); }
     // Both ports set up alike: 921600 bit/s (the transmitter's pace under
     // a handshake), every notification, `control` and `parity`.
     void SetUp(uint8_t control, uint8_t parity = 1) {
@@ -373,14 +390,17 @@ struct LinkedPair {
 // lets A send on, and B's UART overruns.
 TEST(DeviceServer, AHandshakeHoldsTheFarEndOffAcrossTheLink) {
     const Bytes sent = Pattern(100 * 1024);
-    for (uint8_t control : {uint8_t{3}, uint8_t{2}}) {
-        for (bool ignored : {false, true}) {
+    for (int run = 0; run < 8; ++run) {
+        const uint8_t control = run & 1 ? 2 : 3;
+        const bool ignored = (run & 2) != 0;
+        const bool inMemory = (run & 4) != 0;
+        {
             SCOPED_TRACE(std::string(control == 3 ? "RTS/CTS" : "XON/XOFF") +
-                         (ignored ? ", ignored" : ""));
-            LinkedPair pair;
+                         (ignored ? ", ignored" : "") + (inMemory ? ", in memory" : ", ptys"));
+            LinkedPair pair(inMemory);
             ASSERT_TRUE(pair.Ready());
-            pair.a.SetFaultsForTesting({ignored, false, false});
-            pair.b.SetFaultsForTesting({ignored, false, false});
+            pair.a->SetFaultsForTesting({ignored, false, false});
+            pair.b->SetFaultsForTesting({ignored, false, false});
             pair.SetUp(control);
             ASSERT_TRUE(pair.clientB->send(Command(8, {})));
             std::thread sender([&] { pair.clientA->send(sent); });
@@ -398,15 +418,16 @@ TEST(DeviceServer, AHandshakeHoldsTheFarEndOffAcrossTheLink) {
                 // 100 KiB are through, and stays so.
                 uint64_t crossed = 0;
                 for (int still = 0; still < 5; ++still) {
-                    if (pair.a.ToLine() != crossed) still = 0;
-                    crossed = pair.a.ToLine();
+                    if (pair.a->ToLine() != crossed) still = 0;
+                    crossed = pair.a->ToLine();
                     pair.heardA.For(*pair.clientA, 100);
                 }
                 EXPECT_LT(crossed, sent.size() / 2);
                 pair.heardA.For(*pair.clientA, 500);
-                EXPECT_EQ(pair.a.ToLine(), crossed);
+                EXPECT_EQ(pair.a->ToLine(), crossed);
             } else {
-                ASSERT_TRUE(pair.heardB.Until(*pair.clientB, [&] { return pair.b.Overrun() > 0; }));
+                ASSERT_TRUE(
+                    pair.heardB.Until(*pair.clientB, [&] { return pair.b->Overrun() > 0; }));
                 ASSERT_TRUE(pair.heardB.Until(
                     *pair.clientB, [&] { return pair.heardB.SawLineState(demo::kLineOverrun); }));
                 EXPECT_EQ(pair.heardA.pauses, 0);
@@ -414,17 +435,17 @@ TEST(DeviceServer, AHandshakeHoldsTheFarEndOffAcrossTheLink) {
             ASSERT_TRUE(pair.clientB->send(Command(9, {})));
             const size_t kept = ignored ? 65536 : sent.size();
             EXPECT_TRUE(pair.heardB.Until(*pair.clientB, [&] {
-                return pair.heardB.data.size() + pair.b.Overrun() >= sent.size() &&
+                return pair.heardB.data.size() + pair.b->Overrun() >= sent.size() &&
                        pair.heardB.data.size() >= kept;
             }));
             sender.join();
             if (!ignored) {
                 EXPECT_TRUE(pair.heardB.data == sent) << pair.heardB.data.size() << " bytes";
-                EXPECT_EQ(pair.b.Overrun(), 0u);
+                EXPECT_EQ(pair.b->Overrun(), 0u);
                 EXPECT_FALSE(pair.heardB.SawLineState(demo::kLineOverrun));
                 EXPECT_TRUE(pair.heardA.Until(*pair.clientA, [&] { return pair.heardA.goes > 0; }));
             } else {
-                EXPECT_EQ(pair.heardB.data.size() + pair.b.Overrun(), sent.size());
+                EXPECT_EQ(pair.heardB.data.size() + pair.b->Overrun(), sent.size());
             }
         }
     }
@@ -434,12 +455,15 @@ TEST(DeviceServer, AHandshakeHoldsTheFarEndOffAcrossTheLink) {
 // characters sent with a parity the far end does not share arrive with
 // parity errors; faults a test sets keep either from being reported.
 TEST(DeviceServer, BreaksAndParityErrorsReachTheFarEnd) {
-    for (bool faulty : {false, true}) {
-        SCOPED_TRACE(faulty ? "with faults" : "sound");
-        LinkedPair pair;
+    for (int run = 0; run < 4; ++run) {
+        const bool faulty = (run & 1) != 0;
+        const bool inMemory = (run & 2) != 0;
+        SCOPED_TRACE(std::string(faulty ? "with faults" : "sound") +
+                     (inMemory ? ", in memory" : ", ptys"));
+        LinkedPair pair(inMemory);
         ASSERT_TRUE(pair.Ready());
-        pair.a.SetFaultsForTesting({false, faulty, faulty});
-        pair.b.SetFaultsForTesting({false, faulty, faulty});
+        pair.a->SetFaultsForTesting({false, faulty, faulty});
+        pair.b->SetFaultsForTesting({false, faulty, faulty});
         pair.SetUp(1, 3);  // no flow control, even parity
         ASSERT_TRUE(pair.clientA->send(Command(5, {5})));
         ASSERT_TRUE(pair.clientA->send(Command(5, {4})));  // the break's state: on
@@ -499,7 +523,7 @@ TEST(DemoPorts, ListsItsPortsInAFreshDirectoryAndTidiesUp) {
         std::ifstream file(ports->ConfigPath());
         std::stringstream text;
         text << file.rdbuf();
-        EXPECT_EQ(text.str(), demo::DemoConfigurationText(ports->PortNames(), 2, true));
+        EXPECT_EQ(text.str(), demo::DemoConfigurationText(ports->PortNames(), 2, 1));
         EXPECT_NE(text.str().find("[Ports]\n" + ports->PortNames()[0] + "\n"), std::string::npos);
         EXPECT_NE(text.str().find("BaudRate=115200\n"), std::string::npos);
         EXPECT_NE(text.str().find("HDTimeout=0\n"), std::string::npos);

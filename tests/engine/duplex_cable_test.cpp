@@ -18,6 +18,7 @@
 #include "tester/demo/modem_link.h"
 #include "tester/engine/condition_check.h"
 #include "tester/session/refresh.h"
+#include "tester/session/row_texts.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/support/cable.h"
 #include "tests/support/line_format.h"
@@ -222,6 +223,46 @@ TEST(Duplex, PacedReaderKeepsEveryBlockAndStopsWithinAPause) {
     ASSERT_TRUE(WaitUntil([&] { return Get(c.b->blocksOk) == Get(c.a->blocksWritten); }));
     ExpectClean(*c.b);
     EXPECT_EQ(Get(c.b->rxFill), 0u);
+}
+
+// A sender started while the receive side of its own port waits in a read
+// on a quiet line starts at once, on a machine whose cores are all busy:
+// the read holds nothing the sender takes. (A reader that held the receive
+// side's lock across its reads once kept its sender out for a whole test,
+// and the far end's reader, hearing nothing, its own: both ends of the
+// cable starved.) A settings change and a check's forget made while the
+// reader waits take effect at once too, and the line runs clean after them.
+TEST(Duplex, ASenderOrASettingsChangeNeverWaitsForAReadOnAQuietLine) {
+    Cabled c(rig::Pacing::at(460800, rig::frameBits(8, false, 1)));
+    c.Open();
+    BusyThreads busy(3);
+    c.b->ToggleRead();
+    for (int round = 0; round < 50; ++round) {
+        c.a->ToggleRead();
+        plat::sleepMs(50);  // into the read, which holds no lock
+        const uint64_t arrived = Get(c.b->blocksOk);
+        c.a->ToggleWrite();
+        // A block takes 22 ms on this line: the bound only catches a sender
+        // kept out.
+        ASSERT_TRUE(WaitUntil([&] { return Get(c.b->blocksOk) > arrived; }, 3000))
+            << "round " << round << ": no block arrived";
+        c.a->ToggleRun();  // both of a's directions stop
+    }
+    ASSERT_TRUE(WaitSettled(c.a->blocksWritten));
+    ASSERT_TRUE(WaitUntil([&] { return Get(c.b->blocksOk) == Get(c.a->blocksWritten); }));
+    ExpectClean(*c.b);
+
+    for (int round = 0; round < 50; ++round) {
+        c.a->ToggleRead();
+        plat::sleepMs(10);
+        EXPECT_TRUE(c.a->ForgetReceived(Get(c.b->nextTxSeq))) << "round " << round;
+        EXPECT_TRUE(c.a->ApplySettings()) << "round " << round;
+    }
+    c.b->ToggleRun();
+    c.b->ToggleWrite();
+    c.a->ToggleRead();
+    ASSERT_TRUE(WaitUntil([&] { return Get(c.a->blocksOk) >= 5; }));
+    ExpectClean(*c.a);
 }
 
 // Both ports with XON/XOFF flow control: a receiving tty takes 0x11 and
@@ -438,41 +479,80 @@ TEST(Conditions, ANetworkPairThatHonoursItsSettingsPassesEveryCheck) {
 
 // The same pair, its device server told to ignore the handshake, drop the
 // break or let parity errors through: each check fails as it should, in
-// words that say what went wrong.
+// words that say what went wrong. A cable whose CTS floats high holds
+// nothing off either, and says so in the same words: the sender's count of
+// bytes written stands still now and then while its socket buffers fill
+// and drain, but the receiver's overruns show its bytes still arriving.
+// (Run again with small segments on loopback: engine_flow_small_segments.)
 TEST(Conditions, ANetworkPairThatIgnoresItsSettingsFailsEachCheck) {
-    NetworkPair pair;
-    pair.Faults({true, true, true});
-    pair.Open(RtsCts());
-    const std::vector<ConditionRun> runs =
-        pair.Check({ConditionCheck::Flow, ConditionCheck::Break, ConditionCheck::Parity});
-    ASSERT_EQ(runs.size(), 3u);
-    for (const ConditionRun& run : runs) {
-        for (const LineCheckOutcome& o : run.outcomes) {
-            const std::string me = "port " + std::to_string(o.worker->rowIndex + 1);
-            const std::string far = "port " + std::to_string(o.farEnd->rowIndex + 1);
-            EXPECT_EQ(o.result.verdict, LineVerdict::Failed) << o.result.text;
-            switch (run.check) {
-                case ConditionCheck::Flow:
-                    EXPECT_TRUE(StartsWith(o.result.text, me + " kept sending for "))
-                        << o.result.text;
-                    EXPECT_NE(o.result.text.find(" s while " + far +
-                                                 " did not read: RTS/CTS does not hold it off"),
-                              std::string::npos)
-                        << o.result.text;
-                    break;
-                case ConditionCheck::Break:
-                    EXPECT_EQ(o.result.text, far + " reported no break within 1.0 s");
-                    break;
-                case ConditionCheck::Parity:
-                    EXPECT_TRUE(StartsWith(o.result.text, far + " flagged no parity error in "))
-                        << o.result.text;
-                    EXPECT_NE(o.result.text.find(" blocks with odd parity"), std::string::npos);
-                    break;
+    for (const demo::LineFaults& faults :
+         {demo::LineFaults{true, true, true}, demo::LineFaults{false, false, false, false, true}}) {
+        SCOPED_TRACE(faults.ctsFloats ? "CTS floats high" : "the server ignores its settings");
+        NetworkPair pair;
+        pair.Faults(faults);
+        pair.Open(RtsCts());
+        const std::vector<ConditionRun> runs =
+            faults.ctsFloats
+                ? pair.Check({ConditionCheck::Flow})
+                : pair.Check({ConditionCheck::Flow, ConditionCheck::Break, ConditionCheck::Parity});
+        ASSERT_EQ(runs.size(), faults.ctsFloats ? 1u : 3u);
+        for (const ConditionRun& run : runs) {
+            for (const LineCheckOutcome& o : run.outcomes) {
+                const std::string me = "port " + std::to_string(o.worker->rowIndex + 1);
+                const std::string far = "port " + std::to_string(o.farEnd->rowIndex + 1);
+                EXPECT_EQ(o.result.verdict, LineVerdict::Failed) << o.result.text;
+                switch (run.check) {
+                    case ConditionCheck::Flow:
+                        EXPECT_TRUE(StartsWith(o.result.text, me + " kept sending for "))
+                            << o.result.text;
+                        EXPECT_NE(o.result.text.find(" s while " + far +
+                                                     " did not read: RTS/CTS does not hold it off"),
+                                  std::string::npos)
+                            << o.result.text;
+                        break;
+                    case ConditionCheck::Break:
+                        EXPECT_EQ(o.result.text, far + " reported no break within 1.0 s");
+                        break;
+                    case ConditionCheck::Parity:
+                        EXPECT_TRUE(StartsWith(o.result.text, far + " flagged no parity error in "))
+                            << o.result.text;
+                        EXPECT_NE(o.result.text.find(" blocks with odd parity"), std::string::npos);
+                        break;
+                }
             }
         }
+        EXPECT_GT(pair.serverA.Overrun() + pair.serverB.Overrun(), 0u) << "the receivers overran";
+        ExpectGivenBack(*pair.a, *pair.b);
     }
-    EXPECT_GT(pair.serverA.Overrun() + pair.serverB.Overrun(), 0u) << "the receivers overran";
-    ExpectGivenBack(*pair.a, *pair.b);
+}
+
+// A device server that answers the request for RTS/CTS with "no flow
+// control" (RFC 2217's answer is what is now in force) has refused it, as a
+// driver refuses a speed it cannot make: the settings count as refused,
+// in words that name what was asked, once the answer is read with the line
+// errors (as the refresh reads them). The flow check, which runs on such a
+// line all the same, fails.
+TEST(Conditions, AFlowControlTheServerRefusesIsARefusedSetting) {
+    NetworkPair pair;
+    pair.Faults(demo::LineFaults{false, false, false, true, false});
+    pair.Open(RtsCts());
+    for (PortWorker* w : {pair.a, pair.b}) {
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                w->ReadLineErrors(kShownCommErrors);
+                return w->Snapshot().settingsRefused != 0;
+            },
+            5000))
+            << "port " << w->rowIndex + 1;
+        const PortSnapshot s = w->Snapshot();
+        EXPECT_EQ(s.lastErrorKind, kErrorSettings);
+        EXPECT_EQ(SettingsRefusedText(s),
+                  "line settings refused: the port answered with other line settings than "
+                  "921600 8E1, RTS/CTS");
+    }
+    for (const ConditionRun& run : pair.Check({ConditionCheck::Flow}))
+        for (const LineCheckOutcome& o : run.outcomes)
+            EXPECT_EQ(o.result.verdict, LineVerdict::Failed) << o.result.text;
 }
 
 // Pseudo-terminals carry none of it: "not supported", with the settings

@@ -51,6 +51,21 @@ bool WaitSettled(const std::function<uint64_t()>& changes, uint32_t quietMs, uin
     }
 }
 
+BusyThreads::BusyThreads(int count) {
+    for (int i = 0; i < count; ++i)
+        threads_.emplace_back([this] {
+            volatile uint64_t spins = 0;
+            while (!stop_.load(std::memory_order_relaxed))
+                spins = spins + 1;
+        });
+}
+
+BusyThreads::~BusyThreads() {
+    stop_ = true;
+    for (std::thread& t : threads_)
+        t.join();
+}
+
 EngineHarness::EngineHarness() {
     EXPECT_TRUE(InitTestEngine());
     ClearQuitForTesting();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tester/engine/port_worker.h"
@@ -34,6 +35,21 @@ template <typename T>
 bool WaitSettled(const std::atomic<T>& field, uint32_t quietMs = 300, uint32_t timeoutMs = 20000) {
     return WaitSettled([&field] { return static_cast<uint64_t>(Get(field)); }, quietMs, timeoutMs);
 }
+
+// Threads that spin for as long as the object lives: a machine whose cores
+// are all busy, where a thread that waits for another to let go of
+// something loses any race it can lose.
+class BusyThreads {
+  public:
+    explicit BusyThreads(int count);
+    ~BusyThreads();
+    BusyThreads(const BusyThreads&) = delete;
+    BusyThreads& operator=(const BusyThreads&) = delete;
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
 
 // The workers' events as a front end that shows a box at once would take
 // them: through the platform's box hook, which a test may replace (and

@@ -20,6 +20,7 @@
 namespace {
 ScriptedQn script;
 constexpr auto kRelaxed = std::memory_order_relaxed;
+std::atomic<uint32_t> readAbortsAsked{0};
 
 int PortOf(HANDLE handle) {
     const intptr_t index =
@@ -90,6 +91,19 @@ SCRIPTED_EXPORT BOOL WINAPI QnReadFile(HANDLE, LPVOID, DWORD, LPDWORD got, LPVOI
     if (const uint32_t error = script.readError.load(kRelaxed)) {
         plat::setLastError(error);
         return FALSE;
+    }
+    if (script.readHold.load(kRelaxed) != 0) {
+        const uint32_t aborts = readAbortsAsked.load(kRelaxed);
+        script.readsHeld.fetch_add(1, kRelaxed);
+        while (script.readHold.load(kRelaxed) != 0) {
+            if (readAbortsAsked.load(kRelaxed) != aborts) {
+                script.readAborts.fetch_add(1, kRelaxed);
+                plat::setLastError(ERROR_OPERATION_ABORTED);
+                return FALSE;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return TRUE;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return TRUE;
@@ -177,12 +191,13 @@ SCRIPTED_EXPORT BOOL WINAPI QnSetCommTimeouts(HANDLE, LPCOMMTIMEOUTS) {
     return TRUE;
 }
 
-SCRIPTED_EXPORT BOOL WINAPI QnPurgeComm(HANDLE, DWORD) {
+SCRIPTED_EXPORT BOOL WINAPI QnPurgeComm(HANDLE, DWORD flags) {
+    if (flags & PURGE_RXABORT) readAbortsAsked.fetch_add(1, kRelaxed);
     return TRUE;
 }
 
 SCRIPTED_EXPORT BOOL WINAPI QnClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT status) {
-    if (errors) *errors = CE_FRAME;
+    if (errors) *errors = script.commErrors.load(kRelaxed);
     if (status) *status = COMSTAT{};
     return TRUE;
 }

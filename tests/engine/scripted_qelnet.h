@@ -22,6 +22,15 @@ struct ScriptedQn {
     std::atomic<uint32_t> createsToFail{0};
     // Each open takes this long, as a connect to a far device server does.
     std::atomic<uint32_t> createDelayMs{0};
+    // What each QnClearCommError finds.
+    std::atomic<uint32_t> commErrors{CE_FRAME};
+    // While set, a read blocks, as one on a line that stays quiet for ever
+    // would, until it is cleared or a purge aborts the reads (the read then
+    // fails with ERROR_OPERATION_ABORTED). readsHeld counts the reads that
+    // blocked, readAborts those a purge ended.
+    std::atomic<int> readHold{0};
+    std::atomic<uint32_t> readsHeld{0};
+    std::atomic<uint32_t> readAborts{0};
 
     // Modem lines. Each port is one of kPorts, picked by the last digit of
     // its name ("127.0.0.1:7001" is port 1, handle SCRIPTED_QN_HANDLE + 1),

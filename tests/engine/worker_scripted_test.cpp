@@ -55,6 +55,10 @@ class ScriptedPort : public ::testing::Test {
         s.readError = 0;
         s.createsToFail = 0;
         s.createDelayMs = 0;
+        s.commErrors = CE_FRAME;
+        s.readHold = 0;
+        s.readsHeld = 0;
+        s.readAborts = 0;
         s.creates = 0;
         s.closes = 0;
         s.reads = 0;
@@ -326,17 +330,64 @@ TEST_F(ScriptedPort, SettingsChangeStopsZeroesAndAppliesTheLine) {
     EXPECT_EQ(d.XonChar, 0x11);
 }
 
+// A read that blocks (a line that stays quiet) keeps nobody waiting: the
+// sender of the same port starts and writes while it blocks, and a
+// settings change and a check's forget take effect at once, by aborting
+// it, without a read time-out to wait for. A stopped reader reads no more.
+// (The read once held the receive side's lock, which the sender takes as
+// it starts: a sender could wait for a whole test behind a reader that let
+// go and took it back at every read time-out.)
+TEST_F(ScriptedPort, ABlockedReadKeepsNobodyWaiting) {
+    ScriptedQn& script = Script();
+    script.readHold = 1;
+    PortWorker& w = engine_.Add(kNetName);
+    w.ToggleRead();
+    ASSERT_TRUE(WaitUntil([&] { return script.readsHeld.load() == 1; }, 5000));
+    w.ToggleWrite();
+    ASSERT_TRUE(WaitUntil([&] { return Get(w.blocksWritten) >= 3; }, 5000))
+        << "the sender waited for the read";
+    EXPECT_EQ(script.readAborts.load(), 0u) << "the read still blocks";
+
+    EXPECT_TRUE(w.ForgetReceived(7));
+    EXPECT_EQ(script.readAborts.load(), 1u);
+    EXPECT_EQ(Get(w.lastRxSeq), 6);
+    ASSERT_TRUE(WaitUntil([&] { return script.readsHeld.load() == 2; }, 5000))
+        << "the reader goes on after a forget";
+
+    const uint32_t start = plat::tickCount();
+    EXPECT_TRUE(w.ApplySettings());
+    EXPECT_LT(plat::ticksBetween(start, plat::tickCount()), kSideBoundMs);
+    EXPECT_EQ(script.readAborts.load(), 2u);
+    plat::sleepMs(3 * kReadTimeoutMs);
+    EXPECT_EQ(script.readsHeld.load(), 2u) << "a stopped reader read again";
+    EXPECT_EQ(Get(w.rxRunning) + Get(w.txRunning), 0u);
+    script.readHold = 0;
+}
+
 TEST_F(ScriptedPort, ClearAndPurgeResetTheCountersNotTheRun) {
     Script().write = ScriptedQn::kWriteShort;
     PortWorker& w = engine_.Add(kNetName);
     w.SetMode(ModeMaster);
     w.ToggleWrite();  // duplex write, counting short-write errors
     ASSERT_TRUE(WaitUntil([&] { return Get(w.txErrors) >= 3; }, 5000));
+    // Each read of the line errors counts every kind it found.
+    Script().commErrors = CE_OVERRUN | CE_BREAK | CE_TXFULL;
+    const uint32_t shown = CE_OVERRUN | CE_FRAME | CE_RXPARITY | CE_BREAK | CE_TXFULL;
+    w.ReadLineErrors(shown);
+    w.ReadLineErrors(shown);
+    PortSnapshot seen = w.Snapshot();
+    EXPECT_EQ(seen.lineErrorCount, 2u);
+    EXPECT_EQ(seen.lineErrorsOfKind[kLineOverrun], 2u);
+    EXPECT_EQ(seen.lineErrorsOfKind[kLineBreak], 2u);
+    EXPECT_EQ(seen.lineErrorsOfKind[kLineFraming] + seen.lineErrorsOfKind[kLineParity], 0u);
     w.Clear();
+    seen = w.Snapshot();
+    EXPECT_EQ(seen.lineErrorsOfKind[kLineOverrun] + seen.lineErrorsOfKind[kLineBreak], 0u);
     EXPECT_EQ(Get(w.mode), ModeDuplex);
     EXPECT_EQ(w.LastErrorKindText(), "  ");
     EXPECT_LT(Get(w.txErrors), 3u);
     ASSERT_TRUE(WaitUntil([&] { return Get(w.txErrors) >= 3; }, 5000)) << "still running";
+    Script().commErrors = CE_FRAME;
     w.Purge();
     EXPECT_EQ(Get(w.commErrors), static_cast<uint32_t>(CE_FRAME));
 }

@@ -9,6 +9,9 @@
 #include <thread>
 
 using namespace qtest;
+using qelnet::telnet::IAC;
+using qelnet::telnet::SB;
+using qelnet::telnet::SE;
 using Commands = std::vector<ComPortCommand>;
 
 namespace {
@@ -30,21 +33,21 @@ ComPortCommand control(uint8_t v) {
     return Command(5, {v});
 }
 
-// Sends a marker command and returns what the server received up to it:
-// whatever the calls before it sent, and nothing more.
+// Writes one byte of payload as an end marker and returns the commands the
+// server received before it: whatever the calls before it sent, and nothing
+// more. Commands and payload travel in one stream, in order, and the
+// library sends no payload of its own, so nothing under test can pass for
+// the marker (a command could: a clear of the break, sent by a test and by
+// the marker alike, once ended the wait before the test's last commands).
 Commands commandsBefore(HANDLE h, DeviceServer& server) {
-    EXPECT_TRUE(QnEscapeCommFunction(h, CLRBREAK));
-    Stopwatch clock;
-    for (;;) {
-        Commands all = server.commands();
-        if (!all.empty() && all.back() == control(6)) {
-            all.pop_back();
-            server.forget();
-            return all;
-        }
-        if (clock.ms() > kLong) return {Command(0xEE)};
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    const size_t at = server.payload().size();
+    const uint8_t marker = 'M';
+    DWORD sent = 0;
+    EXPECT_TRUE(QnWriteFile(h, &marker, 1, &sent, nullptr));
+    if (!server.waitPayload(at + 1)) return {Command(0xEE)};
+    Commands all = server.commands();
+    server.forget();
+    return all;
 }
 
 }  // namespace
@@ -127,15 +130,80 @@ TEST_F(SerialSettings, FlowControlRtsAndDtrGoInTheirOrder) {
     ASSERT_TRUE(QnSetCommState(h, &dcb));
     EXPECT_EQ(commandsBefore(h, server),
               (Commands{control(1), control(11), control(3), control(9)}));
-    // The break is cleared before the last line change: a clear at the end
-    // would look like commandsBefore's own end marker (also a clear), and
-    // a busy machine could show the list between the two.
     ASSERT_TRUE(QnSetCommBreak(h));
-    ASSERT_TRUE(QnClearCommBreak(h));
     ASSERT_TRUE(QnEscapeCommFunction(h, SETRTS));
     ASSERT_TRUE(QnEscapeCommFunction(h, CLRDTR));
+    ASSERT_TRUE(QnClearCommBreak(h));
     EXPECT_EQ(commandsBefore(h, server),
-              (Commands{control(5), control(6), control(11), control(9)}));
+              (Commands{control(5), control(11), control(9), control(6)}));
+    QnCloseHandle(h);
+}
+
+// A server answers each line command with the value now in force (RFC
+// 2217). The value asked is no news; another one (hardware flow control
+// asked and none in force, a speed far from the one asked) is a mode the
+// port could not take: CE_MODE in QnClearCommError's errors, once. A speed
+// a divisor rounds is the one asked, the answer to the opening's question
+// (SET-BAUDRATE 0) may be anything, and commands nobody answers are no
+// refusal.
+TEST_F(SerialSettings, AnswersOtherThanAskedAreAModeError) {
+    DeviceServer server;
+    HANDLE h = openOn(server);
+    ASSERT_TRUE(setTimeouts(h, 0, 0, kLong));
+    // Answers `asked` in order, the one at `changed` with `value` instead.
+    auto answer = [&](const Commands& asked, size_t changed, std::vector<uint8_t> value) {
+        std::vector<uint8_t> raw;
+        for (size_t i = 0; i < asked.size(); ++i) {
+            raw.insert(raw.end(), {IAC, SB, 44, uint8_t(asked[i].code + 100)});
+            for (uint8_t b : i == changed ? value : asked[i].value) {
+                raw.push_back(b);
+                if (b == IAC) raw.push_back(IAC);
+            }
+            raw.insert(raw.end(), {IAC, SE});
+        }
+        // The client has taken the answers once it reads what follows them.
+        raw.push_back('F');
+        ASSERT_TRUE(server.send(raw));
+        uint8_t fence = 0;
+        DWORD got = 0;
+        ASSERT_TRUE(QnReadFile(h, &fence, 1, &got, nullptr));
+        ASSERT_EQ(got, 1u);
+    };
+    auto errors = [&] {
+        DWORD e = 0;
+        EXPECT_TRUE(QnClearCommError(h, &e, nullptr));
+        return e;
+    };
+    answer({Command(1, {0, 0, 0, 0})}, 0, {0, 1, 194, 0});
+    DCB dcb = lineSettings(9600, 8, NOPARITY, ONESTOPBIT);
+    dcb.fOutxCtsFlow = 1;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    ASSERT_TRUE(QnSetCommState(h, &dcb));
+    const Commands asked = commandsBefore(h, server);
+    ASSERT_EQ(asked.size(), 8u);
+    ASSERT_EQ(asked[6], control(3));
+    answer(asked, asked.size(), {});
+    EXPECT_EQ(errors(), 0u) << "every answer as asked";
+
+    ASSERT_TRUE(QnSetCommState(h, &dcb));
+    const Commands again = commandsBefore(h, server);
+    ASSERT_EQ(again[2], control(3));
+    answer(again, 2, {1});
+    EXPECT_EQ(errors(), static_cast<DWORD>(CE_MODE)) << "RTS/CTS asked, none in force";
+    EXPECT_EQ(errors(), 0u);
+
+    for (const auto& [rate, refused] : {std::pair{9650u, false}, std::pair{19200u, true}}) {
+        dcb.BaudRate = 9600 + (refused ? 1 : 2);  // a change, so that the speed is sent
+        ASSERT_TRUE(QnSetCommState(h, &dcb));
+        const Commands sent = commandsBefore(h, server);
+        ASSERT_EQ(sent[0].code, 1u);
+        answer(sent, 0, {0, uint8_t(rate >> 16), uint8_t(rate >> 8), uint8_t(rate)});
+        EXPECT_EQ(errors(), refused ? static_cast<DWORD>(CE_MODE) : 0u) << rate;
+    }
+
+    ASSERT_TRUE(QnSetCommState(h, &dcb));
+    commandsBefore(h, server);  // never answered
+    EXPECT_EQ(errors(), 0u);
     QnCloseHandle(h);
 }
 

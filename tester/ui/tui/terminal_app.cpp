@@ -14,6 +14,7 @@
 #include "tester/session/tester_session.h"
 #include "tester/engine/port_worker.h"
 #include "tester/report/interval_log.h"
+#include "tester/report/metrics_file.h"
 #include "tester/session/condition_check_command.h"
 #include "tester/session/line_check_command.h"
 #include "tester/session/port_commands.h"
@@ -26,7 +27,7 @@
 #include "tester/ui/tui/menu_view.h"
 #include "tester/ui/tui/modal_messages.h"
 #include "tester/ui/tui/settings_view.h"
-#include "tester/ui/tui/stop_request.h"
+#include "platform/stop_request.h"
 #include "tester/version/version.h"
 
 namespace {
@@ -86,7 +87,7 @@ void TerminalFrontEnd::Run() {
         Draw();
         const int key = getch();
         if (log_) log_->Poll(rows_);
-        if (StopRequested()) quit_ = true;
+        if (plat::stopRequested()) quit_ = true;
         if (key != ERR) OnKey(key);
     }
 }
@@ -297,8 +298,8 @@ void PrintUnshown() {
 
 }  // namespace
 
-int RunTerminalFrontEnd(IntervalLog* log) {
-    CatchStopSignals();
+int RunTerminalFrontEnd(IntervalLog* log, MetricsFile* metrics) {
+    plat::catchStopRequests();
     if (!StdioIsTerminal()) {
         std::fprintf(stderr,
                      "vesktest: the front end needs a terminal; --batch runs without one\n");
@@ -322,6 +323,17 @@ int RunTerminalFrontEnd(IntervalLog* log) {
     tester.SetNoticeHandler([](const Notice& notice) {
         TerminalMessages().Post(notice.text.c_str(), notice.caption.c_str(), MB_OK);
     });
+    if (metrics) {
+        metrics->SetProblemHandler([](const std::string& text) {
+            TerminalMessages().Post(text.c_str(), "Metrics", MB_OK);
+        });
+        tester.SetRefreshObserver([metrics](const std::vector<PortSnapshot>& ports, bool last) {
+            if (last)
+                metrics->Finish(ports);
+            else
+                metrics->Sample(ports);
+        });
+    }
     if (!tester.Start()) {
         curses.reset();
         std::fprintf(stderr, "vesktest: cannot start the test engine\n");

@@ -4,6 +4,7 @@
 #pragma once
 
 class IntervalLog;
+class MetricsFile;
 
 // Exit code after Exit (or a stop signal), as the window's close gives.
 constexpr int kExitClosed = 1;
@@ -18,5 +19,7 @@ constexpr int kExitNoFrontEnd = 5;
 // shown on the screen are printed to stderr once the terminal is back to
 // normal. Returns kExitClosed, or kExitNoFrontEnd. With `log`, the rows
 // are sampled into it while the front end runs, and once more at the end
-// (interval_log.h); it is not owned.
-int RunTerminalFrontEnd(IntervalLog* log = nullptr);
+// (interval_log.h); it is not owned. With `metrics`, the refresh rewrites
+// that file every interval and the end a last time (metrics_file.h); a
+// file it cannot write is shown once, as a message; not owned either.
+int RunTerminalFrontEnd(IntervalLog* log = nullptr, MetricsFile* metrics = nullptr);

@@ -2,8 +2,11 @@
 
 #include <commctrl.h>
 
+#include <cctype>
+
 #include "platform/message_box.h"
 #include "tester/config/configuration.h"
+#include "tester/config/metrics_settings.h"
 #include "tester/session/condition_check_command.h"
 #include "tester/session/line_check_command.h"
 #include "tester/session/port_commands.h"
@@ -121,16 +124,46 @@ bool MainWindow::OnCreate() {
     MoveWindow(hwnd(), at.x, at.y, at.width, at.height, TRUE);
     // A worker's notice is a box, shown on this thread: the worker goes on.
     const HWND window = hwnd();
-    session_.SetNoticeHandler([this, window](const Notice& notice) {
-        {
-            std::lock_guard<std::mutex> hold(noticeLock_);
-            notices_.push_back(notice);
-        }
-        PostMessageA(window, kNoticesWaiting, 0, 0);
-    });
+    session_.SetNoticeHandler(
+        [this, window](const Notice& notice) { QueueNotice(window, notice); });
+    StartMetrics(window);
     if (!session_.Start()) return false;
     created_ = true;
     return true;
+}
+
+void MainWindow::QueueNotice(HWND window, const Notice& notice) {
+    {
+        std::lock_guard<std::mutex> hold(noticeLock_);
+        notices_.push_back(notice);
+    }
+    PostMessageA(window, kNoticesWaiting, 0, 0);
+}
+
+void MainWindow::StartMetrics(HWND window) {
+    const MetricsSettings wanted = LoadMetricsSettings(configPath);
+    if (wanted.file.empty()) return;
+    std::string station = wanted.station;
+    if (station.empty()) {
+        char name[MAX_COMPUTERNAME_LENGTH + 1] = "";
+        DWORD size = sizeof name;
+        if (GetComputerNameA(name, &size)) station = name;
+    }
+    metrics_.reset(
+        new MetricsFile(wanted.file, wanted.intervalSeconds, MetricLabels{station, wanted.unit}));
+    // Said once, in a box; the window and the test go on.
+    metrics_->SetProblemHandler([this, window](const std::string& text) {
+        std::string sentence = text;
+        if (!sentence.empty()) sentence[0] = static_cast<char>(std::toupper(sentence[0]));
+        QueueNotice(window, Notice{sentence, "Metrics"});
+    });
+    MetricsFile* metrics = metrics_.get();
+    session_.SetRefreshObserver([metrics](const std::vector<PortSnapshot>& ports, bool last) {
+        if (last)
+            metrics->Finish(ports);
+        else
+            metrics->Sample(ports);
+    });
 }
 
 void MainWindow::OnNotices() {

@@ -10,9 +10,11 @@
 #pragma once
 
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "tester/report/metrics_file.h"
 #include "tester/session/tester_session.h"
 #include "tester/ui/win32/frame_window.h"
 #include "tester/ui/win32/list_view_port_list.h"
@@ -51,6 +53,10 @@ class MainWindow : public FrameWindow, public IdleHandler {
     void PostCheckResults(HWND window, std::string text, const char* caption);
     void OnCheckDone();
     void OnNotices();
+    // From any thread: the notice is shown in a box on the window's thread.
+    void QueueNotice(HWND window, const Notice& notice);
+    // The metrics file of [Metrics] (metrics_settings.h), when it names one.
+    void StartMetrics(HWND window);
     void ShowStatus(const char* text);
 
     HWND CreateStatusBar();
@@ -68,6 +74,8 @@ class MainWindow : public FrameWindow, public IdleHandler {
     // session, whose end joins those threads.
     std::mutex noticeLock_;
     std::deque<Notice> notices_;
+    // Before the session, whose refresh writes it until the session ends.
+    std::unique_ptr<MetricsFile> metrics_;
     TesterSession session_{portList_};
     HFONT listFont_ = nullptr;
     bool created_ = false;

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The terminal front end driven as a person would, in tmux: start
-# `vesktest --demo 2` with a log, check its title, select all, start, watch
-# Rx# and Tx# grow while Err# stays 0/0 and the log gets its lines, open the
+# `vesktest --demo 2` with a log and metrics, check its title, select all,
+# start, watch Rx# and Tx# grow while Err# stays 0/0 and the log and the
+# metrics file get their lines, open the
 # settings form and type a bad baud rate (the bell rings, the focus stays),
 # cancel, check the modem lines (their results in a box), quit; the exit code is 1 and the configuration file is written. Then a copy of the program without the
 # network library beside it, on a network port: the "Not found qelnet.dll"
 # box is a modal message on the screen, not text over it, the row says why
-# the port did not open, and a save that fails at the end is reported.
+# the port did not open, and a save and a metrics file that fail at the
+# end are reported, once each.
 #
 #   bash frontend_tmux_test.sh path/to/vesktest
 #
@@ -71,7 +73,7 @@ counters() { # "row rxBytes txBytes err" per row
 
 step "start vesktest --demo 2"
 tmuxc new-session -d -s vt -x 132 -y 34 \
-  "cd '$work' && TMPDIR='$work/tmp' '$program' --demo 2 --keep-demo --log live.csv --interval 1 2>'$work/err'; echo \$? >'$work/exit'"
+  "cd '$work' && TMPDIR='$work/tmp' '$program' --demo 2 --keep-demo --log live.csv --metrics live.prom --station tui-bench --interval 1 2>'$work/err'; echo \$? >'$work/exit'"
 tmuxc pipe-pane -t vt -o "cat >>'$work/raw'"
 wait_until 30 "the status line" on_screen 'Comm setting: 115200,8,None,1'
 wait_until 30 "every port open and refreshed" all_rows 'f[7] == "....../../0000"'
@@ -105,6 +107,20 @@ step "the log gets a line per port every second while the test runs"
 running_lines() { grep -c ',Rx/Tx,' "$work/live.csv" || true; }
 wait_until 20 "two samples of every running port in the log" test "$(running_lines)" -ge $((2 * ports))
 head -1 "$work/live.csv" | grep -q '^time,port,rx_bytes,' || fail "the log has no header"
+
+step "the metrics file shows every port running both ways, and receiving"
+# Lines matching $1 whose value is above 0.
+metric_ports() {
+  awk -v want="$1" '$0 ~ want && $2 + 0 > 0 { n++ } END { print n + 0 }' "$work/live.prom" 2>/dev/null
+}
+metrics_running() {
+  [ "$(metric_ports 'vesktest_port_state.station="tui-bench".*state="both"')" -eq "$ports" ] &&
+    [ "$(metric_ports '^vesktest_port_received_bytes_total.station="tui-bench"')" -eq "$ports" ]
+}
+wait_until 20 "every port's state and bytes in the metrics" metrics_running
+if command -v promtool >/dev/null; then
+  promtool check metrics <"$work/live.prom" || fail "promtool refuses the metrics file"
+fi
 
 step "settings form: a bad baud rate rings the bell and keeps the focus"
 keys t
@@ -168,6 +184,11 @@ for line in '[Ports]' 'BaudRate=115200' 'HDTimeout=0' 'BlockSize=1024' '[Window]
   grep -qxF -- "$line" "$ini" || fail "$ini lacks '$line': $(cat "$ini")"
 done
 grep -q 'Error\|DLL Loading' "$work/err" && fail "boxes were left over: $(cat "$work/err")"
+# The last file: the session ended, every port stopped.
+grep -q '^vesktest_run_running{station="tui-bench",unit=""} 0$' "$work/live.prom" ||
+  fail "the last metrics file does not say the session ended"
+[ "$(metric_ports 'vesktest_port_state.station="tui-bench".*state="stopped"')" -eq "$ports" ] ||
+  fail "the last metrics file does not show every port stopped"
 
 step "without the network library: the box is a modal message"
 mkdir "$work/nolib"
@@ -175,7 +196,7 @@ cp "$program" "$work/nolib/vesktest"
 printf '[Ports]\n127.0.0.1:1\n' >"$work/nolib/bench.ini"
 : >"$work/exit"
 tmuxc new-session -d -s lib -x 100 -y 24 \
-  "cd '$work/nolib' && ./vesktest bench.ini 2>'$work/err'; echo \$? >'$work/exit'"
+  "cd '$work/nolib' && ./vesktest --metrics m.prom --interval 86400 bench.ini 2>'$work/err'; echo \$? >'$work/exit'"
 lib_screen() { tmuxc capture-pane -p -t lib 2>/dev/null || true; }
 lib_shows() { lib_screen | grep -Eq -- "$1"; }
 wait_until 30 "the box" lib_shows 'Not found qelnet.dll'
@@ -189,13 +210,17 @@ lib_shows '127\.0\.0\.1:1: not opened: the network library \(qelnet\) could not 
   fail "the status line does not say why the port did not open"
 lib_shows 'Not found' && fail "the box stayed"
 
-step "a configuration that cannot be saved: said on stderr, exit code 1 all the same"
+step "a configuration and metrics that cannot be saved: said on stderr, exit code 1 all the same"
 # The folder goes away under the running program (as root, a read-only
-# folder would not stop the save).
+# folder would not stop the save). The metrics were written at the start;
+# their last file at the end fails.
+[ -s "$work/nolib/m.prom" ] || fail "no metrics file at the start"
 rm -rf "$work/nolib"
 tmuxc send-keys -t lib q
 wait_until 60 "the program to end" test -s "$work/exit"
 [ "$(cat "$work/exit")" -eq 1 ] || fail "exit code $(cat "$work/exit"), expected 1"
 grep -q '^vesktest: Cannot save the settings to bench.ini: No such file or directory$' \
   "$work/err" || fail "the failed save was not reported: $(cat "$work/err")"
+[ "$(grep -c "^vesktest: Metrics: cannot write the metrics file 'm.prom': No such file or directory; " \
+  "$work/err")" -eq 1 ] || fail "the failed metrics file was not reported once: $(cat "$work/err")"
 echo "PASS"

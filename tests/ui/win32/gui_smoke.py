@@ -13,11 +13,12 @@ that does not exist.
 What must hold: the window comes up with its title and three rows, the
 missing COM port shows "Not open"; the key z and then Start/Stop from the
 Ports menu, typed as real keyboard input, make the first port a running
-master and the second a running slave, and blocks go round; a close
-request ends the program with exit code 1; the configuration file then
-holds [Misc], [Serial], [Window] and [Columns] in that order and its
-[Ports] section as it was. The screenshot of the running window is kept in
-the artifact folder.
+master and the second a running slave, and blocks go round, which the
+metrics file of [Metrics] shows as well; a close request ends the program
+with exit code 1, the metrics file's last version saying so; the
+configuration file then holds [Misc], [Serial], [Window] and [Columns] in
+that order and its [Ports] and [Metrics] sections as they were. The
+screenshot of the running window is kept in the artifact folder.
 """
 
 import os
@@ -120,6 +121,20 @@ def sections(path):
     return order, ports.group(1) if ports else None
 
 
+def metrics():
+    """The metrics file as {series: value}, or {} while there is none."""
+    try:
+        with open(os.path.join(ARTIFACTS, "vesktest.prom")) as f:
+            lines = f.read().splitlines()
+    except OSError:
+        return {}
+    return dict(line.rsplit(" ", 1) for line in lines if line and not line.startswith("#"))
+
+
+def port_series(name, row, port, extra=""):
+    return '%s{station="gui-bench",unit="",port="%s",row="%d"%s}' % (name, port, row, extra)
+
+
 def main():
     for program in ("vesktestw.exe", "qelnet.dll", "list_probe.exe"):
         if not os.path.exists(os.path.join(BIN, program)):
@@ -169,8 +184,11 @@ def main():
         # HDTimeout 0: the master waits as long as the block takes at the
         # line's speed, so that its echoes are checked, not timed out.
         with open(ini, "w", newline="\r\n") as f:
-            f.write("[Ports]\n" + ports + "[Misc]\nHDTimeout=0\n")
+            f.write("[Ports]\n" + ports + "[Metrics]\nFile=vesktest.prom\nInterval=1\n"
+                    "Station=gui-bench\n[Misc]\nHDTimeout=0\n")
         ports_before = sections(ini)[1]
+        with open(ini) as f:
+            metrics_section = re.search(r"^\[Metrics\]\n(?:[^\[].*\n)*", f.read(), flags=re.M).group(0)
 
         log("starting the tester")
         tester = start([WINE, os.path.join(BIN, "vesktestw.exe"), "./vesktestw.ini"],
@@ -235,6 +253,23 @@ def main():
         window = wait_for("blocks from master to slave and back", blocks_went_round, 30,
                           probe_text)
         log("running:\n" + describe(window))
+        names = ["127.0.0.1:%d" % port_a, "127.0.0.1:%d" % port_b, "COM200"]
+
+        def metrics_show_the_test():
+            m = metrics()
+            wanted = [(port_series("vesktest_port_state", 1, names[0], ',state="master"'), "1"),
+                      (port_series("vesktest_port_state", 2, names[1], ',state="slave"'), "1"),
+                      (port_series("vesktest_port_state", 3, names[2], ',state="not open"'), "1")]
+            received = m.get(port_series("vesktest_port_received_blocks_total", 2, names[1]), "0")
+            return m if all(m.get(k) == v for k, v in wanted) and int(received) >= 3 else None
+        wait_for("the metrics file to show the master, the slave, the missing port and the "
+                 "blocks received", metrics_show_the_test, 30, lambda: repr(metrics()))
+        promtool = shutil.which("promtool")
+        if promtool:
+            lint = subprocess.run([promtool, "check", "metrics"], capture_output=True, text=True,
+                                  stdin=open(os.path.join(ARTIFACTS, "vesktest.prom")))
+            if lint.returncode != 0:
+                fail("promtool refuses the metrics file: " + lint.stdout + lint.stderr)
         shot = os.path.join(ARTIFACTS, "vesktestw.png")
         subprocess.run(["import", "-window", "root", shot], check=True, timeout=60)
         log("screenshot: " + shot)
@@ -250,9 +285,14 @@ def main():
         if code != 1:
             fail("exit code %d, not 1" % code)
 
+        last = metrics()
+        if last.get('vesktest_run_running{station="gui-bench",unit=""}') != "0" or any(
+                last.get(port_series("vesktest_port_state", row, names[row - 1],
+                                     ',state="stopped"')) != "1" for row in (1, 2)):
+            fail("the last metrics file does not say the session ended: %r" % last)
         order, ports_after = sections(ini)
         log("sections: %r" % order)
-        if order != ["Ports", "Misc", "Serial", "Window", "Columns"]:
+        if order != ["Ports", "Metrics", "Misc", "Serial", "Window", "Columns"]:
             fail("sections %r" % order)
         with open(ini) as f:
             saved = f.read()
@@ -260,6 +300,8 @@ def main():
             fail("HDTimeout not rewritten in place:\n" + saved)
         if ports_after != ports_before:
             fail("[Ports] changed: %r" % ports_after)
+        if metrics_section not in saved:
+            fail("[Metrics] changed:\n" + saved)
         log("PASS")
     finally:
         for p in reversed(started):

@@ -1,25 +1,14 @@
 #include "tester/demo/device_server.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <system_error>
 #include <vector>
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include "netserial/telnet_codec.h"
 #include "tester/demo/char_delay.h"
-#include "tester/demo/line_format.h"
+#include "tester/demo/device_line.h"
 #include "tester/demo/modem_link.h"
+#include "tester/demo/server_socket.h"
 #include "tester/demo/uart_model.h"
 
 namespace demo {
@@ -53,15 +42,6 @@ int64_t NowNs() {
         .count();
 }
 
-[[noreturn]] void Fail(const char* what) {
-    throw std::system_error(errno, std::generic_category(), what);
-}
-
-void CloseFd(int& fd) {
-    if (fd >= 0) close(fd);
-    fd = -1;
-}
-
 // A device server's buffers are a few KB, not the megabytes a loopback
 // socket grows to: small socket buffers (inherited by the accepted
 // connection) keep the client's writes within a few KB of the line, as
@@ -69,33 +49,13 @@ void CloseFd(int& fd) {
 // after the client stopped sending.
 constexpr int kSocketBuffer = 4096;
 
-int ListenLoopback(uint16_t& port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) Fail("socket");
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kSocketBuffer, sizeof kSocketBuffer);
-    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd, 4) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        const int error = errno;
-        close(fd);
-        errno = error;
-        Fail("listen on 127.0.0.1");
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
 // The client's side of the session: its socket, what waits to go each way,
 // and whether it lets the line's data come.
 struct Session : qelnet::TelnetSink {
-    Session(int lineFd, uint32_t baudRate, ModemLink* modemLink, int linkSide)
-        : line(lineFd), baud(baudRate), link(modemLink), side(linkSide) {}
+    Session(DeviceLine& serialLine, uint32_t baudRate, ModemLink* modemLink, int linkSide)
+        : line(serialLine), baud(baudRate), link(modemLink), side(linkSide) {}
 
-    const int line;
+    DeviceLine& line;
     uint32_t baud;  // the line's speed, as the client last set it
     ModemLink* const link;
     const int side;
@@ -111,7 +71,7 @@ struct Session : qelnet::TelnetSink {
     uint8_t stopBits = 1;
     bool clientRts = false;  // RTS as the client set it (SET-CONTROL 11, 12)
     bool breakOn = false;
-    int fd = -1;
+    NetHandle fd = kNoHandle;
     qelnet::TelnetScanner scanner;
     UartModel uart;
     std::vector<uint8_t> toLine;
@@ -152,7 +112,7 @@ struct Session : qelnet::TelnetSink {
                 const uint32_t asked = static_cast<uint32_t>(value[0]) << 24 |
                                        static_cast<uint32_t>(value[1]) << 16 |
                                        static_cast<uint32_t>(value[2]) << 8 | value[3];
-                if (asked != 0 && SetLineSpeed(line, asked)) baud = asked;
+                if (asked != 0 && line.SetSpeed(asked)) baud = asked;
                 answer = {static_cast<uint8_t>(baud >> 24), static_cast<uint8_t>(baud >> 16),
                           static_cast<uint8_t>(baud >> 8), static_cast<uint8_t>(baud)};
                 break;
@@ -169,19 +129,16 @@ struct Session : qelnet::TelnetSink {
             case kSetStopSize:
                 if (value[0] != 0) {
                     stopBits = value[0] == 1 ? 1 : 2;
-                    SetStopBits(line, stopBits);
+                    line.SetStopBits(stopBits);
                 }
                 break;
             case kPurgeData:
                 // 1: what the line has received; 2: what waits to go out on
-                // it; 3: both. Only the tty's queues and the UART's receive
+                // it; 3: both. Only the line's queues and the UART's receive
                 // buffer: payload that came in the same segment as the
                 // command is not the line's yet.
-                if (value[0] & 1) {
-                    tcflush(line, TCIFLUSH);
-                    uart.Purge();
-                }
-                if (value[0] & 2) tcflush(line, TCOFLUSH);
+                line.Purge((value[0] & 1) != 0, (value[0] & 2) != 0);
+                if (value[0] & 1) uart.Purge();
                 break;
             case kSetControl:
                 answer[0] = Control(value[0]);
@@ -209,6 +166,7 @@ struct Session : qelnet::TelnetSink {
             case kControlNoFlow:
             case kControlXonXoff:
             case kControlHardware:
+                if (uart.Faults().refuseFlow) value = kControlNoFlow;
                 uart.SetFlow(value);
                 PutRts();
                 return value;
@@ -252,16 +210,23 @@ struct Session : qelnet::TelnetSink {
         if (link) link->SetRts(side, clientRts && !uart.HoldsRts());
     }
 
-    // CTS as this side's port sees it: the far side's RTS.
-    bool Cts() const { return link && (link->InputsOf(side) & 0x10) != 0; }
+    // The modem lines as this side's port sees them: the far side's
+    // outputs, as the link wires them (CTS from RTS...), or CTS on for good
+    // on a cable without handshake wires.
+    uint8_t Inputs() const {
+        if (!link) return 0;
+        const uint8_t inputs = link->InputsOf(side);
+        return uart.Faults().ctsFloats ? static_cast<uint8_t>(inputs | 0x10) : inputs;
+    }
+    bool Cts() const { return (Inputs() & 0x10) != 0; }
 
     // Tells the client what its port's modem lines are when that changed
     // (or `force`): NOTIFY-MODEMSTATE with the lines in the upper four
     // bits and what changed since the last one in the lower four (delta
     // CTS, delta DSR, RI's trailing edge, delta DCD), under its mask.
     void NotifyModem(bool force) {
-        if (!link || fd < 0) return;
-        const uint8_t state = link->InputsOf(side);
+        if (!link || fd == kNoHandle) return;
+        const uint8_t state = Inputs();
         if (!force && state == modemSent) return;
         const uint8_t before = modemSent < 0 ? 0 : static_cast<uint8_t>(modemSent);
         const uint8_t changed = static_cast<uint8_t>(state ^ before);
@@ -283,7 +248,7 @@ struct Session : qelnet::TelnetSink {
     // character. How long until the rest may go, or -1.
     int64_t NotifyLine(int64_t now) {
         lineBits |= uart.TakeLineState();
-        if (fd < 0) lineBits = 0;
+        if (fd == kNoHandle) lineBits = 0;
         if (lineBits == 0) return -1;
         const int64_t since = now - lineSentAt;
         if ((lineBits & ~lineSentBits) == 0 && since < kLineStateEveryNs)
@@ -301,7 +266,7 @@ struct Session : qelnet::TelnetSink {
     // the other (RFC 2217's FLOWCONTROL-SUSPEND and -RESUME, 108 and 109,
     // which the library honours).
     void PaceClient() {
-        if (fd < 0) return;
+        if (fd == kNoHandle) return;
         const bool pause = uart.Handshake() && LineWaiting() >= kTxHighWater;
         const bool go = !uart.Handshake() || LineWaiting() < kTxLowWater;
         if (!clientPaused && pause) {
@@ -340,7 +305,7 @@ struct Session : qelnet::TelnetSink {
 
     // A client connected: the port is opened for it, which raises its
     // lines; one that goes drops them.
-    void Opened(int client) {
+    void Opened(NetHandle client) {
         fd = client;
         clientRts = true;
         if (link) link->SetBoth(side, true);
@@ -378,12 +343,17 @@ struct Session : qelnet::TelnetSink {
     // How long until the line's data may go to the client: 0 now, -1 when
     // there is none or the client does not let it come.
     int64_t PieceWaitNs(int64_t now) const {
-        if (fd < 0 || !flowAllowed) return -1;
+        if (fd == kNoHandle || !flowAllowed) return -1;
         return pieces.WaitNs(now, uart.Waiting());
     }
 
+    // The line is left unread for now: a piece is held and not yet due.
+    // XON and XOFF must stop the transmitter at once, so with them the
+    // line is always read.
+    bool LineHeld(int64_t now) const { return PieceWaitNs(now) > 0 && !uart.XonXoff(); }
+
     void Reset() {
-        CloseFd(fd);
+        CloseSocket(fd);
         if (link) link->SetBoth(side, false);
         clientRts = false;
         breakOn = false;
@@ -406,13 +376,10 @@ struct Session : qelnet::TelnetSink {
 };
 
 // Sends what is pending without blocking; false when the socket failed.
-bool Flush(int fd, std::vector<uint8_t>& bytes, size_t& pos) {
+bool Flush(NetHandle socket, std::vector<uint8_t>& bytes, size_t& pos) {
     while (pos < bytes.size()) {
-        const ssize_t n = send(fd, bytes.data() + pos, bytes.size() - pos, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno == EAGAIN || errno == EWOULDBLOCK;
-        }
+        const long n = SendSome(socket, bytes.data() + pos, bytes.size() - pos);
+        if (n < 0) return n == kIoWouldBlock;
         pos += static_cast<size_t>(n);
     }
     bytes.clear();
@@ -426,34 +393,24 @@ bool DeviceServerAvailable() {
     return true;
 }
 
-DeviceServer::DeviceServer(const std::string& linePath, uint32_t baudRate, ModemLink* link,
+DeviceServer::DeviceServer(std::unique_ptr<DeviceLine> line, uint32_t baudRate, ModemLink* link,
                            int side)
-    : link_(link), side_(side) {
+    : line_(std::move(line)), baudRate_(baudRate), link_(link), side_(side) {
+    line_->SetSpeed(baudRate);
+    listener_ = ListenLoopback(port_, kSocketBuffer);
     try {
-        line_ = open(linePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (line_ < 0) Fail("open the device server's line");
-        if (!SetLineSpeed(line_, baudRate)) Fail("set the device server's line speed");
-        baudRate_ = baudRate;
-        listener_ = ListenLoopback(port_);
-        wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (wake_ < 0) Fail("eventfd");
+        stop_ = std::make_unique<Wakeup>();
         thread_ = std::thread([this] { Run(); });
     } catch (...) {
-        CloseFd(wake_);
-        CloseFd(listener_);
-        CloseFd(line_);
+        CloseSocket(listener_);
         throw;
     }
 }
 
 DeviceServer::~DeviceServer() {
-    const uint64_t one = 1;
-    ssize_t ignored = write(wake_, &one, sizeof one);
-    (void)ignored;
+    stop_->Set();
     thread_.join();
-    CloseFd(wake_);
-    CloseFd(listener_);
-    CloseFd(line_);
+    CloseSocket(listener_);
 }
 
 std::string DeviceServer::PortName() const {
@@ -464,15 +421,18 @@ void DeviceServer::SetFaultsForTesting(const LineFaults& faults) {
     ignoreHandshake_.store(faults.ignoreHandshake);
     dropBreak_.store(faults.dropBreak);
     hideParity_.store(faults.hideParity);
+    refuseFlow_.store(faults.refuseFlow);
+    ctsFloats_.store(faults.ctsFloats);
 }
 
 void DeviceServer::Run() {
-    Session session(line_, baudRate_, link_, side_);
+    Session session(*line_, baudRate_, link_, side_);
     std::vector<uint8_t> buffer(kChunk);
     for (;;) {
-        session.uart.SetFaults(
-            LineFaults{ignoreHandshake_.load(), dropBreak_.load(), hideParity_.load()});
-        const bool connected = session.fd >= 0;
+        session.uart.SetFaults(LineFaults{ignoreHandshake_.load(), dropBreak_.load(),
+                                          hideParity_.load(), refuseFlow_.load(),
+                                          ctsFloats_.load()});
+        const bool connected = session.fd != kNoHandle;
         const bool handshake = session.uart.Handshake();
         const int64_t now = NowNs();
         int64_t waitNs = session.NotifyLine(now);
@@ -487,47 +447,44 @@ void DeviceServer::Run() {
         const int64_t pieceNs = session.PieceWaitNs(now);
         if (pieceNs >= 0 && (waitNs < 0 || pieceNs < waitNs)) waitNs = pieceNs;
 
-        // While a piece is held its line is read when it is due (XON and
-        // XOFF excepted: they must stop the transmitter at once).
-        const bool lineHeld = pieceNs > 0 && !session.uart.XonXoff();
-        pollfd fds[5] = {{wake_, POLLIN, 0},
-                         {listener_, POLLIN, 0},
-                         {line_, static_cast<short>(lineHeld ? 0 : POLLIN), 0},
-                         {-1, 0, 0},
-                         {link_ ? link_->WakeFd(side_) : -1, POLLIN, 0}};
-        // Otherwise the line is always read, as a UART receives whatever
-        // comes (with no client it is dropped); it is written when payload
-        // may go.
-        if (mayWrite || session.flowCharacter >= 0) fds[2].events |= POLLOUT;
+        enum { kStop, kListener, kLine, kClient, kLink, kWatches };
+        Watch watches[kWatches];
+        watches[kStop] = {stop_->Handle(), true};
+        watches[kListener] = {listener_, true};
+        if (link_) watches[kLink] = {link_->WakeHandle(side_), true};
+        // The line is always read, as a UART receives whatever comes (with
+        // no client it is dropped), except while a piece is held: it is
+        // read when the piece is due (XON and XOFF excepted: they must stop
+        // the transmitter at once). It is written when payload may go.
+        int64_t lineDueNs = -1;
+        line_->Prepare(mayWrite || session.flowCharacter >= 0, watches[kLine], lineDueNs);
+        if (session.LineHeld(now)) watches[kLine].read = false;
+        if (lineDueNs >= 0 && (waitNs < 0 || lineDueNs - now < waitNs))
+            waitNs = std::max<int64_t>(0, lineDueNs - now);
         if (connected) {
-            fds[3].fd = session.fd;
+            Watch& client = watches[kClient];
+            client.handle = session.fd;
             // Without a handshake the client's next data is read once the
             // last is on the line (the socket holds the rest); with one, a
             // few KB wait here and the client is told to pause.
-            if (handshake ? session.LineWaiting() < kTxLimit : !session.LinePending())
-                fds[3].events |= POLLIN;
+            client.read = handshake ? session.LineWaiting() < kTxLimit : !session.LinePending();
             // Writable also while the UART holds a piece the client may take.
-            if (session.ClientPending() || pieceNs == 0) fds[3].events |= POLLOUT;
+            client.write = session.ClientPending() || pieceNs == 0;
         }
         const int timeoutMs = waitNs < 0 ? -1 : static_cast<int>((waitNs + 999999) / 1000000);
-        if (poll(fds, 5, timeoutMs) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (fds[0].revents) return;
-        if (fds[4].revents & POLLIN) {
+        if (!WaitAny(watches, kWatches, timeoutMs)) return;
+        if (watches[kStop].readable) return;
+        if (watches[kLink].readable) {
             link_->Drain(side_);
             session.NotifyModem(false);
             if (link_->TakeBreaks(side_) != 0) session.uart.Break();
         }
 
-        if (fds[1].revents & POLLIN) {
-            const int client = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (client >= 0 && connected) {
-                close(client);  // one client per line
-            } else if (client >= 0) {
-                const int on = 1;
-                setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        if (watches[kListener].readable) {
+            NetHandle client = AcceptClient(listener_);
+            if (client != kNoHandle && connected) {
+                CloseSocket(client);  // one client per line
+            } else if (client != kNoHandle) {
                 session.Opened(client);
                 clients_.fetch_add(1, std::memory_order_relaxed);
                 hasClient_.store(1, std::memory_order_relaxed);
@@ -535,9 +492,9 @@ void DeviceServer::Run() {
             }
         }
 
-        if (connected && (fds[3].revents & (POLLIN | POLLHUP | POLLERR))) {
-            const ssize_t n = recv(session.fd, buffer.data(), buffer.size(), 0);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        if (connected && watches[kClient].readable) {
+            const long n = ReceiveSome(session.fd, buffer.data(), buffer.size());
+            if (n == 0 || n == kIoFailed) {
                 session.Reset();
                 hasClient_.store(0, std::memory_order_relaxed);
                 continue;
@@ -556,11 +513,11 @@ void DeviceServer::Run() {
                 toLine_.fetch_add(payload, std::memory_order_relaxed);
             }
         }
-        if (fds[2].revents & POLLIN) {
-            const ssize_t n = read(line_, buffer.data(), buffer.size());
-            if (n > 0 && session.fd < 0)
+        if (!session.LineHeld(NowNs())) {
+            const long n = line_->Read(buffer.data(), buffer.size());
+            if (n > 0 && session.fd == kNoHandle)
                 dropped_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
-            if (n > 0 && session.fd >= 0) {
+            if (n > 0 && session.fd != kNoHandle) {
                 session.uart.Receive(buffer.data(), static_cast<size_t>(n),
                                      link_ && link_->ParityDiffers());
                 session.LineReceived(static_cast<size_t>(n));
@@ -578,16 +535,16 @@ void DeviceServer::Run() {
         // An XON or XOFF goes ahead of the data, as a UART sends it.
         if (session.flowCharacter >= 0) {
             const uint8_t c = static_cast<uint8_t>(session.flowCharacter);
-            if (write(line_, &c, 1) == 1) session.flowCharacter = -1;
+            if (line_->Write(&c, 1) == 1) session.flowCharacter = -1;
         }
         // An XOFF read in this pass stops the transmitter at once.
         if (mayWrite && session.uart.MaySend(session.Cts())) {
             const size_t n = std::min(allowance, session.LineWaiting());
-            const ssize_t w = write(line_, session.toLine.data() + session.toLinePos, n);
+            const long w = line_->Write(session.toLine.data() + session.toLinePos, n);
             if (w > 0) {
                 session.toLinePos += static_cast<size_t>(w);
                 session.credit -= static_cast<double>(w);
-            } else if (w < 0 && errno != EAGAIN && errno != EINTR) {
+            } else if (w < 0) {
                 session.toLinePos =
                     session.toLine.size();  // the line failed: what was for it is lost
             }
@@ -598,7 +555,7 @@ void DeviceServer::Run() {
         }
         session.PaceClient();
         session.NotifyLine(NowNs());
-        if (session.fd >= 0 && session.ClientPending() &&
+        if (session.fd != kNoHandle && session.ClientPending() &&
             !Flush(session.fd, session.toClient, session.toClientPos)) {
             session.Reset();
             hasClient_.store(0, std::memory_order_relaxed);

@@ -1,4 +1,5 @@
-// The entry of vesktest, the tester's terminal build.
+// The entry of vesktest, the console tester: the terminal build on Linux,
+// vesktest.exe on Windows.
 #include <string>
 #include <vector>
 

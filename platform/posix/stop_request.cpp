@@ -1,22 +1,24 @@
-#include "tester/ui/tui/stop_request.h"
+#include "platform/stop_request.h"
 
 #include <csignal>
 
+namespace plat {
+
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
+volatile std::sig_atomic_t stopRequestedFlag = 0;
 bool installed = false;
 
 // The first signal asks for the orderly stop; the handler then gives way
 // to the default, so that a second one ends a program that does not stop.
 extern "C" void OnStopSignal(int signal) {
-    stopRequested = 1;
+    stopRequestedFlag = 1;
     std::signal(signal, SIG_DFL);
 }
 
 }  // namespace
 
-void CatchStopSignals() {
+void catchStopRequests() {
     if (installed) return;
     installed = true;
     std::signal(SIGINT, OnStopSignal);
@@ -24,6 +26,8 @@ void CatchStopSignals() {
     std::signal(SIGHUP, OnStopSignal);
 }
 
-bool StopRequested() {
-    return stopRequested != 0;
+bool stopRequested() {
+    return stopRequestedFlag != 0;
 }
+
+}  // namespace plat
