@@ -3,7 +3,8 @@
 #   tools/check-packages.sh
 # 1. `cmake --install` of build/linux into a scratch prefix holds exactly
 #    the expected files; the library carries its SONAME; the installed
-#    vesktest prints its version; the man page is there.
+#    vesktest prints its version; the man page is there; the run record's
+#    JSON Schema is one.
 # 2. A C program compiles against the installed header alone and links the
 #    installed library, both found by pkg-config, and runs a loopback
 #    exchange through it with an RFC 2217 device server on 127.0.0.1.
@@ -55,6 +56,7 @@ $libdir/pkgconfig/qelnet.pc
 usr/share/doc/vesktest/README.md
 usr/share/doc/vesktest/grafana-dashboard.json
 usr/share/man/man1/vesktest.1.gz
+usr/share/vesktest/run_record.schema.json
 EOF
 )
 
@@ -73,6 +75,9 @@ shown=$(cd "$work" && "$stage/usr/bin/vesktest" --version)
 man=$(zcat "$stage/usr/share/man/man1/vesktest.1.gz")
 grep -q '^\.TH VESKTEST "1"' <<<"$man" && grep -q -- '--batch' <<<"$man" && grep -q 'vesktestw.ini' <<<"$man" \
   && ok "man page vesktest(1)" || fail "the man page lacks its heading, --batch or the files"
+python3 -c 'import json, sys, jsonschema; jsonschema.Draft202012Validator.check_schema(json.load(open(sys.argv[1])))' \
+  "$stage/usr/share/vesktest/run_record.schema.json" && ok "the run record's JSON Schema" \
+  || fail "usr/share/vesktest/run_record.schema.json is no JSON Schema"
 
 echo "== a C program against the installed header and library"
 export PKG_CONFIG_LIBDIR=$stage/$libdir/pkgconfig
@@ -113,7 +118,7 @@ same_list "dpkg-deb -c $deb" "$linux_files" \
 [ "$(dpkg-deb -f "$deb" Package)" == vesktest ] || fail "Package is $(dpkg-deb -f "$deb" Package)"
 [ "$(dpkg-deb -f "$deb" Version)" == "$version-1" ] || fail "Version is $(dpkg-deb -f "$deb" Version)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libc6 libncurses6 libstdc++6 libsqlite3-0 libpq5; do
+for dep in libc6 libncurses6 libstdc++6 libsqlite3-0 libpq5 libodbc2; do
   grep -q "$dep" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
 dpkg-deb -e "$deb" "$work/control"
@@ -137,6 +142,7 @@ $folder/qelnet.dll
 $folder/qelnet.dll.a
 $folder/qelnet.h
 $folder/qelnet_types.h
+$folder/run_record.schema.json
 $folder/vesktest.exe
 $folder/vesktestw.exe
 $folder/vesktestw.ini
@@ -150,6 +156,8 @@ tools/check-windows-binaries.sh "$work/zip/$folder" vesktestw.exe vesktest.exe q
 tools/check-exports.sh "$work/zip/$folder/qelnet.dll" || status=1
 grep -q $'\r$' "$work/zip/$folder/README.txt" || fail "README.txt has no CRLF line ends"
 cmp -s "$work/zip/$folder/qelnet.h" netserial/qelnet.h || fail "the zip's qelnet.h is not the source's"
+cmp -s "$work/zip/$folder/run_record.schema.json" tester/report/run_record.schema.json \
+  || fail "the zip's run_record.schema.json is not the source's"
 
 [ $status -eq 0 ] && echo "packages: all checks passed"
 exit $status

@@ -9,8 +9,9 @@ dir=${1:?usage: $0 <folder with the .exe and .dll files> [required file...]}
 shift
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
 
-# DLLs every Windows installation has (lower case).
-system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|ole32|oleaut32|ws2_32|version|msvcrt|winmm|uxtheme|shlwapi|imm32|api-ms-win-.*)\.dll$'
+# DLLs every Windows installation has (lower case); odbc32.dll, the ODBC
+# driver manager, is one since Windows 2000 (the run history's odbc:).
+system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|ole32|oleaut32|ws2_32|version|msvcrt|winmm|uxtheme|shlwapi|imm32|odbc32|api-ms-win-.*)\.dll$'
 
 # The subsystem each program must have, as objdump names it.
 subsystem_of() {

@@ -9,7 +9,7 @@ set -euo pipefail
 
 set_name=${1:-all}
 
-demo=(cmake make g++ libncurses-dev libsqlite3-dev libpq-dev)
+demo=(cmake make g++ libncurses-dev libsqlite3-dev libpq-dev unixodbc-dev)
 all=(
   "${demo[@]}"
   clang clang-format clang-tidy cppcheck libclang-rt-14-dev
@@ -17,7 +17,8 @@ all=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine64 xvfb xauth imagemagick x11-utils xdotool
   ser2net sredird socat python3 python3-serial tmux file
-  postgresql python3-junitparser prometheus prometheus-node-exporter
+  postgresql python3-junitparser python3-jsonschema prometheus prometheus-node-exporter
+  unixodbc libsqliteodbc odbc-postgresql
   dpkg-dev pkg-config help2man chromium
 )
 

@@ -3,8 +3,10 @@
 // closed), which a run pays at its end, and of the Check it makes at its
 // start; into a SQLite file on the local disk, and into a PostgreSQL
 // server on a Unix socket (Debian's postgresql, started here in a
-// temporary folder; skipped without it). The record is a plain run's: the
-// ports' counters and a rate check each.
+// temporary folder; skipped without it), each through its client library
+// and through ODBC (unixODBC's SQLite3 and psqlODBC drivers). The record
+// is a plain run's: the ports' counters and a rate check each, made into
+// its JSON and read back into rows as a run's end does.
 //
 // usage: history_bench [appends [ports]]   (50 and 8)
 #include <algorithm>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "tester/report/history_store.h"
+#include "tester/report/json_record.h"
 #include "tests/support/postgres.h"
 
 namespace {
@@ -68,7 +71,10 @@ void Measure(const char* name, RunHistory& history, uint32_t appends, uint32_t p
     for (uint32_t i = 0; i < appends; ++i) {
         const RunRecord record = Record(ports, i);
         start = std::chrono::steady_clock::now();
-        if (!history.Append(record, error)) {
+        // As a run's end does it: the record's JSON, read back into rows.
+        StoredRun stored;
+        if (!ReadStoredRun(FormatJsonRecord(record), stored, error) ||
+            history.Append(stored, error) != AppendOutcome::Stored) {
             std::printf("%-10s append failed: %s\n", name, error.c_str());
             return;
         }
@@ -105,6 +111,9 @@ int main(int argc, char** argv) {
     std::string error;
     auto sqlite = MakeRunHistory("sqlite:" + (folder / "runs.db").string(), error);
     Measure("sqlite", *sqlite, appends, ports);
+    auto sqliteOdbc =
+        MakeRunHistory("odbc:Driver=SQLite3;Database=" + (folder / "odbc.db").string(), error);
+    Measure("odbc-sqlite", *sqliteOdbc, appends, ports);
     std::filesystem::remove_all(folder);
 
     if (rig::PostgresServer::binDir().empty()) {
@@ -119,5 +128,10 @@ int main(int argc, char** argv) {
     }
     auto postgres = MakeRunHistory(server.url(), error);
     Measure("postgresql", *postgres, appends, ports);
+    auto postgresOdbc =
+        MakeRunHistory("odbc:Driver={PostgreSQL Unicode};Servername=" + server.folder() +
+                           ";Port=5432;Database=postgres;Uid=vesk",
+                       error);
+    Measure("odbc-pg", *postgresOdbc, appends, ports);
     return 0;
 }

@@ -1,10 +1,12 @@
 #include "tester/app/command_line.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "tester/batch/rate_check.h"
 #include "tester/report/run_record.h"
+#include "tester/report/secret_text.h"
 #include "tester/session/settings_form.h"
 
 namespace {
@@ -120,6 +122,14 @@ class OptionWord {
     std::string value_;
 };
 
+// An option word as messages and records show it: the value of
+// "--name=value" with its passwords masked, or the word so masked.
+std::string Masked(const std::string& word) {
+    const size_t eq = word.find('=');
+    if (word.compare(0, 2, "--") != 0 || eq == std::string::npos) return MaskSecrets(word);
+    return word.substr(0, eq + 1) + MaskSecrets(word.substr(eq + 1));
+}
+
 // A switch that takes no value: true when `w` is it.
 bool Switch(const OptionWord& w, const char* option) {
     return w.name == option && !w.hasValue;
@@ -198,12 +208,20 @@ std::string ReadRecordOption(OptionWord& w, CommandLine& line, bool& known) {
         return "";
     }
     if (name == "--db") {
+        // One run, one history: a second --db would leave the run in only
+        // one of them without a word.
+        if (!line.dbUrl.empty()) return "--db is given twice; a run keeps one history database";
         if (!w.TakeValue(line.dbUrl) || line.dbUrl.empty())
-            return "--db needs a database: sqlite:FILE or postgresql://HOST/DATABASE";
+            return "--db needs a database: sqlite:FILE, postgresql://HOST/DATABASE or "
+                   "odbc:CONNECTION-STRING";
         return "";
     }
     if (Switch(w, "--history")) {
         line.history = true;
+        return "";
+    }
+    if (Switch(w, "--import")) {
+        line.import = true;
         return "";
     }
     if (name == "--since") {
@@ -230,7 +248,18 @@ std::string ReadOption(OptionWord& w, CommandLine& line) {
     bool known = false;
     std::string why = ReadTestOption(w, line, known);
     if (!known) why = ReadRecordOption(w, line, known);
-    return known ? why : "unknown option '" + w.word + "'";
+    return known ? why : "unknown option '" + Masked(w.word) + "'";
+}
+
+// The import takes the database and the records' files, nothing else.
+std::string CheckImportAlone(const CommandLine& line) {
+    if (line.dbUrl.empty()) return "--import needs --db: the database to add the records to";
+    if (line.importFiles.empty()) return "--import needs the records' files (RECORD.json...)";
+    if (line.history || line.batch || line.demo || !line.unit.empty() || !line.station.empty() ||
+        !line.operatorName.empty() || !line.jsonPath.empty() || !line.junitPath.empty() ||
+        line.sinceMs >= 0)
+        return "--import takes --db and the records' files alone";
+    return "";
 }
 
 // The history reader takes the database and its filters, nothing of a run.
@@ -314,6 +343,11 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     }
 
     for (size_t j = i; j < args.size(); ++j) {
+        if (line.import) {
+            // Records are files of their own, one a word.
+            line.importFiles.push_back(args[j]);
+            continue;
+        }
         if (j > i) line.configPath += ' ';
         line.configPath += args[j];
     }
@@ -322,12 +356,28 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     if (!optionsEnded) {
         for (size_t j = i + 1; j < args.size(); ++j)
             if (args[j].compare(0, 2, "--") == 0)
-                return finish("options come before the configuration path ('" + args[j] +
+                return finish("options come before the configuration path ('" + Masked(args[j]) +
                               "' follows it); use '--' before a path that contains such a word");
     }
 
     if (line.help || line.version) return finish("");
+    if (line.import) return finish(CheckImportAlone(line));
     return finish(line.history ? CheckHistoryAlone(line) : CheckCombinations(line));
+}
+
+std::vector<std::string> ArgsForRecords(const std::vector<std::string>& args) {
+    std::vector<std::string> kept;
+    bool dbValue = false;
+    for (const std::string& arg : args) {
+        if (dbValue)
+            kept.push_back(MaskSecrets(arg));
+        else if (arg.compare(0, 5, "--db=") == 0)
+            kept.push_back(Masked(arg));
+        else
+            kept.push_back(arg);
+        dbValue = arg == "--db";
+    }
+    return kept;
 }
 
 std::string UsageText(const std::string& platform, const ConsoleFeatures& features) {
@@ -384,12 +434,19 @@ std::string UsageText(const std::string& platform, const ConsoleFeatures& featur
     const std::string db =
         features.sqlHistory
             ? "  --db URL         With --batch: add the run to a history database,\n"
-              "                   sqlite:FILE (made on first use) or postgresql://[USER@]HOST\n"
-              "                   [:PORT]/DATABASE (a server for several benches).\n"
-            : "  --db URL         With --batch: add the run to a history database. Its\n"
-              "                   back ends, sqlite:FILE and postgresql://HOST/DATABASE, are\n"
-              "                   Linux only: this build keeps its records in the --json and\n"
-              "                   --junit files.\n";
+              "                   sqlite:FILE (made on first use), postgresql://[USER@]HOST\n"
+              "                   [:PORT]/DATABASE (a server for several benches), or\n"
+              "                   odbc:CONNECTION-STRING, any database an ODBC driver\n"
+              "                   reaches (odbc:DSN=floor;UID=vesk;PWD=...). Given once.\n"
+              "                   A run the database cannot take waits in the spool folder\n"
+              "                   and goes in with the next run that reaches it.\n"
+            : "  --db URL         With --batch: add the run to a history database through\n"
+              "                   ODBC, odbc:CONNECTION-STRING: any database a driver\n"
+              "                   reaches (odbc:DSN=floor;UID=vesk;PWD=..., a SQLite file by\n"
+              "                   odbc:Driver={SQLite3 ODBC Driver};Database=C:\\runs.db).\n"
+              "                   sqlite: and postgresql:// are Linux's. Given once. A run\n"
+              "                   the database cannot take waits in the spool folder and\n"
+              "                   goes in with the next run that reaches it.\n";
     const std::string closed =
         features.terminalFrontEnd ? "  1  the front end was closed normally (Exit)\n" : "";
     const std::string cannotStart =
@@ -398,6 +455,7 @@ std::string UsageText(const std::string& platform, const ConsoleFeatures& featur
             : "  5  the test engine or the demo ports could not be set up, or no --batch\n"
               "     was given (there is no terminal front end)\n";
     return "Usage: vesktest [OPTIONS] [CONFIGURATION]\n"
+           "       vesktest --db URL --import RECORD.json...\n"
            "\n"
            "VeskTest (" +
            platform + intro +
@@ -485,9 +543,15 @@ std::string UsageText(const std::string& platform, const ConsoleFeatures& featur
            db +
            "  --history        With --db: print the past runs, newest first, and without\n"
            "                   --unit the first-pass yield per day and the failures per\n"
-           "                   port name; no test is run. --unit SERIAL shows one unit's.\n"
+           "                   station and port; no test is run. --unit SERIAL shows one\n"
+           "                   unit's.\n"
            "  --since DATE     With --history: runs from DATE on (UTC: 2026-05-01 or\n"
            "                   2026-05-01T06:00:00Z).\n"
+           "  --import         With --db: add the run records named after the options\n"
+           "                   (JSON files of --json, or those a run kept in the spool\n"
+           "                   folder when the database could not take them) to the\n"
+           "                   history; a run already there is not stored again. No\n"
+           "                   test is run.\n"
            "  -h, --help       Show this help and exit.\n"
            "  --version        Print the program's name, platform and version (the\n"
            "                   title the front end shows) and exit.\n"
@@ -511,7 +575,14 @@ std::string UsageText(const std::string& platform, const ConsoleFeatures& featur
            cannotStart +
            "  6  batch: a file it was asked to write (--report, --html, --log, --json,\n"
            "     --junit) could not be written; the verdict line is printed all the\n"
-           "     same, and the test's outcome is in the other files\n"
+           "     same, and the test's outcome is in the other files (6 wins over 8 and\n"
+           "     7)\n"
            "  7  batch: the history database (--db) could not take the run, every file\n"
-           "     was written; --history: the database could not be read\n";
+           "     was written and the run's record waits in the spool folder for the\n"
+           "     next run; --history: the database could not be read; --import: it\n"
+           "     could not take a record\n"
+           "  8  batch: the run was stopped before its time (Ctrl-C, SIGTERM, a closed\n"
+           "     terminal or console): no verdict; the last line says what was found\n"
+           "     until then, and the ports never tested are \"not tested\" (8 wins over\n"
+           "     7, 4 and 3)\n";
 }

@@ -72,6 +72,10 @@ struct CommandLine {
     std::string junitPath;
     std::string dbUrl;     // --db, as given
     bool history = false;  // --history: the past runs of --db, no test
+    // --import: the run records (JSON) named after the options go into
+    // --db's history, each a word of its own; no test.
+    bool import = false;
+    std::vector<std::string> importFiles;
     int64_t sinceMs = -1;  // --since, Unix ms; below 0 when not given
 };
 
@@ -83,6 +87,11 @@ struct CommandLineResult {
 
 // Parses the words after the program's own name.
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args);
+
+// The words the program was started with as the records keep them: the
+// value of --db (--db=URL) with its passwords masked (secret_text.h), the
+// rest as given. A record outlives the command, and anyone may read it.
+std::vector<std::string> ArgsForRecords(const std::vector<std::string>& args);
 
 // What a build of the console tester offers besides the unattended run;
 // Linux's has all of it.

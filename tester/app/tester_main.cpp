@@ -15,6 +15,7 @@
 #include "tester/report/history_table.h"
 #include "tester/report/interval_log.h"
 #include "tester/report/metrics_file.h"
+#include "tester/report/run_spool.h"
 #include "tester/version/version.h"
 
 namespace {
@@ -78,6 +79,10 @@ int RunVesktest(const std::vector<std::string>& args) {
         return 0;
     }
 
+    // From here on a stop request ends an unattended run in order, however
+    // early it comes: the ports not yet tested are said to be so.
+    if (line.batch) plat::catchStopRequests();
+
     std::unique_ptr<RunHistory> history;
     if (!line.dbUrl.empty()) {
         std::string error;
@@ -89,6 +94,7 @@ int RunVesktest(const std::vector<std::string>& args) {
         }
     }
     if (line.history) return ShowHistory(line, *history);
+    if (line.import) return ImportRecords(line.importFiles, *history, stdout, stderr);
 
     std::unique_ptr<demo::DemoPorts> ports;
     if (line.demo) {
@@ -129,7 +135,6 @@ int RunVesktest(const std::vector<std::string>& args) {
 
     int code;
     if (line.batch) {
-        plat::catchStopRequests();
         BatchOptions options;
         options.seconds = line.batchSeconds;
         options.pairs = line.pairs;
@@ -153,10 +158,11 @@ int RunVesktest(const std::vector<std::string>& args) {
         options.outputs.tags = {line.unit, line.station.empty() ? StationName() : line.station,
                                 line.operatorName};
         options.outputs.version = VersionText();
-        options.outputs.commandLine = CommandLineText(args);
+        options.outputs.commandLine = CommandLineText(ArgsForRecords(args));
         options.outputs.jsonPath = line.jsonPath;
         options.outputs.junitPath = line.junitPath;
         options.outputs.history = history.get();
+        options.outputs.spoolFolder = SpoolFolder();
         // Said now rather than after a night's run; the run goes on, and
         // its end tries again (the server may be back by then).
         std::string why;

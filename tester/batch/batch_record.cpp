@@ -34,9 +34,8 @@ RunSettings SettingsOf(const BatchOptions& options) {
 int KeepRunRecord(const BatchOptions& options, int64_t startedMs,
                   const std::vector<BatchRow>& final, const BatchSummary& summary,
                   const std::vector<SweepStep>& sweep, int exitCode, std::FILE* err) {
-    const bool stopped = options.stopRequested && options.stopRequested();
-    RunRecord record =
-        MakeRunRecord(SettingsOf(options), startedMs, final, summary, sweep, exitCode, stopped);
+    RunRecord record = MakeRunRecord(SettingsOf(options), startedMs, final, summary, sweep,
+                                     exitCode, summary.abort.aborted);
     record.programTitle = options.programTitle;
     return WriteRunOutputs(record, options.outputs, err);
 }

@@ -75,6 +75,9 @@ struct Plan {
     Wiring declared;                   // --wiring, to hold the learned one against
     bool probed = false;
     uint32_t stallMs = 0;
+    // A stop request ended the wait for the ports to open: a port that had
+    // not opened by then did not fail to, it was not tested.
+    bool stoppedOpening = false;
 
     bool Testing(size_t row) const { return row < testing.size() && testing[row] != nullptr; }
     const PortSettings& Settings() const { return session->Settings(); }
@@ -94,9 +97,16 @@ std::vector<BatchRow> Collect(RowStore& rows, const Plan& plan) {
             row.values = view.worker->Snapshot();
             row.ready = row.values.Ready() && plan.Testing(r);
             row.openFailure = row.values.openFailure;
-            if (!row.ready && row.openFailure.empty() && row.values.state != PortState::NoBuffers)
+            const bool failed =
+                row.values.state == PortState::NotOpen || row.values.state == PortState::NoBuffers;
+            if (!row.ready && plan.stoppedOpening && !failed) {
+                row.tested = false;
+                row.openFailure = "still opening when the run was stopped";
+            } else if (!row.ready && row.openFailure.empty() &&
+                       row.values.state != PortState::NoBuffers) {
                 row.openFailure =
                     "did not open within " + std::to_string(kOpenWaitMs / 1000) + " s";
+            }
         } else {
             row.values.state = PortState::NotOpen;
         }
@@ -104,6 +114,18 @@ std::vector<BatchRow> Collect(RowStore& rows, const Plan& plan) {
         if (plan.probed && plan.declared.Size() > r)
             row.declared = SourceText(plan.declared, static_cast<int32_t>(r));
         collected.push_back(std::move(row));
+    }
+    // Stopped while the ports were opening: a port whose worker had not yet
+    // made its row was not tested either (not "no worker could be made").
+    for (size_t r = 0; plan.stoppedOpening && r < configuration.portCount; ++r) {
+        if (r < views.size() && views[r].worker) continue;
+        if (r >= collected.size()) collected.emplace_back();
+        BatchRow& row = collected[r];
+        row.cells[kColumnNumber] = std::to_string(r + 1);
+        row.cells[kColumnName] = configuration.portNames[r];
+        row.values.state = PortState::Opening;
+        row.tested = false;
+        row.openFailure = "still opening when the run was stopped";
     }
     return collected;
 }
@@ -131,14 +153,15 @@ std::vector<BatchRow> CollectNow(RowStore& rows, const Plan& plan) {
 // Waits until every worker's port is open or has failed to open, or the
 // bound has passed; the workers of the open ones, by row. The workers, not
 // the rows: a worker's thread makes its row, which may not be there yet.
-std::vector<PortWorker*> WaitForOpens(WorkerGroup& workers, const BatchOptions& options) {
+std::vector<PortWorker*> WaitForOpens(WorkerGroup& workers, const BatchOptions& options,
+                                      bool& stopped) {
     const uint32_t start = plat::tickCount();
     for (;;) {
         bool settled = true;
         for (int32_t i = 0; i < workers.Count(); ++i)
             if (workers.At(i)->State() == PortState::Opening) settled = false;
-        if (settled || plat::ticksBetween(start, plat::tickCount()) >= kOpenWaitMs ||
-            StopRequested(options))
+        stopped = !settled && StopRequested(options);
+        if (settled || stopped || plat::ticksBetween(start, plat::tickCount()) >= kOpenWaitMs)
             break;
         plat::sleepMs(kPollMs);
     }
@@ -244,13 +267,17 @@ struct TestPass {
     RateWindow rates;
     std::vector<std::vector<Stall>> stalls;
     uint32_t logOffsetMs = 0;  // the interval log's time at the test's start
+    bool started = false;      // the test directions were started
+    uint64_t ranMs = 0;        // how long they ran before the senders stopped
+    bool cut = false;          // a stop request ended them before their time
 };
 
 // Runs the test for its time, watching for stalls; with `rates`, opens the
 // rate check's window once the lines have settled and closes it as the
-// time is up.
+// time is up. How long it ran, and whether a stop request cut it short,
+// into `pass`.
 void RunFor(RowStore& rows, const BatchOptions& options, const Plan& plan, std::FILE* out,
-            RateWindow* rates, StallMonitor& stalls) {
+            RateWindow* rates, StallMonitor& stalls, TestPass& pass) {
     const uint32_t start = plat::tickCount();
     const uint32_t total = options.seconds * 1000u;
     uint32_t nextProgress = kProgressEveryMs;
@@ -262,6 +289,8 @@ void RunFor(RowStore& rows, const BatchOptions& options, const Plan& plan, std::
         if (spent >= total || StopRequested(options)) {
             if (rates) rates->Close(rows, AskedLine(plan.Settings()));
             stalls.Finish(spent);
+            pass.ranMs = spent < total ? spent : total;
+            pass.cut = spent < total;
             return;
         }
         if (rates && !rates->IsOpen() && spent >= kRateSettleMs) rates->Open(rows);
@@ -290,6 +319,10 @@ void RunFor(RowStore& rows, const BatchOptions& options, const Plan& plan, std::
 // a block received; then the receivers stopped.
 TestPass RunTest(RowStore& rows, const BatchOptions& options, const Plan& plan, std::FILE* out) {
     TestPass pass;
+    // Stopped before it began (while the ports opened, the wiring was
+    // learned or the lines checked): nothing is started, the ports are
+    // not tested.
+    if (StopRequested(options)) return pass;
     if (options.pairs) {
         Select(rows, plan, [&](size_t r) { return plan.modes[r] == ModeMaster; });
         RunPortCommand(rows, PortCommand::HdMaster);
@@ -299,7 +332,8 @@ TestPass RunTest(RowStore& rows, const BatchOptions& options, const Plan& plan, 
     StallMonitor stalls(plan.stallMs);
     pass.logOffsetMs = options.log ? options.log->ElapsedMs() : 0;
     Command(rows, plan, PortCommand::StartStop);
-    RunFor(rows, options, plan, out, options.checkRate ? &pass.rates : nullptr, stalls);
+    pass.started = true;
+    RunFor(rows, options, plan, out, options.checkRate ? &pass.rates : nullptr, stalls, pass);
     pass.stalls = stalls.Stalls();
 
     if (options.pairs) {
@@ -340,27 +374,35 @@ void PutSpeedOnEveryPort(RowStore& rows, const Plan& plan, uint32_t baudRate) {
 
 // The test at each speed in turn, each speed's table and verdict line
 // written as it ends. A stop request ends the sweep after the speed it
-// cut short.
+// cut short; that speed says so. How long the speeds' tests ran in all,
+// and whether the last one started, into `ran`.
 std::vector<SweepStep> RunSweep(RowStore& rows, const BatchOptions& options, Plan& plan,
-                                const std::vector<std::string>& titles, std::FILE* out) {
+                                const std::vector<std::string>& titles, std::FILE* out,
+                                TestPass& ran) {
     std::vector<SweepStep> steps;
     for (uint32_t baudRate : options.sweepRates) {
+        if (StopRequested(options)) break;
         PutSpeedOnEveryPort(rows, plan, baudRate);
         if (options.stallMs == 0)
             plan.stallMs =
                 DefaultStallLimitMs(AskedLine(plan.Settings()), plan.Settings().blockSize);
         const TestPass pass = RunTest(rows, options, plan, out);
+        ran.started = pass.started;
+        ran.ranMs += pass.ranMs;
         SweepStep step;
         step.baudRate = baudRate;
         step.rows = CollectNow(rows, plan);
         Attach(step.rows, pass, plan, true);
+        const bool cut = !pass.started || pass.cut;
+        if (cut) MarkUntested(step.rows, pass.started, pass.ranMs, plan.stallMs);
         step.summary = Summarise(step.rows, configuration.portCount, pass.drain);
+        if (cut) MarkAborted(step.summary, pass.ranMs, options.seconds * 1000ull);
         std::fprintf(out, "vesktest: %u bit/s:\n%s", baudRate,
                      FormatTable(step.rows, titles).c_str());
         std::fprintf(out, "vesktest: %s\n", SweepStepLine(step).c_str());
         std::fflush(out);
         steps.push_back(std::move(step));
-        if (StopRequested(options)) break;
+        if (cut) break;
     }
     return steps;
 }
@@ -535,7 +577,7 @@ int PrintVerdict(const BatchOptions& options, const std::vector<BatchRow>& final
         for (ConditionCheck check : conditionChecks)
             std::fprintf(out, "vesktest: %s\n", ConditionVerdictLine(final, check).c_str());
         if (ConditionsFailed(final) && exitCode == kBatchPassed) exitCode = kBatchErrors;
-        std::fprintf(out, "vesktest: %s\n", SweepSummaryLine(sweep).c_str());
+        std::fprintf(out, "vesktest: %s\n", SweepSummaryLine(sweep, summary.abort).c_str());
     } else {
         std::fputs(FormatTable(final, ColumnTitles()).c_str(), out);
         if (options.lines) std::fprintf(out, "vesktest: %s\n", LinesVerdictLine(final).c_str());
@@ -543,7 +585,7 @@ int PrintVerdict(const BatchOptions& options, const std::vector<BatchRow>& final
             std::fprintf(out, "vesktest: %s\n", ConditionVerdictLine(final, check).c_str());
         std::fprintf(out, "vesktest: %s\n", SummaryLine(summary).c_str());
     }
-    return exitCode;
+    return summary.abort.aborted ? kBatchAborted : exitCode;
 }
 
 }  // namespace
@@ -581,7 +623,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
             std::fprintf(err, "vesktest: cannot start the test engine\n");
             return kBatchNotOpened;
         }
-        plan.testing = WaitForOpens(session.Workers(), options);
+        plan.testing = WaitForOpens(session.Workers(), options, plan.stoppedOpening);
         // The wiring and the lines while the ports are still quiet: a line
         // whose flow control is paused for the check cannot then cost the
         // test data.
@@ -612,7 +654,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
         } else {
             BatchOptions checked = options;
             checked.checkRate = true;
-            sweep = RunSweep(*rows, checked, plan, ColumnTitles(), out);
+            sweep = RunSweep(*rows, checked, plan, ColumnTitles(), out, pass);
         }
         session.Stop([&] {
             final = Collect(*rows, plan);
@@ -625,7 +667,20 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     if (!swept) Attach(final, pass, plan, options.checkRate);
     if (options.lines) AttachLineChecks(final, lineChecks);
     if (!conditionChecks.empty()) AttachConditionChecks(final, conditions, conditionChecks);
-    const BatchSummary summary = Summarise(final, configuration.portCount, pass.drain);
+    // Stopped before the test time was up (the drain that follows it is
+    // no part of the time asked for): aborted, whatever was found.
+    const uint64_t plannedMs =
+        options.seconds * 1000ull * (swept ? options.sweepRates.size() : size_t{1});
+    const bool aborted = StopRequested(options) && pass.ranMs < plannedMs;
+    if (aborted && swept && !sweep.empty()) {
+        // The rows as the last speed ended: untested where it left them so.
+        for (size_t r = 0; r < final.size() && r < sweep.back().rows.size(); ++r)
+            final[r].tested = sweep.back().rows[r].tested;
+    } else if (aborted) {
+        MarkUntested(final, pass.started, pass.ranMs, plan.stallMs);
+    }
+    BatchSummary summary = Summarise(final, configuration.portCount, pass.drain);
+    if (aborted) MarkAborted(summary, pass.ranMs, plannedMs);
     int exitCode = PrintVerdict(options, final, summary, sweep, conditionChecks, out);
     std::fflush(out);
     FinishMetrics(options, final, sweep, exitCode);

@@ -83,6 +83,13 @@ void AddStallProblem(const BatchRow& row, std::vector<std::string>& problems) {
 
 std::vector<std::string> PortProblems(const BatchRow& row) {
     std::vector<std::string> problems;
+    if (!row.tested) {
+        // Only what was checked before the test can have found anything.
+        AddLineCheckProblem(row, problems);
+        AddConditionProblems(row, problems);
+        AddWiringProblem(row, problems);
+        return problems;
+    }
     if (!row.ready) {
         problems.push_back(NotOpenedProblem(row));
         return problems;
@@ -121,11 +128,17 @@ BatchSummary Summarise(std::vector<BatchRow>& rows, uint32_t configuredPorts,
         if (row.rate.verdict == RateVerdict::NotPaced)
             s.notPaced.push_back(static_cast<int32_t>(&row - rows.data()));
         row.problems = PortProblems(row);
-        if (!row.ready) {
+        if (row.ready) ++s.opened;
+        if (!row.tested) {
+            // Opened (or still opening) when the run was stopped: nothing to
+            // judge but what was checked before the test.
+            row.outcome = row.problems.empty() ? PortOutcome::NotTested : PortOutcome::Failed;
+            if (row.problems.empty()) ++s.notTested;
+            if (!row.problems.empty() && row.ready) ++s.failing;
+        } else if (!row.ready) {
             ++s.notOpened;
             row.outcome = PortOutcome::NotOpened;
         } else {
-            ++s.opened;
             row.outcome = row.problems.empty() ? PortOutcome::Passed : PortOutcome::Failed;
             if (!row.problems.empty()) ++s.failing;
         }
@@ -155,4 +168,18 @@ BatchSummary Summarise(std::vector<BatchRow>& rows, uint32_t configuredPorts,
         s.exitCode = kBatchPassed;
     }
     return s;
+}
+
+void MarkAborted(BatchSummary& summary, uint64_t ranMs, uint64_t plannedMs) {
+    summary.abort = RunAbort{true, ranMs, plannedMs};
+    summary.exitCode = kBatchAborted;
+}
+
+void MarkUntested(std::vector<BatchRow>& rows, bool testStarted, uint64_t ranMs,
+                  uint32_t stallLimitMs) {
+    for (BatchRow& row : rows) {
+        if (!row.ready) continue;
+        const bool silent = row.values.bytesRead == 0 && row.values.bytesWritten == 0;
+        if (!testStarted || (silent && ranMs < stallLimitMs)) row.tested = false;
+    }
 }

@@ -27,6 +27,18 @@ std::vector<std::string> PortProblems(const BatchRow& row);
 // than it was asked to, whatever it found on the others.
 BatchSummary Summarise(std::vector<BatchRow>& rows, uint32_t configuredPorts,
                        const DrainOutcome& drain = DrainOutcome());
+// A run (or a sweep's speed) that a stop request cut short: its summary
+// says so, with how long the test ran of how long it was to run, and its
+// exit code is kBatchAborted. Its reasons stay: what was found until then.
+void MarkAborted(BatchSummary& summary, uint64_t ranMs, uint64_t plannedMs);
+
+// The rows of a run cut short that have nothing to be judged by: every
+// open port when the test never started, and the ports that moved nothing
+// when it ran shorter than the stall limit (a silence the test itself
+// would not yet call a fault). Called before Summarise.
+void MarkUntested(std::vector<BatchRow>& rows, bool testStarted, uint64_t ranMs,
+                  uint32_t stallLimitMs);
+
 // The summary alone, of rows no one keeps.
 inline BatchSummary Summarise(std::vector<BatchRow>&& rows, uint32_t configuredPorts,
                               const DrainOutcome& drain = DrainOutcome()) {

@@ -128,10 +128,30 @@ std::string NotPacedNote(const BatchSummary& s) {
     return note;
 }
 
+std::string AbortedText(const RunAbort& abort) {
+    char text[96];
+    std::snprintf(text, sizeof text, "aborted after %.1f s of %g s",
+                  static_cast<double>(abort.ranMs) / 1000.0,
+                  static_cast<double>(abort.plannedMs) / 1000.0);
+    return text;
+}
+
+std::string FindingsUntilAbort(const std::vector<std::string>& reasons) {
+    if (reasons.empty()) return ", no fault found until then";
+    std::string text = ", until then FAILED";
+    for (size_t i = 0; i < reasons.size(); ++i)
+        text += (i == 0 ? ": " : "; ") + reasons[i];
+    return text;
+}
+
 std::string SummaryLine(const BatchSummary& s) {
     std::string line = std::to_string(s.configured) + " ports configured, " +
                        std::to_string(s.opened) + " opened, " + std::to_string(s.notOpened) +
-                       " not opened, " + std::to_string(s.failing) + " failing: ";
+                       " not opened, " + std::to_string(s.failing) + " failing";
+    if (s.notTested != 0) line += ", " + std::to_string(s.notTested) + " not tested";
+    line += ": ";
+    if (s.abort.aborted)
+        return line + AbortedText(s.abort) + FindingsUntilAbort(s.reasons) + NotPacedNote(s);
     if (s.exitCode == kBatchPassed) return line + "passed" + NotPacedNote(s);
     line += "FAILED";
     for (size_t i = 0; i < s.reasons.size(); ++i)

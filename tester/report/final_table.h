@@ -36,8 +36,14 @@ std::string FormatCsvParts(const std::string& leadTitle, const std::vector<CsvPa
 
 // One line that says how the run went and, when it failed, why; ports that
 // were not a paced line are named at its end ("; not a paced line: ports
-// 5, 6").
+// 5, 6"). A run stopped before its time says so and what it found until
+// then: "...: aborted after 2.5 s of 5 s, no fault found until then", or
+// "..., until then FAILED: " and the reasons.
 std::string SummaryLine(const BatchSummary& summary);
+// "aborted after 2.5 s of 5 s".
+std::string AbortedText(const RunAbort& abort);
+// ", no fault found until then", or ", until then FAILED: " and the reasons.
+std::string FindingsUntilAbort(const std::vector<std::string>& reasons);
 // That end alone, "" when there are none.
 std::string NotPacedNote(const BatchSummary& summary);
 

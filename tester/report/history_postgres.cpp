@@ -5,27 +5,6 @@
 
 namespace {
 
-std::string UtcText(const std::string& column) {
-    return "to_char(" + column + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
-}
-
-std::string UtcDay(const std::string& column) {
-    return "to_char(" + column + " AT TIME ZONE 'UTC', 'YYYY-MM-DD')";
-}
-
-const SqlDialect kPostgres = {
-    "timestamptz",
-    "jsonb",
-    "BEGIN",
-    // Any number fixed for this program: benches that create the tables
-    // at the same moment wait for each other instead of colliding.
-    "SELECT pg_advisory_xact_lock(7311402023)",
-    "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema() AND "
-    "table_name = $1",
-    UtcText,
-    UtcDay,
-};
-
 // libpq's messages end with a line end (some with two lines).
 std::string Trimmed(const char* message) {
     std::string text = message ? message : "";
@@ -40,7 +19,7 @@ class PostgresSession : public SqlSession {
   public:
     explicit PostgresSession(PGconn* connection) : connection_(connection) {}
     ~PostgresSession() override { PQfinish(connection_); }
-    const SqlDialect& Dialect() const override { return kPostgres; }
+    const SqlDialect& Dialect() const override { return PostgresDialect(); }
 
     bool Run(const std::string& sql, const std::vector<std::string>& params, SqlRows* rows,
              std::string& error) override {

@@ -5,31 +5,11 @@
 
 namespace {
 
-std::string PlainTime(const std::string& column) {
-    return column;  // kept as RFC 3339 text, which sorts as time does
-}
-
-std::string DayOfText(const std::string& column) {
-    return "substr(" + column + ", 1, 10)";
-}
-
-const SqlDialect kSqlite = {
-    "TEXT",
-    "TEXT",
-    // Takes the write lock at once: a transaction that reads first and
-    // writes later could meet another writer and fail instead of waiting.
-    "BEGIN IMMEDIATE",
-    "",
-    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = $1",
-    PlainTime,
-    DayOfText,
-};
-
 class SqliteSession : public SqlSession {
   public:
     explicit SqliteSession(sqlite3* db) : db_(db) {}
     ~SqliteSession() override { sqlite3_close(db_); }
-    const SqlDialect& Dialect() const override { return kSqlite; }
+    const SqlDialect& Dialect() const override { return SqliteDialect(); }
 
     bool Run(const std::string& sql, const std::vector<std::string>& params, SqlRows* rows,
              std::string& error) override {

@@ -36,6 +36,35 @@ std::string Shown(const std::string& time) {
     return time.substr(0, 10) + " " + time.substr(11, 8);
 }
 
+// A text from the database as one cell: control characters (a line break
+// typed into --operator, an escape sequence in a unit's name) written as
+// escapes, so that no stored text can break the table or drive the
+// terminal.
+std::string Cell(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const unsigned char next =
+            i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        char escape[8];
+        if (c == '\n' || c == '\r' || c == '\t') {
+            out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            out += escape;
+        } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {  // C1, as UTF-8
+            std::snprintf(escape, sizeof escape, "\\u%04x", next);
+            out += escape;
+            ++i;
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 std::string Percent(uint32_t part, uint32_t whole) {
     char text[16];
     std::snprintf(text, sizeof text, "%.1f%%", whole == 0 ? 0.0 : 100.0 * part / whole);
@@ -43,7 +72,7 @@ std::string Percent(uint32_t part, uint32_t whole) {
 }
 
 std::string Scope(const HistoryQuery& query) {
-    std::string scope = query.unit.empty() ? "" : " of unit " + query.unit;
+    std::string scope = query.unit.empty() ? "" : " of unit " + Cell(query.unit);
     if (query.sinceMs >= 0) scope += " since " + Shown(Rfc3339Utc(query.sinceMs)) + " UTC";
     return scope;
 }
@@ -64,10 +93,10 @@ std::string FormatHistory(const HistoryQuery& query, const HistoryReport& report
         std::string secs;
         if (ParseUtcTime(run.started, started) && ParseUtcTime(run.ended, ended))
             secs = std::to_string((ended - started + 500) / 1000);
-        runs.push_back({Shown(run.started), run.unit, run.station, run.operatorName, run.outcome,
-                        std::to_string(run.exitCode), std::to_string(run.ports),
-                        std::to_string(run.failing), std::to_string(run.notOpened), secs,
-                        run.version, run.runId});
+        runs.push_back({Cell(Shown(run.started)), Cell(run.unit), Cell(run.station),
+                        Cell(run.operatorName), Cell(run.outcome), std::to_string(run.exitCode),
+                        std::to_string(run.ports), std::to_string(run.failing),
+                        std::to_string(run.notOpened), secs, Cell(run.version), Cell(run.runId)});
     }
     out += Table(runs,
                  {false, false, false, false, false, true, true, true, true, true, false, false});
@@ -75,23 +104,24 @@ std::string FormatHistory(const HistoryQuery& query, const HistoryReport& report
 
     out +=
         "\nFirst-pass yield per day (UTC; a unit's first run of the day decides; runs "
-        "without --unit are not counted):\n";
+        "without --unit, and runs stopped before their time, are not counted):\n";
     if (report.yield.empty()) {
         out += "no run named its unit\n";
     } else {
         Lines yield = {{"Day", "Units", "Passed", "Yield"}};
         for (const YieldDay& day : report.yield)
-            yield.push_back({day.day, std::to_string(day.units), std::to_string(day.passed),
+            yield.push_back({Cell(day.day), std::to_string(day.units), std::to_string(day.passed),
                              Percent(day.passed, day.units)});
         out += Table(yield, {false, true, true, true});
     }
 
-    out += "\nFailures per port name:\n";
-    Lines ports = {{"Port", "Runs", "Failed", "Errors", "Passed"}};
+    // Per station and port: every bench has its own /dev/ttyUSB0.
+    out += "\nFailures per station and port (runs that tested the port):\n";
+    Lines ports = {{"Station", "Port", "Runs", "Failed", "Errors", "Passed"}};
     for (const PortFailures& port : report.failures)
-        ports.push_back({port.name, std::to_string(port.runs), std::to_string(port.failed),
-                         std::to_string(port.errors),
+        ports.push_back({Cell(port.station), Cell(port.name), std::to_string(port.runs),
+                         std::to_string(port.failed), std::to_string(port.errors),
                          Percent(port.runs - port.failed - port.errors, port.runs)});
-    out += Table(ports, {false, true, true, true, true});
+    out += Table(ports, {false, false, true, true, true, true});
     return out;
 }

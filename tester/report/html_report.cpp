@@ -57,9 +57,10 @@ std::string Duration(double seconds) {
     return text;
 }
 
-// "passed", "failed" or "not-opened", as the CSV report's Result says it.
+// "passed", "failed", "not-opened" or "not-tested", as the CSV report's
+// Result says it.
 const char* VerdictName(const BatchRow& row) {
-    static const char* const kNames[] = {"passed", "failed", "not-opened"};
+    static const char* const kNames[] = {"passed", "failed", "not-opened", "not-tested"};
     return plat::NameOf(row.outcome, kNames);
 }
 
@@ -278,6 +279,7 @@ h3 { font-size: 15px; margin: 18px 0 4px; font-weight: normal; }
 .verdict { font-size: 17px; font-weight: bold; padding: 6px 10px; display: inline-block; }
 .verdict.passed { background: #dff3df; color: #145214; }
 .verdict.failed { background: #fbe0e0; color: #8a1111; }
+.verdict.aborted { background: #fff1d6; color: #7a4a00; }
 .facts { color: #555; }
 table.rows { border-collapse: collapse; font-family: monospace; }
 table.rows th, table.rows td { border: 1px solid #ccc; padding: 2px 8px; text-align: right; }
@@ -286,6 +288,7 @@ tr.failed td, tr.not-opened td { background: #fdf0f0; }
 table.rows td.why, table.rows th.why { text-align: left; font-family: sans-serif; }
 span.v { font-weight: bold; }
 span.v.passed { color: #145214; } span.v.failed, span.v.not-opened { color: #8a1111; }
+span.v.not-tested { color: #7a4a00; }
 svg.chart { display: block; }
 svg.chart rect.plot { fill: #fbfbfb; stroke: #999; }
 svg.chart line.grid { stroke: #e2e2e2; }
@@ -425,16 +428,22 @@ std::string FormatHtmlReport(const HtmlReport& r) {
     const bool passed = r.sweep ? SweepExitCode(*r.sweep) == kBatchPassed && !LinesFailed(r.rows) &&
                                       !ConditionsFailed(r.rows)
                                 : r.summary.exitCode == kBatchPassed;
-    const std::string verdictLine = r.sweep ? SweepSummaryLine(*r.sweep) : SummaryLine(r.summary);
+    const bool aborted = r.summary.abort.aborted;
+    const char* verdict = aborted ? "aborted" : passed ? "passed" : "failed";
+    const std::string verdictLine =
+        r.sweep ? SweepSummaryLine(*r.sweep, r.summary.abort) : SummaryLine(r.summary);
     const std::vector<LogSample> none;
     const std::vector<LogSample>& samples = r.samples ? *r.samples : none;
 
     std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
-    page += "<title>VeskTest report: " + std::string(passed ? "passed" : "FAILED") + "</title>\n";
+    page += "<title>VeskTest report: " +
+            std::string(aborted  ? "aborted"
+                        : passed ? "passed"
+                                 : "FAILED") +
+            "</title>\n";
     page += "<style>" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
     page += "<h1>VeskTest report</h1>\n";
-    page += std::string("<p class=\"verdict ") + (passed ? "passed" : "failed") + "\">" +
-            Escape(verdictLine) + "</p>\n";
+    page += std::string("<p class=\"verdict ") + verdict + "\">" + Escape(verdictLine) + "</p>\n";
     page += TagsLine(r.tags);
     page += "<p class=\"facts\">" + Escape(r.programTitle) + "<br>Configuration " +
             Escape(r.configPath) + "; " + std::to_string(r.seconds) + " s of " +

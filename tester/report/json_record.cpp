@@ -147,7 +147,8 @@ void WritePort(JsonWriter& w, const BatchRow& row, size_t index, const RunSettin
     w.String("result", PortOutcomeName(row.outcome));
     w.Strings("reasons", row.problems);
     if (!row.ready) {
-        w.String("state", "not open");
+        // Still opening when the run was stopped: not tested, not failed.
+        w.String("state", row.tested ? "not open" : "opening");
         w.String("open_failure",
                  row.openFailure.empty() ? row.cells[kColumnErrDesc] : row.openFailure);
         w.EndObject();
@@ -188,6 +189,7 @@ void WriteSettings(JsonWriter& w, const char* key, const RunSettings& s) {
     w.String("parity", NameOf(ParityNames, s.parity));
     w.String("stop_bits", NameOf(StopBitsNames, s.stopBits));
     w.String("flow_control", NameOf(FlowControlNames, s.flowControl));
+    w.String("frame", FrameText(s.byteSize, s.parity, s.stopBits));
     w.Measure("block_size", uint64_t{s.blockSize}, "B");
     w.Bool("modem_lines_check", s.lines);
     w.Bool("rate_check", s.checkRate || !s.sweepRates.empty());
@@ -203,7 +205,8 @@ void WriteSweep(JsonWriter& w, const RunRecord& r) {
     for (const SweepStep& step : r.steps) {
         w.BeginObject();
         w.Measure("baud_rate", uint64_t{step.baudRate}, "bit/s");
-        w.String("outcome", step.summary.exitCode == kBatchPassed      ? "PASS"
+        w.String("outcome", step.summary.abort.aborted                 ? "ABORTED"
+                            : step.summary.exitCode == kBatchPassed    ? "PASS"
                             : step.summary.exitCode == kBatchNotOpened ? "ERROR"
                                                                        : "FAIL");
         w.String("summary", SweepStepLine(step));
@@ -231,6 +234,9 @@ std::string FormatJsonRecord(const RunRecord& r) {
     w.String("started", Rfc3339Utc(r.startedMs));
     w.String("ended", Rfc3339Utc(r.endedMs));
     w.Measure("duration", Seconds(static_cast<uint64_t>(r.endedMs - r.startedMs)), 3, "s");
+    // How long the test directions ran (every speed of a sweep together):
+    // the test time asked for, or less when the run was stopped.
+    w.Measure("test_ran", Seconds(r.testRanMs), 3, "s");
     w.String("unit", r.tags.unit);
     w.String("station", r.tags.station);
     w.String("operator", r.tags.operatorName);
@@ -246,6 +252,7 @@ std::string FormatJsonRecord(const RunRecord& r) {
     w.Unsigned("opened", r.summary.opened);
     w.Unsigned("not_opened", r.summary.notOpened);
     w.Unsigned("failing", r.summary.failing);
+    w.Unsigned("not_tested", r.summary.notTested);
     w.BeginArray("not_paced");
     for (int32_t row : r.summary.notPaced)
         w.Integer(nullptr, row + 1);

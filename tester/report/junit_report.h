@@ -10,9 +10,12 @@
 // whose text is the run's own line for it ("port 2 (COM2): 3 receive
 // errors"); a port that did not open, or was lost while it ran, an
 // <error>; a port that opened but was never tested (the run was stopped
-// first) <skipped>. What failed the run as a whole and belongs to no port
-// ("still receiving after 60 s: ports 1, 2"; a sweep's modem-line check)
-// is one more case, "run" ("modem lines"). The suite's properties carry
+// first) <skipped>; a run stopped before its time has one more case, "run
+// aborted", an <error> of type "aborted". What failed the run as a whole
+// and belongs to no port ("still receiving after 60 s: ports 1, 2"; a
+// sweep's modem-line check) is one more case, "run" ("modem lines"). The
+// <testsuites> element carries only what Jenkins' xunit schema allows
+// there (name, tests, failures, errors, time). The suite's properties carry
 // the unit, station, operator, version, run id, outcome and exit code;
 // its timestamp is the start in UTC without a zone, as the Ant schema
 // that CI servers read wants it; its time and each case's are seconds.

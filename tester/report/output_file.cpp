@@ -5,15 +5,29 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
-bool WriteFileWhole(const std::string& path, const std::string& text, const std::string& tag,
-                    std::string& error) {
-    const std::string temporary = path + "." + tag + ".tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+StagedFile::StagedFile(std::string path, const std::string& tag)
+    : path_(std::move(path)), temporary_(path_ + "." + tag + ".tmp") {}
+
+StagedFile::~StagedFile() {
+    if (!staged_) return;
+    std::error_code ignored;
+    std::filesystem::remove(temporary_, ignored);
+}
+
+bool StagedFile::Stage(const std::string& text, std::string& error) {
+    std::error_code code;
+    if (std::filesystem::is_directory(path_, code)) {
+        error = std::make_error_code(std::errc::is_a_directory).message();
+        return false;
+    }
+    std::FILE* file = std::fopen(temporary_.c_str(), "wb");
     if (!file) {
         error = std::strerror(errno);
         return false;
     }
+    staged_ = true;
     bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     ok = std::fflush(file) == 0 && ok;
     if (!ok) error = std::strerror(errno);
@@ -21,13 +35,27 @@ bool WriteFileWhole(const std::string& path, const std::string& text, const std:
         error = std::strerror(errno);
         ok = false;
     }
-    std::error_code code;
-    if (ok) {
-        // Replaces an existing file in one step, on Windows as well.
-        std::filesystem::rename(temporary, path, code);
-        if (!code) return true;
-        error = code.message();
+    if (!ok) {
+        std::filesystem::remove(temporary_, code);
+        staged_ = false;
     }
-    std::filesystem::remove(temporary, code);
+    return ok;
+}
+
+bool StagedFile::Commit(std::string& error) {
+    std::error_code code;
+    // Replaces an existing file in one step, on Windows as well.
+    std::filesystem::rename(temporary_, path_, code);
+    if (!code) {
+        staged_ = false;
+        return true;
+    }
+    error = code.message();
     return false;
+}
+
+bool WriteFileWhole(const std::string& path, const std::string& text, const std::string& tag,
+                    std::string& error) {
+    StagedFile file(path, tag);
+    return file.Stage(text, error) && file.Commit(error);
 }

@@ -2,8 +2,13 @@
 #include "platform/name_table.h"
 
 const char* PortOutcomeName(PortOutcome outcome) {
-    static const char* const kNames[] = {"passed", "failed", "not opened"};
+    static const char* const kNames[] = {"passed", "failed", "not opened", "not tested"};
     return plat::NameOf(outcome, kNames);
+}
+
+int WithOutputFailure(int exitCode, int failure) {
+    if (failure == kBatchOutputFailed || exitCode == kBatchOutputFailed) return kBatchOutputFailed;
+    return exitCode == kBatchAborted ? kBatchAborted : failure;
 }
 
 std::string PortLabel(const BatchRow& row) {

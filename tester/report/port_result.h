@@ -14,19 +14,28 @@
 #include "tester/engine/row_sink.h"
 
 // Exit codes of an unattended run. A file the run was asked to write that
-// could not be written wins over the test's outcome: a script that reads
-// the report after a 0 or a 3 must not find it missing or cut. A history
-// database that could not take the run (--db) has a code of its own, which
-// a file that could not be written wins over.
+// could not be written wins over everything: a script that reads the
+// report after a 0 or a 3 must not find it missing or cut. A run stopped
+// before its time (Ctrl-C, SIGTERM, a console closed) comes next: it has
+// no verdict, whatever it found until then. A history database that could
+// not take the run (--db) has a code of its own, which wins over the
+// test's outcomes (0, 3, 4) only.
 constexpr int kBatchPassed = 0;
 constexpr int kBatchErrors = 3;
 constexpr int kBatchNotOpened = 4;
 constexpr int kBatchOutputFailed = 6;
 constexpr int kBatchHistoryFailed = 7;
+constexpr int kBatchAborted = 8;
 
-enum class PortOutcome { Passed, Failed, NotOpened };
+// The exit code once an output has failed with `failure`
+// (kBatchOutputFailed or kBatchHistoryFailed), by the order above.
+int WithOutputFailure(int exitCode, int failure);
 
-// "passed", "failed", "not opened".
+// Passed, Failed, NotOpened; NotTested: the port opened but its test never
+// started (the run was stopped first), so there is nothing to judge.
+enum class PortOutcome { Passed, Failed, NotOpened, NotTested };
+
+// "passed", "failed", "not opened", "not tested".
 const char* PortOutcomeName(PortOutcome outcome);
 
 // The modem-line check of one port (--lines).
@@ -122,6 +131,10 @@ struct BatchRow {
     std::string declared;
     Delivery delivery;
     std::vector<Stall> stalls;
+    // Whether the port's test started. False when the run was stopped
+    // before it, or so soon after that the port moved nothing within the
+    // stall limit: silence that short says nothing about the line.
+    bool tested = true;
     // The verdict (tester/batch): what keeps the port from passing, each
     // in a few words ("3 receive errors", "lost 1 time"), and the outcome.
     std::vector<std::string> problems;
@@ -139,11 +152,20 @@ struct DrainOutcome {
     std::vector<int32_t> stillReceiving;
 };
 
+// A run that a stop request cut short: how long its test ran (every speed
+// of a sweep together) of how long it was to run.
+struct RunAbort {
+    bool aborted = false;
+    uint64_t ranMs = 0;
+    uint64_t plannedMs = 0;
+};
+
 struct BatchSummary {
     uint32_t configured = 0;  // port names in the configuration
     uint32_t opened = 0;
     uint32_t notOpened = 0;  // includes configured ports that got no row
     uint32_t failing = 0;    // opened ports with problems
+    uint32_t notTested = 0;  // opened ports whose test never started
     // Why the run failed, one entry per failing port ("port 2 (COM2): 3
     // receive errors, lost 1 time") and one for each fault of the run as a
     // whole ("still receiving after 60 s: ports 1, 2").
@@ -151,5 +173,8 @@ struct BatchSummary {
     // Rows (0-based) that the rate check found far faster than their
     // settings on a port that cannot be paced: said, not failed.
     std::vector<int32_t> notPaced;
+    // Set when the run was stopped before its time; the exit code is then
+    // kBatchAborted and the reasons are what was found until then.
+    RunAbort abort;
     int exitCode = kBatchPassed;
 };

@@ -59,7 +59,7 @@ std::string WiringOf(const std::vector<BatchRow>& rows) {
 
 std::string SummaryLineOf(const RunRecord& r) {
     if (r.steps.empty()) return SummaryLine(r.summary);
-    std::string line = SweepSummaryLine(r.steps);
+    std::string line = SweepSummaryLine(r.steps, r.summary.abort);
     if (r.settings.lines && LinesFailed(r.rows)) line += "; " + LinesVerdictLine(r.rows);
     return line;
 }
@@ -77,12 +77,9 @@ const char* PortVerdictName(PortVerdict verdict) {
 }
 
 PortVerdict PortVerdictOf(const BatchRow& row) {
+    if (row.outcome == PortOutcome::NotTested) return PortVerdict::Skipped;
     if (!row.ready || row.outcome == PortOutcome::NotOpened) return PortVerdict::Error;
     if (row.values.drops != 0) return PortVerdict::Error;
-    // Opened, but no direction was ever started: a run stopped before its
-    // test, or a port the test left out.
-    if (row.values.elapsedMs == 0 && row.values.bytesRead == 0 && row.values.bytesWritten == 0)
-        return PortVerdict::Skipped;
     return row.outcome == PortOutcome::Passed ? PortVerdict::Pass : PortVerdict::Fail;
 }
 
@@ -94,7 +91,7 @@ std::string FrameText(uint32_t byteSize, uint32_t parity, uint32_t stopBits) {
 }
 
 RunOutcome RunOutcomeOf(const RunRecord& r) {
-    if (r.stopped) return RunOutcome::Aborted;
+    if (r.stopped || r.summary.abort.aborted) return RunOutcome::Aborted;
     bool notOpened = r.summary.notOpened != 0;
     bool failed = r.summary.exitCode != kBatchPassed;
     if (!r.steps.empty()) {
@@ -118,7 +115,11 @@ RunRecord MakeRunRecord(RunSettings settings, int64_t startedMs, std::vector<Bat
     r.summary = std::move(summary);
     r.steps = std::move(steps);
     r.exitCode = exitCode;
-    r.stopped = stopped;
+    r.stopped = stopped || r.summary.abort.aborted;
+    r.testRanMs = r.summary.abort.aborted
+                      ? r.summary.abort.ranMs
+                      : r.settings.seconds * 1000ull *
+                            (r.settings.sweepRates.empty() ? 1 : r.settings.sweepRates.size());
     r.wiring = WiringOf(r.rows);
     r.outcome = RunOutcomeOf(r);
     r.summaryLine = SummaryLineOf(r);

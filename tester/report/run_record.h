@@ -24,7 +24,7 @@ const char* RunOutcomeName(RunOutcome outcome);
 
 // How one port came out, for the records that judge per port: PASS, FAIL,
 // ERROR (it did not open, or it was lost while it ran), SKIPPED (it opened
-// but no test direction ever ran on it).
+// but was not tested: the run was stopped first).
 enum class PortVerdict { Pass, Fail, Error, Skipped };
 const char* PortVerdictName(PortVerdict verdict);
 PortVerdict PortVerdictOf(const BatchRow& row);
@@ -77,6 +77,9 @@ struct RunRecord {
     std::string wiring;
     RunTags tags;
     bool stopped = false;  // a stop request cut the run short
+    // How long the test directions ran, every speed of a sweep together:
+    // the time asked for, or less when the run was stopped.
+    uint64_t testRanMs = 0;
     RunOutcome outcome = RunOutcome::Pass;
     int exitCode = kBatchPassed;   // as it stands when the record is written
     std::string summaryLine;       // the last line the run printed, without "vesktest: "

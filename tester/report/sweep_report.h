@@ -23,8 +23,10 @@ struct SweepStep {
 std::string SweepStepLine(const SweepStep& step);
 
 // The sweep's verdict: "3 speeds swept, 3 passed: passed", or "3 speeds
-// swept, 2 passed, 1 failed: FAILED: 19200".
-std::string SweepSummaryLine(const std::vector<SweepStep>& steps);
+// swept, 2 passed, 1 failed: FAILED: 19200"; stopped before its time, "2
+// speeds swept, 1 passed, 1 failed: aborted after 7.5 s of 15 s, until
+// then FAILED: 19200". A speed cut short says so in its own line.
+std::string SweepSummaryLine(const std::vector<SweepStep>& steps, const RunAbort& abort = {});
 
 // kBatchNotOpened when a configured port could not be opened, else
 // kBatchErrors when any speed failed, else kBatchPassed (none swept:

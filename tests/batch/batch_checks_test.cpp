@@ -4,11 +4,14 @@
 // results (JSON, JUnit, a history in SQLite or PostgreSQL).
 #include "tests/batch/batch_rig.h"
 
+#include <fcntl.h>
+
 #include <csignal>
 #include <regex>
 
 #include "tester/demo/device_server.h"
 #include "tester/demo/modem_link.h"
+#include "tester/report/sql_session.h"
 #include "tests/support/postgres.h"
 #include "tests/support/ser2net.h"
 
@@ -170,6 +173,58 @@ class RecordRun : public BatchRun {
     }
     std::string json() const { return dir_ + "/run.json"; }
     std::string junit() const { return dir_ + "/run.xml"; }
+    std::string spool() const { return dir_ + "/.state/vesktest/spool"; }
+
+    // vesktest in the background, as the rig runs it, what it prints into
+    // `output`.
+    pid_t Start(const std::vector<std::string>& args, const std::string& output) {
+        const pid_t child = fork();
+        if (child != 0) return child;
+        setenv("XDG_STATE_HOME", (dir_ + "/.state").c_str(), 1);
+        const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (chdir(dir_.c_str()) != 0 || fd < 0) _exit(127);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        std::vector<char*> argv = {const_cast<char*>(VESKTEST_PROGRAM)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(VESKTEST_PROGRAM, argv.data());
+        _exit(127);
+    }
+
+    static int Finish(pid_t child) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // Waits (10 s at most) until `pid` has its handler for SIGINT: from
+    // then on an interrupt is a request to stop (/proc's SigCgt mask).
+    static bool AwaitStopHandler(pid_t pid) {
+        const auto start = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+            std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+            for (std::string line; std::getline(status, line);)
+                if (line.rfind("SigCgt:", 0) == 0 &&
+                    (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1)
+                    return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    // Every file under the test's folder (the spool included) and `more`
+    // that holds `secret`.
+    std::vector<std::string> HoldersOf(const std::string& secret, const std::string& more) {
+        std::vector<std::string> holders;
+        if (more.find(secret) != std::string::npos) holders.push_back("what the runs printed");
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_))
+            if (entry.is_regular_file() &&
+                ReadText(entry.path().string()).find(secret) != std::string::npos)
+                holders.push_back(entry.path().string());
+        return holders;
+    }
 
     // Two runs of unit SN-7 and the history of that unit: the older one
     // found `first`, the newer passed.
@@ -233,12 +288,15 @@ TEST_F(RecordRun, JsonAndJunitSayWhatTheTableSaysAndSqliteKeepsEveryRun) {
     EXPECT_TRUE(std::regex_search(all.output, std::regex("\n\\d{4}-\\d\\d-\\d\\d +1 +0 +0\\.0%\n")))
         << "one unit, its first run failed\n"
         << all.output;
-    EXPECT_TRUE(
-        std::regex_search(all.output, std::regex("\n/dev/vesk-no-such-port +1 +0 +1 +0\\.0%\n")))
+    // Per station and port: the first run was bench.3's, the second the
+    // host's.
+    EXPECT_TRUE(std::regex_search(
+        all.output, std::regex("\nbench\\.3 +/dev/vesk-no-such-port +1 +0 +1 +0\\.0%\n")))
         << all.output;
-    EXPECT_TRUE(
-        std::regex_search(all.output, std::regex("\n" + cable.pathB() + " +2 +1 +0 +50\\.0%\n")))
+    EXPECT_TRUE(std::regex_search(
+        all.output, std::regex("\nbench\\.3 +" + cable.pathB() + " +1 +1 +0 +0\\.0%\n")))
         << all.output;
+    EXPECT_EQ(Count(all.output, " " + cable.pathB() + " "), 2u) << all.output;
     const Outcome one = Vesktest({"--history", "--db", db, "--unit", "SN-7"}, dir_);
     EXPECT_NE(one.output.find("2 runs of unit SN-7"), std::string::npos) << one.output;
     EXPECT_EQ(one.output.find("First-pass yield"), std::string::npos) << "for every unit only";
@@ -292,37 +350,204 @@ TEST_F(RecordRun, JsonAndJunitSayWhatTheTableSaysAndSqliteKeepsEveryRun) {
         << unreadable.output;
 }
 
-// The same history in a PostgreSQL server of the test's own; a server
-// that has stopped fails the run with 7, the files written.
+// The same history in a PostgreSQL server of the test's own, reached by a
+// URL with a password (the server trusts the user, so any will do). A
+// server that has stopped fails the run with 7, the files written and the
+// record kept in the spool folder; the next run that reaches the server
+// brings it in, and importing it again stores nothing. No output, file or
+// row holds the password.
 TEST_F(RecordRun, APostgresqlServerKeepsTheSameHistory) {
     if (rig::PostgresServer::binDir().empty())
         GTEST_SKIP() << rig::PostgresServer::missingMessage();
     rig::PostgresServer server;
     std::string error;
     ASSERT_TRUE(server.start(&error)) << error;
+    const std::string secret = "Zq7-pg";
+    const std::string url = "postgresql://vesk:" + secret + "@/postgres?host=" + server.folder() +
+                            "&port=5432&password=" + secret;
+    const std::string shown =
+        "postgresql://vesk:***@/postgres?host=" + server.folder() + "&port=5432&password=***";
     demo::NullModemCable cable(demo::Pacing::followPort());
     const std::string config =
         WriteConfig({cable.pathA(), cable.pathB(), "/dev/vesk-no-such-port"});
     const std::string clean = dir_ + "/clean.ini";
     std::ofstream(clean) << "[Ports]\n" << cable.pathA() << "\n" << cable.pathB() << "\n";
-    TwoRunsOfOneUnit(server.url(), config, clean, 4);
+    TwoRunsOfOneUnit(url, config, clean, 4);
 
     server.stop();
     const Outcome stopped =
-        Batch({"--batch", "1", "--db", server.url(), "--json", json(), "--junit", junit()}, clean);
+        Batch({"--batch", "1", "--db", url, "--json", json(), "--junit", junit(), "--html",
+               dir_ + "/run.html", "--log", dir_ + "/run.log"},
+              clean);
+    std::string printed = stopped.output;
     EXPECT_EQ(stopped.exitCode, 7) << stopped.output;
     EXPECT_NE(stopped.output.find("vesktest: the run could not be added to the history database " +
-                                  server.url() + ": connection to server on socket"),
+                                  shown + ": connection to server on socket"),
               std::string::npos)
         << stopped.output;
     EXPECT_NE(ReadText(json()).find("\"exit_code\": 7"), std::string::npos);
     EXPECT_NE(ReadText(junit()).find("<property name=\"exit_code\" value=\"7\"/>"),
               std::string::npos);
     EXPECT_EQ(Rows().size(), 2u);
-    const Outcome history = Vesktest({"--history", "--db", server.url()}, dir_);
+    const Outcome history = Vesktest({"--history", "--db", url}, dir_);
+    printed += history.output;
     EXPECT_EQ(history.exitCode, 7) << history.output;
     EXPECT_NE(history.output.find("vesktest: cannot read the history database"), std::string::npos)
         << history.output;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(spool()),
+                            std::filesystem::directory_iterator()),
+              1);
+
+    ASSERT_TRUE(server.start(&error)) << error;
+    const Outcome next = Batch({"--batch", "1", "--db", url}, clean);
+    printed += next.output;
+    EXPECT_EQ(next.exitCode, 0) << next.output;
+    EXPECT_NE(next.output.find("vesktest: 1 run kept in the spool folder " + spool() +
+                               " went into the history database " + shown + "\n"),
+              std::string::npos)
+        << next.output;
+    EXPECT_TRUE(std::filesystem::is_empty(spool()));
+    const Outcome all = Vesktest({"--history", "--db", url}, dir_);
+    printed += all.output;
+    EXPECT_NE(all.output.find("4 runs, newest first"), std::string::npos) << all.output;
+    const Outcome again = Vesktest({"--db", url, "--import", json()}, dir_);
+    printed += again.output;
+    EXPECT_NE(again.output.find(" already in the history\n"), std::string::npos) << again.output;
+
+    auto db = OpenPostgres(server.url(), error);
+    ASSERT_TRUE(db) << error;
+    SqlRows lines;
+    ASSERT_TRUE(db->Run("SELECT command_line FROM runs", {}, &lines, error)) << error;
+    ASSERT_EQ(lines.size(), 4u);
+    for (const auto& line : lines) {
+        printed += line[0] + "\n";
+        EXPECT_NE(line[0].find("--db '" + shown + "'"), std::string::npos) << line[0];
+    }
+    EXPECT_EQ(HoldersOf(secret, printed), std::vector<std::string>{});
+}
+
+// A stop request is an aborted run in every record: Ctrl-C the moment the
+// program takes it (no port tested yet) and SIGTERM in the middle of the
+// test. Exit code 8, the verdict line says so and what was found, the
+// JUnit file has an error of its own and the untested ports skipped, the
+// JSON record (valid against the schema) and the history say ABORTED.
+TEST_F(RecordRun, ARunStoppedBeforeItsTimeIsAbortedInEveryRecord) {
+    demo::NullModemCable cable(demo::Pacing::followPort());
+    const std::string config = WriteConfig({cable.pathA(), cable.pathB()});
+    const std::string db = "sqlite:" + dir_ + "/runs.db";
+    const std::vector<std::string> args = {"--batch", "5",       "--unit", "SN-9",     "--json",
+                                           json(),    "--junit", junit(),  "--report", report(),
+                                           "--db",    db,        config};
+    const std::string output = dir_ + "/output.txt";
+
+    const pid_t early = Start(args, output);
+    ASSERT_TRUE(AwaitStopHandler(early));
+    kill(early, SIGINT);
+    const Outcome interrupted{Finish(early), ReadText(output)};
+    EXPECT_EQ(interrupted.exitCode, 8) << interrupted.output;
+    EXPECT_NE(interrupted.output.find("0 failing, 2 not tested: aborted after 0.0 s of 5 s, no "
+                                      "fault found until then\n"),
+              std::string::npos)
+        << interrupted.output;
+    Outcome check = CheckRecord(interrupted);
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+    EXPECT_NE(ReadText(junit()).find("failures=\"0\" errors=\"1\" skipped=\"2\""),
+              std::string::npos)
+        << ReadText(junit());
+
+    const pid_t late = Start(args, output);
+    AwaitFlow(cable);
+    kill(late, SIGTERM);
+    const Outcome terminated{Finish(late), ReadText(output)};
+    EXPECT_EQ(terminated.exitCode, 8) << terminated.output;
+    EXPECT_TRUE(std::regex_search(
+        terminated.output, std::regex("2 opened, 0 not opened, 0 failing: aborted after "
+                                      "[0-4]\\.[0-9] s of 5 s, no fault found until then\n")))
+        << terminated.output;
+    for (const Row& row : Rows())
+        EXPECT_EQ(row.Field("Result"), "passed") << "what it found until then";
+    check = CheckRecord(terminated);
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+    EXPECT_NE(ReadText(junit()).find("failures=\"0\" errors=\"1\" skipped=\"0\""),
+              std::string::npos)
+        << ReadText(junit());
+
+    const Outcome history = Vesktest({"--history", "--db", db}, dir_);
+    EXPECT_EQ(Count(history.output, " ABORTED     8 "), 2u) << history.output;
+}
+
+// Each output made to fail in turn (its folder missing): the program's
+// exit code is the one every record that was written states, the JSON,
+// the JUnit file, the database's row and the spooled record alike. The
+// password of an ODBC connection string appears in none of them, and a
+// spooled run goes into a history by --import, once.
+TEST_F(RecordRun, EveryRecordStatesTheExitCodeTheProgramReturns) {
+    const std::string secret = "Zq7-pw";
+    const std::string file = dir_ + "/runs.db";
+    const std::string db = "odbc:Driver=SQLite3;Database=" + file + ";PWD=" + secret;
+    const struct {
+        const char* option;
+        int exitCode;
+    } failing[] = {{"--json", 6}, {"--junit", 6}, {"--report", 6}, {"--html", 6}, {"--db", 7}};
+    std::string printed;
+    for (const auto& f : failing) {
+        SCOPED_TRACE(f.option);
+        std::filesystem::remove_all(spool());
+        auto path = [&](const char* option, const std::string& good) {
+            return option == std::string(f.option) ? dir_ + "/missing/" + good : dir_ + "/" + good;
+        };
+        const std::string jsonPath = path("--json", "run.json");
+        const std::string junitPath = path("--junit", "run.xml");
+        const Outcome run = Vesktest(
+            {"--demo", "1", "--no-probe", "--batch", "1", "--json", jsonPath, "--junit", junitPath,
+             "--report", path("--report", "run.csv"), "--html", path("--html", "run.html"), "--db",
+             f.option == std::string("--db")
+                 ? "odbc:Driver=SQLite3;Database=" + dir_ + "/missing/runs.db;PWD=" + secret
+                 : db},
+            dir_);
+        printed += run.output;
+        EXPECT_EQ(run.exitCode, f.exitCode) << run.output;
+        const std::string code = std::to_string(run.exitCode);
+        const std::string xml = ReadText(junitPath), record = ReadText(jsonPath);
+        if (f.option != std::string("--junit")) {
+            EXPECT_NE(xml.find("<property name=\"exit_code\" value=\"" + code + "\"/>"),
+                      std::string::npos);
+        }
+        if (f.option != std::string("--json")) {
+            EXPECT_NE(record.find("\"exit_code\": " + code + ","), std::string::npos);
+        }
+        std::smatch id;
+        ASSERT_TRUE(std::regex_search(record, id, std::regex("\"id\": \"([^\"]+)\"")) ||
+                    std::regex_search(xml, id, std::regex("name=\"run_id\" value=\"([^\"]+)\"")));
+        if (f.option != std::string("--db")) {
+            std::string error;
+            auto session = OpenSqlite(file, false, error);
+            ASSERT_TRUE(session) << error;
+            SqlRows rows;
+            ASSERT_TRUE(
+                session->Run("SELECT exit_code FROM runs WHERE id = $1", {id[1]}, &rows, error))
+                << error;
+            ASSERT_EQ(rows.size(), 1u);
+            EXPECT_EQ(rows[0][0], code) << "the database's row";
+            continue;
+        }
+        // The run the database could not take waits in the spool, with the
+        // same code; --import brings it into another history, once.
+        const std::string kept = spool() + "/" + id[1].str() + ".json";
+        EXPECT_NE(ReadText(kept).find("\"exit_code\": 7,"), std::string::npos) << kept;
+        for (const char* said : {" stored\n", " already in the history\n"}) {
+            const Outcome import = Vesktest({"--db", db, "--import", kept}, dir_);
+            printed += import.output;
+            EXPECT_EQ(import.exitCode, 0) << import.output;
+            EXPECT_NE(import.output.find(kept + ": run " + id[1].str() + said), std::string::npos)
+                << import.output;
+        }
+    }
+    const Outcome history = Vesktest({"--history", "--db", db}, dir_);
+    printed += history.output;
+    EXPECT_EQ(Count(history.output, "  PASS        6  "), 4u) << history.output;
+    EXPECT_EQ(Count(history.output, "  PASS        7  "), 1u) << history.output;
+    EXPECT_EQ(HoldersOf(secret, printed), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ inline std::string Quote(const std::string& word) {
 // Runs a shell command line from `directory` and collects what it prints.
 inline Outcome RunIn(const std::string& directory, const std::string& commandLine) {
     const std::string command =
-        "cd " + Quote(directory) + " && exec " + commandLine + " 2>&1 </dev/null";
+        "cd " + Quote(directory) + " && { " + commandLine + "; } 2>&1 </dev/null";
     Outcome run;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -59,10 +59,13 @@ inline Outcome RunIn(const std::string& directory, const std::string& commandLin
 
 // Runs the program from `directory` (where the network library's qelnet.ini
 // would be looked for) and collects what it prints; `as` goes before it
-// (setpriv and its options, to run it as another user).
+// (setpriv and its options, to run it as another user). Its state folder
+// (the spool of runs a database could not take) is directory/.state, never
+// the user's own.
 inline Outcome Vesktest(const std::vector<std::string>& args, const std::string& directory,
                         const std::string& as = "") {
-    std::string command = as.empty() ? Quote(VESKTEST_PROGRAM) : as + " " + Quote(VESKTEST_PROGRAM);
+    std::string command = "XDG_STATE_HOME=" + Quote(directory + "/.state") + " exec " +
+                          (as.empty() ? "" : as + " ") + Quote(VESKTEST_PROGRAM);
     for (const std::string& arg : args)
         command += " " + Quote(arg);
     return RunIn(directory, command);
