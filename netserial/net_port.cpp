@@ -73,7 +73,6 @@ void shutDown(NetPort* port) {
 
 }  // namespace
 
-NetPort::NetPort() = default;
 NetPort::~NetPort() = default;
 
 NetPort* AcquirePort(HANDLE handle) {

@@ -47,10 +47,9 @@ constexpr int32_t kReceiveChunk = 1024;
 class IoLoop;
 
 struct NetPort final : TelnetSink {
-    NetPort();
+    // Out of line, where the loop it may own is a complete type. (Its
+    // locks already make the port neither copyable nor movable.)
     ~NetPort();
-    NetPort(const NetPort&) = delete;
-    NetPort& operator=(const NetPort&) = delete;
 
     uint32_t remoteAddress = 0;  // network byte order
     uint16_t remotePort = 0;     // host byte order
