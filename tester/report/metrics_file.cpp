@@ -23,8 +23,24 @@ MetricsFile::MetricsFile(std::string path, uint32_t intervalSeconds, MetricLabel
 
 void MetricsFile::Sample(const std::vector<PortSnapshot>& ports) {
     // A write still under way (Finish's) makes this one needless.
-    std::unique_lock<std::timed_mutex> hold(writeLock_, std::try_to_lock);
-    if (!hold.owns_lock() || finished_) return;
+    {
+        std::lock_guard<std::mutex> gate(writeGate_);
+        if (writing_ || finished_) return;
+        writing_ = true;
+    }
+    Sampled(ports);
+    EndWriting();
+}
+
+void MetricsFile::EndWriting() {
+    {
+        std::lock_guard<std::mutex> gate(writeGate_);
+        writing_ = false;
+    }
+    writeDone_.notify_all();
+}
+
+void MetricsFile::Sampled(const std::vector<PortSnapshot>& ports) {
     // Writes keep to the interval's beat rather than drift by the
     // refresh's lateness; after a stall the beat starts anew.
     const uint32_t now = plat::tickCount();
@@ -47,14 +63,20 @@ void MetricsFile::SetChecks(std::vector<PortChecks> byRow) {
 
 void MetricsFile::Finish(const std::vector<PortSnapshot>& ports,
                          std::optional<RunOutcome> outcome) {
-    std::unique_lock<std::timed_mutex> hold(writeLock_, std::defer_lock);
-    if (!hold.try_lock_for(std::chrono::milliseconds(kMetricsFinishWaitMs))) return;
-    finished_ = true;
+    {
+        std::unique_lock<std::mutex> gate(writeGate_);
+        if (!writeDone_.wait_for(gate, std::chrono::milliseconds(kMetricsFinishWaitMs),
+                                 [this] { return !writing_; }))
+            return;
+        finished_ = true;
+        writing_ = true;
+    }
     if (!started_) {
         started_ = true;
         firstTick_ = lastTick_ = plat::tickCount();
     }
     Write(ports, false, outcome);
+    EndWriting();
 }
 
 void MetricsFile::Write(const std::vector<PortSnapshot>& ports, bool running,

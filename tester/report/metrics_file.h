@@ -19,12 +19,13 @@
 // and never stops the session: every later interval tries again.
 //
 // Threads: Sample on the refresh timer's thread, SetChecks and Finish on
-// the front end's; a small lock guards the checks, another the writing.
-// A write still held up (a file system that hangs) when Finish comes is
-// waited for kMetricsFinishWaitMs at most; the last file is then not
-// written.
+// the front end's; a small lock guards the checks, and one writer at a
+// time owns the writing (no lock is held across the file's I/O). A write
+// still held up (a file system that hangs) when Finish comes is waited for
+// kMetricsFinishWaitMs at most; the last file is then not written.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -72,10 +73,13 @@ class MetricsFile {
     uint32_t Writes() const;
 
   private:
-    // Builds the text of `ports` and writes it (writeLock_ held).
+    // Builds the text of `ports` and writes it (the writing owned).
     void Write(const std::vector<PortSnapshot>& ports, bool running,
                std::optional<RunOutcome> outcome);
     void Report(const std::string& why);
+    // Sample's part once it owns the writing; EndWriting gives it up.
+    void Sampled(const std::vector<PortSnapshot>& ports);
+    void EndWriting();
 
     const std::string path_;
     const uint32_t intervalMs_;
@@ -88,7 +92,12 @@ class MetricsFile {
     std::string problem_;
     uint32_t writes_ = 0;
 
-    std::timed_mutex writeLock_;  // what follows, and the file
+    // Whoever sets writing_ owns what follows it, and the file, until it
+    // clears it. A flag and not a lock held across the write, so that
+    // Finish can wait for a hung write a bounded time.
+    std::mutex writeGate_;  // writing_, finished_
+    std::condition_variable writeDone_;
+    bool writing_ = false;
     bool finished_ = false;
     bool started_ = false;
     uint32_t firstTick_ = 0;
