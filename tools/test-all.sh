@@ -8,11 +8,12 @@
 # for a bounded time.
 #
 # The suites spend most of their time waiting on paced lines, timers and
-# other processes, the builds none: so each suite starts as soon as its
-# configuration is built and runs beside the next build, which runs at the
-# lowest priority (nice 19) and takes only the processor time the suites
-# leave. The suites' tests see a machine about as free as when they run
-# alone, and the run takes little more than the builds do.
+# other processes, the builds none: so each suite runs beside the next
+# build, which runs at the lowest priority (nice 19) and takes only the
+# processor time the suites leave. The suites run one at a time, in order,
+# each as soon as its configuration is built and the suite before it has
+# ended: two suites at once (four test programs with their servers and
+# pumps on two cores) made timing-bound tests late.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -56,14 +57,17 @@ summary() {
   printf '%5d s wall in all\n' "$SECONDS"
 }
 
-# A suite in the background: its output kept in a file, its exit code,
-# wall-clock and processor time noted when it ends.
+# A suite in the background: it waits for the suite started before it to
+# end, then runs; its output is kept in a file, its exit code, wall-clock
+# and processor time noted when it ends.
 declare -A suite_pid
+previous_suite=
 start_suite() {
-  local preset=$1
-  printf '\n---- tests: %s started beside what follows ----\n' "$preset"
+  local preset=$1 after=$previous_suite
+  printf '\n---- tests: %s queued beside what follows ----\n' "$preset"
   (
     set +e
+    [ -z "$after" ] || while [ ! -e "$work/$after.end" ]; do sleep 1; done
     started=$SECONDS
     ctest --preset "$preset" -j "$jobs" >"$work/$preset.log" 2>&1
     code=$?
@@ -71,6 +75,7 @@ start_suite() {
     echo "$code $((SECONDS - started))" >"$work/$preset.end"
   ) &
   suite_pid[$preset]=$!
+  previous_suite=$preset
 }
 # Waits for a suite, shows its output, notes its times; false when it failed.
 finish_suite() {
@@ -81,7 +86,7 @@ finish_suite() {
   read -r code wall <"$work/$preset.end"
   cpu=$(tr 'ms' '  ' <"$work/$preset.times" |
     awk 'NR == 2 { for (i = 1; i <= NF; i += 2) s += $i * 60 + $(i + 1) } END { printf "%.0f", s }')
-  timings+=("$(printf '%5d s wall %6d s cpu  tests: %s (beside the builds)' "$wall" "$cpu" \
+  timings+=("$(printf '%5d s wall %6d s cpu  tests: %s (beside the builds, alone)' "$wall" "$cpu" \
     "$preset")")
   return "$code"
 }
@@ -104,8 +109,9 @@ if [ "${VESK_SKIP_INSTALL:-0}" != 1 ]; then
   tools/install-deps.sh all
 fi
 
-# Each configuration is built, then its suite starts while the next one
-# builds. The i686 release has no suite.
+# Each configuration is built, then its suite is queued while the next one
+# builds; the checks that need no suite run after the builds, beside the
+# last suites and as humbly. The i686 release has no suite.
 failed=()
 for preset in linux asan tsan mingw64 mingw32-release; do
   step "configure and build: $preset"
@@ -114,14 +120,6 @@ for preset in linux asan tsan mingw64 mingw32-release; do
   [ "$preset" = mingw32-release ] || start_suite "$preset"
 done
 end_step
-
-for preset in linux asan tsan mingw64; do
-  finish_suite "$preset" || failed+=("$preset")
-done
-if [ ${#failed[@]} -ne 0 ]; then
-  echo "test-all: suites that failed: ${failed[*]}" >&2
-  exit 1
-fi
 
 step "shipped Windows binaries (i686 Release)"
 shipped=()
@@ -133,20 +131,29 @@ if [ -x tools/check-exports.sh ]; then
 fi
 
 step "install tree and packages (.deb, i686 zip)"
-tools/check-packages.sh
+nice -n 19 tools/check-packages.sh
 
 step "formatting"
-cmake --build build/linux --target format-check
+nice -n 19 cmake --build build/linux --target format-check
 
 step "layers"
 python3 tools/check-layers.py
 
 step "lint"
-tools/lint.sh
+nice -n 19 tools/lint.sh
 
 if [ -x tools/fuzz.sh ]; then
   step "fuzzing (bounded)"
-  tools/fuzz.sh 30
+  nice -n 19 tools/fuzz.sh 30
+fi
+
+step "the suites' end"
+for preset in linux asan tsan mingw64; do
+  finish_suite "$preset" || failed+=("$preset")
+done
+if [ ${#failed[@]} -ne 0 ]; then
+  echo "test-all: suites that failed: ${failed[*]}" >&2
+  exit 1
 fi
 
 summary
