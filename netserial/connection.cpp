@@ -1,23 +1,19 @@
-// The connection thread: one per NetPort, at raised priority, asleep in one
-// wait on the socket, the wake-up and the stop request. It takes what the
-// server sends into the receive ring (through the Telnet scanner) and hands
-// the send buffer to the socket.
+// A connection's work, done by its I/O loop (io_loop.h) whenever its socket
+// is ready or a caller asks: take what the server sends into the receive
+// ring (through the Telnet scanner) and hand the send buffer to the socket.
 //
 // After a pass that woke a caller (a reader or an event waiter for the
 // bytes that came, a writer or command sender for the bytes that left) the
-// thread yields before its next wait: at its raised priority it would
+// loop yields before its next wait: at its raised priority it would
 // otherwise take in more before the reader has emptied the ring, cross
 // the flow-control mark and hold the server back (receiving through
 // ser2net ran at two thirds of the rate). A pass that woke nobody (a
 // tester's reader pausing between reads on a paced line) goes straight
-// back to the wait: a yield there costs a second thread switch on a busy
-// machine, half of the library's switches with a few hundred ports.
+// back to the wait: a yield there costs a thread switch on a busy machine.
+#include "netserial/io_loop.h"
 #include "netserial/net_port.h"
 
-#include "platform/clock.h"
-
 #include <algorithm>
-#include <exception>
 
 namespace qelnet {
 
@@ -34,57 +30,40 @@ void receiveAll(NetPort& port) {
         if (ReceiveStep(port) != ReceiveResult::Progress) return;
 }
 
-void runConnection(NetPort& port) {
-    for (;;) {
-        // rxPaused and rxEnd are written by this thread alone.
-        NetSocket::Interest interest;
-        interest.read = !port.rxPaused && !port.rxEnd;
-        interest.write = port.sendBlocked.load(std::memory_order_relaxed);
-        interest.close = port.connectionLost.load(std::memory_order_relaxed) == 0;
-        const unsigned got = port.socket.wait(interest);
-        if (got & kNetStopped) return;
-        if (got & kNetFailed) {
-            // An internal fault; the loop goes on, but not flat out.
-            plat::sleepMs(1);
-            continue;
-        }
-        // A wake-up may come from a read that made room in a full ring.
-        if ((got & kNetReadable) || ((got & kNetWoken) && port.rxPaused)) receiveAll(port);
-        if (got & kNetClosed) MarkConnectionLost(port);
-        bool sent = false;
-        if (got & (kNetWritable | kNetWoken)) sent = SendStep(port);
-        bool woke;
-        {
-            // A flow-control command that found no room in the send buffer
-            // is owed; sending may just have made room.
-            std::lock_guard<std::mutex> hold(port.rxLock);
-            FlowControlStep(port);
-            woke = port.callerWoken || sent;
-            port.callerWoken = false;
-        }
-        if (woke) plat::yieldThread();
-    }
-}
-
 }  // namespace
 
-void ConnectionThread(void* arg) {
-    NetPort& port = *static_cast<NetPort*>(arg);
-    plat::raiseThreadPriority();
-    try {
-        runConnection(port);
-    } catch (const std::exception&) {
-        // Nothing in the loop allocates; a lock the system cannot take is
-        // all that could end up here. The connection is then unusable, and
-        // saying so ends every call waiting on it.
-        try {
-            MarkConnectionLost(port);
-        } catch (const std::exception&) {
-            port.connectionLost.store(1, std::memory_order_relaxed);
-        }
+bool ServeConnection(NetPort& port, unsigned events, uint32_t asked) {
+    // A request may come from a read that made room in a full ring.
+    if ((events & kNetReadable) || ((asked & kServeReceive) && port.rxPaused)) receiveAll(port);
+    if (events & kNetClosed) MarkConnectionLost(port);
+    bool sent = false;
+    // A closed connection's send step clears what waited for the socket.
+    if ((events & (kNetWritable | kNetClosed)) || (asked & kServeSend)) sent = SendStep(port);
+    // A flow-control command that found no room in the send buffer is
+    // owed; sending may just have made room.
+    std::lock_guard<std::mutex> hold(port.rxLock);
+    FlowControlStep(port);
+    const bool woke = port.callerWoken || sent;
+    port.callerWoken = false;
+    return woke;
+}
+
+NetInterest ConnectionInterest(const NetPort& port) {
+    // rxPaused and rxEnd are written by the loop's thread alone.
+    NetInterest interest;
+    interest.read = !port.rxPaused && !port.rxEnd;
+    interest.write = port.sendBlocked.load(std::memory_order_relaxed);
+    interest.close = port.connectionLost.load(std::memory_order_relaxed) == 0;
+    return interest;
+}
+
+void FailConnection(NetPort& port) {
+    {
+        std::lock_guard<std::mutex> hold(port.rxLock);
+        port.rxEnd = true;
+        port.rxEvent.notify_all();
     }
-    plat::restoreThreadPriority();
-    ReleasePort(&port);
+    MarkConnectionLost(port);
 }
 
 ReceiveResult ReceiveStep(NetPort& port) {

@@ -27,7 +27,11 @@ struct Slot {
 };
 
 // Constant-initialised: usable from the first call, whenever that comes.
-std::atomic<Slot*> blocks[kBlocks];
+// The first block is part of the library, so that the first opens allocate
+// nothing here: the I/O loops made at the first open are then its last
+// allocation, and a failure before them leaves nothing behind.
+Slot firstBlock[kSlotsPerBlock];
+std::atomic<Slot*> blocks[kBlocks] = {firstBlock};
 std::mutex tableLock;
 uint32_t slotsMade = 0;  // under tableLock
 uint32_t freeHead = kNone;
@@ -65,7 +69,7 @@ uint32_t takeSlot() {
         return index;
     }
     if (slotsMade == kMaxHandles) return kNone;
-    if (slotsMade % kSlotsPerBlock == 0) {
+    if (slotsMade % kSlotsPerBlock == 0 && !blocks[slotsMade / kSlotsPerBlock].load()) {
         Slot* block = new (std::nothrow) Slot[kSlotsPerBlock];
         if (!block) return kNone;
         blocks[slotsMade / kSlotsPerBlock].store(block, std::memory_order_release);

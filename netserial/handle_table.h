@@ -5,8 +5,8 @@
 //
 // Looking a handle up is arithmetic and the one slot's lock; the table-wide
 // lock is taken only to open and to close. Slots come in blocks that are
-// made when needed and kept for the life of the process, so a lookup never
-// meets a block that is going away.
+// made when needed (the first is static) and kept for the life of the
+// process, so a lookup never meets a block that is going away.
 //
 // A handle value is (generation << 16) | (slot + 1), with a generation of 1
 // to 32767: never 0, never INVALID_HANDLE_VALUE, and the same on 32- and

@@ -1,6 +1,7 @@
 #include "netserial/net_port.h"
 
 #include "netserial/handle_table.h"
+#include "netserial/io_loop.h"
 #include "netserial/settings.h"
 #include "platform/last_error.h"
 
@@ -48,11 +49,10 @@ bool parsePortName(const char* name, uint32_t* address, uint16_t* port) {
     return true;
 }
 
-// Stops the thread, ends every wait on the port and drops the handle's
-// reference. The port is no longer behind a handle.
+// Takes the port from its loop, ends every wait on it and drops the
+// handle's reference. The port is no longer behind a handle.
 void shutDown(NetPort* port) {
     port->closing.store(1, std::memory_order_relaxed);
-    port->socket.stop();
     {
         std::lock_guard<std::mutex> hold(port->rxLock);
         port->rxEvent.notify_all();
@@ -65,23 +65,28 @@ void shutDown(NetPort* port) {
         std::lock_guard<std::mutex> hold(port->eventLock);
         port->commEvent.notify_all();
     }
-    // Normally the thread ends at once. If it does not within the second,
-    // it holds its own reference and frees the port when it does.
-    port->thread.join(1000);
+    // Normally the loop lets go at once. If it does not within the second,
+    // it holds its own reference and drops it when it does.
+    DetachPort(*port, 1000);
     ReleasePort(port);
 }
 
 }  // namespace
+
+NetPort::~NetPort() = default;
 
 NetPort* AcquirePort(HANDLE handle) {
     return LookUpHandle(handle);
 }
 
 void ReleasePort(NetPort* port) {
-    if (port->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    if (port->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) FreePort(port);
+}
+
+void FreePort(NetPort* port) {
     // The last reference may be dropped by a call on its way out after it
     // has set its error (a wait ended by a close); closing the socket and
-    // the thread handle must not overwrite that code.
+    // a loop's objects must not overwrite that code.
     const uint32_t error = plat::lastError();
     port->socket.close();
     delete port;
@@ -99,9 +104,9 @@ HANDLE OpenNetPort(const char* portName) {
         plat::setLastError(error);
         return nullptr;
     }
-    // Until the thread runs, the port is this function's alone: anything
-    // that fails (an allocation of the thread's start included, which
-    // throws) frees it whole, socket and all.
+    // Until a loop serves it, the port is this function's alone: anything
+    // that fails (an allocation of a loop's thread included, which throws)
+    // frees it whole, socket and all.
     std::unique_ptr<NetPort> port(new (std::nothrow) NetPort);
     if (!port) {
         plat::setLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -127,18 +132,18 @@ HANDLE OpenNetPort(const char* portName) {
     // on as an internal fault, as the rest of the library treats them.
     port->socket.setNonBlocking();
     port->connectionLost.store(0, std::memory_order_relaxed);
-    port->refs.store(2, std::memory_order_relaxed);  // the handle's and the thread's
-    if (!port->thread.start(ConnectionThread, port.get())) {
-        // Only a lack of memory or of threads stops a thread from starting.
+    const int32_t segment = PathSegmentSize(port->socket.segmentSize(), address);
+    port->socket.setOptions(settings.tcpNoDelay, SocketBufferFor(settings.recvBufSize, segment),
+                            SocketBufferFor(settings.sendBufSize, segment));
+    port->socket.setLostTimeout(static_cast<uint32_t>(settings.serverLostTimeout));
+    // The last step that can fail for want of memory or threads: the first
+    // open makes the pool, which is kept from then on.
+    if (!AttachPort(*port, settings.ioThreads)) {
         port.reset();
         plat::setLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     NetPort* running = port.release();
-    const int32_t segment = PathSegmentSize(running->socket.segmentSize(), address);
-    running->socket.setOptions(settings.tcpNoDelay, SocketBufferFor(settings.recvBufSize, segment),
-                               SocketBufferFor(settings.sendBufSize, segment));
-    running->socket.setLostTimeout(static_cast<uint32_t>(settings.serverLostTimeout));
     QueueSend(
         *running,
         BuildOpeningNegotiation(settings.disableRemoteState == 0, settings.subnegIacDoubling != 0),
@@ -188,7 +193,7 @@ bool QueueSend(NetPort& port, const uint8_t* bytes, size_t length, QueueWait wai
         std::memcpy(port.txBuffer + port.txOffset + port.txPending, bytes, length);
         port.txPending += size;
     }
-    port.socket.wake();
+    RequestService(port, kServeSend);
     return true;
 }
 

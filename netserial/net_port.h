@@ -1,6 +1,7 @@
 // NetPort: one open handle of the library, the TCP connection to a device
-// server behind it, the receive ring and the send buffer, and the connection
-// thread that moves bytes between them and the socket.
+// server behind it, and the receive ring and the send buffer. An I/O loop
+// (io_loop.h) moves bytes between them and the socket: "the thread" below
+// is that loop's thread, the only one that ever serves the connection.
 //
 // Waiting. Callers wait on condition variables, each with the lock that
 // guards what it waits for: readers on `rxEvent` under `rxLock`, writers and
@@ -12,9 +13,9 @@
 //
 // Lifetime. A handle names a slot of the handle table (handle_table.h), not
 // the object. Every export takes a reference for the length of the call
-// (AcquirePort), the connection thread holds one until it returns, and the
+// (AcquirePort), the I/O loop holds one while it serves the port, and the
 // handle holds one until QnCloseHandle; the last one released frees the
-// object. So the object is never freed while its thread or a caller still
+// object. So the object is never freed while its loop or a caller still
 // uses it, and a closed, stale or made-up handle is refused instead of used.
 //
 // Lock order: rxLock before txLock and rxLock before eventLock; txLock and
@@ -25,12 +26,12 @@
 #include "netserial/net_socket.h"
 #include "netserial/reply_check.h"
 #include "netserial/telnet_codec.h"
-#include "platform/thread.h"
 #include "platform/win32_types.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 namespace qelnet {
@@ -43,11 +44,30 @@ constexpr int32_t kResumeBelow = 4096;
 // Most bytes taken from the socket in one receive step.
 constexpr int32_t kReceiveChunk = 1024;
 
+class IoLoop;
+
 struct NetPort final : TelnetSink {
+    // Out of line, where the loop it may own is a complete type. (Its
+    // locks already make the port neither copyable nor movable.)
+    ~NetPort();
+
     uint32_t remoteAddress = 0;  // network byte order
     uint16_t remotePort = 0;     // host byte order
-    NetSocket socket;            // with netEvent, txWakeEvent, stopEvent
-    plat::Thread thread;
+    NetSocket socket;
+
+    // The I/O loop that serves it (set before the loop sees the port, then
+    // fixed), and with IoThreads -1 the loop of its own, freed with it.
+    IoLoop* loop = nullptr;
+    std::unique_ptr<IoLoop> ownLoop;
+    // ServiceRequest bits the loop has not taken yet (io_loop.h).
+    std::atomic<uint32_t> serviceAsked{0};
+    // Under the loop's lock: the loop serves the port and takes its
+    // requests; the next port on the loop's request list.
+    bool attached = false;
+    NetPort* nextAsked = nullptr;
+    // The loop thread's own list of the ports it serves.
+    NetPort* prevServed = nullptr;
+    NetPort* nextServed = nullptr;
 
     // 1 while there is no usable connection: before connect, and from the
     // moment the peer's close or a socket error is seen.
@@ -69,8 +89,7 @@ struct NetPort final : TelnetSink {
     // Receive side, all under rxLock.
     std::mutex rxLock;
     std::condition_variable rxEvent;  // payload arrived, a read must abort, or the stream ended
-    TelnetScanner scanner;            // the connection thread's alone
-    uint8_t rxRing[kRingSize];
+    TelnetScanner scanner;            // the thread's alone
     std::atomic<int32_t> rxCount{0};  // also read without the lock (cbInQue)
     int32_t rxHead = 0;
     bool rxSuspended = false;    // FLOWCONTROL-SUSPEND sent, RESUME not yet
@@ -83,7 +102,6 @@ struct NetPort final : TelnetSink {
     // Send side, all under txLock.
     std::mutex txLock;
     std::condition_variable txEmptyEvent;  // bytes left txBuffer, flow or state changed
-    uint8_t txBuffer[kTxBufferSize];
     int32_t txPending = 0;
     int32_t txOffset = 0;
     bool txFlowAllowed = true;  // the server has not asked us to stop sending data
@@ -105,13 +123,19 @@ struct NetPort final : TelnetSink {
 
     // The line settings asked of the server, matched to its answers
     // (reply_check.h): an answer that differs sets CE_MODE in errorWord.
-    // Noted by QueueSend under txLock, answered on the connection thread
-    // under rxLock; replyLock is taken last and held only for the match.
+    // Noted by QueueSend under txLock, answered on the thread under
+    // rxLock; replyLock is taken last and held only for the match.
     std::mutex replyLock;
     ReplyCheck replies;
 
+    // The buffers last: the fields a receive or send step touches then
+    // share a few cache lines instead of lying 32 KiB apart, which with a
+    // few hundred connections served by one thread is a cache miss each.
+    uint8_t rxRing[kRingSize];        // under rxLock
+    uint8_t txBuffer[kTxBufferSize];  // under txLock
+
     // TelnetSink: effects of the server's notifications, applied on the
-    // connection thread with rxLock held.
+    // thread with rxLock held.
     void onLineState(uint8_t value) override;
     void onModemState(uint8_t value) override;
     void onServerFlow(bool allowed) override;
@@ -125,6 +149,8 @@ struct NetPort final : TelnetSink {
 NetPort* AcquirePort(HANDLE handle);
 // Drops a reference; the last one frees the port (closing its socket).
 void ReleasePort(NetPort* port);
+// Frees a port whose last reference its caller has just dropped.
+void FreePort(NetPort* port);
 
 // Holds a reference for the length of an export.
 class PortRef {
@@ -143,14 +169,14 @@ class PortRef {
     NetPort* port_;
 };
 
-// Opens a connection for a port name ("a.b.c.d:port"): the NetPort with its
-// connection thread running and the opening negotiation queued, behind a new
-// handle; null on any failure, with everything released.
+// Opens a connection for a port name ("a.b.c.d:port"): the NetPort served by
+// an I/O loop and the opening negotiation queued, behind a new handle; null
+// on any failure, with everything released.
 HANDLE OpenNetPort(const char* portName);
 
-// Unregisters the handle, stops the thread (waiting up to 1000 ms for it),
-// ends every waiting call and drops the handle's reference. False for a
-// handle that is not live.
+// Unregisters the handle, takes the port from its loop (waiting up to
+// 1000 ms for the loop to let go), ends every waiting call and drops the
+// handle's reference. False for a handle that is not live.
 bool CloseNetPort(HANDLE handle);
 
 // The send buffer.
@@ -158,7 +184,7 @@ bool CloseNetPort(HANDLE handle);
 enum class QueueWait {
     // Wait for room (caller threads); give up on close or a lost connection.
     ForRoom,
-    // Never wait (the connection thread, or while rxLock is held): fail
+    // Never wait (the I/O thread, or while rxLock is held): fail
     // when the bytes do not fit now.
     Never,
 };
@@ -186,8 +212,17 @@ void FlowControlStep(NetPort& port);
 // Marks the connection lost and wakes every waiter that cares.
 void MarkConnectionLost(NetPort& port);
 
-// The connection thread and its two steps.
-void ConnectionThread(void* port);
+// One pass of the connection's work on its loop's thread: the socket's
+// `events` (NetEvents), then what callers `asked` (ServiceRequest bits).
+// True when it woke a waiting caller.
+bool ServeConnection(NetPort& port, unsigned events, uint32_t asked);
+
+// What the connection's socket is to be watched for now.
+NetInterest ConnectionInterest(const NetPort& port);
+
+// The socket can no longer be watched: the stream ends here and the
+// connection is lost.
+void FailConnection(NetPort& port);
 
 // Progress: bytes came and more may wait; Drained: bytes came, fewer than
 // asked for, so the socket had no more.
@@ -202,7 +237,7 @@ ReceiveResult ReceiveStep(NetPort& port);
 enum class SendResult { Empty, Blocked, Failed };
 SendResult SendPending(NetPort& port, bool more = false);
 
-// The connection thread's send step: SendPending, then marks a failed
+// The thread's send step: SendPending, then marks a failed
 // connection lost. True when it handed bytes to the socket.
 bool SendStep(NetPort& port);
 

@@ -8,6 +8,7 @@
 // marked "refused when lost" also give FALSE (ERROR_NETNAME_DELETED) once
 // the connection is lost; the others go on reporting the last known state.
 #include "netserial/export_guard.h"
+#include "netserial/io_loop.h"
 #include "netserial/net_port.h"
 #include "netserial/qelnet.h"
 #include "netserial/settings.h"
@@ -174,7 +175,7 @@ BOOL WINAPI QnPurgeComm(HANDLE handle, DWORD flags) {
                 port->rxCount.store(0, std::memory_order_relaxed);
                 // An emptied ring ends a suspend, and a paused receive.
                 FlowControlStep(*port);
-                if (port->rxPaused) port->socket.wake();
+                if (port->rxPaused) RequestService(*port, kServeReceive);
             }
             port->rxEvent.notify_all();
         }

@@ -7,6 +7,7 @@
 // so that the caller can tell a cancellation from an I/O error.
 #include "netserial/deadline.h"
 #include "netserial/export_guard.h"
+#include "netserial/io_loop.h"
 #include "netserial/net_port.h"
 #include "netserial/qelnet.h"
 #include "netserial/settings.h"
@@ -63,7 +64,7 @@ uint32_t TakeReceived(NetPort& port, uint8_t* to, uint32_t most) {
         port.rxHead = (port.rxHead + k) % kRingSize;
         port.rxCount.store(unread - k, std::memory_order_relaxed);
         // The thread stopped taking from the socket while the ring was full.
-        if (port.rxPaused) port.socket.wake();
+        if (port.rxPaused) RequestService(port, kServeReceive);
     }
     FlowControlStep(port);
     return static_cast<uint32_t>(k);
@@ -166,13 +167,13 @@ BOOL WINAPI QnWriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD wr
                 EscapeIac(port->txBuffer + port->txOffset + port->txPending, in + queued, chunk));
             queued += chunk;
             // The writer hands its chunk to the socket itself, sparing the two
-            // thread switches of a hand-over per chunk; the connection thread
+            // thread switches of a hand-over per chunk; the I/O loop
             // takes over when the socket would block (or has failed), and its
             // sends, never marked, push out anything held back.
             const bool more = queued < toWrite;
             const SendResult sent = SendPending(*port, more);
             held = more && sent == SendResult::Empty;
-            if (sent != SendResult::Empty) port->socket.wake();
+            if (sent != SendResult::Empty) RequestService(*port, kServeSend);
         }
         // Everything is queued; wait until it has been handed to the socket.
         // Running out of time here does not change the result.

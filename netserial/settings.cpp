@@ -1,5 +1,6 @@
 #include "netserial/settings.h"
 
+#include "netserial/io_loop.h"
 #include "netserial/net_socket.h"
 #include "platform/message_box.h"
 #include "platform/profile.h"
@@ -36,6 +37,9 @@ LibrarySettings ReadLibrarySettings(const char* path) {
     s.serverLostTimeout = readInt("ServerLostTimeout", s.serverLostTimeout, path);
     if (s.serverLostTimeout < 0) s.serverLostTimeout = kDefaultServerLostTimeout;
     if (s.serverLostTimeout > kMaxServerLostTimeout) s.serverLostTimeout = kMaxServerLostTimeout;
+    s.ioThreads = readInt("IoThreads", s.ioThreads, path);
+    if (s.ioThreads < -1) s.ioThreads = 0;
+    if (s.ioThreads > kMaxIoLoops) s.ioThreads = kMaxIoLoops;
     return s;
 }
 

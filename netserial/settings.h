@@ -25,6 +25,11 @@ struct LibrarySettings {
     // Seconds the server may stay silent, or leave data unacknowledged,
     // before the connection is reported lost; 0 leaves TCP's own bounds.
     int32_t serverLostTimeout = kDefaultServerLostTimeout;
+    // Threads that serve the connections (io_loop.h): 0 as many as the
+    // machine warrants, 1 and more that many (at most kMaxIoLoops), -1 a
+    // thread of its own for every connection. The pool's size is fixed at
+    // the first open; -1 takes effect per open.
+    int32_t ioThreads = 0;
 };
 
 // The largest WriteBlockSize: 16384 bytes of 255 escape to 32768, the whole
@@ -42,7 +47,7 @@ LibrarySettings ReadLibrarySettings(const char* path);
 // pieces until its persist timer fires (200 ms and more each time): over
 // loopback, where segments are 32 to 64 KiB, the old RecvBufSize of 4096
 // slowed a connection to about 50 kB/s. A send buffer narrower than that
-// keeps the connection thread and the writer handing over a kilobyte at a
+// keeps the I/O thread and the writer handing over a kilobyte at a
 // time. On a network with segments of 1460 bytes the settings keep their
 // meaning. 0 for an unknown segment size leaves the setting as it is.
 int32_t SocketBufferFor(int32_t configured, int32_t segmentSize);

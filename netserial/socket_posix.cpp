@@ -1,13 +1,12 @@
-// BSD sockets. The connection thread sleeps in one poll over the socket and
-// the read end of a wake pipe; stop() raises a flag and writes to the pipe.
-// The socket is polled only for what the thread can act on: POLLIN while the
-// receive ring has room, POLLOUT only while a send would block, POLLRDHUP
-// until the peer's close has been seen. When none of them is wanted the
-// socket is left out of the poll altogether, so that a hung-up socket (which
-// reports POLLHUP whatever is asked) cannot make the loop spin.
+// BSD sockets, and epoll for the I/O thread: one epoll instance per thread
+// with an eventfd for wake(). Sockets are watched level-triggered for what
+// the thread can act on: EPOLLIN while the receive ring has room, EPOLLOUT
+// only while a send would block, EPOLLRDHUP until the peer's close has been
+// seen. The interest changes rarely (a full ring, a full socket, the end),
+// so an epoll_ctl is the exception: the steady state is one epoll_wait per
+// wake-up, whatever the number of sockets that had data.
 #include "netserial/net_socket.h"
 
-#include "platform/clock.h"
 #include "platform/win32_types.h"
 
 #include <arpa/inet.h>
@@ -17,13 +16,10 @@
 #include <new>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#ifndef POLLRDHUP
-#define POLLRDHUP 0
-#endif
 
 namespace qelnet {
 
@@ -40,17 +36,13 @@ bool ParseIpv4(const char* text, uint32_t* address) {
 
 struct NetSocket::Impl {
     int fd = -1;
-    int wakeRead = -1;
-    int wakeWrite = -1;
-    std::atomic<bool> stopped{false};
-    // The lost-server bound in ms (0: none); set by the opening thread while
-    // the connection thread may already wait.
+    // The lost-server bound in ms (0: none); set before the socket is
+    // handed to its I/O thread.
     std::atomic<uint32_t> lostMs{0};
-    // The connection thread's own: when it next asks TCP whether the server
-    // still answers (armed at its first look), and whether it found it gone.
-    bool checkArmed = false;
-    uint32_t nextCheck = 0;
+    // The I/O thread's own: whether it found the server gone, and what the
+    // poller watches the socket for (epoll's events; 0: not watched).
     bool lostFound = false;
+    uint32_t watched = 0;
 };
 
 namespace {
@@ -75,29 +67,14 @@ uint32_t systemError(int e) {
 NetSocket::~NetSocket() {
     if (!impl_) return;
     close();
-    closeFd(impl_->wakeRead);
-    closeFd(impl_->wakeWrite);
     delete impl_;
 }
 
 uint32_t NetSocket::create() {
     if (!impl_) impl_ = new (std::nothrow) Impl;
     if (!impl_) return ERROR_NOT_ENOUGH_MEMORY;
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return systemError(errno);
-    for (int fd : pipeFds) {
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
-    impl_->wakeRead = pipeFds[0];
-    impl_->wakeWrite = pipeFds[1];
     impl_->fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (impl_->fd < 0) {
-        const int e = errno;
-        closeFd(impl_->wakeRead);
-        closeFd(impl_->wakeWrite);
-        return systemError(e);
-    }
+    if (impl_->fd < 0) return systemError(errno);
     return 0;
 }
 
@@ -133,7 +110,8 @@ int32_t NetSocket::segmentSize() {
 
 // Idle: keep-alive probes from half the bound on, one a second, and the
 // kernel drops the connection once the bound has passed unanswered.
-// Data waiting for an acknowledgement is watched by wait() instead, not by
+// Data waiting for an acknowledgement is watched by serverSilent() instead,
+// not by
 // TCP_USER_TIMEOUT: Linux applies that bound to a shut receive window too,
 // and a device server whose serial line is held off (hardware flow control,
 // a slow baud rate) keeps its window shut for as long as it likes while
@@ -173,78 +151,113 @@ void NetSocket::push() {
     ::setsockopt(impl_->fd, IPPROTO_TCP, TCP_CORK, &off, sizeof off);
 }
 
-namespace {
-
-// How often the connection thread asks TCP about the server at most.
-constexpr uint32_t kSilenceCheckMs = 1000;
-
 // Data sent and not acknowledged, or window probes going unanswered, while
 // nothing at all has come back for the whole bound: the server is gone.
 // An answered probe of a shut window resets both the probe count and the
 // time of the last acknowledgement, so a held-off server never counts.
-bool serverSilent(NetSocket::Impl& impl) {
-    const uint32_t now = plat::tickCount();
-    if (impl.checkArmed && plat::ticksLeft(now, impl.nextCheck) > 0) return false;
-    impl.checkArmed = true;
-    impl.nextCheck = now + kSilenceCheckMs;
+bool NetSocket::serverSilent() {
+    if (!silenceWatched()) return false;
     tcp_info info{};
     socklen_t size = sizeof info;
-    if (::getsockopt(impl.fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return false;
+    if (::getsockopt(impl_->fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return false;
     const bool waiting = info.tcpi_unacked > 0 || info.tcpi_probes >= 2;
-    return waiting && info.tcpi_last_ack_recv >= impl.lostMs.load(std::memory_order_relaxed);
+    if (!waiting || info.tcpi_last_ack_recv < impl_->lostMs.load(std::memory_order_relaxed))
+        return false;
+    // Receiving then reports the end of the stream, and the connection is
+    // lost the way a closed one is.
+    impl_->lostFound = true;
+    ::shutdown(impl_->fd, SHUT_RDWR);
+    return true;
 }
 
-}  // namespace
-
-unsigned NetSocket::wait(Interest interest) {
-    if (impl_->stopped.load(std::memory_order_relaxed)) return kNetStopped;
-    short events = (interest.read ? POLLIN : 0) | (interest.write ? POLLOUT : 0) |
-                   (interest.close ? POLLRDHUP : 0);
-    pollfd fds[2] = {{impl_->wakeRead, POLLIN, 0}, {events ? impl_->fd : -1, events, 0}};
-    const bool watch =
-        impl_->lostMs.load(std::memory_order_relaxed) != 0 && !impl_->lostFound && impl_->fd >= 0;
-    int r = ::poll(fds, 2, watch ? static_cast<int>(kSilenceCheckMs) : -1);
-    if (r < 0) return errno == EINTR ? 0u : unsigned{kNetFailed};
-    unsigned result = 0;
-    if (watch && serverSilent(*impl_)) {
-        // Receiving then reports the end of the stream, and the connection
-        // is lost the way a closed one is.
-        impl_->lostFound = true;
-        ::shutdown(impl_->fd, SHUT_RDWR);
-        result |= kNetClosed | kNetReadable;
-    }
-    if (fds[0].revents) {
-        uint8_t drain[64];
-        while (::read(impl_->wakeRead, drain, sizeof drain) > 0) {
-        }
-        result |= kNetWoken;
-    }
-    if (impl_->stopped.load(std::memory_order_relaxed)) result |= kNetStopped;
-    const short got = fds[1].revents;
-    if (got & POLLIN) result |= kNetReadable;
-    if (got & POLLOUT) result |= kNetWritable;
-    // A hang-up or error is found out by receiving: it reports the end of the
-    // stream (after any data still buffered) or the error.
-    if (got & (POLLRDHUP | POLLHUP | POLLERR)) result |= kNetClosed | kNetReadable;
-    return result;
-}
-
-void NetSocket::wake() {
-    const uint8_t one = 1;
-    // A full pipe already holds a wake-up; nothing is lost when this fails.
-    ssize_t ignored = ::write(impl_->wakeWrite, &one, 1);
-    (void)ignored;
-}
-
-void NetSocket::stop() {
-    impl_->stopped.store(true, std::memory_order_relaxed);
-    wake();
+bool NetSocket::silenceWatched() const {
+    return impl_->lostMs.load(std::memory_order_relaxed) != 0 && !impl_->lostFound &&
+           impl_->fd >= 0;
 }
 
 void NetSocket::close() {
     if (!impl_ || impl_->fd < 0) return;
     ::shutdown(impl_->fd, SHUT_RDWR);
     closeFd(impl_->fd);
+}
+
+struct NetPoller::Impl {
+    int epoll = -1;
+    int wake = -1;  // eventfd
+};
+
+NetPoller::~NetPoller() {
+    if (!impl_) return;
+    closeFd(impl_->epoll);
+    closeFd(impl_->wake);
+    delete impl_;
+}
+
+uint32_t NetPoller::create() {
+    if (!impl_) impl_ = new (std::nothrow) Impl;
+    if (!impl_) return ERROR_NOT_ENOUGH_MEMORY;
+    impl_->epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (impl_->epoll < 0) return systemError(errno);
+    impl_->wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (impl_->wake < 0) return systemError(errno);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = nullptr;  // the wake-up
+    if (::epoll_ctl(impl_->epoll, EPOLL_CTL_ADD, impl_->wake, &event) != 0)
+        return systemError(errno);
+    return 0;
+}
+
+bool NetPoller::watch(NetSocket& socket, void* token, const NetInterest& interest) {
+    NetSocket::Impl& s = *socket.impl_;
+    const uint32_t events = (interest.read ? EPOLLIN : 0u) | (interest.write ? EPOLLOUT : 0u) |
+                            (interest.close ? EPOLLRDHUP : 0u);
+    if (events == s.watched) return true;
+    epoll_event event{};
+    event.events = events;
+    event.data.ptr = token;
+    const int op = s.watched == 0 ? EPOLL_CTL_ADD : events == 0 ? EPOLL_CTL_DEL : EPOLL_CTL_MOD;
+    if (::epoll_ctl(impl_->epoll, op, s.fd, &event) != 0) {
+        // A socket that cannot be changed is taken out rather than left
+        // reporting what nobody wants.
+        if (op == EPOLL_CTL_MOD) ::epoll_ctl(impl_->epoll, EPOLL_CTL_DEL, s.fd, &event);
+        s.watched = 0;
+        return events == 0;
+    }
+    s.watched = events;
+    return true;
+}
+
+int NetPoller::wait(Ready* ready, int most, int timeoutMs) {
+    constexpr int kBatch = 128;
+    epoll_event events[kBatch];
+    const int n = ::epoll_wait(impl_->epoll, events, most < kBatch ? most : kBatch, timeoutMs);
+    if (n < 0) return errno == EINTR ? 0 : -1;
+    int filled = 0;
+    for (int i = 0; i < n; ++i) {
+        if (!events[i].data.ptr) {
+            uint64_t count;
+            ssize_t ignored = ::read(impl_->wake, &count, sizeof count);
+            (void)ignored;
+            continue;
+        }
+        const uint32_t got = events[i].events;
+        unsigned result = 0;
+        if (got & EPOLLIN) result |= kNetReadable;
+        if (got & EPOLLOUT) result |= kNetWritable;
+        // A hang-up or error is found out by receiving: it reports the end
+        // of the stream (after any data still buffered) or the error.
+        if (got & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) result |= kNetClosed | kNetReadable;
+        ready[filled++] = Ready{events[i].data.ptr, result};
+    }
+    return filled;
+}
+
+void NetPoller::wake() {
+    const uint64_t one = 1;
+    // A counter that cannot take more already holds a wake-up.
+    ssize_t ignored = ::write(impl_->wake, &one, sizeof one);
+    (void)ignored;
 }
 
 }  // namespace qelnet

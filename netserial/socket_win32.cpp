@@ -1,10 +1,19 @@
-// Winsock 2. The socket is bound to `netEvent` with WSAEventSelect for
-// FD_READ, FD_WRITE and FD_CLOSE, and the connection thread sleeps in one
-// WaitForMultipleObjects over `stopEvent`, `netEvent` and `txWakeEvent`.
-// Winsock's notifications are re-enabling, which gives the poll rules of the
-// POSIX side for free: FD_READ is not posted again until recv is called (so
-// a full receive ring simply stops the notifications), and FD_WRITE only
-// after a send has failed with WSAEWOULDBLOCK.
+// Winsock 2, and WSAPoll for the I/O thread, with a UDP socket on the
+// loopback address that wake() sends a datagram to.
+//
+// WSAPoll rather than an I/O completion port: it reports readiness as epoll
+// does, so one loop body serves both systems and the receive ring and the
+// send buffer stay the library's own between calls. A completion port
+// completes transfers instead: a receive posted into the ring would be
+// written by the system while readers take from the ring and a purge
+// empties it, so every connection would need a buffer of its own to
+// receive into and a copy; a zero-byte receive would give readiness, but
+// only for reading. The price of WSAPoll is a pass over the watched
+// sockets per wait, small beside a few hundred serial lines.
+//
+// WSAPoll has no event for the peer's close alone: a socket watched only
+// for that (a full receive ring, nothing to send) is left out, and the
+// close is seen once a read has made room and the data before it is taken.
 #include "netserial/net_socket.h"
 
 #include <winsock2.h>
@@ -13,6 +22,7 @@
 #include <windows.h>
 
 #include <new>
+#include <vector>
 
 namespace qelnet {
 
@@ -38,45 +48,33 @@ bool ParseIpv4(const char* text, uint32_t* address) {
 
 struct NetSocket::Impl {
     SOCKET socket = INVALID_SOCKET;
-    WSAEVENT netEvent = WSA_INVALID_EVENT;
-    HANDLE txWakeEvent = nullptr;  // auto reset
-    HANDLE stopEvent = nullptr;    // manual reset
-    bool selected = false;
-    bool quiet = false;
+    // The poller's: the socket's place in its array, -1 when not watched.
+    int pollIndex = -1;
 };
+
+namespace {
+
+// The system's error as the library reports it. WSA_NOT_ENOUGH_MEMORY is
+// ERROR_NOT_ENOUGH_MEMORY already.
+uint32_t systemError(uint32_t error) {
+    return error == WSAENOBUFS || error == ERROR_OUTOFMEMORY ? ERROR_NOT_ENOUGH_MEMORY : error;
+}
+
+}  // namespace
 
 NetSocket::~NetSocket() {
     if (!impl_) return;
     close();
-    if (impl_->netEvent != WSA_INVALID_EVENT) WSACloseEvent(impl_->netEvent);
-    if (impl_->txWakeEvent) CloseHandle(impl_->txWakeEvent);
-    if (impl_->stopEvent) CloseHandle(impl_->stopEvent);
     delete impl_;
 }
 
 uint32_t NetSocket::create() {
     if (!impl_) impl_ = new (std::nothrow) Impl;
     if (!impl_) return ERROR_NOT_ENOUGH_MEMORY;
-    uint32_t error = 0;
-    impl_->stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    impl_->txWakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!impl_->stopEvent || !impl_->txWakeEvent) error = GetLastError();
-    if (!error) {
-        impl_->netEvent = WSACreateEvent();
-        if (impl_->netEvent == WSA_INVALID_EVENT) error = static_cast<uint32_t>(WSAGetLastError());
-    }
-    if (!error) {
-        impl_->socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        if (impl_->socket == INVALID_SOCKET) error = static_cast<uint32_t>(WSAGetLastError());
-    }
-    if (!error) return 0;
-    if (impl_->netEvent != WSA_INVALID_EVENT) WSACloseEvent(impl_->netEvent);
-    if (impl_->txWakeEvent) CloseHandle(impl_->txWakeEvent);
-    if (impl_->stopEvent) CloseHandle(impl_->stopEvent);
-    impl_->netEvent = WSA_INVALID_EVENT;
-    impl_->txWakeEvent = impl_->stopEvent = nullptr;
-    // WSA_NOT_ENOUGH_MEMORY is ERROR_NOT_ENOUGH_MEMORY already.
-    return error == WSAENOBUFS || error == ERROR_OUTOFMEMORY ? ERROR_NOT_ENOUGH_MEMORY : error;
+    impl_->socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (impl_->socket == INVALID_SOCKET)
+        return systemError(static_cast<uint32_t>(WSAGetLastError()));
+    return 0;
 }
 
 bool NetSocket::connect(uint32_t address, uint16_t port) {
@@ -144,57 +142,145 @@ int NetSocket::send(const uint8_t* data, int size, bool) {
 
 void NetSocket::push() {}
 
-unsigned NetSocket::wait(Interest interest) {
-    if (!impl_->selected) {
-        WSAEventSelect(impl_->socket, impl_->netEvent, FD_READ | FD_WRITE | FD_CLOSE);
-        impl_->selected = true;
-    }
-    // With nothing asked (the connection is gone and the ring is full, or
-    // the stream has ended) the socket leaves the wait; it comes back when a
-    // read has made room, and selecting again records FD_READ at once if
-    // data is waiting.
-    const bool wanted = interest.read || interest.write || interest.close;
-    if (wanted == impl_->quiet) {
-        WSAEventSelect(impl_->socket, impl_->netEvent, wanted ? FD_READ | FD_WRITE | FD_CLOSE : 0);
-        if (!wanted) WSAResetEvent(impl_->netEvent);
-        impl_->quiet = !wanted;
-    }
-    // The stop event comes first, so that a busy connection cannot hold off
-    // a close.
-    HANDLE objects[3] = {impl_->stopEvent, impl_->netEvent, impl_->txWakeEvent};
-    DWORD r = WaitForMultipleObjects(3, objects, FALSE, INFINITE);
-    if (r == WAIT_OBJECT_0) return kNetStopped;
-    if (r == WAIT_OBJECT_0 + 2) return kNetWoken;
-    if (r != WAIT_OBJECT_0 + 1) return kNetFailed;
-    WSANETWORKEVENTS events;
-    if (WSAEnumNetworkEvents(impl_->socket, impl_->netEvent, &events) != 0) return kNetFailed;
-    unsigned result = 0;
-    if (events.lNetworkEvents & FD_READ) result |= kNetReadable;
-    if (events.lNetworkEvents & FD_WRITE) result |= kNetWritable;
-    // The data that arrived before the close is still to be received; recv
-    // then reports the end of the stream or the error.
-    if (events.lNetworkEvents & FD_CLOSE) result |= kNetClosed | kNetReadable;
-    return result;
+// TCP_MAXRT and the keep-alives bound a silent server on Windows.
+bool NetSocket::silenceWatched() const {
+    return false;
 }
 
-void NetSocket::wake() {
-    SetEvent(impl_->txWakeEvent);
-}
-
-void NetSocket::stop() {
-    SetEvent(impl_->stopEvent);
+bool NetSocket::serverSilent() {
+    return false;
 }
 
 void NetSocket::close() {
     if (!impl_ || impl_->socket == INVALID_SOCKET) return;
-    // Back to blocking mode (which needs the event selection cancelled
-    // first) before the graceful close.
-    WSAEventSelect(impl_->socket, nullptr, 0);
+    // Back to blocking mode before the graceful close.
     u_long zero = 0;
     ioctlsocket(impl_->socket, FIONBIO, &zero);
     shutdown(impl_->socket, SD_BOTH);
     closesocket(impl_->socket);
     impl_->socket = INVALID_SOCKET;
+}
+
+struct NetPoller::Impl {
+    SOCKET wake = INVALID_SOCKET;  // UDP on 127.0.0.1, non-blocking
+    sockaddr_in wakeAddress{};
+    // The array WSAPoll takes, the wake socket first; beside it, each
+    // watched socket's token and its NetSocket's state.
+    std::vector<WSAPOLLFD> fds;
+    std::vector<void*> tokens;
+    std::vector<NetSocket::Impl*> owners;
+    // Where the next report starts, so that a busy socket early in the
+    // array cannot keep those behind it waiting when more are ready than a
+    // wait reports.
+    size_t start = 1;
+};
+
+NetPoller::~NetPoller() {
+    if (!impl_) return;
+    for (NetSocket::Impl* owner : impl_->owners)
+        if (owner) owner->pollIndex = -1;
+    if (impl_->wake != INVALID_SOCKET) closesocket(impl_->wake);
+    delete impl_;
+}
+
+uint32_t NetPoller::create() {
+    if (!impl_) impl_ = new (std::nothrow) Impl;
+    if (!impl_) return ERROR_NOT_ENOUGH_MEMORY;
+    Impl& p = *impl_;
+    p.wake = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (p.wake == INVALID_SOCKET) return systemError(static_cast<uint32_t>(WSAGetLastError()));
+    p.wakeAddress.sin_family = AF_INET;
+    p.wakeAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof p.wakeAddress;
+    u_long one = 1;
+    if (bind(p.wake, reinterpret_cast<const sockaddr*>(&p.wakeAddress), size) != 0 ||
+        getsockname(p.wake, reinterpret_cast<sockaddr*>(&p.wakeAddress), &size) != 0 ||
+        ioctlsocket(p.wake, FIONBIO, &one) != 0)
+        return systemError(static_cast<uint32_t>(WSAGetLastError()));
+    try {
+        p.fds.reserve(64);
+        p.tokens.reserve(64);
+        p.owners.reserve(64);
+        p.fds.push_back(WSAPOLLFD{p.wake, POLLRDNORM, 0});
+        p.tokens.push_back(nullptr);
+        p.owners.push_back(nullptr);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return 0;
+}
+
+bool NetPoller::watch(NetSocket& socket, void* token, const NetInterest& interest) {
+    Impl& p = *impl_;
+    NetSocket::Impl& s = *socket.impl_;
+    const SHORT events =
+        static_cast<SHORT>((interest.read ? POLLRDNORM : 0) | (interest.write ? POLLWRNORM : 0));
+    if (events == 0) {
+        if (s.pollIndex < 0) return true;
+        // The last entry takes the place of the one that goes.
+        const size_t at = static_cast<size_t>(s.pollIndex);
+        const size_t last = p.fds.size() - 1;
+        p.fds[at] = p.fds[last];
+        p.tokens[at] = p.tokens[last];
+        p.owners[at] = p.owners[last];
+        p.owners[at]->pollIndex = static_cast<int>(at);
+        p.fds.pop_back();
+        p.tokens.pop_back();
+        p.owners.pop_back();
+        s.pollIndex = -1;
+        return true;
+    }
+    if (s.pollIndex < 0) {
+        try {
+            p.fds.reserve(p.fds.size() + 1);
+            p.tokens.reserve(p.fds.size() + 1);
+            p.owners.reserve(p.fds.size() + 1);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        p.fds.push_back(WSAPOLLFD{s.socket, events, 0});
+        p.tokens.push_back(token);
+        p.owners.push_back(&s);
+        s.pollIndex = static_cast<int>(p.fds.size() - 1);
+        return true;
+    }
+    p.fds[static_cast<size_t>(s.pollIndex)].events = events;
+    return true;
+}
+
+int NetPoller::wait(Ready* ready, int most, int timeoutMs) {
+    Impl& p = *impl_;
+    const int n = WSAPoll(p.fds.data(), static_cast<ULONG>(p.fds.size()), timeoutMs);
+    if (n == SOCKET_ERROR) return -1;
+    if (n == 0) return 0;
+    if (p.fds[0].revents) {
+        char drain[16];
+        while (recv(p.wake, drain, sizeof drain, 0) > 0) {
+        }
+    }
+    const size_t count = p.fds.size() - 1;
+    if (p.start > count) p.start = 1;
+    int filled = 0;
+    for (size_t i = 0; i < count && filled < most; ++i) {
+        const size_t at = 1 + (p.start - 1 + i) % count;
+        const SHORT got = p.fds[at].revents;
+        if (!got) continue;
+        unsigned result = 0;
+        if (got & POLLRDNORM) result |= kNetReadable;
+        if (got & POLLWRNORM) result |= kNetWritable;
+        // The end of the stream or the error is found out by receiving.
+        if (got & (POLLHUP | POLLERR | POLLNVAL)) result |= kNetClosed | kNetReadable;
+        ready[filled++] = Ready{p.tokens[at], result};
+        if (filled == most) p.start = 1 + at % count;
+    }
+    return filled;
+}
+
+void NetPoller::wake() {
+    Impl& p = *impl_;
+    // A full queue already holds a wake-up; nothing is lost when this fails.
+    sendto(p.wake, "", 1, 0, reinterpret_cast<const sockaddr*>(&p.wakeAddress),
+           sizeof p.wakeAddress);
 }
 
 }  // namespace qelnet

@@ -9,5 +9,9 @@
 // Nanoseconds on a CPU so far, per thread id of this process.
 std::map<int, uint64_t> ThreadCpuNs();
 
+// Times each thread of this process was put on a CPU so far: its wake-ups,
+// in effect (schedstat's count of time slices).
+std::map<int, uint64_t> ThreadRuns();
+
 // The process's CPU time (all threads, user and system), in seconds.
 double ProcessCpuSeconds();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "netserial/telnet_codec.h"
+#include "tester/demo/char_delay.h"
 #include "tester/demo/device_line.h"
 #include "tester/demo/modem_link.h"
 #include "tester/demo/server_socket.h"
@@ -83,6 +84,7 @@ struct Session : qelnet::TelnetSink {
     // The transmitter's allowance under a handshake, in characters.
     double credit = 0;
     int64_t creditAt = 0;
+    CharDelay pieces;  // when the line's data goes to the client
 
     bool LinePending() const { return toLinePos < toLine.size(); }
     size_t LineWaiting() const { return toLine.size() - toLinePos; }
@@ -318,9 +320,11 @@ struct Session : qelnet::TelnetSink {
     }
 
     // The line's data for the client, escaped, while the client lets it
-    // come and little waits in its direction already.
+    // come and little waits in its direction already: in pieces, as the
+    // character delay lets them go (char_delay.h).
     void HandOver() {
-        if (fd == kNoHandle || !flowAllowed) return;
+        if (uart.Waiting() == 0) pieces.Sent(0);
+        if (PieceWaitNs(NowNs()) != 0) return;
         uint8_t chunk[1024];
         while (uart.Waiting() > 0 && ClientWaiting() < kToClientLimit) {
             const size_t n = uart.Take(chunk, sizeof chunk);
@@ -328,7 +332,25 @@ struct Session : qelnet::TelnetSink {
             toClient.resize(at + n * 2);
             toClient.resize(at + qelnet::EscapeIac(toClient.data() + at, chunk, n));
         }
+        pieces.Sent(uart.Waiting());
     }
+
+    // The line brought `count` bytes now.
+    void LineReceived(size_t count) {
+        pieces.Received(NowNs(), count, static_cast<int64_t>(1e9 / CharactersPerSecond()));
+    }
+
+    // How long until the line's data may go to the client: 0 now, -1 when
+    // there is none or the client does not let it come.
+    int64_t PieceWaitNs(int64_t now) const {
+        if (fd == kNoHandle || !flowAllowed) return -1;
+        return pieces.WaitNs(now, uart.Waiting());
+    }
+
+    // The line is left unread for now: a piece is held and not yet due.
+    // XON and XOFF must stop the transmitter at once, so with them the
+    // line is always read.
+    bool LineHeld(int64_t now) const { return PieceWaitNs(now) > 0 && !uart.XonXoff(); }
 
     void Reset() {
         CloseSocket(fd);
@@ -422,6 +444,8 @@ void DeviceServer::Run() {
             mayWrite = allowance > 0;
         }
         if (paceNs >= 0 && (waitNs < 0 || paceNs < waitNs)) waitNs = paceNs;
+        const int64_t pieceNs = session.PieceWaitNs(now);
+        if (pieceNs >= 0 && (waitNs < 0 || pieceNs < waitNs)) waitNs = pieceNs;
 
         enum { kStop, kListener, kLine, kClient, kLink, kWatches };
         Watch watches[kWatches];
@@ -429,9 +453,12 @@ void DeviceServer::Run() {
         watches[kListener] = {listener_, true};
         if (link_) watches[kLink] = {link_->WakeHandle(side_), true};
         // The line is always read, as a UART receives whatever comes (with
-        // no client it is dropped); it is written when payload may go.
+        // no client it is dropped), except while a piece is held: it is
+        // read when the piece is due (XON and XOFF excepted: they must stop
+        // the transmitter at once). It is written when payload may go.
         int64_t lineDueNs = -1;
         line_->Prepare(mayWrite || session.flowCharacter >= 0, watches[kLine], lineDueNs);
+        if (session.LineHeld(now)) watches[kLine].read = false;
         if (lineDueNs >= 0 && (waitNs < 0 || lineDueNs - now < waitNs))
             waitNs = std::max<int64_t>(0, lineDueNs - now);
         if (connected) {
@@ -441,9 +468,8 @@ void DeviceServer::Run() {
             // last is on the line (the socket holds the rest); with one, a
             // few KB wait here and the client is told to pause.
             client.read = handshake ? session.LineWaiting() < kTxLimit : !session.LinePending();
-            // Writable also while the UART holds data the client may take.
-            client.write =
-                session.ClientPending() || (session.flowAllowed && session.uart.Waiting() > 0);
+            // Writable also while the UART holds a piece the client may take.
+            client.write = session.ClientPending() || pieceNs == 0;
         }
         const int timeoutMs = waitNs < 0 ? -1 : static_cast<int>((waitNs + 999999) / 1000000);
         if (!WaitAny(watches, kWatches, timeoutMs)) return;
@@ -487,13 +513,14 @@ void DeviceServer::Run() {
                 toLine_.fetch_add(payload, std::memory_order_relaxed);
             }
         }
-        {
+        if (!session.LineHeld(NowNs())) {
             const long n = line_->Read(buffer.data(), buffer.size());
             if (n > 0 && session.fd == kNoHandle)
                 dropped_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
             if (n > 0 && session.fd != kNoHandle) {
                 session.uart.Receive(buffer.data(), static_cast<size_t>(n),
                                      link_ && link_->ParityDiffers());
+                session.LineReceived(static_cast<size_t>(n));
                 overrun_.store(session.uart.Lost(), std::memory_order_relaxed);
             }
         }

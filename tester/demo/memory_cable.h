@@ -11,7 +11,8 @@
 // that wait for the line, as a driver's transmit queue does: a writer finds
 // no room beyond them until the line has taken some, which is what holds a
 // server's client back. What has arrived waits for its reader unbounded;
-// the server reads its line at every turn.
+// the server reads its line at every turn but while it holds a piece of
+// it for its client (char_delay.h).
 //
 // Each end is used by its server's thread; the two ends share one lock,
 // held only to move bytes in and out.

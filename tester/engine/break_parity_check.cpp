@@ -55,7 +55,7 @@ bool Carry(LineBorrow& job, PortWorker& from, PortWorker& to, std::string& text,
     bool reached = false;
     if (!job.WrittenAtLeast(from, written0 + job.timing().carryBlocks, reached)) return false;
     job.Write(from, false);
-    if (!job.Quiet(to)) return false;
+    if (!job.Arrived(to, from, ok0, written0)) return false;
     job.Read(to, false);
     DWORD errors = 0;
     if (!job.Errors(to, errors)) return false;

@@ -134,7 +134,7 @@ LineCheckResult CheckFlowWay(LineBorrow& job, PortWorker& from, PortWorker& to) 
     // Reading again, the sender stopped: what was held back comes through.
     job.Read(to, true);
     job.Write(from, false);
-    if (!job.Quiet(to)) return job.StoppedResult();
+    if (!job.Arrived(to, from, ok0, written0)) return job.StoppedResult();
     job.Read(to, false);
     DWORD errors = 0;
     if (!job.Errors(to, errors)) return job.StoppedResult();

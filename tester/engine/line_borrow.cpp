@@ -194,12 +194,23 @@ bool LineBorrow::Sleep(uint32_t ms) {
 }
 
 bool LineBorrow::Quiet(PortWorker& reader) {
+    return Quiet(reader, nullptr);
+}
+
+bool LineBorrow::Arrived(PortWorker& to, PortWorker& from, uint64_t ok0, uint64_t written0) {
+    return Quiet(to, [&] {
+        const uint64_t written = from.blocksWritten.load(kRelaxed) - written0;
+        return !from.Snapshot().txBusy && to.blocksOk.load(kRelaxed) - ok0 >= written;
+    });
+}
+
+bool LineBorrow::Quiet(PortWorker& reader, const std::function<bool()>& done) {
     const uint32_t start = plat::tickCount();
     CountWatch read{reader.bytesRead.load(kRelaxed), start};
     for (;;) {
         const uint32_t now = plat::tickCount();
         read.See(reader.bytesRead.load(kRelaxed), now);
-        if (plat::ticksBetween(read.movedAt, now) >= timing_.quietMs ||
+        if ((done && done()) || plat::ticksBetween(read.movedAt, now) >= timing_.quietMs ||
             plat::ticksBetween(start, now) >= timing_.drainMs)
             return true;
         if (!Pause()) return false;

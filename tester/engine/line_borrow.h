@@ -73,6 +73,13 @@ class LineBorrow {
     // also when that takes longer than the blocks' time on the line and
     // startMs); a pause of pollMs. False when the job stopped.
     bool Quiet(PortWorker& reader);
+    // Once `from`'s sender has stopped: waits until `to` has every block
+    // `from` wrote since `written0` (counting from `ok0`), or, when some
+    // never come (lost on the way), until it is quiet as Quiet says. A
+    // quiet spell alone would end the wait early on a line that is slow
+    // for a moment (a busy device server) and count blocks on their way
+    // as lost.
+    bool Arrived(PortWorker& to, PortWorker& from, uint64_t ok0, uint64_t written0);
     bool WrittenAtLeast(PortWorker& writer, uint64_t blocks, bool& reached);
     bool Pause();
     bool Sleep(uint32_t ms);
@@ -102,6 +109,7 @@ class LineBorrow {
     enum class Stop { None, NotSupported, Lost, Failed, Cancelled };
 
     bool Classify(PortWorker& w, BOOL ok);
+    bool Quiet(PortWorker& reader, const std::function<bool()>& done);
     bool Drain();
 
     PortWorker& a_;

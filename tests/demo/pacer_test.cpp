@@ -1,6 +1,9 @@
 #include "tester/demo/pacer.h"
 
+#include "tester/demo/char_delay.h"
+
 #include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -104,6 +107,61 @@ TEST(Pacer, ResetForgetsTheBusyLine) {
     EXPECT_FALSE(pacer.ready(kSecond + 1));
     pacer.reset();
     EXPECT_TRUE(pacer.ready(kSecond + 1));
+}
+
+// A device server's pieces on a busy line at 115200 8N1, fed as the paced
+// cable feeds it (a quantum's worth every 10 ms): every piece waits the
+// longest delay, two quanta, since the line never falls quiet.
+TEST(CharDelay, ABusyLineGoesInPiecesOfTheLongestDelay) {
+    const int64_t charNs = charTimeNs(115200, 10);
+    CharDelay pieces;
+    size_t held = 0;
+    std::vector<size_t> sent;
+    for (int64_t now = 0; now < 200 * kMs; now += kMs) {
+        if (pieces.Due(now, held)) {
+            sent.push_back(held);
+            held = 0;
+            pieces.Sent(0);
+        }
+        if (now % (10 * kMs) == 0) {
+            pieces.Received(now, 115, charNs);
+            held += 115;
+        }
+        EXPECT_LE(pieces.WaitNs(now, held), CharDelay::kLongestNs);
+    }
+    EXPECT_EQ(sent, std::vector<size_t>(9, 230));
+}
+
+// A lone block goes once the line has been quiet for twenty character
+// times after its last character would have come; a full piece goes at
+// once; on a fast line a piece waits no longer than the line takes to
+// bring a full one, on a slow line the quiet gap stops at the longest
+// delay.
+TEST(CharDelay, QuietLinesFullPiecesAndSlowLines) {
+    const int64_t charNs = charTimeNs(115200, 10);
+    CharDelay pieces;
+    EXPECT_EQ(pieces.WaitNs(0, 0), -1);
+    pieces.Received(0, 50, charNs);
+    EXPECT_EQ(pieces.WaitNs(0, 50), 70 * charNs);
+    EXPECT_FALSE(pieces.Due(70 * charNs - 1, 50));
+    EXPECT_TRUE(pieces.Due(70 * charNs, 50));
+    EXPECT_TRUE(pieces.Due(0, CharDelay::kPiece));
+    pieces.Sent(0);
+
+    // A fast line's pieces wait no longer than it takes to bring a full one.
+    CharDelay fast;
+    const int64_t fastNs = charTimeNs(921600, 10);
+    fast.Received(0, 100, fastNs);
+    fast.Received(10 * kMs, 800, fastNs);
+    EXPECT_EQ(fast.WaitNs(10 * kMs, 900),
+              static_cast<int64_t>(CharDelay::kPiece) * fastNs - 10 * kMs);
+
+    CharDelay slow;
+    slow.Received(0, 1, charTimeNs(9600, 10));
+    EXPECT_EQ(slow.WaitNs(0, 1), CharDelay::kLongestNs);
+    // What the client held off goes as soon as it may.
+    slow.Sent(1);
+    EXPECT_TRUE(slow.Due(CharDelay::kLongestNs, 1));
 }
 
 }  // namespace

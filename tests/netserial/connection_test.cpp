@@ -5,9 +5,11 @@
 
 #include "platform/last_error.h"
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <future>
+#include <memory>
 #include <thread>
 
 using namespace qtest;
@@ -422,4 +424,135 @@ TEST_F(Connection, LastReleaseKeepsTheCallersError) {
     qelnet::ReleasePort(port);
     EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_OPERATION_ABORTED));
     EXPECT_TRUE(server.waitClientClosed());
+}
+
+// Hundreds of connections at once, each with a stream of its own both ways
+// (most served by the pool's loops, some by threads of their own), while
+// other connections open and close beside them and one server drops its
+// client halfway: every byte arrives on its own connection, in order;
+// only the dropped connection is lost, and a new one to the same server
+// carries data again.
+TEST_F(Connection, HundredsAtOnceKeepTheirOwnStreams) {
+    constexpr size_t kPorts = 200;
+    constexpr size_t kDrivers = 8;
+    constexpr size_t kPiece = 1024;
+    constexpr size_t kRounds = 24;
+    constexpr size_t kDropped = kPorts / 2;
+    std::vector<std::unique_ptr<DeviceServer>> servers;
+    std::vector<HANDLE> handles;
+    std::vector<std::vector<uint8_t>> up, down, got(kPorts);
+    for (size_t i = 0; i < kPorts; ++i) {
+        // Every tenth with a thread of its own (IoThreads -1), beside the pool.
+        qelnet::gLibrarySettings.ioThreads = i % 10 == 3 ? -1 : 0;
+        servers.push_back(std::make_unique<DeviceServer>());
+        handles.push_back(openOn(*servers.back()));
+        ASSERT_NE(handles.back(), INVALID_HANDLE_VALUE) << "connection " << i;
+        ASSERT_TRUE(setTimeouts(handles.back(), MAXDWORD, 0, 0));
+        up.push_back(testPattern(kPiece * kRounds, static_cast<uint32_t>(1000 + i)));
+        down.push_back(testPattern(kPiece * kRounds, static_cast<uint32_t>(5000 + i)));
+    }
+    auto take = [&](size_t i) {
+        uint8_t buffer[4096];
+        DWORD count = 0;
+        const BOOL ok = QnReadFile(handles[i], buffer, sizeof buffer, &count, nullptr);
+        got[i].insert(got[i].end(), buffer, buffer + count);
+        return ok;
+    };
+
+    // Beside them, connections come and go: each checks a message both
+    // ways, and every other one is closed with data still coming to it.
+    std::atomic<bool> stop{false};
+    std::atomic<int> churned{0};
+    std::thread churn([&] {
+        for (uint32_t n = 0; !stop; ++n) {
+            DeviceServer server;
+            HANDLE h = openOn(server);
+            const std::vector<uint8_t> message = testPattern(300, n);
+            DWORD count = 0;
+            EXPECT_TRUE(QnWriteFile(h, message.data(), 300, &count, nullptr));
+            EXPECT_TRUE(server.waitPayload(300));
+            EXPECT_EQ(server.payload(), message);
+            EXPECT_TRUE(server.sendPayload(n % 2 ? message : testPattern(60000, n)));
+            if (n % 2) {
+                EXPECT_TRUE(setTimeouts(h, 0, 0, 0));
+                std::vector<uint8_t> back(300);
+                EXPECT_TRUE(QnReadFile(h, back.data(), 300, &count, nullptr));
+                EXPECT_EQ(back, message);
+            }
+            EXPECT_TRUE(QnCloseHandle(h));
+            EXPECT_TRUE(server.waitClientClosed());
+            ++churned;
+        }
+    });
+
+    // The drivers move every stream a piece at a time, round after round,
+    // so that all of them are under way at once; halfway they wait for the
+    // dropped connection to be seen lost.
+    std::atomic<bool> dropSeen{false};
+    std::vector<std::thread> drivers;
+    for (size_t d = 0; d < kDrivers; ++d) {
+        drivers.emplace_back([&, d] {
+            for (size_t round = 0; round < kRounds; ++round) {
+                if (round == kRounds / 2) {
+                    Stopwatch clock;
+                    while (!dropSeen && clock.ms() < kLong)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+                for (size_t i = d; i < kPorts; i += kDrivers) {
+                    if (i == kDropped) continue;
+                    const size_t at = round * kPiece;
+                    DWORD count = 0;
+                    EXPECT_TRUE(servers[i]->sendPayload(
+                        {down[i].begin() + at, down[i].begin() + at + kPiece}));
+                    EXPECT_TRUE(
+                        QnWriteFile(handles[i], up[i].data() + at, kPiece, &count, nullptr));
+                    EXPECT_TRUE(take(i)) << "connection " << i;
+                }
+            }
+            for (size_t i = d; i < kPorts; i += kDrivers) {
+                Stopwatch clock;
+                while (i != kDropped && got[i].size() < down[i].size() && clock.ms() < kLong)
+                    if (!take(i)) break;
+            }
+        });
+    }
+
+    // The dropped connection: some data, then the server closes it.
+    ASSERT_TRUE(servers[kDropped]->sendPayload(down[kDropped]));
+    while (got[kDropped].size() < down[kDropped].size() && take(kDropped)) {
+    }
+    EXPECT_EQ(got[kDropped], down[kDropped]);
+    servers[kDropped]->closeClient();
+    plat::setLastError(0);
+    Stopwatch clock;
+    while (take(kDropped) && clock.ms() < kLong)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(plat::lastError(), static_cast<uint32_t>(ERROR_NETNAME_DELETED));
+    for (size_t i = 0; i < kPorts; ++i)
+        EXPECT_EQ(portOf(handles[i]).connectionLost.load(), i == kDropped ? 1 : 0) << i;
+    dropSeen = true;
+    // It comes back: a new connection to the same server.
+    EXPECT_TRUE(QnCloseHandle(handles[kDropped]));
+    handles[kDropped] = openOn(*servers[kDropped]);
+    ASSERT_TRUE(setTimeouts(handles[kDropped], 0, 0, 0));
+    DWORD count = 0;
+    std::vector<uint8_t> back(kPiece);
+    EXPECT_TRUE(servers[kDropped]->sendPayload(up[kDropped]));
+    EXPECT_TRUE(QnReadFile(handles[kDropped], back.data(), kPiece, &count, nullptr));
+    EXPECT_TRUE(std::equal(back.begin(), back.end(), up[kDropped].begin()));
+
+    for (std::thread& t : drivers)
+        t.join();
+    stop = true;
+    churn.join();
+    EXPECT_GT(churned.load(), 0);
+    for (size_t i = 0; i < kPorts; ++i) {
+        if (i == kDropped) continue;
+        EXPECT_TRUE(got[i] == down[i]) << "connection " << i << ": device to client differs";
+        EXPECT_TRUE(servers[i]->waitPayload(up[i].size())) << "connection " << i;
+        EXPECT_TRUE(servers[i]->payload() == up[i]) << "connection " << i << ": client to device";
+        EXPECT_EQ(portOf(handles[i]).connectionLost.load(), 0) << i;
+    }
+    for (HANDLE h : handles)
+        EXPECT_TRUE(QnCloseHandle(h));
 }

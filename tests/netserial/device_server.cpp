@@ -47,8 +47,20 @@ std::string DeviceServer::name() const {
 }
 
 bool DeviceServer::accept(int timeoutMs) {
-    client_ = server_.accept(timeoutMs);
-    if (!client_) return false;
+    // A client before this one is gone for good: its reader ends first.
+    closeClient();
+    std::unique_ptr<rig::TcpConnection> client = server_.accept(timeoutMs);
+    if (!client) return false;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        stop_ = paused_ = clientClosed_ = false;
+        idle_ = true;
+        raw_.clear();
+        payload_.clear();
+        commands_.clear();
+        state_ = State::Data;
+    }
+    client_ = std::move(client);
     reader_ = std::thread([this] { readLoop(); });
     return true;
 }

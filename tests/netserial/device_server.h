@@ -1,5 +1,5 @@
 // An in-process RFC 2217 device server for the library's tests, on the
-// loopback TCP rig. It accepts one client, records every byte the client
+// loopback TCP rig. It serves one client at a time, records every byte the client
 // sends (raw, and decoded into payload and Com Port Control commands by a
 // decoder of its own, independent of the library's), and sends whatever a
 // test asks for: payload, notifications, flow control, a close.
@@ -47,7 +47,9 @@ class DeviceServer {
     // Stops listening: connects are refused from then on.
     void stopListening() { server_.close(); }
 
-    // Accepts the next client and starts recording. False when none came.
+    // Accepts the next client and starts recording anew (a client before
+    // it is closed first, as a server that serves one at a time does).
+    // False when none came.
     bool accept(int timeoutMs = kLong);
 
     // What the client sent, raw and decoded.

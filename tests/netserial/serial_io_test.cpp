@@ -1,9 +1,11 @@
 // Writing: escaping, chunks, the send buffer's limits, the server's flow
-// control, and the purges. Some tests stop the port's connection thread,
+// control, and the purges. Some tests take the port from its I/O loop,
 // fill the socket while the server does not read, and run the send step
 // themselves, so that what sits in the send buffer can be seen between
 // steps; the socket and the server stay real.
 #include "tests/netserial/net_test.h"
+
+#include "netserial/io_loop.h"
 
 #include "platform/last_error.h"
 
@@ -16,10 +18,9 @@ using qelnet::NetPort;
 
 namespace {
 
-// Ends the connection thread; from then on the test runs SendStep.
-void stopThread(HANDLE h) {
-    portOf(h).socket.stop();
-    ASSERT_TRUE(portOf(h).thread.join(kLong));
+// Takes the port from its I/O loop; from then on the test runs SendStep.
+void takeFromLoop(HANDLE h) {
+    ASSERT_TRUE(qelnet::DetachPort(portOf(h), kLong));
 }
 
 int32_t pending(HANDLE h) {
@@ -36,7 +37,7 @@ int32_t waitPendingNot(HANDLE h, int32_t not_) {
     return now;
 }
 
-// Runs send steps (as the thread would on each POLLOUT) until the buffer
+// Runs send steps (as the loop would when the socket can take more) until the buffer
 // is empty.
 void drain(HANDLE h) {
     Stopwatch clock;
@@ -46,7 +47,7 @@ void drain(HANDLE h) {
     }
 }
 
-// With the thread stopped and the server not reading, fills the socket with
+// With the port out of its loop and the server not reading, fills the socket with
 // 'f' bytes until it would block, then drops what the socket did not take,
 // so that the send buffer is empty and the next bytes queued stay there.
 // Returns the filler bytes the server will receive.
@@ -125,7 +126,7 @@ TEST_F(SerialIo, WritesArriveEscapedAndWhole) {
 TEST_F(SerialIo, ChunkWaitsInTheSendBufferUntilItHasLeft) {
     DeviceServer server;
     HANDLE h = openOn(server);
-    stopThread(h);
+    takeFromLoop(h);
     server.pauseReading();
     const size_t filler = fillSocket(h);
     const std::vector<uint8_t> data = testPattern(3000);
@@ -151,7 +152,7 @@ TEST_F(SerialIo, CommandWaitsForRoomInAFullSendBuffer) {
     qelnet::gLibrarySettings.writeBlockSize = qelnet::kMaxWriteBlockSize;
     DeviceServer server;
     HANDLE h = openOn(server);
-    stopThread(h);
+    takeFromLoop(h);
     server.pauseReading();
     const size_t filler = fillSocket(h);
     const std::vector<uint8_t> ff(16384, 0xFF);
@@ -179,11 +180,11 @@ TEST_F(SerialIo, CommandWaitsForRoomInAFullSendBuffer) {
 }
 
 // After a send step either nothing is left or the socket would block (and
-// the thread then waits for it to take more): no remainder is stranded.
+// the loop then waits for it to take more): no remainder is stranded.
 TEST_F(SerialIo, SendStepSendsUntilNothingIsLeftOrTheSocketWouldBlock) {
     DeviceServer server;
     HANDLE h = openOn(server);
-    stopThread(h);
+    takeFromLoop(h);
     server.pauseReading();
     NetPort& port = portOf(h);
     const std::vector<uint8_t> data(30000, 'q');
@@ -259,7 +260,7 @@ TEST_F(SerialIo, PurgeClearsBothSidesAndTellsTheServer) {
     while (QnClearCommError(h, &errors, &stat) && stat.cbInQue < 100 && clock.ms() < kLong)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     ASSERT_EQ(stat.cbInQue, 100u);
-    stopThread(h);  // from here on nothing is sent but by the test
+    takeFromLoop(h);  // from here on nothing is sent but by the test
     server.pauseReading();
     const size_t filler = fillSocket(h);
     const std::vector<uint8_t> data = testPattern(500);

@@ -1,4 +1,5 @@
 #include "netserial/deadline.h"
+#include "netserial/io_loop.h"
 #include "netserial/net_socket.h"
 #include "netserial/settings.h"
 
@@ -141,6 +142,25 @@ TEST(LibrarySettings, ServerLostTimeoutIsKeptWithinAnHour) {
         IniFile ini(std::string("[General]\nServerLostTimeout=") + value + "\n");
         EXPECT_EQ(ReadLibrarySettings(ini.path()).serverLostTimeout, expected) << value;
     }
+}
+
+// The pool follows the machine unless told, and never the ports: 0 is one
+// loop per four processors (one to four), -1 a thread per connection, a
+// count is taken as it is up to the most there may be.
+TEST(LibrarySettings, IoThreadsSizeThePoolByTheMachineUnlessSet) {
+    const std::pair<const char*, int32_t> cases[] = {
+        {"0", 0}, {"-1", -1}, {"3", 3}, {"99", kMaxIoLoops}, {"-7", 0}};
+    for (const auto& [value, expected] : cases) {
+        IniFile ini(std::string("[General]\nIoThreads=") + value + "\n");
+        EXPECT_EQ(ReadLibrarySettings(ini.path()).ioThreads, expected) << value;
+    }
+    EXPECT_EQ(ReadLibrarySettings("no_such_qelnet.ini").ioThreads, 0);
+    EXPECT_EQ(IoLoopsFor(0, 2), 1);
+    EXPECT_EQ(IoLoopsFor(0, 0), 1);  // the system does not say
+    EXPECT_EQ(IoLoopsFor(0, 12), 3);
+    EXPECT_EQ(IoLoopsFor(0, 64), 4);
+    EXPECT_EQ(IoLoopsFor(2, 64), 2);
+    EXPECT_EQ(IoLoopsFor(kMaxIoLoops, 2), kMaxIoLoops);
 }
 
 // Never less than two of the connection's segments, whatever the setting
