@@ -3,15 +3,19 @@
 #   tools/check-packages.sh
 # 1. `cmake --install` of build/linux into a scratch prefix holds exactly
 #    the expected files; the library carries its SONAME; the installed
-#    vesktest prints its version; the man page is there; the run record's
-#    JSON Schema is one.
+#    vesktest prints its version; the man page is there and names the
+#    guides; the README and the guides of docs/ (with the README's
+#    pictures) are installed beside each other, as in the sources, so that
+#    their links hold; the run record's JSON Schema is one.
 # 2. A C program compiles against the installed header alone and links the
 #    installed library, both found by pkg-config, and runs a loopback
 #    exchange through it with an RFC 2217 device server on 127.0.0.1.
 # 3. `cpack --preset deb` makes the .deb; dpkg-deb -c lists the expected
 #    files, its fields and control files are right, and its vesktest runs.
 # 4. `cpack --preset win32-zip` makes the zip of the i686 release; it lists
-#    the expected files, which are 32-bit and import only system DLLs.
+#    the expected files, which are 32-bit and import only system DLLs; its
+#    docs/ holds the user's guides (not the developers' building.md and
+#    design.md) as the sources' text with CRLF line ends.
 # The packages stay in build/packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -54,6 +58,14 @@ $libdir/libqelnet.so.1
 $libdir/libqelnet.so.$version
 $libdir/pkgconfig/qelnet.pc
 usr/share/doc/vesktest/README.md
+usr/share/doc/vesktest/docs/building.md
+usr/share/doc/vesktest/docs/design.md
+usr/share/doc/vesktest/docs/images/vesktest-tui.png
+usr/share/doc/vesktest/docs/images/vesktestw.png
+usr/share/doc/vesktest/docs/library.md
+usr/share/doc/vesktest/docs/metrics.md
+usr/share/doc/vesktest/docs/tester-guide.md
+usr/share/doc/vesktest/docs/unattended-runs.md
 usr/share/doc/vesktest/grafana-dashboard.json
 usr/share/man/man1/vesktest.1.gz
 usr/share/vesktest/run_record.schema.json
@@ -74,7 +86,11 @@ shown=$(cd "$work" && "$stage/usr/bin/vesktest" --version)
 [ "$shown" == "$title" ] && ok "vesktest --version: $shown" || fail "vesktest --version printed '$shown', not '$title'"
 man=$(zcat "$stage/usr/share/man/man1/vesktest.1.gz")
 grep -q '^\.TH VESKTEST "1"' <<<"$man" && grep -q -- '--batch' <<<"$man" && grep -q 'vesktestw.ini' <<<"$man" \
-  && ok "man page vesktest(1)" || fail "the man page lacks its heading, --batch or the files"
+  && grep -q 'docs/tester-guide.md' <<<"$man" && grep -q 'docs/unattended-runs.md' <<<"$man" \
+  && ok "man page vesktest(1)" || fail "the man page lacks its heading, --batch, the files or the guides"
+for doc in README.md $(cd docs && ls *.md images/*.png | sed 's|^|docs/|'); do
+  cmp -s "$stage/usr/share/doc/vesktest/$doc" "$doc" || fail "the installed $doc is not the source's"
+done
 python3 -c 'import json, sys, jsonschema; jsonschema.Draft202012Validator.check_schema(json.load(open(sys.argv[1])))' \
   "$stage/usr/share/vesktest/run_record.schema.json" && ok "the run record's JSON Schema" \
   || fail "usr/share/vesktest/run_record.schema.json is no JSON Schema"
@@ -137,6 +153,10 @@ zip=build/packages/$folder.zip
 [ -f "$zip" ] || { fail "no $zip"; exit 1; }
 zip_files=$(sort <<EOF
 $folder/README.txt
+$folder/docs/library.md
+$folder/docs/metrics.md
+$folder/docs/tester-guide.md
+$folder/docs/unattended-runs.md
 $folder/grafana-dashboard.json
 $folder/qelnet.dll
 $folder/qelnet.dll.a
@@ -155,6 +175,10 @@ python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.arg
 tools/check-windows-binaries.sh "$work/zip/$folder" vesktestw.exe vesktest.exe qelnet.dll || status=1
 tools/check-exports.sh "$work/zip/$folder/qelnet.dll" || status=1
 grep -q $'\r$' "$work/zip/$folder/README.txt" || fail "README.txt has no CRLF line ends"
+for doc in library.md metrics.md tester-guide.md unattended-runs.md; do
+  cmp -s <(tr -d '\r' <"$work/zip/$folder/docs/$doc") "docs/$doc" && grep -q $'\r$' "$work/zip/$folder/docs/$doc" \
+    || fail "the zip's docs/$doc is not the source's with CRLF line ends"
+done
 cmp -s "$work/zip/$folder/qelnet.h" netserial/qelnet.h || fail "the zip's qelnet.h is not the source's"
 cmp -s "$work/zip/$folder/run_record.schema.json" tester/report/run_record.schema.json \
   || fail "the zip's run_record.schema.json is not the source's"

@@ -510,8 +510,8 @@ int main(int argc, char** argv) {
     qtest::FarEnd far(cable.pathB());
 
     // The library's defaults; the settings that bring it to within a tenth
-    // of the raw socket both ways (see the README); any lists given on the
-    // command line.
+    // of the raw socket both ways (see docs/library.md); any lists given on
+    // the command line.
     struct Setup {
         std::string name;
         std::unique_ptr<Client> client;

@@ -3,9 +3,9 @@
 // wiring, tags, outcome, exit code, summary and reasons), and per port its
 // name, kind, settings, outcome, reasons, every counter of the final
 // table and the result of every check that ran, with units. A sweep adds
-// its speeds, each with its verdict and its ports. README.md documents the
-// schema; kJsonSchemaVersion changes whenever a member changes meaning or
-// goes away (new members do not change it).
+// its speeds, each with its verdict and its ports. docs/unattended-runs.md
+// documents the schema; kJsonSchemaVersion changes whenever a member
+// changes meaning or goes away (new members do not change it).
 //
 // Measures with a unit are objects {"value": 11520.0, "unit": "B/s"};
 // counts of things (blocks, errors, times lost) are plain integers.

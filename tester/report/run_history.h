@@ -5,11 +5,11 @@
 // This is the seam between the run and the database: the run sees only
 // this interface; the back ends (SQLite on the station, PostgreSQL shared
 // by a floor of benches, any database through ODBC: history_store.h) keep
-// the same tables (README.md): runs keyed by their id, with indexes on
-// unit and on station and start time, and port_results with a row per port
-// (per port and speed in a sweep). The schema carries its version and is
-// created or upgraded by the tool. What is stored comes from the run's
-// JSON record (stored_run.h), whoever appends it.
+// the same tables (docs/unattended-runs.md): runs keyed by their id, with
+// indexes on unit and on station and start time, and port_results with a
+// row per port (per port and speed in a sweep). The schema carries its
+// version and is created or upgraded by the tool. What is stored comes
+// from the run's JSON record (stored_run.h), whoever appends it.
 #pragma once
 
 #include <cstdint>
