@@ -537,7 +537,8 @@ std::string UsageText(const std::string& platform, const ConsoleFeatures& featur
            "  --operator NAME  With --batch: who ran the test.\n"
            "  --json FILE      With --batch: write the run's record to FILE as JSON: the\n"
            "                   run, its settings and outcome, and per port its counters and\n"
-           "                   the results of every check, with units (see the README).\n"
+           "                   the results of every check, with units (the fields:\n"
+           "                   docs/unattended-runs.md).\n"
            "  --junit FILE     With --batch: write FILE as JUnit XML for a CI server: one\n"
            "                   test case per port (per port and speed in a sweep).\n" +
            db +
