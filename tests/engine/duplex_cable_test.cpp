@@ -61,8 +61,8 @@ TEST(Duplex, CablePairBothWaysFromAFreshOpen) {
         WaitUntil([&] { return Get(c.a->blocksOk) >= 3000 && Get(c.b->blocksOk) >= 3000; }, 60000));
     c.a->ToggleWrite();
     c.b->ToggleWrite();
-    ASSERT_TRUE(WaitSettled(c.a->blocksWritten));
-    ASSERT_TRUE(WaitSettled(c.b->blocksWritten));
+    ASSERT_TRUE(WaitSenderStopped(*c.a));
+    ASSERT_TRUE(WaitSenderStopped(*c.b));
     ASSERT_TRUE(Drained(*c.b, [&] { return c.cable.delivered(rig::Dir::AtoB); }));
     ASSERT_TRUE(Drained(*c.a, [&] { return c.cable.delivered(rig::Dir::BtoA); }));
     for (auto [from, to] : {std::pair{c.a, c.b}, std::pair{c.b, c.a}}) {
@@ -101,8 +101,8 @@ TEST(Duplex, CountersAndNumbersGoPastTheirLimitsOnACleanLine) {
     }));
     c.a->ToggleWrite();
     c.b->ToggleWrite();
-    ASSERT_TRUE(WaitSettled(c.a->blocksWritten));
-    ASSERT_TRUE(WaitSettled(c.b->blocksWritten));
+    ASSERT_TRUE(WaitSenderStopped(*c.a));
+    ASSERT_TRUE(WaitSenderStopped(*c.b));
     ASSERT_TRUE(Drained(*c.b, [&] { return bytes + c.cable.delivered(rig::Dir::AtoB); }));
     ASSERT_TRUE(Drained(*c.a, [&] { return bytes + c.cable.delivered(rig::Dir::BtoA); }));
     for (auto [from, to] : {std::pair{c.a, c.b}, std::pair{c.b, c.a}}) {
@@ -131,7 +131,7 @@ TEST(Duplex, LoopbackPlugChecksItsOwnBlocks) {
     w.ToggleRun();
     ASSERT_TRUE(WaitUntil([&] { return Get(w.blocksOk) >= 2000; }, 60000));
     w.ToggleWrite();
-    ASSERT_TRUE(WaitSettled(w.blocksWritten));
+    ASSERT_TRUE(WaitSenderStopped(w));
     ASSERT_TRUE(Drained(w, [&] { return plug.delivered(); }));
     ExpectClean(w);
     EXPECT_EQ(Get(w.blocksOk), Get(w.blocksWritten));
@@ -187,7 +187,7 @@ TEST(Duplex, InjectedFaultsCostExactlyTheirCountsThenRunClean) {
         c.a->ToggleWrite();
         ASSERT_TRUE(WaitUntil([&] { return Get(c.b->blocksOk) >= 60; }, 30000));
         c.a->ToggleWrite();
-        ASSERT_TRUE(WaitSettled(c.a->blocksWritten));
+        ASSERT_TRUE(WaitSenderStopped(*c.a));
         ASSERT_TRUE(Drained(*c.b, [&] { return c.cable.delivered(rig::Dir::AtoB); }));
         EXPECT_EQ(Get(c.b->rxErrors), f.errors);
         EXPECT_EQ(Get(c.b->blocksOk), Get(c.a->blocksWritten) - f.lost);
@@ -219,7 +219,7 @@ TEST(Duplex, PacedReaderKeepsEveryBlockAndStopsWithinAPause) {
         plat::sleepMs(150 + 17 * round);  // into the next pause, at another point
     }
     c.a->ToggleWrite();
-    ASSERT_TRUE(WaitSettled(c.a->blocksWritten));
+    ASSERT_TRUE(WaitSenderStopped(*c.a));
     ASSERT_TRUE(WaitUntil([&] { return Get(c.b->blocksOk) == Get(c.a->blocksWritten); }));
     ExpectClean(*c.b);
     EXPECT_EQ(Get(c.b->rxFill), 0u);
@@ -248,7 +248,7 @@ TEST(Duplex, ASenderOrASettingsChangeNeverWaitsForAReadOnAQuietLine) {
             << "round " << round << ": no block arrived";
         c.a->ToggleRun();  // both of a's directions stop
     }
-    ASSERT_TRUE(WaitSettled(c.a->blocksWritten));
+    ASSERT_TRUE(WaitSenderStopped(*c.a));
     ASSERT_TRUE(WaitUntil([&] { return Get(c.b->blocksOk) == Get(c.a->blocksWritten); }));
     ExpectClean(*c.b);
 
@@ -290,8 +290,8 @@ TEST(Duplex, SevenAndFiveDataBitsPassWithXonXoffFlowControl) {
             WaitUntil([&] { return Get(c.a->blocksOk) >= 300 && Get(c.b->blocksOk) >= 300; }));
         c.a->ToggleWrite();
         c.b->ToggleWrite();
-        ASSERT_TRUE(WaitSettled(c.a->blocksWritten));
-        ASSERT_TRUE(WaitSettled(c.b->blocksWritten));
+        ASSERT_TRUE(WaitSenderStopped(*c.a));
+        ASSERT_TRUE(WaitSenderStopped(*c.b));
         ASSERT_TRUE(WaitUntil([&] {
             return Get(c.b->blocksOk) == Get(c.a->blocksWritten) &&
                    Get(c.a->blocksOk) == Get(c.b->blocksWritten);
@@ -416,8 +416,8 @@ void ExpectGivenBack(PortWorker& a, PortWorker& b) {
     ASSERT_TRUE(WaitUntil([&] { return Get(a.blocksOk) >= 20 && Get(b.blocksOk) >= 20; }));
     a.ToggleWrite();
     b.ToggleWrite();
-    ASSERT_TRUE(WaitSettled(a.blocksWritten));
-    ASSERT_TRUE(WaitSettled(b.blocksWritten));
+    ASSERT_TRUE(WaitSenderStopped(a));
+    ASSERT_TRUE(WaitSenderStopped(b));
     ASSERT_TRUE(WaitUntil([&] {
         return Get(b.blocksOk) == Get(a.blocksWritten) && Get(a.blocksOk) == Get(b.blocksWritten);
     }));

@@ -51,6 +51,15 @@ bool WaitSettled(const std::function<uint64_t()>& changes, uint32_t quietMs, uin
     }
 }
 
+bool WaitSenderStopped(PortWorker& worker, uint32_t timeoutMs) {
+    return WaitUntil(
+        [&] {
+            const PortSnapshot s = worker.Snapshot();
+            return s.txRunning == 0 && !s.txBusy;
+        },
+        timeoutMs);
+}
+
 BusyThreads::BusyThreads(int count) {
     for (int i = 0; i < count; ++i)
         threads_.emplace_back([this] {

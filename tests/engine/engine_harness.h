@@ -36,6 +36,12 @@ bool WaitSettled(const std::atomic<T>& field, uint32_t quietMs = 300, uint32_t t
     return WaitSettled([&field] { return static_cast<uint64_t>(Get(field)); }, quietMs, timeoutMs);
 }
 
+// Waits until a worker whose sending was stopped has left its send routine:
+// its last block is counted then, and blocksWritten moves no more. (A quiet
+// spell of the counter says less: a sender kept off the processor for a
+// moment writes its last block after it.)
+bool WaitSenderStopped(PortWorker& worker, uint32_t timeoutMs = 20000);
+
 // Threads that spin for as long as the object lives: a machine whose cores
 // are all busy, where a thread that waits for another to let go of
 // something loses any race it can lose.

@@ -95,7 +95,7 @@ TEST(HalfDuplex, AbsentSlaveGivesOneTimeOutPerBlock) {
     p.master->ToggleRun();
     ASSERT_TRUE(WaitUntil([&] { return Get(p.master->rxErrors) >= 4; }, 20000));
     p.master->ToggleRun();
-    ASSERT_TRUE(WaitSettled(p.master->blocksWritten));
+    ASSERT_TRUE(WaitSenderStopped(*p.master));
     // Each block waits more than 150 ms for its time-out before the next.
     EXPECT_GE(plat::ticksBetween(start, plat::tickCount()), 4 * 150u);
     const uint32_t sent = Get(p.master->blocksWritten);
@@ -155,7 +155,7 @@ TEST(HalfDuplex, OneMillisecondTimeOutAsWritten) {
         p.master->ToggleRun();
         ASSERT_TRUE(WaitUntil([&] { return Get(p.master->blocksWritten) >= 10; }, 20000));
         p.master->ToggleRun();
-        ASSERT_TRUE(WaitSettled(p.master->blocksWritten));
+        ASSERT_TRUE(WaitSenderStopped(*p.master));
         EXPECT_EQ(Get(p.master->blocksOk), 0u);
         EXPECT_GE(Get(p.master->rxErrors) + 1, Get(p.master->blocksWritten));
         EXPECT_GT(Get(p.slave->blocksOk), 0u) << "the blocks did arrive";

@@ -309,7 +309,7 @@ TEST_F(ScriptedPort, SettingsChangeStopsZeroesAndAppliesTheLine) {
     w.ApplySettings();
     EXPECT_EQ(Get(w.txRunning) + Get(w.rxRunning), 0u);
     EXPECT_FALSE(w.txRunEvent.tryWait());
-    ASSERT_TRUE(WaitSettled(w.blocksWritten));
+    ASSERT_TRUE(WaitSenderStopped(w));
     w.ApplySettings();  // the writer may have counted one last block after the first
     EXPECT_EQ(Get(w.blocksWritten), 0u);
     EXPECT_EQ(w.CommErrorText(), "  ");
