@@ -38,6 +38,26 @@ bool Reported(LineBorrow& job, PortWorker& to, DWORD bits, bool& seen) {
     }
 }
 
+// "break", "parity, overrun"...: which line errors `bits` holds, so that a
+// carry that failed on them says which.
+std::string LineErrorWords(DWORD bits) {
+    static const struct {
+        DWORD bit;
+        const char* word;
+    } kWords[] = {{CE_BREAK, "break"},
+                  {CE_RXPARITY, "parity"},
+                  {CE_FRAME, "framing"},
+                  {CE_OVERRUN, "overrun"},
+                  {CE_RXOVER, "input overflow"}};
+    std::string words;
+    for (const auto& w : kWords) {
+        if (!(bits & w.bit)) continue;
+        if (!words.empty()) words += ", ";
+        words += w.word;
+    }
+    return words;
+}
+
 // Blocks after the break or the burst: what the condition left in `to`'s
 // input (a break is a NUL to most UARTs, a burst may be garbage) is
 // dropped, then `from` sends carryBlocks blocks and `to` must receive them
@@ -65,7 +85,7 @@ bool Carry(LineBorrow& job, PortWorker& from, PortWorker& to, std::string& text,
     if (written == 0) whole = false;
     if (errors & kLineErrors) {
         whole = false;
-        text += ", with line errors";
+        text += ", with line errors (" + LineErrorWords(errors & kLineErrors) + ")";
     }
     return true;
 }
