@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "tester/report/utf8.h"
+
 namespace {
 
 class Reader {
@@ -149,24 +151,6 @@ class Reader {
         return true;
     }
 
-    static void Utf8(uint32_t code, std::string& out) {
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-
     bool Escape(std::string& out) {
         if (at_ >= text_.size()) return Fail("the text ends in an escape");
         const char c = text_[at_++];
@@ -190,7 +174,7 @@ class Reader {
         } else if (code >= 0xDC00 && code <= 0xDFFF) {
             return Fail("a lone surrogate");
         }
-        Utf8(code, out);
+        AppendUtf8(code, out);
         return true;
     }
 
