@@ -35,7 +35,10 @@
 //  - It needs a line no faster than a UART: an unpaced pty that fills its
 //    buffer with device data rich in 255 (which doubles when escaped) makes
 //    it drop that data, about 1.6 KiB at a time; paced at 115200 or at
-//    921600 it lost nothing in our trials.
+//    921600 it lost nothing in our trials. A paced line that backed up
+//    while the client held it off (FLOWCONTROL-SUSPEND) is an unpaced one
+//    once it resumes: its buffer is full at one exact position, which a
+//    doubled 255 steps over, and it wraps onto bytes not yet sent.
 #pragma once
 
 #include "tests/support/child_process.h"
