@@ -9,6 +9,7 @@
 // exactly the tables the sqlite: and postgresql: back ends make.
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -260,9 +261,18 @@ std::unique_ptr<SqlSession> OpenOdbc(const std::string& connection, std::string&
     // The completed connection string the driver could hand back holds the
     // password: it is not asked for.
     WideText text = Wide(connection);
-    const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, const_cast<SQLWCHAR*>(text.c_str()),
-                                           static_cast<SQLSMALLINT>(text.size()), nullptr, 0,
-                                           nullptr, SQL_DRIVER_NOPROMPT);
+    SQLRETURN rc;
+    {
+        // A driver may set the process's locale while it connects
+        // (PostgreSQL's calls setlocale, which is not thread-safe): two
+        // threads of one program that connect at once race in the C
+        // library. One connect at a time; the sessions then run side by side.
+        static std::mutex connecting;
+        std::lock_guard<std::mutex> hold(connecting);
+        rc = SQLDriverConnectW(dbc, nullptr, const_cast<SQLWCHAR*>(text.c_str()),
+                               static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr,
+                               SQL_DRIVER_NOPROMPT);
+    }
     if (!SQL_SUCCEEDED(rc)) {
         error = Diagnostics(SQL_HANDLE_DBC, dbc);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc);
