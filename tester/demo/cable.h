@@ -88,6 +88,7 @@ class NullModemCable {
 
     uint64_t taken(Dir dir) const { return pump_->taken(lane(dir)); }
     uint64_t delivered(Dir dir) const { return pump_->delivered(lane(dir)); }
+    uint64_t passed(Dir dir) const { return pump_->passed(lane(dir)); }
     int error(Dir dir) const { return pump_->error(lane(dir)); }
 
   private:
@@ -114,6 +115,7 @@ class LoopbackPlug {
 
     uint64_t taken() const { return pump_->taken(0); }
     uint64_t delivered() const { return pump_->delivered(0); }
+    uint64_t passed() const { return pump_->passed(0); }
     int error() const { return pump_->error(0); }
 
   private:

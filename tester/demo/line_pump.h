@@ -75,6 +75,9 @@ class LinePump {
     // and bytes written to the receiver.
     uint64_t taken(size_t lane) const;
     uint64_t delivered(size_t lane) const;
+    // The bytes taken whose share of the stream is all written: once it
+    // equals what the sender wrote, delivered() is final.
+    uint64_t passed(size_t lane) const;
     // The errno that stopped a lane (a read or write that failed other than
     // for want of data or room); 0 while it works.
     int error(size_t lane) const;

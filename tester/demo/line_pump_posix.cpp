@@ -58,6 +58,7 @@ struct LinePump::Lane {
 
     std::atomic<uint64_t> taken{0};
     std::atomic<uint64_t> delivered{0};
+    std::atomic<uint64_t> passed{0};  // taken, and all that came of it written
     std::atomic<int> error{0};
 
     bool pending() const { return outPos < out.size(); }
@@ -143,6 +144,10 @@ uint64_t LinePump::taken(size_t lane) const {
 
 uint64_t LinePump::delivered(size_t lane) const {
     return lanes_.at(lane)->delivered.load(std::memory_order_relaxed);
+}
+
+uint64_t LinePump::passed(size_t lane) const {
+    return lanes_.at(lane)->passed.load(std::memory_order_acquire);
 }
 
 int LinePump::error(size_t lane) const {
@@ -274,6 +279,7 @@ void LinePump::flush(Lane& lane) {
     }
     lane.out.clear();
     lane.outPos = 0;
+    lane.passed.store(lane.taken.load(std::memory_order_relaxed), std::memory_order_release);
 }
 
 }  // namespace demo

@@ -27,11 +27,27 @@ namespace {
 
 constexpr uint32_t B = 1024;  // the block size of these tests
 
-// Waits until `reader` has taken every byte the line delivered and has no
-// partial block left.
-bool Drained(PortWorker& reader, const std::function<uint64_t()>& delivered) {
-    return WaitUntil(
-        [&] { return Get(reader.bytesRead) == delivered() && Get(reader.rxFill) == 0; });
+// A lane's counts, offset by what the writer had counted before the lane
+// carried a byte.
+struct LaneCounts {
+    std::function<uint64_t()> passed;
+    std::function<uint64_t()> delivered;
+};
+
+LaneCounts Lane(rig::NullModemCable& cable, rig::Dir dir, uint64_t before = 0) {
+    return {[&cable, dir, before] { return before + cable.passed(dir); },
+            [&cable, dir, before] { return before + cable.delivered(dir); }};
+}
+
+// Waits until the line has passed on all `writer` wrote and `reader` has
+// taken every byte it delivered, with no partial block left. Until the line
+// has passed on the last byte written, the reader catching up with
+// delivered() proves nothing: more may be on its way.
+bool Drained(PortWorker& reader, const PortWorker& writer, const LaneCounts& lane) {
+    return WaitUntil([&] {
+        return lane.passed() == Get(writer.bytesWritten) &&
+               Get(reader.bytesRead) == lane.delivered() && Get(reader.rxFill) == 0;
+    });
 }
 
 void ExpectClean(PortWorker& w) {
@@ -63,8 +79,8 @@ TEST(Duplex, CablePairBothWaysFromAFreshOpen) {
     c.b->ToggleWrite();
     ASSERT_TRUE(WaitSenderStopped(*c.a));
     ASSERT_TRUE(WaitSenderStopped(*c.b));
-    ASSERT_TRUE(Drained(*c.b, [&] { return c.cable.delivered(rig::Dir::AtoB); }));
-    ASSERT_TRUE(Drained(*c.a, [&] { return c.cable.delivered(rig::Dir::BtoA); }));
+    ASSERT_TRUE(Drained(*c.b, *c.a, Lane(c.cable, rig::Dir::AtoB)));
+    ASSERT_TRUE(Drained(*c.a, *c.b, Lane(c.cable, rig::Dir::BtoA)));
     for (auto [from, to] : {std::pair{c.a, c.b}, std::pair{c.b, c.a}}) {
         ExpectClean(*to);
         EXPECT_EQ(Get(to->blocksOk), Get(from->blocksWritten));
@@ -103,8 +119,8 @@ TEST(Duplex, CountersAndNumbersGoPastTheirLimitsOnACleanLine) {
     c.b->ToggleWrite();
     ASSERT_TRUE(WaitSenderStopped(*c.a));
     ASSERT_TRUE(WaitSenderStopped(*c.b));
-    ASSERT_TRUE(Drained(*c.b, [&] { return bytes + c.cable.delivered(rig::Dir::AtoB); }));
-    ASSERT_TRUE(Drained(*c.a, [&] { return bytes + c.cable.delivered(rig::Dir::BtoA); }));
+    ASSERT_TRUE(Drained(*c.b, *c.a, Lane(c.cable, rig::Dir::AtoB, bytes)));
+    ASSERT_TRUE(Drained(*c.a, *c.b, Lane(c.cable, rig::Dir::BtoA, bytes)));
     for (auto [from, to] : {std::pair{c.a, c.b}, std::pair{c.b, c.a}}) {
         ExpectClean(*to);
         EXPECT_EQ(Get(to->blocksLost), 0u);
@@ -132,7 +148,7 @@ TEST(Duplex, LoopbackPlugChecksItsOwnBlocks) {
     ASSERT_TRUE(WaitUntil([&] { return Get(w.blocksOk) >= 2000; }, 60000));
     w.ToggleWrite();
     ASSERT_TRUE(WaitSenderStopped(w));
-    ASSERT_TRUE(Drained(w, [&] { return plug.delivered(); }));
+    ASSERT_TRUE(Drained(w, w, {[&] { return plug.passed(); }, [&] { return plug.delivered(); }}));
     ExpectClean(w);
     EXPECT_EQ(Get(w.blocksOk), Get(w.blocksWritten));
     EXPECT_EQ(Get(w.bytesRead), Get(w.bytesWritten));
@@ -188,7 +204,7 @@ TEST(Duplex, InjectedFaultsCostExactlyTheirCountsThenRunClean) {
         ASSERT_TRUE(WaitUntil([&] { return Get(c.b->blocksOk) >= 60; }, 30000));
         c.a->ToggleWrite();
         ASSERT_TRUE(WaitSenderStopped(*c.a));
-        ASSERT_TRUE(Drained(*c.b, [&] { return c.cable.delivered(rig::Dir::AtoB); }));
+        ASSERT_TRUE(Drained(*c.b, *c.a, Lane(c.cable, rig::Dir::AtoB)));
         EXPECT_EQ(Get(c.b->rxErrors), f.errors);
         EXPECT_EQ(Get(c.b->blocksOk), Get(c.a->blocksWritten) - f.lost);
         EXPECT_EQ(Get(c.b->lastErrorKind), kErrorSync);
