@@ -96,7 +96,8 @@ PortWorker& EngineHarness::Add(const std::string& portName, bool waitReady) {
     PortWorker& added = *worker;
     workers.push_back(std::move(worker));
     if (waitReady) {
-        EXPECT_TRUE(WaitUntil([&] { return Get(added.notReady) == 0; }, 5000))
+        EXPECT_TRUE(WaitUntil(
+            [&] { return Get(added.notReady) == 0 && added.State() != PortState::Opening; }, 5000))
             << portName << " never became ready";
     }
     return added;

@@ -49,7 +49,9 @@ EngineRun::EngineRun(const std::vector<std::string>& ports,
         for (int32_t row = 0; row < n; ++row) {
             PortWorker* w = rows.GetRowWorker(row);
             if (!w) return false;
-            if (w->notReady.load() != 0 && Cell(rows, row, 8) != "Not open") return false;
+            // Ready to take commands is not yet shown as open: the state
+            // cell reads "Open" until the port is configured.
+            if (w->State() == PortState::Opening) return false;
         }
         return true;
     });
