@@ -165,9 +165,14 @@ TEST(CableRows, HdSlaveOnARunningRowChangesOnlyTheModeLetter) {
     ASSERT_TRUE(run.Settled());
     run.Select({0, 1});
     run.Command(PortCommand::StartStop);
-    // A direction reads the mode as it starts: wait until both have.
+    // A direction reads the mode as it starts: wait until all four have.
+    // Row 0's receiver, started after the change, would echo as a slave
+    // and row 1 would count its own blocks back as errors.
     ASSERT_TRUE(WaitUntil([&] {
-        return run.Worker(0).blocksWritten.load() > 0 && run.Worker(1).blocksOk.load() > 0;
+        for (int32_t row = 0; row < 2; ++row)
+            if (run.Worker(row).blocksWritten.load() == 0 || run.Worker(row).blocksOk.load() == 0)
+                return false;
+        return true;
     }));
     run.Select({0});
     run.Command(PortCommand::HdSlave);
@@ -180,7 +185,7 @@ TEST(CableRows, HdSlaveOnARunningRowChangesOnlyTheModeLetter) {
                run.Worker(1).blocksOk.load() > received + 3;
     }));
     run.Refresh();
-    EXPECT_EQ(Cell(run.rows, 1, 5), "0/0");
+    EXPECT_EQ(Cell(run.rows, 1, 5), "0/0") << Cell(run.rows, 1, 6);
 }
 
 TEST(CableRows, ClearOnARunningSlaveDropsTheSAndCountsAgainFromZero) {
