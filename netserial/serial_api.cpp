@@ -149,9 +149,12 @@ BOOL WINAPI QnGetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
 // PURGE_TXABORT and PURGE_RXABORT end the writes and reads waiting at that
 // moment (FALSE, ERROR_OPERATION_ABORTED), as their names say; shutting a
 // caller down relies on that to end a write held by the server's flow
-// control. PURGE_TXCLEAR drops the bytes not yet handed to the socket, except
+// control. PURGE_TXCLEAR drops the data not yet handed to the socket, except
 // the rest of a command or IAC IAC pair the socket has taken part of: the
-// server would otherwise misframe everything after it.
+// server would otherwise misframe everything after it. The commands queued
+// among that data stay: settings a caller made before the purge are in
+// force once it returns, as on a local port, and the server's answers to
+// them are still awaited.
 BOOL WINAPI QnPurgeComm(HANDLE handle, DWORD flags) {
     return Guarded(FALSE, [&]() -> BOOL {
         PortRef port(handle);
@@ -160,8 +163,12 @@ BOOL WINAPI QnPurgeComm(HANDLE handle, DWORD flags) {
             std::lock_guard<std::mutex> hold(port->txLock);
             if (flags & PURGE_TXABORT) ++port->writeAbort;
             if (flags & PURGE_TXCLEAR) {
-                port->txPending = static_cast<int32_t>(port->sentFrames.remainder(
-                    port->txBuffer + port->txOffset, static_cast<size_t>(port->txPending)));
+                uint8_t* const queued = port->txBuffer + port->txOffset;
+                const size_t pending = static_cast<size_t>(port->txPending);
+                const size_t rest = port->sentFrames.remainder(queued, pending);
+                const size_t commands =
+                    port->sentFrames.keepCommands(queued + rest, pending - rest);
+                port->txPending = static_cast<int32_t>(rest + commands);
                 if (port->txPending == 0) port->txOffset = 0;
             }
             port->txEmptyEvent.notify_all();

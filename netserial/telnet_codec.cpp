@@ -284,6 +284,28 @@ size_t TelnetFrameTracker::remainder(const uint8_t* next, size_t count) const {
     return i;
 }
 
+size_t TelnetFrameTracker::keepCommands(uint8_t* bytes, size_t count) const {
+    State s = State::Data;
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t b = bytes[i];
+        if (s == State::Data) {
+            if (b == IAC) s = State::Iac;  // written once the next byte says what it starts
+            continue;
+        }
+        if (s == State::Iac) {
+            if (b == IAC) {
+                s = State::Data;  // an escaped 255 of the data
+                continue;
+            }
+            bytes[kept++] = IAC;
+        }
+        bytes[kept++] = b;
+        s = step(s, b, doubled_);
+    }
+    return kept;
+}
+
 size_t EscapeIac(uint8_t* out, const uint8_t* in, size_t count) {
     size_t o = 0;
     size_t i = 0;

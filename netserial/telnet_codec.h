@@ -158,6 +158,12 @@ class TelnetFrameTracker {
         doubled_ = subnegDoubled;
     }
 
+    // Compacts `count` bytes that start at a unit boundary to their
+    // commands alone, in place, and returns their length: the payload
+    // (an IAC IAC pair among it) is dropped. A purge of what waits to be
+    // sent takes the data, not a setting asked for before it.
+    size_t keepCommands(uint8_t* bytes, size_t count) const;
+
   private:
     enum class State : uint8_t { Data, Iac, Option, Sb, SbIac };
     static State step(State s, uint8_t b, bool doubled);

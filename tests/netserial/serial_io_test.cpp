@@ -266,16 +266,21 @@ TEST_F(SerialIo, PurgeClearsBothSidesAndTellsTheServer) {
     const std::vector<uint8_t> data = testPattern(500);
     ASSERT_TRUE(setTimeouts(h, 0, 0, 0, 0, 50));
     DWORD count = 0;
-    ASSERT_TRUE(QnWriteFile(h, data.data(), 500, &count, nullptr));  // queued, not sent
-    ASSERT_GT(pending(h), 0);
+    // Queued, not sent: data and a setting behind it. The data goes; the
+    // setting was made and stays.
+    ASSERT_TRUE(QnWriteFile(h, data.data(), 500, &count, nullptr));
+    const int32_t queued = pending(h);
+    ASSERT_GT(queued, 0);
+    ASSERT_TRUE(QnEscapeCommFunction(h, SETRTS));
+    ASSERT_EQ(pending(h), queued + 7);
     ASSERT_TRUE(QnPurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR));
     ASSERT_TRUE(QnClearCommError(h, &errors, &stat));
     EXPECT_EQ(stat.cbInQue, 0u);
-    EXPECT_EQ(pending(h), 7);  // PURGE-DATA alone
+    EXPECT_EQ(pending(h), 14);  // SET-CONTROL and PURGE-DATA
     server.resumeReading();
     drain(h);
-    ASSERT_TRUE(server.waitCommands(1));
-    EXPECT_EQ(server.commands(), std::vector<ComPortCommand>{Command(12, {3})});
+    ASSERT_TRUE(server.waitCommands(2));
+    EXPECT_EQ(server.commands(), (std::vector<ComPortCommand>{Command(5, {11}), Command(12, {3})}));
     EXPECT_EQ(server.payload(), std::vector<uint8_t>(filler, 'f'));
     // The abort flags alone send nothing.
     ASSERT_TRUE(QnPurgeComm(h, PURGE_RXABORT));

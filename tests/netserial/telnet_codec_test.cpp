@@ -375,6 +375,11 @@ TEST(TelnetFrameTracker, RemainderCompletesTheUnitInProgress) {
             EXPECT_EQ(rest, 0u);
         }
     }
+    // What a purge keeps of the same stream: its commands, whole.
+    Bytes commands = stream;
+    commands.resize(TelnetFrameTracker(true).keepCommands(commands.data(), commands.size()));
+    EXPECT_EQ(commands,
+              cat({toBytes(BuildSetControl(8)), toBytes(BuildOpeningNegotiation(true, true))}));
     TelnetFrameTracker pair(true);
     pair.advance(stream.data(), 2);  // 'a' and the first 255 of the pair
     EXPECT_EQ(pair.remainder(stream.data() + 2, stream.size() - 2), 1u);
