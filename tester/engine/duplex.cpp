@@ -16,8 +16,8 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-static_assert(kMaxReadPauseMs <= kReadTimeoutMs,
-              "a stop waits no longer for a pause than for a read");
+static_assert(kMaxReadPauseMs <= kReadTimeoutMs * 3 / 2,
+              "a stop waits for a pause at most half as long again as for a read");
 
 uint64_t SteadyMicroseconds() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -137,11 +137,11 @@ void PortWorker::DuplexWriter() {
 }
 
 // On a line that delivers a few bytes at a time the reader waits between
-// reads for the rest of its block (read_pause.h). The wait is a plain
-// sleep, at most a read time-out: quit and stops are seen as it ends,
+// reads until the driver may hold half its buffer (read_pause.h). The wait
+// is a plain sleep of at most 150 ms: quit and stops are seen as it ends,
 // before the next read, as they are when a read times out. A wait on
 // quitEvent would end sooner on quit but costs a tenth more processor
-// time at 254 ports (the events' one lock and waiter list, twice a block).
+// time at 254 ports (the events' one lock and waiter list, every pause).
 void PortWorker::DuplexReader() {
     bytesRead.store(originBytes_.load(kRelaxed), kRelaxed);
     lastRxTick_.store(plat::tickCount(), kRelaxed);
@@ -165,7 +165,7 @@ void PortWorker::DuplexReader() {
                 uint32_t fill;
                 if (KeepRead(span, got, fill)) {
                     const uint32_t asked = span.fill < span.size ? span.size - span.fill : 0;
-                    pauseMs = pause.After(asked, got, span.size - fill, SteadyMicroseconds());
+                    pauseMs = pause.After(asked, got, SteadyMicroseconds());
                     if (fill >= span.size && CheckBlock()) blocksOk.fetch_add(1, kRelaxed);
                 }
                 UpdateRate(lastTick, plat::tickCount());

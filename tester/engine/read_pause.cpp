@@ -15,16 +15,15 @@ ReadPause::ReadPause(uint32_t lineBytesPerSecond) {
     limitMs_ = fillHalfMs < kMaxReadPauseMs ? static_cast<uint32_t>(fillHalfMs) : kMaxReadPauseMs;
 }
 
-uint32_t ReadPause::After(uint32_t asked, uint32_t got, uint32_t missing, uint64_t nowUs) {
+uint32_t ReadPause::After(uint32_t asked, uint32_t got, uint64_t nowUs) {
     if (asked == 0) return 0;
-    if (got >= asked) {
-        // The driver may hold more: read again at once, and the next short
-        // read's bytes are not all new.
-        drained_ = false;
-        return 0;
-    }
+    if (drained_) sinceDrained_ += got;
+    // A full read: the driver may hold more, read again at once.
+    if (got >= asked) return 0;
     if (drained_ && got > 0 && nowUs > drainedUs_) {
-        const uint64_t seen = uint64_t{got} * 1000000u / (nowUs - drainedUs_);
+        // Everything read since the driver was last left empty came in
+        // since then, full reads included.
+        const uint64_t seen = sinceDrained_ * 1000000u / (nowUs - drainedUs_);
         // A slower reading moves the rate a quarter of the way only: one
         // late wake-up of this thread on a busy machine must not make a
         // fast line look slow and the reader fall behind it.
@@ -32,8 +31,9 @@ uint32_t ReadPause::After(uint32_t asked, uint32_t got, uint32_t missing, uint64
     }
     drained_ = true;
     drainedUs_ = nowUs;
-    if (got == 0 || rate_ == 0 || missing == 0) return 0;
-    uint64_t ms = uint64_t{missing} * 1000u / rate_;
+    sinceDrained_ = 0;
+    if (got == 0 || rate_ == 0) return 0;
+    uint64_t ms = uint64_t{kDriverBufferBytes} / 2 * 1000u / rate_;
     if (ms > limitMs_) ms = limitMs_;
     return ms >= kMinReadPauseMs ? static_cast<uint32_t>(ms) : 0;
 }
