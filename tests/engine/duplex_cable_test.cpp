@@ -213,8 +213,8 @@ TEST(Duplex, InjectedFaultsCostExactlyTheirCountsThenRunClean) {
     }
 }
 
-// On a line at its real speed the reader waits between reads for the rest
-// of its block (read_pause.h). Every block still passes, and a stop ends
+// On a line at its real speed the reader waits between reads until half a
+// driver's buffer may have come (read_pause.h). Every block still passes, and a stop ends
 // the reader's routine at once or after the pause it is in: stopped and
 // started again, the reader counts anew within a bound far above the read
 // time-out (25 of them), which a pause that did not end would break and a
@@ -392,7 +392,7 @@ struct NetworkPair {
         t.holdMinMs = 1000;
         t.breakMs = 100;
         t.reportMs = 1000;
-        t.quietMs = 250;
+        t.quietMs = 400;  // well above a reader's longest pause (150 ms)
         t.drainMs = 10000;
         return t;
     }
