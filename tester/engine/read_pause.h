@@ -10,7 +10,7 @@
 // reader waits until the driver may hold half its buffer, and then takes
 // it in a few reads back to back, a block after another. Waiting only for
 // the rest of the block woke a reader once a block, 13 times a second at
-// 115200 bit/s; this wakes it under 7 times, and the wake-ups, not the
+// 115200 bit/s; this wakes it about 7 times, and the wake-ups, not the
 // reads, were the cost.
 //
 // The rate is the line's as the reader sees it: what was read since a
