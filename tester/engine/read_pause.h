@@ -61,5 +61,5 @@ class ReadPause {
     bool drained_ = false;       // a read has left the driver empty...
     uint64_t drainedUs_ = 0;     // ...last at this time
     uint64_t sinceDrained_ = 0;  // bytes read since then
-    uint64_t rate_ = 0;       // bytes per second seen, 0 while unknown
+    uint64_t rate_ = 0;          // bytes per second seen, 0 while unknown
 };

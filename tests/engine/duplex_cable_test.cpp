@@ -214,11 +214,12 @@ TEST(Duplex, InjectedFaultsCostExactlyTheirCountsThenRunClean) {
 }
 
 // On a line at its real speed the reader waits between reads until half a
-// driver's buffer may have come (read_pause.h). Every block still passes, and a stop ends
-// the reader's routine at once or after the pause it is in: stopped and
-// started again, the reader counts anew within a bound far above the read
-// time-out (25 of them), which a pause that did not end would break and a
-// busy machine would not. Started again it goes on with the bytes the line held meanwhile.
+// driver's buffer may have come (read_pause.h). Every block still passes,
+// and a stop ends the reader's routine at once or after the pause it is
+// in: stopped and started again, the reader counts anew within a bound far
+// above the longest pause (16 of them), which a pause that did not end
+// would break and a busy machine would not. Started again it goes on with
+// the bytes the line held meanwhile.
 TEST(Duplex, PacedReaderKeepsEveryBlockAndStopsWithinAPause) {
     Cabled c(rig::Pacing::at(115200, rig::frameBits(8, false, 1)));
     c.Open();

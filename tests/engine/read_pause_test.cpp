@@ -1,6 +1,7 @@
 // The full-duplex reader's pause between reads, with made-up times: a
-// paced line read once half a driver's buffer may have come, the bounds that keep a stop prompt
-// and a driver's buffer from overflowing, and the lines that never pause.
+// paced line read once half a driver's buffer may have come, the bounds
+// that keep a stop prompt and a driver's buffer from overflowing, and the
+// lines that never pause.
 #include <gtest/gtest.h>
 
 #include "tester/engine/read_pause.h"
